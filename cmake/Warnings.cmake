@@ -1,0 +1,9 @@
+add_library(voxle_warnings INTERFACE)
+target_compile_options(voxle_warnings INTERFACE -Wall -Wextra -Wpedantic -Werror)
+target_compile_definitions(voxle_warnings INTERFACE QT_NO_CAST_FROM_ASCII QT_NO_CONTEXTLESS_CONNECT
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
+if(VOXLE_SANITIZE)
+  target_compile_options(voxle_warnings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined)
+  target_link_options(voxle_warnings INTERFACE -fsanitize=address,undefined)
+endif()

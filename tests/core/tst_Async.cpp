@@ -1,0 +1,178 @@
+#include "core/Async.h"
+#include "platform/fake/ManualClock.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <QCoro/QCoroTask>
+
+namespace {
+struct Trace {
+    QStringList events;
+};
+
+QCoro::Task<> sleeper(ManualClock &clock, CancelToken token, qint64 ms, QString name, Trace &trace)
+{
+    const bool slept = co_await sleepFor(clock, ms, token);
+    trace.events << QStringLiteral("%1:%2@%3").arg(name, slept ? QStringLiteral("slept") : QStringLiteral("cancelled"))
+                        .arg(clock.elapsedMs());
+}
+
+// Two suspension points with synchronous work between them.
+QCoro::Task<> twoSteps(ManualClock &clock, CancelToken token, CancelToken *cancelInside, Trace &trace)
+{
+    trace.events << QStringLiteral("step1");
+    if (cancelInside)
+        cancelInside->cancel(); // cancelled while running: goes on to the next suspension point
+    trace.events << QStringLiteral("step2");
+    const bool slept = co_await sleepFor(clock, 100, token);
+    trace.events << (slept ? QStringLiteral("slept") : QStringLiteral("cancelled"));
+    if (!slept)
+        co_return;
+    trace.events << QStringLiteral("step3");
+}
+
+QCoro::Task<> waiter(OneShot<int> shot, CancelToken token, Trace &trace)
+{
+    const std::optional<int> v = co_await shot.wait(token);
+    trace.events << (v ? QString::number(*v) : QStringLiteral("none"));
+}
+
+void drain()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+} // namespace
+
+class TestAsync : public QObject
+{
+    Q_OBJECT
+private slots:
+    void manualClock_firesTimersInDueOrder()
+    {
+        ManualClock clock;
+        QStringList order;
+        clock.schedule(300, [&] { order << QStringLiteral("c@%1").arg(clock.elapsedMs()); });
+        clock.schedule(100, [&] {
+            order << QStringLiteral("a@%1").arg(clock.elapsedMs());
+            // scheduled while advancing and due within the same advance
+            clock.schedule(50, [&] { order << QStringLiteral("n@%1").arg(clock.elapsedMs()); });
+        });
+        clock.schedule(100, [&] { order << QStringLiteral("b@%1").arg(clock.elapsedMs()); });
+        const QDateTime start = clock.now();
+        clock.advance(299);
+        QCOMPARE(order, (QStringList{QStringLiteral("a@100"), QStringLiteral("b@100"), QStringLiteral("n@150")}));
+        QCOMPARE(clock.elapsedMs(), 299);
+        clock.advance(1);
+        QCOMPARE(order.last(), QStringLiteral("c@300"));
+        QCOMPARE(start.msecsTo(clock.now()), 300);
+        QCOMPARE(clock.pendingTimers(), 0);
+    }
+
+    void manualClock_cancelledTimerNeverFires()
+    {
+        ManualClock clock;
+        int fired = 0;
+        const auto id = clock.schedule(10, [&] { ++fired; });
+        clock.cancelTimer(id);
+        clock.cancelTimer(id);
+        clock.advance(1000);
+        QCOMPARE(fired, 0);
+    }
+
+    void sleep_elapsesInVirtualTime()
+    {
+        ManualClock clock;
+        Trace trace;
+        CancelToken token;
+        sleeper(clock, token, 1600, QStringLiteral("s"), trace);
+        clock.advance(1599);
+        QVERIFY(trace.events.isEmpty());
+        clock.advance(1);
+        QCOMPARE(trace.events, QStringList{QStringLiteral("s:slept@1600")});
+    }
+
+    void sleep_cancelledEndsAtOnceAndNeverFiresLater()
+    {
+        ManualClock clock;
+        Trace trace;
+        CancelToken token;
+        sleeper(clock, token, 30000, QStringLiteral("s"), trace);
+        clock.advance(10);
+        token.cancel();
+        drain();
+        QCOMPARE(trace.events, QStringList{QStringLiteral("s:cancelled@10")});
+        QCOMPARE(clock.pendingTimers(), 0);
+        clock.advance(60000);
+        token.cancel();
+        drain();
+        QCOMPARE(trace.events.size(), 1);
+    }
+
+    void sleep_alreadyCancelledDoesNotSuspend()
+    {
+        ManualClock clock;
+        Trace trace;
+        CancelToken token;
+        token.cancel();
+        sleeper(clock, token, 150, QStringLiteral("s"), trace);
+        QCOMPARE(trace.events, QStringList{QStringLiteral("s:cancelled@0")});
+        QCOMPARE(clock.pendingTimers(), 0);
+    }
+
+    void task_cancelledWhileRunningReachesNextSuspensionPoint()
+    {
+        ManualClock clock;
+        Trace trace;
+        CancelToken token;
+        twoSteps(clock, token, &token, trace);
+        QCOMPARE(trace.events,
+                 (QStringList{QStringLiteral("step1"), QStringLiteral("step2"), QStringLiteral("cancelled")}));
+    }
+
+    void task_uncancelledRunsToTheEnd()
+    {
+        ManualClock clock;
+        Trace trace;
+        CancelToken token;
+        twoSteps(clock, token, nullptr, trace);
+        clock.advance(100);
+        QCOMPARE(trace.events.last(), QStringLiteral("step3"));
+    }
+
+    void oneShot_cancelWakesExactlyOnce()
+    {
+        Trace trace;
+        CancelToken token;
+        OneShot<int> shot;
+        waiter(shot, token, trace);
+        QVERIFY(trace.events.isEmpty());
+        token.cancel();
+        shot.resolve(7); // a late value after the cancel must not wake it again
+        token.cancel();
+        drain();
+        QCOMPARE(trace.events, QStringList{QStringLiteral("none")});
+    }
+
+    void oneShot_valueWakesWaiterAndFirstValueWins()
+    {
+        Trace trace;
+        CancelToken token;
+        OneShot<int> shot;
+        waiter(shot, token, trace);
+        shot.resolve(1);
+        shot.resolve(2);
+        drain();
+        token.cancel();
+        drain();
+        QCOMPARE(trace.events, QStringList{QStringLiteral("1")});
+
+        OneShot<int> ready;
+        ready.resolve(5);
+        waiter(ready, CancelToken(), trace); // already resolved: no suspension
+        QCOMPARE(trace.events.last(), QStringLiteral("5"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAsync)
+#include "tst_Async.moc"
