@@ -1,4 +1,4 @@
-#include "core/CancelToken.h"
+#include "base/CancelToken.h"
 
 CancelToken::CancelToken() : m_state(std::make_shared<State>()) {}
 

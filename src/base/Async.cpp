@@ -1,4 +1,4 @@
-#include "core/Async.h"
+#include "base/Async.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,6 +1,6 @@
-#include "core/Logging.h"
+#include "base/Logging.h"
 
-#include "core/AppIdentity.h"
+#include "base/AppIdentity.h"
 
 Q_LOGGING_CATEGORY(lcAudioCapture, "app.voxle.desktop.AudioCapture")
 Q_LOGGING_CATEGORY(lcRealtimeASR, "app.voxle.desktop.RealtimeASR")

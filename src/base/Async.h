@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/CancelToken.h"
-#include "core/Clock.h"
+#include "base/CancelToken.h"
+#include "base/Clock.h"
 
 #include <coroutine>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "core/SystemClock.h"
+#include "base/SystemClock.h"
 
 #include <QTimer>
 
