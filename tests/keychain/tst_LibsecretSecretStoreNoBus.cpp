@@ -1,0 +1,45 @@
+#include "core/KeychainStore.h"
+#include "platform/linux/LibsecretSecretStore.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+// Started with DBUS_SESSION_BUS_ADDRESS naming a socket nobody listens on, before any libsecret call.
+class TestLibsecretSecretStoreNoBus : public QObject
+{
+    Q_OBJECT
+private slots:
+    void everyCall_failsFastWithAStatus()
+    {
+        QVERIFY(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS").contains(QLatin1String("nonexistent")));
+        LibsecretSecretStore backend;
+        KeychainStore store(backend);
+        const QString key = QStringLiteral("dashscope_api_key");
+
+        for (int op = 0; op < 3; ++op) {
+            QElapsedTimer timer;
+            timer.start();
+            int status = 0;
+            try {
+                if (op == 0)
+                    store.read(key);
+                else if (op == 1)
+                    store.save(QStringLiteral("sk"), key);
+                else
+                    store.remove(key);
+            } catch (const KeychainError &error) {
+                status = error.status;
+            }
+            QCOMPARE(status, LibsecretSecretStore::kStatusUnavailable);
+            QVERIFY2(timer.elapsed() < 1000,
+                     qPrintable(QStringLiteral("op %1 took %2 ms").arg(op).arg(timer.elapsed())));
+        }
+        // A failed read carries no value, so callers that count failures as absent see nothing stale.
+        const SecretStore::Result raw = backend.read(QStringLiteral("app.voxle.desktop"), key);
+        QCOMPARE(raw.status, LibsecretSecretStore::kStatusUnavailable);
+        QVERIFY(!raw.value);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibsecretSecretStoreNoBus)
+#include "tst_LibsecretSecretStoreNoBus.moc"
