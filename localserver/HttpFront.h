@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QUrlQuery>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QTcpServer;
+class QWebSocket;
+class QWebSocketServer;
+
+struct HttpRequest {
+    QByteArray method;
+    QByteArray path;
+    QUrlQuery query;
+    QMap<QByteArray, QByteArray> headers; // lower-case names
+    QByteArray body;
+};
+
+struct HttpResponse {
+    int status = 200;
+    QByteArray contentType = "application/json";
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers;
+};
+
+// May be called later (delayed answers); calling it after the client went away is harmless.
+using Responder = std::function<void(const HttpResponse &)>;
+
+// One port for plain HTTP/1.1 routes and WebSocket upgrades. Requests carry Content-Length bodies; every
+// answer closes the connection. Unknown routes get a 404 JSON body.
+class HttpFront : public QObject
+{
+    Q_OBJECT
+public:
+    explicit HttpFront(QObject *parent = nullptr);
+    ~HttpFront() override;
+
+    bool listen(const QHostAddress &address, quint16 port);
+    quint16 port() const;
+
+    void route(const QByteArray &method, const QByteArray &path,
+               std::function<void(const HttpRequest &, Responder)> handler);
+
+    // Upgrade requests on `path`: `check` returns a response to refuse (e.g. 401 JSON) or nothing to accept;
+    // accepted sockets are handed to `accepted` once the WebSocket handshake has completed.
+    void webSocketRoute(const QByteArray &path, std::function<std::optional<HttpResponse>(const HttpRequest &)> check,
+                        std::function<void(QWebSocket *)> accepted);
+
+    // The TCP connection under an accepted WebSocket (for transport tricks such as stalling or dropping),
+    // or null once it is gone.
+    QTcpSocket *tcpSocketOf(QWebSocket *socket) const;
+
+    static QByteArray reasonPhrase(int status);
+
+private:
+    struct WebSocketRoute {
+        QByteArray path;
+        std::function<std::optional<HttpResponse>(const HttpRequest &)> check;
+        std::function<void(QWebSocket *)> accepted;
+        QWebSocketServer *server = nullptr;
+    };
+    struct Route {
+        QByteArray method;
+        QByteArray path;
+        std::function<void(const HttpRequest &, Responder)> handler;
+    };
+
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void dispatch(QTcpSocket *socket, const HttpRequest &request);
+    static void writeResponse(QTcpSocket *socket, const HttpResponse &response);
+
+    QTcpServer *m_server = nullptr;
+    std::vector<Route> m_routes;
+    std::vector<WebSocketRoute> m_webSocketRoutes;
+    QList<QPointer<QTcpSocket>> m_handedOver;
+    QMap<QWebSocket *, QPointer<QTcpSocket>> m_tcpOfWebSocket;
+};

@@ -1,0 +1,86 @@
+#include "RealtimeAsrEndpoint.h"
+
+#include "HttpFront.h"
+#include "RealtimeAsrConnection.h"
+#include "ScriptedRecognitionEngine.h"
+
+#include <QJsonDocument>
+#include <QUuid>
+#include <QWebSocket>
+
+RealtimeAsrEndpoint::RealtimeAsrEndpoint(HttpFront &front, RecognitionEngine &engine,
+                                         ScriptedRecognitionEngine *scripted, const QString &apiKey, QObject *parent)
+    : QObject(parent), m_front(front), m_engine(engine), m_scripted(scripted), m_apiKey(apiKey)
+{
+    const QByteArray expected = "Bearer " + m_apiKey.toUtf8();
+    front.webSocketRoute(
+        "/api-ws/v1/inference",
+        [expected](const HttpRequest &request) -> std::optional<HttpResponse> {
+            if (request.headers.value("authorization") == expected)
+                return std::nullopt;
+            HttpResponse refusal;
+            refusal.status = 401;
+            refusal.body =
+                QJsonDocument(QJsonObject{
+                                  {QStringLiteral("code"), QStringLiteral("InvalidApiKey")},
+                                  {QStringLiteral("message"), QStringLiteral("Invalid API-key provided.")},
+                                  {QStringLiteral("request_id"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
+                              })
+                    .toJson(QJsonDocument::Compact);
+            return refusal;
+        },
+        [this](QWebSocket *socket) {
+            const int entry = openLogEntry(QString::fromUtf8(socket->request().rawHeader("Authorization")));
+            auto *connection = new RealtimeAsrConnection(socket, m_front.tcpSocketOf(socket), *this, m_engine, entry);
+            connection->setParent(socket);
+        });
+
+    front.route("POST", "/__control/asr", [this](const HttpRequest &request, Responder respond) {
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(request.body, &error);
+        if (!doc.isObject()) {
+            respond(HttpResponse{400, "application/json", R"({"message":"script must be a JSON object"})", {}});
+            return;
+        }
+        m_transport = doc.object();
+        if (m_scripted)
+            m_scripted->setScript(doc.object());
+        m_log = QJsonArray();
+        respond(HttpResponse{200, "application/json", R"({"ok":true})", {}});
+    });
+    front.route("GET", "/__control/asr/log", [this](const HttpRequest &, Responder respond) {
+        respond(HttpResponse{
+            200,
+            "application/json",
+            QJsonDocument(QJsonObject{{QStringLiteral("connections"), m_log}}).toJson(QJsonDocument::Compact),
+            {}});
+    });
+}
+
+int RealtimeAsrEndpoint::openLogEntry(const QString &authorization)
+{
+    m_log.append(QJsonObject{{QStringLiteral("authorization"), authorization},
+                             {QStringLiteral("messages"), QJsonArray()},
+                             {QStringLiteral("closed"), false}});
+    return static_cast<int>(m_log.size() - 1);
+}
+
+void RealtimeAsrEndpoint::logMessage(int entry, const QJsonObject &message)
+{
+    if (entry < 0 || entry >= m_log.size())
+        return; // the log was cleared by a newer script
+    QJsonObject connection = m_log.at(entry).toObject();
+    QJsonArray messages = connection.value(QStringLiteral("messages")).toArray();
+    messages.append(message);
+    connection.insert(QStringLiteral("messages"), messages);
+    m_log.replace(entry, connection);
+}
+
+void RealtimeAsrEndpoint::logClosed(int entry)
+{
+    if (entry < 0 || entry >= m_log.size())
+        return;
+    QJsonObject connection = m_log.at(entry).toObject();
+    connection.insert(QStringLiteral("closed"), true);
+    m_log.replace(entry, connection);
+}

@@ -1,0 +1,3 @@
+#include "backend/BackendEndpoints.h"
+
+void installBackendEndpoints(HttpFront &, RecognitionEngine &, const QStringList &) {}
