@@ -1,0 +1,280 @@
+#include "output/TextInjectionService.h"
+#include "platform/fake/FakeAccessibility.h"
+#include "platform/fake/FakeKeySynth.h"
+#include "platform/fake/FakePasteboard.h"
+#include "platform/fake/ManualClock.h"
+
+#include <QTest>
+
+namespace {
+using Event = FakeKeySynth::Event;
+const Pasteboard::Item kHello{QStringLiteral("text/plain"), QByteArrayLiteral("hello")};
+const Pasteboard::Item kPng{QStringLiteral("image/png"), QByteArrayLiteral("\x89PNG\r\n\x1a\nfake-image")};
+const Pasteboard::Item kHtml{QStringLiteral("text/html"), QByteArrayLiteral("<b>hello</b>")};
+} // namespace
+
+class TestTextInjectionService : public QObject
+{
+    Q_OBJECT
+
+    FakeAccessibility *ax = nullptr;
+    FakePasteboard *pb = nullptr;
+    FakeKeySynth *keys = nullptr;
+    ManualClock *clock = nullptr;
+    TextInjectionService *service = nullptr;
+    // Clipboard text at each key event, as the target would read it.
+    QStringList pastedTexts;
+
+    void useFieldWithoutAccessibility()
+    {
+        ax->field.acceptsSelectedText = false;
+        ax->field.exposesValue = false;
+    }
+
+private slots:
+    void init()
+    {
+        ax = new FakeAccessibility;
+        pb = new FakePasteboard;
+        keys = new FakeKeySynth;
+        clock = new ManualClock;
+        service = new TextInjectionService(*ax, *pb, *keys, *clock);
+        pastedTexts.clear();
+        keys->onPost = [this](const Event &e) {
+            if (e.keyDown)
+                pastedTexts << pb->string().value_or(QStringLiteral("<none>"));
+        };
+    }
+    void cleanup()
+    {
+        delete service;
+        delete clock;
+        delete keys;
+        delete pb;
+        delete ax;
+    }
+
+    void injectAtCursor_whitespaceOnlyChangesNothing()
+    {
+        pb->items = {kHello};
+        service->injectAtCursor(QStringLiteral(" \n\t \r\n\u3000"));
+        QVERIFY(ax->calls.isEmpty());
+        QCOMPARE(pb->count, 0);
+        QCOMPARE(clock->pendingTimers(), 0);
+        QVERIFY(keys->events.isEmpty());
+    }
+
+    void injectAtCursor_insertsTrimmedTextWithoutTouchingClipboard()
+    {
+        pb->items = {kHello};
+        ax->field.value = QStringLiteral("ab");
+        ax->field.selection = {1, 0};
+        service->injectAtCursor(QStringLiteral("\n  你好，world \n"));
+        QCOMPARE(ax->field.value, QStringLiteral("a你好，worldb"));
+        QCOMPARE(ax->field.selection, (Accessibility::TextRange{9, 0}));
+        QCOMPARE(ax->calls.first(), QStringLiteral("setSelectedText:你好，world"));
+        QCOMPARE(pb->count, 0);
+        QCOMPARE(clock->pendingTimers(), 0);
+        clock->advance(1000);
+        QVERIFY(keys->events.isEmpty());
+    }
+
+    void insertViaAccessibility_movesCaretToEndOfSelection()
+    {
+        // A field that leaves its selection on the inserted text: the caret goes to its end.
+        ax->field.value = QStringLiteral("abcdef");
+        ax->field.selection = {2, 2};
+        ax->field.acceptsSelectedText = true;
+        service->injectAtCursor(QStringLiteral("XY"));
+        QVERIFY(ax->calls.contains(QStringLiteral("setSelectedTextRange:4,0")));
+        QCOMPARE(ax->field.value, QStringLiteral("abXYef"));
+    }
+
+    void insertViaAccessibility_rewritesValueWhenSelectedTextRejected()
+    {
+        ax->field.acceptsSelectedText = false;
+        ax->field.value = QStringLiteral("abcdef");
+        ax->field.selection = {2, 2};
+        service->injectAtCursor(QStringLiteral("XY"));
+        QCOMPARE(ax->field.value, QStringLiteral("abXYef"));
+        QCOMPARE(ax->field.selection, (Accessibility::TextRange{4, 0}));
+        QCOMPARE(pb->count, 0);
+        QCOMPARE(clock->pendingTimers(), 0);
+    }
+
+    void insertViaAccessibility_clampsRangeBeyondValue()
+    {
+        ax->field.acceptsSelectedText = false;
+        ax->field.value = QStringLiteral("12345678");
+        ax->field.selection = {10, 5};
+        service->injectAtCursor(QStringLiteral("XY"));
+        QCOMPARE(ax->field.value, QStringLiteral("12345678XY"));
+        QCOMPARE(ax->field.selection, (Accessibility::TextRange{10, 0}));
+        QCOMPARE(pb->count, 0);
+    }
+
+    void insertViaAccessibility_failuresFallBackToPaste_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::newRow("no focused element") << 0;
+        QTest::newRow("no value") << 1;
+        QTest::newRow("no range") << 2;
+        QTest::newRow("value rejected") << 3;
+        QTest::newRow("inserted text not read back") << 4;
+    }
+    void insertViaAccessibility_failuresFallBackToPaste()
+    {
+        QFETCH(int, failure);
+        ax->field.value = QStringLiteral("abc");
+        ax->field.acceptsSelectedText = failure == 4;
+        ax->hasFocus = failure != 0;
+        ax->field.exposesValue = failure != 1;
+        ax->field.exposesRange = failure != 2;
+        ax->field.acceptsValue = failure != 3;
+        ax->field.dropsInsertedText = failure == 4;
+        service->injectAtCursor(QStringLiteral("XY"));
+        QCOMPARE(ax->field.value, QStringLiteral("abc"));
+        QCOMPARE(pb->string(), QStringLiteral("XY"));
+        clock->advance(TextInjectionService::pasteDelayMs);
+        QCOMPARE(pastedTexts, QStringList{QStringLiteral("XY")});
+    }
+
+    void injectAtCursor_untrustedPromptsAndPastesWithoutAccessibility()
+    {
+        ax->trusted = false;
+        service->injectAtCursor(QStringLiteral("hi"));
+        QCOMPARE(ax->calls, QStringList{QStringLiteral("requestTrust")});
+        QCOMPARE(pb->string(), QStringLiteral("hi"));
+        clock->advance(TextInjectionService::pasteDelayMs);
+        QCOMPARE(keys->events.size(), 2);
+    }
+
+    void paste_timingsOnTheClock()
+    {
+        useFieldWithoutAccessibility();
+        pb->items = {kHello};
+        pb->count = 7;
+        service->injectAtCursor(QStringLiteral(" 你好 "));
+        QCOMPARE(pb->string(), QStringLiteral("你好"));
+        QCOMPARE(pb->count, 8);
+
+        clock->advance(49);
+        QVERIFY(keys->events.isEmpty());
+        clock->advance(1);
+        const QList<Event> chord{{KeySynth::keyV, KeySynth::flagCommand, true},
+                                 {KeySynth::keyV, KeySynth::flagCommand, false}};
+        QCOMPARE(keys->events, chord);
+        QCOMPARE(pastedTexts, QStringList{QStringLiteral("你好")});
+
+        clock->advance(299);
+        QCOMPARE(pb->string(), QStringLiteral("你好"));
+        clock->advance(1);
+        QCOMPARE(pb->items, Pasteboard::Contents{kHello});
+        QCOMPARE(clock->pendingTimers(), 0);
+        QCOMPARE(keys->events.size(), 2);
+    }
+
+    void restoreClipboard_skippedWhenUserCopiedMeanwhile()
+    {
+        useFieldWithoutAccessibility();
+        pb->items = {kHello};
+        service->injectAtCursor(QStringLiteral("dictated"));
+        clock->advance(200);
+        const Pasteboard::Item userCopy{QStringLiteral("text/plain"), QByteArrayLiteral("user copy")};
+        pb->setContents({userCopy});
+        clock->advance(1000);
+        QCOMPARE(pb->items, Pasteboard::Contents{userCopy});
+    }
+
+    void restoreClipboard_bringsBackEveryFormat_data()
+    {
+        QTest::addColumn<Pasteboard::Contents>("old");
+        QTest::newRow("image only") << Pasteboard::Contents{kPng};
+        QTest::newRow("text, rich text and image") << Pasteboard::Contents{kHello, kHtml, kPng};
+        QTest::newRow("empty") << Pasteboard::Contents{};
+    }
+    void restoreClipboard_bringsBackEveryFormat()
+    {
+        QFETCH(Pasteboard::Contents, old);
+        useFieldWithoutAccessibility();
+        pb->items = old;
+        service->injectAtCursor(QStringLiteral("dictated"));
+        clock->advance(TextInjectionService::pasteDelayMs);
+        QCOMPARE(pastedTexts, QStringList{QStringLiteral("dictated")});
+        clock->advance(TextInjectionService::restoreDelayMs);
+        QCOMPARE(pb->items, old);
+    }
+
+    void injectAtCursor_overlappingPastesKeepUsersClipboard()
+    {
+        useFieldWithoutAccessibility();
+        pb->items = {kHello, kPng};
+        service->injectAtCursor(QStringLiteral("first"));
+        clock->advance(100);
+        service->injectAtCursor(QStringLiteral("second"));
+        // The second text never replaces the first before the target has read it.
+        QCOMPARE(pb->string(), QStringLiteral("first"));
+        clock->advance(2000);
+        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        QCOMPARE(pb->items, (Pasteboard::Contents{kHello, kPng}));
+        QCOMPARE(clock->pendingTimers(), 0);
+    }
+
+    void injectAtCursor_overlappingPasteAfterUserCopyRestoresThatCopy()
+    {
+        useFieldWithoutAccessibility();
+        pb->items = {kHello};
+        service->injectAtCursor(QStringLiteral("first"));
+        clock->advance(100);
+        service->injectAtCursor(QStringLiteral("second"));
+        clock->advance(100);
+        const Pasteboard::Item userCopy{QStringLiteral("text/plain"), QByteArrayLiteral("user copy")};
+        pb->setContents({userCopy});
+        clock->advance(2000);
+        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        QCOMPARE(pb->items, Pasteboard::Contents{userCopy});
+    }
+
+    void paste_terminalGetsShiftedChord_data()
+    {
+        QTest::addColumn<bool>("byElement");
+        QTest::addColumn<bool>("byWindow");
+        QTest::newRow("terminal element") << true << false;
+        QTest::newRow("terminal window") << false << true;
+    }
+    void paste_terminalGetsShiftedChord()
+    {
+        QFETCH(bool, byElement);
+        QFETCH(bool, byWindow);
+        useFieldWithoutAccessibility();
+        ax->field.terminal = byElement;
+        keys->terminalWindow = byWindow;
+        service->injectAtCursor(QStringLiteral("ls"));
+        clock->advance(TextInjectionService::pasteDelayMs);
+        const quint64 flags = KeySynth::flagCommand | KeySynth::flagShift;
+        QCOMPARE(keys->events, (QList<Event>{{KeySynth::keyV, flags, true}, {KeySynth::keyV, flags, false}}));
+    }
+
+    void paste_failedKeyEventsStillRestore()
+    {
+        useFieldWithoutAccessibility();
+        keys->failPosting = true;
+        pb->items = {kHello};
+        service->injectAtCursor(QStringLiteral("x"));
+        clock->advance(1000);
+        QCOMPARE(pb->items, Pasteboard::Contents{kHello});
+    }
+
+    void destructor_cancelsPendingSteps()
+    {
+        useFieldWithoutAccessibility();
+        service->injectAtCursor(QStringLiteral("x"));
+        QCOMPARE(clock->pendingTimers(), 1);
+        delete service;
+        service = nullptr;
+        QCOMPARE(clock->pendingTimers(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTextInjectionService)
+#include "tst_TextInjectionService.moc"
