@@ -1,0 +1,532 @@
+#include "core/VoxleAccount.h"
+
+#include "base/Clock.h"
+#include "base/Logging.h"
+#include "core/AuthUi.h"
+#include "core/KeychainStore.h"
+#include "net/ChatCompletionClient.h"
+#include "net/ChatPrompts.h"
+#include "net/VoxleEndpoints.h"
+#include "platform/UserDefaults.h"
+
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+
+namespace {
+const QString kTokenKey = QStringLiteral("voxle_auth_token");
+const QString kExpiresKey = QStringLiteral("voxle_auth_expires_at_utc");
+const QString kApiKeyKey = QStringLiteral("dashscope_api_key");
+const QString kUserJsonKey = QStringLiteral("voxle_auth_user_json");
+const QString kCredentialsJsonKey = QStringLiteral("voxle_ai_credentials_json");
+const QString kHasRunBeforeKey = QStringLiteral("has_run_before_v1");
+const QString kNoCredentials = QStringLiteral("无法获取 AI 配置，请稍后重试。");
+
+QString keychainMessage(const KeychainError &error)
+{
+    return QStringLiteral("钥匙串操作失败（%1）").arg(error.status);
+}
+
+QString errorDescription(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const VoxleApiError &e) {
+        return e.message;
+    } catch (const VoxleTransportError &e) {
+        return QStringLiteral("%1 (%2)").arg(e.description).arg(int(e.code));
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+}
+
+template <typename Record> std::optional<Record> decodeStored(const std::optional<QByteArray> &data)
+{
+    if (!data)
+        return std::nullopt;
+    const QJsonDocument doc = QJsonDocument::fromJson(*data);
+    if (!doc.isObject())
+        return std::nullopt;
+    return Record::fromJson(doc.object());
+}
+} // namespace
+
+VoxleAccount::Endpoints VoxleAccount::Endpoints::standard()
+{
+    return Endpoints{VoxleEndpoints::backendBaseURL(), VoxleEndpoints::dashScopeChatCompletionsURL()};
+}
+
+VoxleAccount::VoxleAccount(UserDefaults &defaults, KeychainStore &keychain, Clock &clock,
+                           QNetworkAccessManager &session, Hooks hooks, AuthUi *ui, Endpoints endpoints,
+                           QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_keychain(keychain), m_clock(clock), m_session(session),
+      m_hooks(std::move(hooks)), m_ui(ui), m_endpoints(std::move(endpoints))
+{
+}
+
+VoxleServerApi VoxleAccount::makeApi() const
+{
+    return VoxleServerApi(m_endpoints.backend, m_session, m_clock);
+}
+
+QString VoxleAccount::deviceIdentifier() const
+{
+    return VoxleServerApi::deviceIdentifier(m_defaults);
+}
+
+std::optional<QString> VoxleAccount::readAuthToken() const
+{
+    try {
+        const std::optional<QString> stored = m_keychain.read(kTokenKey);
+        if (!stored)
+            return std::nullopt;
+        const QString token = stored->trimmed();
+        if (token.isEmpty())
+            return std::nullopt;
+        return token;
+    } catch (const KeychainError &) {
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> VoxleAccount::storedApiKey() const
+{
+    try {
+        const std::optional<QString> stored = m_keychain.read(kApiKeyKey);
+        if (!stored || stored->trimmed().isEmpty())
+            return std::nullopt;
+        return stored->trimmed();
+    } catch (const KeychainError &) {
+        return std::nullopt;
+    }
+}
+
+void VoxleAccount::setLastNetworkErrorLabel(const QString &text)
+{
+    if (m_hooks.publishNetworkError)
+        m_hooks.publishNetworkError(text);
+    if (m_lastNetworkErrorLabel == text)
+        return;
+    m_lastNetworkErrorLabel = text;
+    emit lastNetworkErrorLabelChanged();
+}
+
+void VoxleAccount::setLoggedIn(bool value)
+{
+    if (m_isLoggedIn == value)
+        return;
+    m_isLoggedIn = value;
+    emit isLoggedInChanged();
+}
+
+void VoxleAccount::setAuthUser(std::optional<VoxleUserSummaryDto> user)
+{
+    if (m_authUser == user)
+        return;
+    m_authUser = std::move(user);
+    emit authUserChanged();
+}
+
+void VoxleAccount::setAuthExpiresAtUtc(std::optional<QString> text)
+{
+    if (m_authExpiresAtUtc == text)
+        return;
+    m_authExpiresAtUtc = std::move(text);
+    emit authExpiresAtUtcChanged();
+}
+
+void VoxleAccount::setAiCredentials(std::optional<VoxleAiCredentialsDto> record)
+{
+    if (m_aiCredentials == record)
+        return;
+    m_aiCredentials = std::move(record);
+    emit aiCredentialsChanged();
+}
+
+// ---- sign-in ----
+
+QCoro::Task<std::optional<QString>> VoxleAccount::sendCode(QString phone, std::optional<QString> sliderToken,
+                                                           CancelToken cancel)
+{
+    phone = phone.trimmed();
+    if (phone.isEmpty())
+        co_return QStringLiteral("请输入手机号");
+    VoxleServerApi api = makeApi();
+    const VoxleSendCodeRequest request{phone, sliderToken};
+    try {
+        co_await api.post<VoxleSendCodeResponse>(QStringLiteral("/api/auth/send-code"), request, std::nullopt, {},
+                                                 cancel);
+    } catch (...) {
+        co_return VoxleServerApi::userMessage(std::current_exception());
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<QString>> VoxleAccount::phoneLogin(QString phone, QString code, CancelToken cancel)
+{
+    phone = phone.trimmed();
+    code = code.trimmed();
+    if (phone.isEmpty() || code.isEmpty())
+        co_return QStringLiteral("请输入手机号和验证码");
+    VoxleServerApi api = makeApi();
+    const VoxlePhoneLoginRequest request{phone, code};
+    std::optional<VoxleAuthResponse> response;
+    try {
+        response = co_await api.post<VoxleAuthResponse>(QStringLiteral("/api/auth/phone-login"), request, std::nullopt,
+                                                        {}, cancel);
+    } catch (...) {
+        co_return VoxleServerApi::userMessage(std::current_exception());
+    }
+    if (auto failure = persistAuth(*response))
+        co_return failure;
+
+    // Signed in even when the credentials cannot be fetched now; an earlier record still provides the key.
+    co_await fetchAiCredentials(cancel);
+    if (m_aiCredentials && m_hooks.saveDashScopeApiKey)
+        m_hooks.saveDashScopeApiKey(m_aiCredentials->apiKey);
+    co_return std::nullopt;
+}
+
+std::optional<QString> VoxleAccount::persistAuth(const VoxleAuthResponse &response)
+{
+    try {
+        m_keychain.save(response.token, kTokenKey);
+        m_keychain.save(response.expiresAtUtc, kExpiresKey);
+    } catch (const KeychainError &error) {
+        return keychainMessage(error);
+    }
+    m_defaults.setData(kUserJsonKey, QJsonDocument(response.user.toJson()).toJson(QJsonDocument::Compact));
+    setAuthUser(response.user);
+    setAuthExpiresAtUtc(response.expiresAtUtc);
+    setLoggedIn(true);
+    return std::nullopt;
+}
+
+void VoxleAccount::logout()
+{
+    for (const QString &key : {kTokenKey, kExpiresKey}) {
+        try {
+            m_keychain.remove(key);
+        } catch (const KeychainError &) {
+        }
+    }
+    m_defaults.remove(kUserJsonKey);
+    m_defaults.remove(kCredentialsJsonKey);
+    setAuthUser(std::nullopt);
+    setAuthExpiresAtUtc(std::nullopt);
+    setAiCredentials(std::nullopt);
+    setLoggedIn(false);
+}
+
+void VoxleAccount::restoreAuthState()
+{
+    if (qEnvironmentVariable("XCODE_RUNNING_FOR_PREVIEWS") == QLatin1String("1"))
+        return;
+    if (!m_defaults.boolean(kHasRunBeforeKey).value_or(false)) {
+        // Secrets can outlive an uninstall; a fresh installation starts signed out.
+        m_defaults.setBool(kHasRunBeforeKey, true);
+        logout();
+        return;
+    }
+    const std::optional<QString> token = readAuthToken();
+    std::optional<QString> expires;
+    try {
+        expires = m_keychain.read(kExpiresKey);
+    } catch (const KeychainError &) {
+    }
+    setAuthExpiresAtUtc(expires);
+    if (auto user = decodeStored<VoxleUserSummaryDto>(m_defaults.data(kUserJsonKey)))
+        setAuthUser(user);
+    if (auto credentials = decodeStored<VoxleAiCredentialsDto>(m_defaults.data(kCredentialsJsonKey)))
+        setAiCredentials(credentials);
+    if (isAuthValid(token, expires) && m_authUser)
+        setLoggedIn(true);
+    else
+        logout();
+}
+
+std::optional<QDateTime> VoxleAccount::parseUtcDate(const QString &text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2})(\\.\\d+)?(Z|[+-]\\d{2}:\\d{2})$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    QDateTime moment(date, time, Qt::UTC);
+    if (const QString fraction = m.captured(7); !fraction.isEmpty())
+        moment = moment.addMSecs(qint64(fraction.mid(1, 3).leftJustified(3, QLatin1Char('0')).toInt()));
+    const QString zone = m.captured(8);
+    if (zone.compare(QLatin1String("Z"), Qt::CaseInsensitive) != 0) {
+        const int hours = zone.mid(1, 2).toInt();
+        const int minutes = zone.mid(4, 2).toInt();
+        if (hours > 23 || minutes > 59)
+            return std::nullopt;
+        const int offset = (hours * 60 + minutes) * 60 * (zone.startsWith(QLatin1Char('-')) ? -1 : 1);
+        moment = moment.addSecs(-offset);
+    }
+    return moment;
+}
+
+bool VoxleAccount::isAuthValid(const std::optional<QString> &token, const std::optional<QString> &expiresAtUtc,
+                               const QDateTime &now)
+{
+    if (!token || token->trimmed().size() < 11)
+        return false;
+    const QString expires = expiresAtUtc.value_or(QString()).trimmed();
+    if (expires.isEmpty())
+        return false;
+    const std::optional<QDateTime> moment = parseUtcDate(expires);
+    return moment && *moment > now;
+}
+
+bool VoxleAccount::isAuthValid(const std::optional<QString> &token, const std::optional<QString> &expiresAtUtc) const
+{
+    return isAuthValid(token, expiresAtUtc, m_clock.now());
+}
+
+QCoro::Task<std::optional<VoxleUserSummaryDto>> VoxleAccount::fetchMe(CancelToken cancel)
+{
+    const std::optional<QString> token = readAuthToken();
+    if (!token)
+        co_return std::nullopt;
+    VoxleServerApi api = makeApi();
+    const QString path = QStringLiteral("/api/auth/me");
+    qCDebug(lcAppState).noquote() << "[VoxleAppState] 请求接口:"
+                                  << VoxleEndpoints::appendPath(api.baseUrl(), path).toString();
+    try {
+        co_return co_await api.get<VoxleUserSummaryDto>(path, token, {}, cancel);
+    } catch (...) {
+        qCCritical(lcAppState).noquote() << "[VoxleAppState] 请求 /api/auth/me 报错:"
+                                         << errorDescription(std::current_exception());
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<VoxleAccount::Outcome<VoxleSliderChallengeResponse>> VoxleAccount::sliderChallenge(CancelToken cancel)
+{
+    VoxleServerApi api = makeApi();
+    Outcome<VoxleSliderChallengeResponse> outcome;
+    try {
+        outcome.value = co_await api.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"),
+                                                                       std::nullopt, {}, cancel);
+    } catch (...) {
+        outcome.message = VoxleServerApi::userMessage(std::current_exception());
+    }
+    co_return outcome;
+}
+
+QCoro::Task<VoxleAccount::Outcome<QString>> VoxleAccount::sliderVerify(QString challengeId, qint64 position,
+                                                                       CancelToken cancel)
+{
+    VoxleServerApi api = makeApi();
+    const VoxleSliderVerifyRequest request{challengeId, position};
+    Outcome<QString> outcome;
+    try {
+        const auto response = co_await api.post<VoxleSliderVerifyResponse>(QStringLiteral("/api/auth/slider-verify"),
+                                                                           request, std::nullopt, {}, cancel);
+        outcome.value = response.sliderToken;
+    } catch (...) {
+        outcome.message = VoxleServerApi::userMessage(std::current_exception());
+    }
+    co_return outcome;
+}
+
+void VoxleAccount::presentAuthWindow()
+{
+    if (m_ui)
+        m_ui->presentAuthWindow();
+}
+
+QCoro::Task<std::optional<QString>> VoxleAccount::runSliderCaptcha()
+{
+    if (!m_ui)
+        co_return std::nullopt;
+    co_return co_await m_ui->runSliderCaptcha();
+}
+
+// ---- credentials ----
+
+QCoro::Task<std::optional<QString>> VoxleAccount::fetchAiCredentials(CancelToken cancel)
+{
+    const std::optional<QString> token = readAuthToken();
+    if (!token)
+        co_return QStringLiteral("未登录");
+    co_return co_await fetchCredentials(token, false, std::move(cancel));
+}
+
+QCoro::Task<std::optional<QString>> VoxleAccount::fetchAiCredentialsAnonymously(CancelToken cancel)
+{
+    co_return co_await fetchCredentials(std::nullopt, true, std::move(cancel));
+}
+
+QCoro::Task<std::optional<QString>> VoxleAccount::fetchCredentials(std::optional<QString> token, bool anonymous,
+                                                                   CancelToken cancel)
+{
+    VoxleServerApi api = makeApi();
+    const VoxleServerApi::Headers headers{{QStringLiteral("X-Device-Id"), deviceIdentifier()}};
+    std::optional<VoxleAiCredentialsDto> record;
+    try {
+        record = co_await api.get<VoxleAiCredentialsDto>(QStringLiteral("/api/config/ai-credentials"), token, headers,
+                                                         cancel);
+    } catch (...) {
+        co_return VoxleServerApi::userMessage(std::current_exception());
+    }
+    applyAiCredentials(*record);
+    if (anonymous && m_hooks.saveDashScopeApiKey)
+        m_hooks.saveDashScopeApiKey(record->apiKey);
+    co_return std::nullopt;
+}
+
+void VoxleAccount::applyAiCredentials(const VoxleAiCredentialsDto &record)
+{
+    setAiCredentials(record);
+    m_defaults.setData(kCredentialsJsonKey, QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact));
+}
+
+QCoro::Task<std::optional<QString>> VoxleAccount::ensureAiCredentials(CancelToken cancel)
+{
+    if (m_hooks.useProxy && m_hooks.useProxy())
+        co_return std::nullopt;
+    if (readAuthToken()) {
+        if (storedApiKey())
+            co_return std::nullopt;
+        const std::optional<QString> message = co_await fetchAiCredentials(cancel);
+        if (!message && m_aiCredentials && m_hooks.saveDashScopeApiKey)
+            m_hooks.saveDashScopeApiKey(m_aiCredentials->apiKey);
+        if (storedApiKey())
+            co_return std::nullopt;
+        co_return message.value_or(kNoCredentials);
+    }
+    // Anonymous installations fetch before every dictation, also when a key is already stored.
+    if (auto message = co_await fetchAiCredentialsAnonymously(cancel))
+        co_return message;
+    if (storedApiKey())
+        co_return std::nullopt;
+    co_return kNoCredentials;
+}
+
+// ---- usage ----
+
+qint64 VoxleAccount::characterCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qint64 count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+QCoro::Task<> VoxleAccount::reportUsageEvent(QString kind, QString modeLabel, QString rawText, QString outputText,
+                                             qint64 durationMs)
+{
+    const QString eventType =
+        kind == QLatin1String("translate") ? QStringLiteral("translate") : QStringLiteral("dictation");
+    const QString mode =
+        modeLabel == label(DictationMode::translate) ? label(DictationMode::translate) : label(DictationMode::polish);
+    co_await reportUsage(eventType, mode, characterCount(rawText), characterCount(outputText), durationMs);
+}
+
+QCoro::Task<> VoxleAccount::reportUsage(QString eventType, std::optional<QString> mode, qint64 rawTextLength,
+                                        qint64 outputTextLength, qint64 speechDurationMs)
+{
+    const std::optional<QString> token = readAuthToken();
+    if (!token)
+        co_return;
+    VoxleServerApi api = makeApi();
+    const VoxleReportUsageRequest request{eventType, mode, rawTextLength, outputTextLength, speechDurationMs};
+    try {
+        co_await api.post<std::optional<VoxleTextResponse>>(QStringLiteral("/api/usage/events"), request, token, {});
+    } catch (...) {
+        qCCritical(lcAppState).noquote() << "上报使用量失败:" << errorDescription(std::current_exception());
+    }
+}
+
+// ---- polish and translation ----
+
+QCoro::Task<std::optional<QString>> VoxleAccount::polishText(QString text, CancelToken cancel)
+{
+    const QString input = text.trimmed();
+    if (input.isEmpty())
+        co_return std::nullopt;
+    if (m_hooks.useProxy && m_hooks.useProxy()) {
+        const VoxlePolishRequest request{input, QStringLiteral("NotesOrEmail")};
+        co_return co_await postText(QStringLiteral("/api/text/polish"), request.toJson(),
+                                    QStringLiteral("Polish (Proxy) final:"), std::move(cancel));
+    }
+    co_return co_await chatRewrite(ChatPrompts::polishSystemPrompt(), input, QStringLiteral("Polish final:"),
+                                   std::move(cancel));
+}
+
+QCoro::Task<std::optional<QString>> VoxleAccount::translateText(QString text, TranslationTargetLanguage target,
+                                                                CancelToken cancel)
+{
+    const QString input = text.trimmed();
+    if (input.isEmpty())
+        co_return std::nullopt;
+    const QString language = ChatPrompts::translationLanguageName(target);
+    if (m_hooks.useProxy && m_hooks.useProxy()) {
+        const VoxleTranslateRequest request{input, language};
+        co_return co_await postText(QStringLiteral("/api/text/translate"), request.toJson(),
+                                    QStringLiteral("Translate (Proxy) final:"), std::move(cancel));
+    }
+    co_return co_await chatRewrite(ChatPrompts::translationSystemPrompt(language), input,
+                                   QStringLiteral("Translate final:"), std::move(cancel));
+}
+
+QCoro::Task<std::optional<QString>> VoxleAccount::postText(QString path, QJsonObject body, QString logPrefix,
+                                                           CancelToken cancel)
+{
+    VoxleServerApi api = makeApi();
+    const VoxleServerApi::Headers headers{{QStringLiteral("X-Device-Id"), deviceIdentifier()}};
+    QString output;
+    try {
+        const VoxleServerApi::RawResponse raw = co_await api.postRaw(path, body, readAuthToken(), headers, cancel);
+        output = VoxleServerApi::decodeResponse<VoxleTextResponse>(raw).text.trimmed();
+    } catch (...) {
+        setLastNetworkErrorLabel(VoxleServerApi::userMessage(std::current_exception()));
+        co_return std::nullopt;
+    }
+    if (output.isEmpty())
+        co_return std::nullopt;
+    qCInfo(lcAppState).noquote() << logPrefix << output;
+    co_return output;
+}
+
+QCoro::Task<std::optional<QString>> VoxleAccount::chatRewrite(QString systemPrompt, QString input, QString logPrefix,
+                                                              CancelToken cancel)
+{
+    QList<ChatMessage> messages{{QStringLiteral("system"), systemPrompt}, {QStringLiteral("user"), input}};
+    const ChatOutcome outcome = co_await chatCompletion(std::move(messages), 800, 30.0, std::move(cancel));
+    if (outcome.error)
+        setLastNetworkErrorLabel(*outcome.error);
+    else if (outcome.text)
+        setLastNetworkErrorLabel(QString());
+    const QString output = outcome.text.value_or(QString()).trimmed();
+    if (output.isEmpty())
+        co_return std::nullopt;
+    qCInfo(lcAppState).noquote() << logPrefix << output;
+    co_return output;
+}
+
+QCoro::Task<VoxleAccount::ChatOutcome> VoxleAccount::chatCompletion(QList<ChatMessage> messages,
+                                                                    std::optional<int> maxTokens, double timeoutSeconds,
+                                                                    CancelToken cancel)
+{
+    const std::optional<QString> key = storedApiKey();
+    if (!key)
+        co_return ChatOutcome{std::nullopt, QStringLiteral("未配置 API Key")};
+    QList<ChatCompletionClient::Message> wire;
+    for (const ChatMessage &m : messages)
+        wire.append({m.role, m.content});
+    ChatCompletionClient client(m_endpoints.chatCompletions, m_session, m_clock);
+    const ChatCompletionClient::Result result =
+        co_await client.complete(std::move(wire), maxTokens, timeoutSeconds, *key, std::move(cancel));
+    co_return ChatOutcome{result.text, result.error};
+}

@@ -1,0 +1,181 @@
+#include "net/ChatCompletionClient.h"
+
+#include "base/Async.h"
+#include "base/Logging.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QStringDecoder>
+
+namespace {
+QString nonEmptyString(const QJsonValue &v)
+{
+    return v.isString() ? v.toString() : QString();
+}
+} // namespace
+
+ChatCompletionClient::ChatCompletionClient(QUrl endpoint, QNetworkAccessManager &session, Clock &clock)
+    : m_endpoint(std::move(endpoint)), m_session(session), m_clock(clock)
+{
+}
+
+QJsonObject ChatCompletionClient::requestBody(const QList<Message> &messages, std::optional<int> maxTokens)
+{
+    QJsonArray list;
+    for (const Message &m : messages)
+        list.append(QJsonObject{{QStringLiteral("role"), m.role}, {QStringLiteral("content"), m.content}});
+    QJsonObject body{
+        {QStringLiteral("model"), kModel}, {QStringLiteral("messages"), list}, {QStringLiteral("stream"), false}};
+    if (maxTokens)
+        body.insert(QStringLiteral("max_tokens"), *maxTokens);
+    return body;
+}
+
+QString ChatCompletionClient::chatErrorMessage(const QByteArray &body, int status)
+{
+    const QString fallback = QStringLiteral("连接失败（HTTP %1）").arg(status);
+    const QJsonDocument doc = QJsonDocument::fromJson(body);
+    if (!doc.isObject())
+        return fallback;
+    const QJsonObject o = doc.object();
+    const QJsonValue error = o.value(QLatin1String("error"));
+    if (error.isObject()) {
+        const QJsonObject e = error.toObject();
+        if (const QString m = nonEmptyString(e.value(QLatin1String("message"))); !m.isEmpty())
+            return m;
+        if (const QString m = nonEmptyString(e.value(QLatin1String("msg"))); !m.isEmpty())
+            return m;
+    }
+    if (const QString m = nonEmptyString(o.value(QLatin1String("message"))); !m.isEmpty())
+        return m;
+    return fallback;
+}
+
+std::optional<QString> ChatCompletionClient::contentOf(const QJsonObject &response)
+{
+    const QJsonValue choices = response.value(QLatin1String("choices"));
+    if (!choices.isArray() || choices.toArray().isEmpty())
+        return std::nullopt;
+    const QJsonValue first = choices.toArray().first();
+    if (!first.isObject())
+        return std::nullopt;
+    const QJsonValue message = first.toObject().value(QLatin1String("message"));
+    if (!message.isObject())
+        return std::nullopt;
+    const QJsonValue content = message.toObject().value(QLatin1String("content"));
+    if (!content.isString())
+        return std::nullopt;
+    return content.toString();
+}
+
+QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<Message> messages,
+                                                                         std::optional<int> maxTokens,
+                                                                         double timeoutSeconds, QString apiKey,
+                                                                         CancelToken cancel)
+{
+    Result result;
+    QNetworkRequest request(m_endpoint);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Authorization", "Bearer " + apiKey.toUtf8());
+    const QByteArray body = QJsonDocument(requestBody(messages, maxTokens)).toJson(QJsonDocument::Compact);
+
+    // The API key is never logged.
+    qCDebug(lcAppState).noquote() << "[DashScope] POST 请求地址:" << m_endpoint.toString(QUrl::FullyEncoded);
+    qCDebug(lcAppState).noquote() << "[DashScope] POST 请求 Body:" << QString::fromUtf8(body);
+
+    if (cancel.isCancelled()) {
+        result.error =
+            transportMessage(VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled")));
+        co_return result;
+    }
+    QPointer<QNetworkReply> reply = m_session.post(request, body);
+    const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owner(reply.data(), [](QNetworkReply *r) {
+        r->disconnect();
+        r->abort();
+        r->deleteLater();
+    });
+    OneShot<bool> finished;
+    QObject::connect(reply.data(), &QNetworkReply::finished, reply.data(), [finished]() { finished.resolve(true); });
+    auto timedOut = std::make_shared<bool>(false);
+    const Clock::TimerId timer = m_clock.schedule(qint64(timeoutSeconds * 1000), [reply, timedOut]() {
+        *timedOut = true;
+        if (reply)
+            reply->abort();
+    });
+    const std::optional<bool> done = co_await finished.wait(cancel);
+    m_clock.cancelTimer(timer);
+    if (!done) {
+        result.error =
+            transportMessage(VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled")));
+        co_return result;
+    }
+    if (*timedOut) {
+        result.error = transportMessage(VoxleTransportError(QNetworkReply::TimeoutError, QString()));
+        co_return result;
+    }
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() && reply->error() != QNetworkReply::NoError) {
+        result.error = transportMessage(VoxleTransportError(reply->error(), reply->errorString()));
+        co_return result;
+    }
+    const QByteArray answer = reply->readAll();
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(answer);
+    if (!decoder.hasError()) {
+        qCDebug(lcAppState).noquote() << "[DashScope] 响应结果:" << text;
+        if (status.isValid())
+            qCDebug(lcAppState).noquote() << "[DashScope] 响应结果:" << text;
+    }
+    if (!status.isValid()) {
+        result.error = QStringLiteral("连接失败：无响应");
+        co_return result;
+    }
+    if (status.toInt() != 200) {
+        result.error = chatErrorMessage(answer, status.toInt());
+        co_return result;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(answer, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        // Not a transport error: worded with the parser's own description.
+        result.error = QStringLiteral("无法连接 DashScope：") + parseError.errorString();
+        co_return result;
+    }
+    const auto content = doc.isObject() ? contentOf(doc.object()) : std::nullopt;
+    if (!content) {
+        result.error = QStringLiteral("返回解析失败");
+        co_return result;
+    }
+    result.text = content;
+    co_return result;
+}
+
+QString ChatCompletionClient::transportMessage(const VoxleTransportError &error)
+{
+    // Qt's reply errors stand in for the URL-loading errors the messages were written for.
+    switch (error.code) {
+    case QNetworkReply::NetworkSessionFailedError:
+        return QStringLiteral("无法连接 DashScope：网络未连接。");
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。");
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("无法连接 DashScope：无法连接到服务器（可能需要代理或被网络阻断）。");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("无法连接 DashScope：网络连接中断。");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("无法连接 DashScope：TLS/证书握手失败（检查系统时间/网络代理）。");
+    case QNetworkReply::UnknownNetworkError:
+        return QStringLiteral(
+            "无法连接 DashScope：网络错误（URLError.unknown）。常见原因：网络阻断、代理未开启、TLS 被拦截。");
+    default: {
+        const QString description = error.description.isEmpty() ? QStringLiteral("未知错误") : error.description;
+        return QStringLiteral("无法连接 DashScope：%1（%2）").arg(description).arg(int(error.code));
+    }
+    }
+}
