@@ -1,0 +1,42 @@
+#pragma once
+
+#include "hotkeys/HotkeyHost.h"
+
+#include <QStringList>
+
+// Records every command the interpreter gives, as "action:<id>", "toggle:<mode>", "cancel", "error:<text>".
+class FakeHotkeyHost final : public HotkeyHost
+{
+public:
+    HotkeyScheme scheme = HotkeyScheme::fn;
+    RecordingTriggerMode trigger = RecordingTriggerMode::toggle;
+    Status status = Status::idle;
+    DictationMode mode = DictationMode::polish;
+    HotkeyAction fnAction = HotkeyAction::record;
+    HotkeyAction controlAction = HotkeyAction::polish;
+    HotkeyAction commandAction = HotkeyAction::translate;
+    std::optional<HotkeyBinding> translate;
+    std::optional<HotkeyBinding> polish;
+    std::optional<HotkeyBinding> record;
+    QStringList calls;
+
+    HotkeyScheme hotkeyScheme() const override { return scheme; }
+    RecordingTriggerMode triggerMode() const override { return trigger; }
+    Status hotkeyStatus() const override { return status; }
+    DictationMode activeDictationMode() const override { return mode; }
+    HotkeyAction modifierFnAction() const override { return fnAction; }
+    HotkeyAction modifierControlAction() const override { return controlAction; }
+    HotkeyAction modifierCommandAction() const override { return commandAction; }
+    std::optional<HotkeyBinding> translateHotkey() const override { return translate; }
+    std::optional<HotkeyBinding> polishHotkey() const override { return polish; }
+    std::optional<HotkeyBinding> recordHotkey() const override { return record; }
+
+    void performHotkeyAction(HotkeyAction action) override { calls << QStringLiteral("action:") + id(action); }
+    void toggleRecordingFromHotkey(DictationMode m) override
+    {
+        calls << QStringLiteral("toggle:") +
+                     (m == DictationMode::translate ? QStringLiteral("translate") : QStringLiteral("polish"));
+    }
+    void cancelRecording() override { calls << QStringLiteral("cancel"); }
+    void showError(const QString &message) override { calls << QStringLiteral("error:") + message; }
+};
