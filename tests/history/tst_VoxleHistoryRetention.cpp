@@ -1,0 +1,97 @@
+#include "history/VoxleHistoryEntry.h"
+#include "history/VoxleHistoryRetention.h"
+
+#include <QSet>
+#include <QTest>
+
+namespace {
+QDateTime at(const char *iso)
+{
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate);
+}
+} // namespace
+
+class TestVoxleHistoryRetention : public QObject
+{
+    Q_OBJECT
+private slots:
+    void retention_rawValuesLabelsAndParsing()
+    {
+        QStringList raws, labels;
+        for (const VoxleHistoryRetention r : allHistoryRetentions()) {
+            raws << rawValue(r);
+            labels << label(r);
+            QCOMPARE(parseHistoryRetention(rawValue(r)), r);
+        }
+        QCOMPARE(raws, (QStringList{QStringLiteral("never"), QStringLiteral("hours24"), QStringLiteral("week1"),
+                                    QStringLiteral("month1"), QStringLiteral("forever")}));
+        QCOMPARE(labels, (QStringList{QStringLiteral("从不"), QStringLiteral("24小时"), QStringLiteral("1周"),
+                                      QStringLiteral("1个月"), QStringLiteral("永远")}));
+        QCOMPARE(parseHistoryRetention(QStringLiteral("Forever")), std::nullopt);
+        QCOMPARE(parseHistoryRetention(QStringLiteral("永远")), std::nullopt);
+        QCOMPARE(parseHistoryRetention(QString()), std::nullopt);
+    }
+
+    void kind_rawValuesAndParsing()
+    {
+        QStringList raws;
+        for (const VoxleHistoryEntry::Kind k : allHistoryKinds()) {
+            raws << rawValue(k);
+            QCOMPARE(parseHistoryKind(rawValue(k)), k);
+        }
+        QCOMPARE(raws, (QStringList{QStringLiteral("record"), QStringLiteral("polish"), QStringLiteral("translate")}));
+        QCOMPARE(parseHistoryKind(QStringLiteral("Record")), std::nullopt);
+        QCOMPARE(parseHistoryKind(QStringLiteral("dictate")), std::nullopt);
+    }
+
+    void entry_equalityAndHashCompareAllFields()
+    {
+        const VoxleHistoryEntry a{1, at("2026-12-05T17:52:21Z"), VoxleHistoryEntry::Kind::polish, QStringLiteral("r"),
+                                  QStringLiteral("o")};
+        VoxleHistoryEntry b = a;
+        QCOMPARE(a, b);
+        QCOMPARE(qHash(a), qHash(b));
+        b.outputText = QStringLiteral("other");
+        QVERIFY(!(a == b));
+        b = a;
+        b.createdAt = b.createdAt.addSecs(1);
+        QVERIFY(!(a == b));
+        QCOMPARE(QSet<VoxleHistoryEntry>({a, a, b}).size(), 2);
+    }
+
+    void cutoff_hoursAreAbsoluteAndNeverIsNow()
+    {
+        const QDateTime now = at("2026-03-29T12:30:45Z");
+        const QTimeZone berlin("Europe/Berlin");
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::hours24, now, berlin), at("2026-03-28T12:30:45Z"));
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::never, now, berlin), now);
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::keepForever, now, berlin), std::nullopt);
+    }
+
+    void cutoff_weekCountsCalendarDaysAcrossDaylightSaving()
+    {
+        // Berlin moved to summer time on 29 March 2026: seven calendar days back are 167 hours.
+        const QTimeZone berlin("Europe/Berlin");
+        const QDateTime now = at("2026-04-01T10:00:00Z"); // 12:00 CEST
+        const QDateTime cutoff = *historyRetentionCutoff(VoxleHistoryRetention::week1, now, berlin);
+        QCOMPARE(cutoff, at("2026-03-25T11:00:00Z")); // 12:00 CET
+        QCOMPARE(cutoff.secsTo(now), 167 * 3600);
+    }
+
+    void cutoff_monthFrom31MarchIsLastDayOfFebruary()
+    {
+        const QTimeZone shanghai("Asia/Shanghai");
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::month1, at("2026-03-31T02:00:00Z"), shanghai),
+                 at("2026-02-28T02:00:00Z"));
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::month1, at("2028-03-31T02:00:00Z"), shanghai),
+                 at("2028-02-29T02:00:00Z"));
+        // 30 March 20:00 UTC is already 31 March in Shanghai: the user's zone decides which day is clamped.
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::month1, at("2026-03-30T20:00:00Z"), shanghai),
+                 at("2026-02-27T20:00:00Z"));
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::month1, at("2026-03-30T20:00:00Z"), QTimeZone::utc()),
+                 at("2026-02-28T20:00:00Z"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVoxleHistoryRetention)
+#include "tst_VoxleHistoryRetention.moc"

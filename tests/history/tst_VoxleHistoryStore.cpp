@@ -1,0 +1,286 @@
+#include "history/VoxleHistoryStore.h"
+#include "platform/fake/ManualClock.h"
+
+#include <QCoro/QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using Kind = VoxleHistoryEntry::Kind;
+
+namespace {
+QDateTime at(const char *iso)
+{
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate);
+}
+
+QList<VoxleHistoryEntry> fetch(VoxleHistoryStore &store, std::optional<Kind> kind = std::nullopt, int limit = 100)
+{
+    return QCoro::waitFor(store.fetchRecent(kind, limit));
+}
+
+QStringList outputs(const QList<VoxleHistoryEntry> &entries)
+{
+    QStringList texts;
+    for (const VoxleHistoryEntry &e : entries)
+        texts << e.outputText;
+    return texts;
+}
+
+int modeOf(const QString &path)
+{
+    struct stat info {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return static_cast<int>(info.st_mode & 0777);
+}
+
+// Looks at the file the way another program would, through its own connection.
+class RawDb
+{
+public:
+    explicit RawDb(const QString &path) { sqlite3_open(QFile::encodeName(path).constData(), &m_db); }
+    ~RawDb() { sqlite3_close(m_db); }
+    QStringList column(const char *sql)
+    {
+        QStringList values;
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(stmt) == SQLITE_ROW)
+                values << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+        }
+        sqlite3_finalize(stmt);
+        return values;
+    }
+    void exec(const char *sql) { QCOMPARE(sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr), SQLITE_OK); }
+
+private:
+    sqlite3 *m_db = nullptr;
+};
+} // namespace
+
+class TestVoxleHistoryStore : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    int m_count = 0;
+    QString freshDir() { return m_tmp.path() + QStringLiteral("/case%1/Voxle").arg(++m_count); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_tmp.isValid());
+    }
+
+    void init_createsSchemaAndPrivateFiles()
+    {
+        ManualClock clock;
+        const QString dir = freshDir();
+        VoxleHistoryStore store(dir, clock);
+        QCOMPARE(store.databasePath(), dir + QStringLiteral("/history.db"));
+        store.insert(Kind::record, QStringLiteral("a"), QStringLiteral("a"), clock.now());
+        QCOMPARE(fetch(store).size(), 1);
+
+        QCOMPARE(modeOf(dir), 0700);
+        QCOMPARE(modeOf(store.databasePath()), 0600);
+        QCOMPARE(modeOf(store.databasePath() + QStringLiteral("-wal")), 0600);
+        QCOMPARE(modeOf(store.databasePath() + QStringLiteral("-shm")), 0600);
+
+        RawDb raw(store.databasePath());
+        QCOMPARE(raw.column("SELECT sql FROM sqlite_master WHERE name = 'dictation_history';"),
+                 QStringList{QStringLiteral("CREATE TABLE dictation_history(\n  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+                                            "  created_at TEXT NOT NULL,\n  kind TEXT NOT NULL,\n"
+                                            "  raw_text TEXT NOT NULL,\n  output_text TEXT NOT NULL\n)")});
+        QCOMPARE(raw.column("SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name;"),
+                 (QStringList{QStringLiteral("idx_dictation_history_created_at"),
+                              QStringLiteral("idx_dictation_history_kind")}));
+        QCOMPARE(raw.column("PRAGMA journal_mode;"), QStringList{QStringLiteral("wal")});
+    }
+
+    void insert_trimsTextsAndSkipsBlankOutput()
+    {
+        ManualClock clock;
+        VoxleHistoryStore store(freshDir(), clock);
+        store.insert(Kind::record, QStringLiteral("说了话"), QStringLiteral("   \n\t "), clock.now());
+        store.insert(Kind::record, QString(), QStringLiteral("只有输出"), clock.now());
+        store.insert(Kind::polish, QStringLiteral("\n  第一行\n第二行  \n"), QStringLiteral(" 输出\n内行 \u3000"),
+                     at("2026-12-05T17:52:21.789Z"));
+
+        const QList<VoxleHistoryEntry> rows = fetch(store);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].rawText, QStringLiteral("第一行\n第二行"));
+        QCOMPARE(rows[0].outputText, QStringLiteral("输出\n内行"));
+        QCOMPARE(rows[0].createdAt, at("2026-12-05T17:52:21Z")); // to the second
+        QCOMPARE(rows[0].kind, Kind::polish);
+        QCOMPARE(rows[1].rawText, QString());
+        QCOMPARE(rows[1].outputText, QStringLiteral("只有输出"));
+
+        RawDb raw(store.databasePath());
+        QCOMPARE(raw.column("SELECT created_at FROM dictation_history ORDER BY id DESC LIMIT 1;"),
+                 QStringList{QStringLiteral("2026-12-05T17:52:21Z")});
+    }
+
+    void fetchRecent_filtersByKindNewestFirstWithinLimit()
+    {
+        ManualClock clock;
+        VoxleHistoryStore store(freshDir(), clock);
+        const QList<Kind> kinds = {Kind::polish, Kind::record, Kind::polish, Kind::translate, Kind::polish};
+        for (int i = 0; i < kinds.size(); ++i) {
+            // The clock going backwards does not change the order: ids decide.
+            store.insert(kinds[i], QString(), QStringLiteral("t%1").arg(i), clock.now().addSecs(-60 * i));
+        }
+        QCOMPARE(outputs(fetch(store, Kind::polish, 2)), (QStringList{QStringLiteral("t4"), QStringLiteral("t2")}));
+        QCOMPARE(outputs(fetch(store, Kind::translate)), QStringList{QStringLiteral("t3")});
+        QCOMPARE(outputs(fetch(store)), (QStringList{QStringLiteral("t4"), QStringLiteral("t3"), QStringLiteral("t2"),
+                                                     QStringLiteral("t1"), QStringLiteral("t0")}));
+        const QList<VoxleHistoryEntry> all = fetch(store);
+        for (int i = 1; i < all.size(); ++i)
+            QVERIFY(all[i - 1].id > all[i].id);
+    }
+
+    void remove_deletesOneRowAndIdsAreNeverReused()
+    {
+        ManualClock clock;
+        const QString dir = freshDir();
+        qint64 lastId = 0;
+        {
+            VoxleHistoryStore store(dir, clock);
+            store.insert(Kind::record, QString(), QStringLiteral("a"), clock.now());
+            store.insert(Kind::record, QString(), QStringLiteral("b"), clock.now());
+            lastId = fetch(store).first().id;
+            QCoro::waitFor(store.remove(lastId));
+            QCoro::waitFor(store.remove(lastId + 100)); // missing: nothing happens
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("a")});
+            store.insert(Kind::record, QString(), QStringLiteral("c"), clock.now()); // pending at destruction
+        }
+        VoxleHistoryStore reopened(dir, clock);
+        const QList<VoxleHistoryEntry> rows = fetch(reopened);
+        QCOMPARE(outputs(rows), (QStringList{QStringLiteral("c"), QStringLiteral("a")}));
+        QVERIFY(rows.first().id > lastId);
+    }
+
+    void foreignRows_skippedByFetchButDeletedByDeleteAllAndRetention()
+    {
+        ManualClock clock(at("2026-12-06T12:00:00Z"));
+        VoxleHistoryStore store(freshDir(), clock);
+        store.insert(Kind::record, QString(), QStringLiteral("ours"), at("2026-12-06T11:00:00Z"));
+        QCOMPARE(fetch(store).size(), 1);
+        {
+            RawDb raw(store.databasePath());
+            raw.exec("INSERT INTO dictation_history(created_at, kind, raw_text, output_text) VALUES"
+                     "('2026-12-06T11:30:00Z', 'dictate', '', 'foreign kind'),"
+                     "('2026-11-01T11:30:00Z', 'summary', '', 'old foreign kind'),"
+                     "('yesterday', 'record', '', 'bad date'),"
+                     "('2026-12-06T11:30:00.123Z', 'record', '', 'fraction'),"
+                     "('2026-12-06T19:30:00+08:00', 'polish', '', 'offset');");
+        }
+        const QList<VoxleHistoryEntry> rows = fetch(store);
+        QCOMPARE(outputs(rows), (QStringList{QStringLiteral("offset"), QStringLiteral("ours")}));
+        QCOMPARE(rows.first().createdAt, at("2026-12-06T11:30:00Z"));
+
+        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::week1));
+        QCOMPARE(RawDb(store.databasePath())
+                     .column("SELECT output_text FROM dictation_history WHERE id > 0 "
+                             "AND output_text LIKE '%foreign%';"),
+                 QStringList{QStringLiteral("foreign kind")});
+        QCoro::waitFor(store.deleteAll());
+        QCOMPARE(RawDb(store.databasePath()).column("SELECT count(*) FROM dictation_history;"),
+                 QStringList{QStringLiteral("0")});
+    }
+
+    void applyRetention_cutsAtTheRightMoment()
+    {
+        ManualClock clock(at("2026-12-06T12:00:00.500Z"));
+        VoxleHistoryStore store(freshDir(), clock);
+        const QDateTime now = clock.now();
+        store.insert(Kind::record, QString(), QStringLiteral("25h"), now.addSecs(-25 * 3600));
+        store.insert(Kind::record, QString(), QStringLiteral("23h"), now.addSecs(-23 * 3600));
+        store.insert(Kind::record, QString(), QStringLiteral("1s"), now.addSecs(-1));
+        store.insert(Kind::record, QString(), QStringLiteral("now"), now);
+
+        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::keepForever));
+        QCOMPARE(fetch(store).size(), 4);
+        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::hours24));
+        QCOMPARE(outputs(fetch(store)),
+                 (QStringList{QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h")}));
+        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
+        QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("now")}); // created within the current second
+    }
+
+    void applyRetention_monthFrom31MarchKeepsFromLastDayOfFebruary()
+    {
+        // The test runs in Asia/Shanghai (UTC+8): 31 March 10:00 there is 02:00 UTC.
+        ManualClock clock(at("2026-03-31T02:00:00Z"));
+        VoxleHistoryStore store(freshDir(), clock);
+        store.insert(Kind::record, QString(), QStringLiteral("27 Feb"), at("2026-02-27T02:00:00Z"));
+        store.insert(Kind::record, QString(), QStringLiteral("just before"), at("2026-02-28T01:59:59Z"));
+        store.insert(Kind::record, QString(), QStringLiteral("cutoff"), at("2026-02-28T02:00:00Z"));
+        store.insert(Kind::record, QString(), QStringLiteral("1 Mar"), at("2026-03-01T00:00:00Z"));
+        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::month1));
+        QCOMPARE(outputs(fetch(store)), (QStringList{QStringLiteral("1 Mar"), QStringLiteral("cutoff")}));
+    }
+
+    void unusableLocation_behavesAsEmptyWithoutCrashing()
+    {
+        ManualClock clock;
+        // A plain file where the data folder should be: the folder cannot be created, even by root.
+        const QString blocker = m_tmp.path() + QStringLiteral("/blocker");
+        QFile file(blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QStringList dirs{blocker + QStringLiteral("/Voxle")};
+        // A read-only folder stops everyone but root.
+        if (geteuid() != 0) {
+            const QString readOnly = m_tmp.path() + QStringLiteral("/readonly");
+            QVERIFY(QDir().mkpath(readOnly));
+            QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            dirs << readOnly + QStringLiteral("/Voxle");
+        }
+        for (const QString &dir : std::as_const(dirs)) {
+            VoxleHistoryStore store(dir, clock);
+            store.insert(Kind::record, QStringLiteral("r"), QStringLiteral("o"), clock.now());
+            QCOMPARE(fetch(store), QList<VoxleHistoryEntry>());
+            QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
+            QCoro::waitFor(store.deleteAll());
+            QCoro::waitFor(store.remove(1));
+            QCOMPARE(fetch(store, Kind::record), QList<VoxleHistoryEntry>());
+            QVERIFY(!QFile::exists(store.databasePath()));
+        }
+    }
+
+    void notADatabase_fetchesNothingAndLeavesTheFileAlone()
+    {
+        ManualClock clock;
+        const QString dir = freshDir();
+        QVERIFY(QDir().mkpath(dir));
+        const QByteArray junk = QByteArray("This is not an SQLite database, just some words.\n").repeated(200);
+        {
+            QFile file(dir + QStringLiteral("/history.db"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(junk);
+        }
+        {
+            VoxleHistoryStore store(dir, clock);
+            store.insert(Kind::record, QStringLiteral("r"), QStringLiteral("o"), clock.now());
+            QCOMPARE(fetch(store), QList<VoxleHistoryEntry>());
+            QCoro::waitFor(store.deleteAll());
+            QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
+        }
+        QFile file(dir + QStringLiteral("/history.db"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), junk);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVoxleHistoryStore)
+#include "tst_VoxleHistoryStore.moc"
