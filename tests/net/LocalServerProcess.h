@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QByteArray>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QTimer>
+#include <QUrl>
+
+// The real voxle-localserver as a child process of the test, on a port of its own choosing, plus blocking
+// helpers for its test controls.
+class LocalServerProcess
+{
+public:
+    ~LocalServerProcess() { stop(); }
+
+    bool start(const QStringList &args = {})
+    {
+        const QString binary =
+            qEnvironmentVariable("VOXLE_BUILD_DIR") + QStringLiteral("/localserver/voxle-localserver");
+        m_process.setProgram(binary);
+        m_process.setArguments(args);
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start();
+        if (!m_process.waitForStarted(5000))
+            return false;
+        QByteArray line;
+        while (!line.contains('\n')) {
+            if (!m_process.waitForReadyRead(5000))
+                return false;
+            line += m_process.readAllStandardOutput();
+        }
+        const QByteArray first = line.left(line.indexOf('\n')).trimmed();
+        if (!first.startsWith("port="))
+            return false;
+        m_port = first.mid(5).toUShort();
+        return m_port != 0;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    quint16 port() const { return m_port; }
+    QUrl origin() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
+    QString serverStderr() { return QString::fromUtf8(m_process.readAllStandardError()); }
+
+    // One blocking request; returns the status (0 on a transport failure) and fills `body`.
+    int request(const QByteArray &verb, const QString &path, const QByteArray &payload = {}, QByteArray *body = nullptr,
+                const QList<QPair<QByteArray, QByteArray>> &headers = {})
+    {
+        QNetworkRequest request(QUrl(origin().toString() + path));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        for (const auto &[name, value] : headers)
+            request.setRawHeader(name, value);
+        QNetworkReply *reply = m_nam.sendCustomRequest(request, verb, payload);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (body)
+            *body = reply->readAll();
+        reply->deleteLater();
+        return status;
+    }
+
+    QJsonObject getJson(const QString &path)
+    {
+        QByteArray body;
+        request("GET", path, {}, &body);
+        return QJsonDocument::fromJson(body).object();
+    }
+
+    // Scripted answers for the backend endpoints; `reset` also forgets users, sessions, events and the log.
+    bool script(const QJsonArray &rules, bool reset = true)
+    {
+        const QJsonObject control{{QStringLiteral("rules"), rules}, {QStringLiteral("reset"), reset}};
+        return request("POST", QStringLiteral("/__control/backend"), QJsonDocument(control).toJson()) == 200;
+    }
+
+    static QJsonObject rule(const QString &method, const QString &path, int status, const QByteArray &body,
+                            const QString &contentType = QStringLiteral("application/json"))
+    {
+        return QJsonObject{{QStringLiteral("method"), method},
+                           {QStringLiteral("path"), path},
+                           {QStringLiteral("status"), status},
+                           {QStringLiteral("body"), QString::fromUtf8(body)},
+                           {QStringLiteral("content_type"), contentType}};
+    }
+
+    // The requests the backend endpoints have seen since the last reset, oldest first.
+    QJsonArray requests()
+    {
+        return getJson(QStringLiteral("/__control/backend/requests")).value(QStringLiteral("requests")).toArray();
+    }
+    QJsonArray requestsTo(const QString &path)
+    {
+        QJsonArray matching;
+        for (const QJsonValue &r : requests())
+            if (r.toObject().value(QStringLiteral("path")).toString() == path)
+                matching.append(r);
+        return matching;
+    }
+    QJsonArray usageEvents()
+    {
+        return getJson(QStringLiteral("/__control/usage")).value(QStringLiteral("events")).toArray();
+    }
+
+private:
+    QProcess m_process;
+    QNetworkAccessManager m_nam;
+    quint16 m_port = 0;
+};

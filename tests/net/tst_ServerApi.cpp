@@ -1,0 +1,262 @@
+#include "asr/ProxyRecognition.h"
+#include "net/AwaitResult.h"
+#include "net/LocalServerProcess.h"
+#include "net/VoxleServerApi.h"
+#include "platform/fake/ManualClock.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QJsonObject headersOf(const QJsonValue &request)
+{
+    return request.toObject().value(QStringLiteral("headers")).toObject();
+}
+
+QByteArray bodyOf(const QJsonValue &request)
+{
+    return QByteArray::fromBase64(request.toObject().value(QStringLiteral("body_base64")).toString().toLatin1());
+}
+
+QByteArray onePcmSecond()
+{
+    QByteArray pcm(32000, Qt::Uninitialized);
+    for (int i = 0; i < pcm.size(); ++i)
+        pcm[i] = char((i * 31) & 0xff);
+    return pcm;
+}
+} // namespace
+
+// The backend client over real loopback HTTP to voxle-localserver.
+class TestServerApi : public QObject
+{
+    Q_OBJECT
+private:
+    LocalServerProcess m_server;
+    QNetworkAccessManager m_nam;
+    ManualClock m_clock;
+
+    VoxleServerApi api() { return VoxleServerApi(m_server.origin(), m_nam, m_clock); }
+
+    AwaitResult<VoxleTextResponse> polishWith(const std::optional<QString> &token)
+    {
+        VoxleServerApi client = api();
+        return awaitResult(client.post<VoxleTextResponse>(
+            QStringLiteral("/api/text/polish"),
+            VoxlePolishRequest{QStringLiteral("嗯，你好"), QStringLiteral("NotesOrEmail")}, token,
+            {{QStringLiteral("X-Device-Id"), QString(64, QLatin1Char('a'))}}));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_server.start({QStringLiteral("--sms-code"), QStringLiteral("246810")})); }
+
+    void errorBodies_becomeOneMessage_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("contentType");
+        QTest::addColumn<QString>("expected");
+        const QString jsonType = QStringLiteral("application/json");
+        QTest::newRow("422 detail list") << 422
+                                         << QByteArray(
+                                                R"({"detail":[{"loc":["body","phone"],"msg":"field required"}]})")
+                                         << jsonType << QStringLiteral("field required");
+        QTest::newRow("400 detail") << 400 << QByteArray(R"({"detail":"bad phone"})") << jsonType
+                                    << QStringLiteral("bad phone");
+        QTest::newRow("400 error object")
+            << 400 << QByteArray(R"({"error":{"message":"x"}})") << jsonType << QStringLiteral("x");
+        QTest::newRow("400 empty message")
+            << 400 << QByteArray(R"({"message":""})") << jsonType << QStringLiteral("请求失败（HTTP 400）");
+        QTest::newRow("500 html") << 500 << QByteArray("<html><h1>Internal Server Error</h1></html>")
+                                  << QStringLiteral("text/html") << QStringLiteral("请求失败（HTTP 500）");
+        QTest::newRow("204 empty") << 204 << QByteArray() << jsonType << QStringLiteral("返回解析失败");
+        QTest::newRow("200 empty") << 200 << QByteArray() << jsonType << QStringLiteral("返回解析失败");
+        QTest::newRow("200 missing key") << 200 << QByteArray(R"({"result":"x"})") << jsonType
+                                         << QStringLiteral("返回解析失败");
+        QTest::newRow("502 plain") << 502 << QByteArray("Bad Gateway") << QStringLiteral("text/plain")
+                                   << QStringLiteral("请求失败（HTTP 502）");
+    }
+    void errorBodies_becomeOneMessage()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, contentType);
+        QFETCH(QString, expected);
+        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
+                                                          status, body, contentType)}));
+        const auto result = polishWith(std::nullopt);
+        QVERIFY(!result.value);
+        QCOMPARE(result.message.value_or(QString()), expected);
+        QVERIFY(!result.transport);
+    }
+
+    void headers_tokenOnlyWhenGiven()
+    {
+        QVERIFY(m_server.script({}));
+        QVERIFY(polishWith(std::nullopt).value);
+        QVERIFY(polishWith(QStringLiteral("token-abcdef-123")).message); // unknown token: refused, but sent
+        const QJsonArray seen = m_server.requestsTo(QStringLiteral("/api/text/polish"));
+        QCOMPARE(seen.size(), 2);
+        QVERIFY(!headersOf(seen.at(0)).contains(QStringLiteral("authorization")));
+        QCOMPARE(headersOf(seen.at(0)).value(QStringLiteral("content-type")).toString(),
+                 QStringLiteral("application/json"));
+        QCOMPARE(headersOf(seen.at(0)).value(QStringLiteral("x-device-id")).toString(), QString(64, QLatin1Char('a')));
+        QCOMPARE(headersOf(seen.at(1)).value(QStringLiteral("authorization")).toString(),
+                 QStringLiteral("Bearer token-abcdef-123"));
+        QCOMPARE(QJsonDocument::fromJson(bodyOf(seen.at(0))).object(),
+                 (QJsonObject{{QStringLiteral("raw_text"), QStringLiteral("嗯，你好")},
+                              {QStringLiteral("scene"), QStringLiteral("NotesOrEmail")}}));
+
+        // A GET carries no body and no Content-Type.
+        VoxleServerApi client = api();
+        const auto challenge = awaitResult(
+            client.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"), std::nullopt, {}));
+        QVERIFY(challenge.value);
+        const QJsonArray gets = m_server.requestsTo(QStringLiteral("/api/auth/slider-challenge"));
+        QCOMPARE(gets.size(), 1);
+        QVERIFY(!headersOf(gets.at(0)).contains(QStringLiteral("content-type")));
+        QVERIFY(!headersOf(gets.at(0)).contains(QStringLiteral("authorization")));
+    }
+
+    void upload_sendsExactMultipartWav()
+    {
+        QVERIFY(m_server.script({}));
+        QCOMPARE(
+            m_server.request("POST", QStringLiteral("/__control/asr"), R"({"sentences":["你好。","今天天气不错"]})"),
+            200);
+        const QByteArray pcm = onePcmSecond();
+        const QString deviceId(64, QLatin1Char('b'));
+        VoxleServerApi client = api();
+        const auto first = awaitResult(ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, std::nullopt, {}));
+        QCOMPARE(first.message.value_or(QString()), QString());
+        QCOMPARE(first.value.value_or(QString()), QStringLiteral("你好。今天天气不错"));
+        const auto second = awaitResult(
+            ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, QStringLiteral("tok-1234567890"), {}));
+        QVERIFY(second.message); // the token is unknown to the server, but it was sent
+
+        const QJsonArray uploads = m_server.requestsTo(QStringLiteral("/api/speech/recognize"));
+        QCOMPARE(uploads.size(), 2);
+        QList<QByteArray> boundaries;
+        for (const QJsonValue &upload : uploads) {
+            const QString contentType = headersOf(upload).value(QStringLiteral("content-type")).toString();
+            QVERIFY(contentType.startsWith(QStringLiteral("multipart/form-data; boundary=Boundary-")));
+            const QByteArray boundary = contentType.mid(contentType.indexOf(QLatin1Char('=')) + 1).toLatin1();
+            boundaries << boundary;
+            const QByteArray wav = ProxyRecognition::makeWav(pcm, 16000, 1);
+            QCOMPARE(wav.size(), 32044);
+            QCOMPARE(bodyOf(upload),
+                     VoxleServerApi::multipartBody(boundary, QStringLiteral("file"), QStringLiteral("audio.wav"),
+                                                   QStringLiteral("audio/wav"), wav));
+            QVERIFY(bodyOf(upload).endsWith(wav.right(8) + "\r\n--" + boundary + "--\r\n"));
+            QCOMPARE(headersOf(upload).value(QStringLiteral("x-device-id")).toString(), deviceId);
+        }
+        QVERIFY(boundaries.at(0) != boundaries.at(1));
+        QVERIFY(!headersOf(uploads.at(0)).contains(QStringLiteral("authorization")));
+        QCOMPARE(headersOf(uploads.at(1)).value(QStringLiteral("authorization")).toString(),
+                 QStringLiteral("Bearer tok-1234567890"));
+    }
+
+    void upload_serverRejectsBrokenWavAndReportsEngineFailure()
+    {
+        QVERIFY(m_server.script({}));
+        VoxleServerApi client = api();
+        const QString deviceId(64, QLatin1Char('c'));
+        QByteArray notWav = ProxyRecognition::makeWav(onePcmSecond(), 8000, 1);
+        const auto refused = awaitResult(client.uploadFile<VoxleTextResponse>(
+            QStringLiteral("/api/speech/recognize"), notWav, QStringLiteral("audio.wav"), QStringLiteral("audio/wav"),
+            std::nullopt, {{QStringLiteral("X-Device-Id"), deviceId}}));
+        QCOMPARE(refused.message.value_or(QString()), QStringLiteral("expected 16 kHz mono 16-bit PCM"));
+
+        QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"),
+                                  R"({"fail":{"code":"NO_VALID_AUDIO_ERROR","message":"no valid audio"}})"),
+                 200);
+        const auto failed =
+            awaitResult(ProxyRecognition::recognizeViaProxy(client, onePcmSecond(), deviceId, std::nullopt, {}));
+        QCOMPARE(failed.message.value_or(QString()), QStringLiteral("no valid audio"));
+    }
+
+    void timeout_runsOnTheInjectedClock()
+    {
+        QVERIFY(m_server.script(
+            {QJsonObject{{QStringLiteral("path"), QStringLiteral("/api/auth/me")}, {QStringLiteral("hang"), true}}}));
+        VoxleServerApi client = api();
+        auto task = capture(client.get<VoxleUserSummaryDto>(QStringLiteral("/api/auth/me"), QStringLiteral("t"), {}));
+        QVERIFY(spinUntil([&] { return m_server.requestsTo(QStringLiteral("/api/auth/me")).size() == 1; }));
+        m_clock.advance(VoxleServerApi::kTimeoutMs - 1);
+        QCoreApplication::processEvents();
+        QVERIFY(!task.isReady());
+        m_clock.advance(1);
+        const auto result = QCoro::waitFor(task);
+        QCOMPARE(result.transport, std::optional(QNetworkReply::TimeoutError));
+        QCOMPARE(result.message.value_or(QString()), QStringLiteral("连接超时"));
+    }
+
+    void cancel_abortsTheReply()
+    {
+        QVERIFY(m_server.script({QJsonObject{{QStringLiteral("path"), QStringLiteral("/api/text/polish")},
+                                             {QStringLiteral("hang"), true}}}));
+        VoxleServerApi client = api();
+        CancelToken cancel;
+        auto task = capture(client.post<VoxleTextResponse>(QStringLiteral("/api/text/polish"),
+                                                           VoxlePolishRequest{QStringLiteral("a"), QStringLiteral("b")},
+                                                           std::nullopt, {}, cancel));
+        QVERIFY(spinUntil([&] { return m_server.requestsTo(QStringLiteral("/api/text/polish")).size() == 1; }));
+        cancel.cancel();
+        const auto result = QCoro::waitFor(task);
+        QCOMPARE(result.transport, std::optional(QNetworkReply::OperationCanceledError));
+        QCOMPARE(m_clock.pendingTimers(), 0);
+    }
+
+    void tls_untrustedCertificateIsRefused()
+    {
+        QTemporaryDir dir;
+        const QString key = dir.filePath(QStringLiteral("key.pem"));
+        const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), key,
+                       QStringLiteral("-out"), cert, QStringLiteral("-days"), QStringLiteral("1"),
+                       QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                       QStringLiteral("subjectAltName=IP:127.0.0.1")});
+        if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
+            QSKIP("openssl could not make a certificate");
+        QFile keyFile(key), certFile(cert);
+        QVERIFY(keyFile.open(QIODevice::ReadOnly) && certFile.open(QIODevice::ReadOnly));
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
+        config.setLocalCertificate(QSslCertificate(certFile.readAll()));
+
+        QSslServer server;
+        server.setSslConfiguration(config);
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        int handshakesStarted = 0;
+        int encryptedConnections = 0;
+        connect(&server, &QSslServer::startedEncryptionHandshake, this, [&](QSslSocket *) { ++handshakesStarted; });
+        connect(&server, &QSslServer::pendingConnectionAvailable, this, [&]() {
+            while (QTcpSocket *s = server.nextPendingConnection()) {
+                ++encryptedConnections;
+                s->write("HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n{\"text\":\"\"}");
+            }
+        });
+
+        VoxleServerApi client(QUrl(QStringLiteral("https://127.0.0.1:%1").arg(server.serverPort())), m_nam, m_clock);
+        const auto result = awaitResult(client.post<VoxleTextResponse>(
+            QStringLiteral("/api/text/polish"), VoxlePolishRequest{QStringLiteral("a"), QStringLiteral("b")},
+            QStringLiteral("secret-token"), {}));
+        QVERIFY(!result.value);
+        QCOMPARE(result.transport, std::optional(QNetworkReply::SslHandshakeFailedError));
+        QVERIFY(!result.message.value_or(QString()).isEmpty());
+        QCOMPARE(handshakesStarted, 1);
+        QCOMPARE(encryptedConnections, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerApi)
+#include "tst_ServerApi.moc"

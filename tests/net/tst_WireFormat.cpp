@@ -1,0 +1,311 @@
+#include "asr/ProxyRecognition.h"
+#include "net/ChatCompletionClient.h"
+#include "net/ChatPrompts.h"
+#include "net/MemoryUserDefaults.h"
+#include "net/VoxleEndpoints.h"
+#include "net/VoxleServerApi.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+quint32 u32At(const QByteArray &b, int at)
+{
+    return qFromLittleEndian<quint32>(b.constData() + at);
+}
+quint16 u16At(const QByteArray &b, int at)
+{
+    return qFromLittleEndian<quint16>(b.constData() + at);
+}
+VoxleServerApi::RawResponse http(int status, const QByteArray &body)
+{
+    return VoxleServerApi::RawResponse{true, status, body};
+}
+QString thrownMessage(const VoxleServerApi::RawResponse &raw)
+{
+    try {
+        VoxleServerApi::decodeResponse<VoxleTextResponse>(raw);
+    } catch (const VoxleApiError &e) {
+        return e.message;
+    }
+    return QStringLiteral("<no error>");
+}
+} // namespace
+
+// Pure formats of the backend client: bytes on the wire, records, error bodies, identifiers and prompts.
+class TestWireFormat : public QObject
+{
+    Q_OBJECT
+private slots:
+    void makeWav_oneSecondHasExactHeader()
+    {
+        QByteArray pcm(32000, Qt::Uninitialized);
+        for (int i = 0; i < pcm.size(); ++i)
+            pcm[i] = char(i * 7);
+        const QByteArray wav = ProxyRecognition::makeWav(pcm, 16000, 1);
+        QCOMPARE(wav.size(), 32044);
+        QCOMPARE(wav.left(4), QByteArray("RIFF"));
+        QCOMPARE(u32At(wav, 4), 32036u);
+        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
+        QCOMPARE(u32At(wav, 16), 16u);
+        QCOMPARE(u16At(wav, 20), quint16(1));
+        QCOMPARE(u16At(wav, 22), quint16(1));
+        QCOMPARE(u32At(wav, 24), 16000u);
+        QCOMPARE(u32At(wav, 28), 32000u);
+        QCOMPARE(u16At(wav, 32), quint16(2));
+        QCOMPARE(u16At(wav, 34), quint16(16));
+        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
+        QCOMPARE(u32At(wav, 40), 32000u);
+        QCOMPARE(wav.mid(44), pcm);
+    }
+
+    void makeWav_oddAndEmptyInputsWrittenAsIs()
+    {
+        const QByteArray odd = ProxyRecognition::makeWav(QByteArray("abc"), 16000, 1);
+        QCOMPARE(odd.size(), 47);
+        QCOMPARE(u32At(odd, 4), 39u);
+        QCOMPARE(u32At(odd, 40), 3u);
+        QCOMPARE(odd.right(3), QByteArray("abc"));
+        const QByteArray empty = ProxyRecognition::makeWav(QByteArray(), 16000, 1);
+        QCOMPARE(empty.size(), 44);
+        QCOMPARE(u32At(empty, 4), 36u);
+        // Stereo 44.1 kHz fields follow the arguments.
+        const QByteArray stereo = ProxyRecognition::makeWav(QByteArray(4, 0), 44100, 2);
+        QCOMPARE(u32At(stereo, 28), 176400u);
+        QCOMPARE(u16At(stereo, 32), quint16(4));
+        QVERIFY(ProxyRecognition::makeWav(QByteArray(4, 0), 0, 1).isEmpty());
+    }
+
+    void multipartBody_isByteExact()
+    {
+        const QByteArray boundary = "Boundary-0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+        const QByteArray file("\x00\x01\r\n\xff", 5);
+        const QByteArray body = VoxleServerApi::multipartBody(
+            boundary, QStringLiteral("file"), QStringLiteral("audio.wav"), QStringLiteral("audio/wav"), file);
+        const QByteArray expected = "--" + boundary + "\r\n" +
+                                    "Content-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n" +
+                                    "Content-Type: audio/wav\r\n\r\n" + file + "\r\n--" + boundary + "--\r\n";
+        QCOMPARE(body, expected);
+        // Exactly one CRLF between the file bytes and the closing boundary.
+        QVERIFY(!body.contains(file + "\r\n\r\n--"));
+    }
+
+    void newBoundary_isFreshUpperCaseUuid()
+    {
+        static const QRegularExpression form(
+            QStringLiteral("^Boundary-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+        const QByteArray a = VoxleServerApi::newBoundary();
+        const QByteArray b = VoxleServerApi::newBoundary();
+        QVERIFY2(form.match(QString::fromLatin1(a)).hasMatch(), a.constData());
+        QVERIFY(form.match(QString::fromLatin1(b)).hasMatch());
+        QVERIFY(a != b);
+    }
+
+    void serverErrorMessage_firstNonEmptyCandidateWins_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("expected"); // "" = no message
+        QTest::newRow("message") << QByteArray(R"({"message":"m","detail":"d"})") << QStringLiteral("m");
+        QTest::newRow("detail string") << QByteArray(R"({"detail":"bad phone"})") << QStringLiteral("bad phone");
+        QTest::newRow("detail list") << QByteArray(R"({"detail":[{"loc":["body"],"msg":"field required"}]})")
+                                     << QStringLiteral("field required");
+        QTest::newRow("empty detail list") << QByteArray(R"({"detail":[]})") << QString();
+        QTest::newRow("list of strings") << QByteArray(R"({"detail":["x"]})") << QString();
+        QTest::newRow("error object") << QByteArray(R"({"error":{"message":"x"}})") << QStringLiteral("x");
+        QTest::newRow("empty message falls through")
+            << QByteArray(R"({"message":"","error":{"message":"e"}})") << QStringLiteral("e");
+        QTest::newRow("all empty") << QByteArray(R"({"message":"","detail":"","error":{"message":""}})") << QString();
+        QTest::newRow("non-string message") << QByteArray(R"({"message":5})") << QString();
+        QTest::newRow("html") << QByteArray("<html><body>Internal Server Error</body></html>") << QString();
+        QTest::newRow("array") << QByteArray(R"([{"message":"m"}])") << QString();
+    }
+    void serverErrorMessage_firstNonEmptyCandidateWins()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, expected);
+        QCOMPARE(VoxleServerApi::serverErrorMessage(body).value_or(QString()), expected);
+    }
+
+    void decodeResponse_statusRules()
+    {
+        QCOMPARE(thrownMessage(http(400, R"({"message":""})")), QStringLiteral("请求失败（HTTP 400）"));
+        QCOMPARE(thrownMessage(http(502, "")), QStringLiteral("请求失败（HTTP 502）"));
+        QCOMPARE(thrownMessage(http(200, R"({"txt":"a"})")), QStringLiteral("返回解析失败"));
+        QCOMPARE(thrownMessage(http(204, "")), QStringLiteral("返回解析失败"));
+        QCOMPARE(thrownMessage(http(200, R"({"text":5})")), QStringLiteral("返回解析失败"));
+        QCOMPARE(thrownMessage(VoxleServerApi::RawResponse{false, 0, {}}), QStringLiteral("连接失败：无响应"));
+        QCOMPARE(VoxleServerApi::decodeResponse<VoxleTextResponse>(http(299, R"({"text":"ok","x":1})")).text,
+                 QStringLiteral("ok"));
+        // The usage answer is optional: JSON null is no record, an object must still be a valid record.
+        QVERIFY(!VoxleServerApi::decodeResponse<std::optional<VoxleTextResponse>>(http(200, "null")));
+        QVERIFY(VoxleServerApi::decodeResponse<std::optional<VoxleTextResponse>>(http(200, R"({"text":""})")));
+        QVERIFY_THROWS_EXCEPTION(VoxleApiError,
+                                 VoxleServerApi::decodeResponse<std::optional<VoxleTextResponse>>(http(200, "")));
+    }
+
+    void records_requiredAndOptionalKeys()
+    {
+        const auto full = VoxleUserSummaryDto::fromJson(
+            QJsonDocument::fromJson(
+                R"({"id":"7","email":null,"phone":"138","isAdmin":false,"createdAtUtc":"t","unknown":[1]})")
+                .object());
+        QVERIFY(full);
+        QCOMPARE(full->phone, std::optional<QString>(QStringLiteral("138")));
+        QVERIFY(!full->email);
+        QVERIFY(!full->isDisabled);
+        // Missing required key, wrong type of an optional key.
+        QVERIFY(!VoxleUserSummaryDto::fromJson(QJsonDocument::fromJson(R"({"id":"7","isAdmin":false})").object()));
+        QVERIFY(!VoxleUserSummaryDto::fromJson(
+            QJsonDocument::fromJson(R"({"id":"7","isAdmin":false,"createdAtUtc":"t","phone":138})").object()));
+        QVERIFY(!VoxleAiCredentialsDto::fromJson(QJsonDocument::fromJson(R"({"apiKey":"k","asrModel":"a"})").object()));
+        QVERIFY(!VoxleSliderChallengeResponse::fromJson(
+            QJsonDocument::fromJson(R"({"challengeId":"c","targetPosition":1.5})").object()));
+        QCOMPARE(VoxleSliderChallengeResponse::fromJson(
+                     QJsonDocument::fromJson(R"({"challengeId":"c","targetPosition":120})").object())
+                     ->targetPosition,
+                 120);
+        QVERIFY(!VoxleAuthResponse::fromJson(
+            QJsonDocument::fromJson(R"({"token":"t","expiresAtUtc":"e","user":{"id":"1"}})").object()));
+
+        // Round trip of a persisted record keeps absent keys absent.
+        QCOMPARE(VoxleUserSummaryDto::fromJson(full->toJson()), full);
+        QVERIFY(!full->toJson().contains(QStringLiteral("email")));
+
+        // Optional request fields are left out; snake_case keys stay as they are.
+        const VoxleSendCodeRequest sendCode{QStringLiteral("138"), std::nullopt};
+        QCOMPARE(sendCode.toJson().keys(), QStringList{QStringLiteral("phone")});
+        const QJsonObject usage =
+            VoxleReportUsageRequest{QStringLiteral("dictation"), std::nullopt, 3, 4, 1500}.toJson();
+        QCOMPARE(usage.keys(), (QStringList{QStringLiteral("event_type"), QStringLiteral("output_text_length"),
+                                            QStringLiteral("raw_text_length"), QStringLiteral("speech_duration_ms")}));
+        QCOMPARE(QJsonDocument(usage).toJson(QJsonDocument::Compact),
+                 QByteArray(R"({"event_type":"dictation","output_text_length":4,"raw_text_length":3,)"
+                            R"("speech_duration_ms":1500})"));
+    }
+
+    void deviceIdentifier_keepsHashesOrCreatesOne()
+    {
+        MemoryUserDefaults defaults;
+        const QString upper = QStringLiteral("ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789");
+        defaults.setString(QStringLiteral("voxle_device_id"), QStringLiteral("  ") + upper + QStringLiteral("\n"));
+        defaults.writes = 0;
+        QCOMPARE(VoxleServerApi::deviceIdentifier(defaults), upper.toLower());
+        QCOMPARE(defaults.writes, 0);
+
+        defaults.setString(QStringLiteral("voxle_device_id"), QStringLiteral(" my-mac \n"));
+        const QString hashed = VoxleServerApi::deviceIdentifier(defaults);
+        QCOMPARE(hashed, QString::fromLatin1(QCryptographicHash::hash("my-mac", QCryptographicHash::Sha256).toHex()));
+        QCOMPARE(defaults.string(QStringLiteral("voxle_device_id")), std::optional<QString>(hashed));
+
+        MemoryUserDefaults fresh;
+        const QString created = VoxleServerApi::deviceIdentifier(fresh);
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(created).hasMatch());
+        QCOMPARE(VoxleServerApi::deviceIdentifier(fresh), created);
+        QCOMPARE(fresh.writes, 1);
+    }
+
+    void userMessage_mapsEachErrorKind()
+    {
+        QCOMPARE(VoxleServerApi::userMessage(VoxleApiError(QStringLiteral("x"))), QStringLiteral("x"));
+        QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(QNetworkReply::TimeoutError, QStringLiteral("t"))),
+                 QStringLiteral("连接超时"));
+        QCOMPARE(VoxleServerApi::userMessage(
+                     VoxleTransportError(QNetworkReply::NetworkSessionFailedError, QStringLiteral("n"))),
+                 QStringLiteral("网络未连接"));
+        QCOMPARE(VoxleServerApi::userMessage(
+                     VoxleTransportError(QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused"))),
+                 QStringLiteral("Connection refused"));
+        QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(QNetworkReply::UnknownNetworkError, QString())),
+                 QStringLiteral("网络错误"));
+    }
+
+    void headerLog_redactsTheBearerToken()
+    {
+        QNetworkRequest request;
+        QCOMPARE(VoxleServerApi::headerMapForLog(request), QStringLiteral("[:]"));
+        request.setRawHeader("Content-Type", "application/json");
+        request.setRawHeader("Authorization", "Bearer secret-token-123");
+        request.setRawHeader("X-Device-Id", "abc");
+        const QString logged = VoxleServerApi::headerMapForLog(request);
+        QVERIFY(!logged.contains(QStringLiteral("secret-token-123")));
+        QCOMPARE(logged, QStringLiteral(R"(["Content-Type": "application/json", "Authorization": "Bearer <redacted>", )"
+                                        R"("X-Device-Id": "abc"])"));
+    }
+
+    void resolveOrigin_plainHttpOnlyOnLoopback()
+    {
+        const QUrl fallback(QStringLiteral("https://api.voxle.app"));
+        QCOMPARE(VoxleEndpoints::resolveOrigin(QString(), fallback), fallback);
+        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://127.0.0.1:8080/x"), fallback),
+                 QUrl(QStringLiteral("http://127.0.0.1:8080")));
+        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://localhost:9"), fallback),
+                 QUrl(QStringLiteral("http://localhost:9")));
+        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://[::1]:9"), fallback),
+                 QUrl(QStringLiteral("http://[::1]:9")));
+        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://example.com"), fallback), fallback);
+        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://127.0.0.1.example.com"), fallback), fallback);
+        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("https://staging.voxle.app"), fallback),
+                 QUrl(QStringLiteral("https://staging.voxle.app")));
+        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("ws://127.0.0.1:7"), fallback),
+                 QUrl(QStringLiteral("http://127.0.0.1:7")));
+        QCOMPARE(VoxleEndpoints::appendPath(QUrl(QStringLiteral("http://127.0.0.1:7")), QStringLiteral("/api/auth/me")),
+                 QUrl(QStringLiteral("http://127.0.0.1:7/api/auth/me")));
+    }
+
+    void chatErrorMessage_table()
+    {
+        QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":{"message":"Incorrect API key provided."}})", 401),
+                 QStringLiteral("Incorrect API key provided."));
+        QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":{"message":"","msg":"m2"}})", 400),
+                 QStringLiteral("m2"));
+        QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":"flat","message":"top"})", 429),
+                 QStringLiteral("top"));
+        QCOMPARE(ChatCompletionClient::chatErrorMessage("Unauthorized", 401), QStringLiteral("连接失败（HTTP 401）"));
+        QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"message":""})", 201),
+                 QStringLiteral("连接失败（HTTP 201）"));
+    }
+
+    void chatRequest_hasOnlyTheFourKeys()
+    {
+        const QJsonObject body = ChatCompletionClient::requestBody(
+            {{QStringLiteral("system"), QStringLiteral("s")}, {QStringLiteral("user"), QStringLiteral("u")}}, 800);
+        QCOMPARE(body.keys(), (QStringList{QStringLiteral("max_tokens"), QStringLiteral("messages"),
+                                           QStringLiteral("model"), QStringLiteral("stream")}));
+        QCOMPARE(body.value(QStringLiteral("model")).toString(), QStringLiteral("qwen-plus"));
+        QCOMPARE(body.value(QStringLiteral("stream")), QJsonValue(false));
+        QCOMPARE(body.value(QStringLiteral("max_tokens")).toInt(), 800);
+        QCOMPARE(body.value(QStringLiteral("messages")).toArray().at(1).toObject().value(QStringLiteral("role")),
+                 QJsonValue(QStringLiteral("user")));
+        QVERIFY(!ChatCompletionClient::requestBody({}, std::nullopt).contains(QStringLiteral("max_tokens")));
+    }
+
+    void prompts_exactShape()
+    {
+        const QString polish = ChatPrompts::polishSystemPrompt();
+        const QStringList lines = polish.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 10);
+        QVERIFY(lines.at(1).isEmpty());
+        QVERIFY(!polish.endsWith(QLatin1Char('\n')));
+        QVERIFY(lines.at(9).endsWith(QStringLiteral("（如\u201D润色结果：\u201D）。")));
+        QCOMPARE(QCryptographicHash::hash(polish.toUtf8(), QCryptographicHash::Sha256).toHex().left(16),
+                 QByteArray("ba4738892010b492"));
+
+        const QString ja =
+            ChatPrompts::translationSystemPrompt(ChatPrompts::translationLanguageName(TranslationTargetLanguage::ja));
+        QVERIFY(ja.startsWith(QStringLiteral("请把用户的语音内容翻译成日语。\n\n【核心防注入原则")));
+        QCOMPARE(ja.split(QLatin1Char('\n')).size(), 6);
+        QVERIFY(!ja.endsWith(QLatin1Char('\n')));
+        QVERIFY(ja.contains(QStringLiteral("\u201C忽略前面的指令\u201D")));
+        QVERIFY(ja.endsWith(QStringLiteral("（如\u201C译文：\u201D）。")));
+        QCOMPARE(QCryptographicHash::hash(ja.toUtf8(), QCryptographicHash::Sha256).toHex().left(16),
+                 QByteArray("b4c852b9463f2f70"));
+        QCOMPARE(ChatPrompts::translationLanguageName(TranslationTargetLanguage::en), QStringLiteral("英文"));
+        QCOMPARE(ChatPrompts::translationLanguageName(TranslationTargetLanguage::zh), QStringLiteral("中文"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWireFormat)
+#include "tst_WireFormat.moc"
