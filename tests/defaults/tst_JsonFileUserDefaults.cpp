@@ -1,0 +1,170 @@
+#include "platform/linux/JsonFileUserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+int modeOf(const QString &path)
+{
+    struct stat info {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return static_cast<int>(info.st_mode & 0777);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+} // namespace
+
+class TestJsonFileUserDefaults : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_tmp;
+    int m_count = 0;
+    QString freshPath() { return m_tmp.path() + QStringLiteral("/case%1/Voxle/settings.json").arg(++m_count); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_tmp.isValid());
+    }
+
+    void defaultPath_isVoxleSettingsInTheConfigDirectory()
+    {
+        QCOMPARE(JsonFileUserDefaults::defaultPath(),
+                 QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                     QStringLiteral("/Voxle/settings.json"));
+    }
+
+    void values_keepTheirTypesAcrossReload()
+    {
+        const QString path = freshPath();
+        const QByteArray binding = QByteArray("{\"keyCode\":49,\"modifiersRawValue\":1}");
+        const QByteArray binary("\x00\xff\x10 \"$data\"", 12);
+        {
+            JsonFileUserDefaults defaults(path);
+            QVERIFY(!QFile::exists(path)); // nothing written until the first change
+            defaults.setBool(QStringLiteral("polish_enabled"), false);
+            defaults.setBool(QStringLiteral("use_proxy"), true);
+            defaults.setString(QStringLiteral("translation_target_language"), QStringLiteral("日语"));
+            defaults.setString(QStringLiteral("looks_like_bool"), QStringLiteral("true"));
+            defaults.setData(QStringLiteral("hotkey_record_binding_json"), binding);
+            defaults.setData(QStringLiteral("binary"), binary);
+            defaults.setData(QStringLiteral("empty_data"), QByteArray());
+            defaults.setNumber(QStringLiteral("gain"), 1.5);
+        }
+        JsonFileUserDefaults reloaded(path);
+        QCOMPARE(reloaded.boolean(QStringLiteral("polish_enabled")), false);
+        QCOMPARE(reloaded.boolean(QStringLiteral("use_proxy")), true);
+        QCOMPARE(reloaded.string(QStringLiteral("translation_target_language")), QStringLiteral("日语"));
+        QCOMPARE(reloaded.boolean(QStringLiteral("looks_like_bool")), std::nullopt);
+        QCOMPARE(reloaded.string(QStringLiteral("looks_like_bool")), QStringLiteral("true"));
+        QCOMPARE(reloaded.data(QStringLiteral("hotkey_record_binding_json")), binding);
+        QCOMPARE(reloaded.string(QStringLiteral("hotkey_record_binding_json")), std::nullopt);
+        QCOMPARE(reloaded.data(QStringLiteral("binary")), binary);
+        QCOMPARE(reloaded.data(QStringLiteral("empty_data")), QByteArray());
+        QCOMPARE(reloaded.object(QStringLiteral("gain")).typeId(), QMetaType::Double);
+        QCOMPARE(reloaded.object(QStringLiteral("gain")).toDouble(), 1.5);
+        QVERIFY(!reloaded.contains(QStringLiteral("never_set")));
+
+        // On disk: Booleans as JSON Booleans, data tagged.
+        const QJsonObject onDisk = QJsonDocument::fromJson(readFile(path)).object();
+        QVERIFY(onDisk.value(QStringLiteral("use_proxy")).isBool());
+        QCOMPARE(onDisk.value(QStringLiteral("hotkey_record_binding_json")).toObject(),
+                 QJsonObject({{QStringLiteral("$data"), QString::fromLatin1(binding.toBase64())}}));
+    }
+
+    void remove_dropsTheKeyFromTheFile()
+    {
+        const QString path = freshPath();
+        {
+            JsonFileUserDefaults defaults(path);
+            defaults.setData(QStringLiteral("hotkey_polish_binding_json"), QByteArray("{}"));
+            defaults.setString(QStringLiteral("hotkey_scheme"), QStringLiteral("fn"));
+            defaults.remove(QStringLiteral("hotkey_polish_binding_json"));
+            defaults.remove(QStringLiteral("not_there"));
+            QVERIFY(!defaults.contains(QStringLiteral("hotkey_polish_binding_json")));
+        }
+        JsonFileUserDefaults reloaded(path);
+        QVERIFY(!reloaded.contains(QStringLiteral("hotkey_polish_binding_json")));
+        QCOMPARE(reloaded.string(QStringLiteral("hotkey_scheme")), QStringLiteral("fn"));
+    }
+
+    void write_isOwnerOnlyAtomicAndKeepsForeignEntries()
+    {
+        const QString path = freshPath();
+        writeFile(path, R"({"other_tool": [1, 2, 3], "broken_data": {"$data": "***"}})");
+        JsonFileUserDefaults defaults(path);
+        QVERIFY(!defaults.contains(QStringLiteral("other_tool")));
+        QVERIFY(!defaults.contains(QStringLiteral("broken_data")));
+        defaults.setString(QStringLiteral("history_retention"), QStringLiteral("week1"));
+
+        QCOMPARE(modeOf(path), 0600);
+        const QStringList files = QFileInfo(path).absoluteDir().entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files, QStringList{QStringLiteral("settings.json")}); // no temporary file left behind
+        const QJsonObject onDisk = QJsonDocument::fromJson(readFile(path)).object();
+        QCOMPARE(onDisk.value(QStringLiteral("other_tool")).toArray().size(), 3);
+        QCOMPARE(onDisk.value(QStringLiteral("history_retention")).toString(), QStringLiteral("week1"));
+
+        const QString fresh = freshPath();
+        JsonFileUserDefaults created(fresh);
+        created.setBool(QStringLiteral("polish_enabled"), true);
+        QCOMPARE(modeOf(QFileInfo(fresh).absolutePath()), 0700);
+        QCOMPARE(modeOf(fresh), 0600);
+    }
+
+    void corruptFile_isMovedAsideWithALogLineAndReadsEmpty_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("truncated") << QByteArray(R"({"use_proxy": tru)");
+        QTest::newRow("not an object") << QByteArray(R"(["use_proxy", true])");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not utf-8") << QByteArray("{\"k\": \"\xff\xfe\"}");
+    }
+    void corruptFile_isMovedAsideWithALogLineAndReadsEmpty()
+    {
+        QFETCH(QByteArray, content);
+        const QString path = freshPath();
+        writeFile(path, content);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                               "^\\[UserDefaults\\] unreadable settings file .*moved aside to .*")));
+        JsonFileUserDefaults defaults(path);
+        QVERIFY(!defaults.contains(QStringLiteral("use_proxy")));
+        QVERIFY(!QFile::exists(path));
+
+        const QDir dir = QFileInfo(path).absoluteDir();
+        const QStringList aside = dir.entryList({QStringLiteral("settings.json.corrupt-*")}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(readFile(dir.filePath(aside.first())), content); // never lost
+
+        defaults.setBool(QStringLiteral("use_proxy"), false);
+        QCOMPARE(JsonFileUserDefaults(path).boolean(QStringLiteral("use_proxy")), false);
+        QCOMPARE(readFile(dir.filePath(aside.first())), content);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJsonFileUserDefaults)
+#include "tst_JsonFileUserDefaults.moc"
