@@ -1,0 +1,166 @@
+#include "platform/linux/XTestKeySynth.h"
+
+#include <QList>
+#include <QStringList>
+#include <array>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+
+struct KeyMapping {
+    quint16 macKeyCode;
+    KeySym keysym;
+    unsigned int evdevKeycode; // the key's place on a US keyboard, for layouts without the Latin letter
+};
+
+// The keys the product synthesises.
+constexpr std::array<KeyMapping, 4> kKeys{{
+    {9, XK_v, 55},       // V
+    {8, XK_c, 54},       // C
+    {0, XK_a, 38},       // A
+    {36, XK_Return, 36}, // Return
+}};
+
+struct ModifierMapping {
+    quint64 flag;
+    KeySym keysym;
+};
+
+constexpr std::array<ModifierMapping, 4> kModifiers{{
+    {0x100000, XK_Control_L}, // Command
+    {0x40000, XK_Control_L},  // Control
+    {0x80000, XK_Alt_L},      // Option
+    {0x20000, XK_Shift_L},    // Shift
+}};
+
+const QStringList &terminalClasses()
+{
+    static const QStringList classes{
+        QStringLiteral("xterm"),
+        QStringLiteral("uxterm"),
+        QStringLiteral("urxvt"),
+        QStringLiteral("rxvt"),
+        QStringLiteral("gnome-terminal"),
+        QStringLiteral("gnome-terminal-server"),
+        QStringLiteral("konsole"),
+        QStringLiteral("xfce4-terminal"),
+        QStringLiteral("terminator"),
+        QStringLiteral("tilix"),
+        QStringLiteral("alacritty"),
+        QStringLiteral("kitty"),
+        QStringLiteral("st"),
+        QStringLiteral("st-256color"),
+        QStringLiteral("lxterminal"),
+        QStringLiteral("mate-terminal"),
+        QStringLiteral("qterminal"),
+        QStringLiteral("sakura"),
+        QStringLiteral("terminology"),
+        QStringLiteral("wezterm"),
+        QStringLiteral("org.wezfurlong.wezterm"),
+        QStringLiteral("guake"),
+        QStringLiteral("tilda"),
+        QStringLiteral("yakuake"),
+        QStringLiteral("kgx"),
+        QStringLiteral("x-terminal-emulator"),
+        QStringLiteral("foot"),
+        QStringLiteral("cool-retro-term"),
+        QStringLiteral("deepin-terminal"),
+        QStringLiteral("eterm"),
+    };
+    return classes;
+}
+
+} // namespace
+
+XTestKeySynth::XTestKeySynth() : m_display(XOpenDisplay(nullptr))
+{
+    if (!m_display)
+        return;
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(m_display, &event, &error, &major, &minor)) {
+        XCloseDisplay(m_display);
+        m_display = nullptr;
+    }
+}
+
+XTestKeySynth::~XTestKeySynth()
+{
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+bool XTestKeySynth::postKey(quint16 keyCode, quint64 flags, bool keyDown)
+{
+    if (!m_display)
+        return false;
+    const auto key =
+        std::find_if(kKeys.begin(), kKeys.end(), [keyCode](const KeyMapping &k) { return k.macKeyCode == keyCode; });
+    if (key == kKeys.end())
+        return false;
+    KeyCode code = XKeysymToKeycode(m_display, key->keysym);
+    if (!code)
+        code = static_cast<KeyCode>(key->evdevKeycode);
+
+    QList<KeyCode> modifiers;
+    for (const ModifierMapping &m : kModifiers) {
+        const KeyCode mod = (flags & m.flag) ? XKeysymToKeycode(m_display, m.keysym) : 0;
+        if (mod && !modifiers.contains(mod))
+            modifiers.append(mod);
+    }
+    // A key-down carries its modifiers pressed before it; a key-up lets them go after it.
+    bool ok = true;
+    if (keyDown) {
+        for (KeyCode mod : modifiers)
+            ok = XTestFakeKeyEvent(m_display, mod, True, CurrentTime) && ok;
+        ok = XTestFakeKeyEvent(m_display, code, True, CurrentTime) && ok;
+    } else {
+        ok = XTestFakeKeyEvent(m_display, code, False, CurrentTime) && ok;
+        for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it)
+            ok = XTestFakeKeyEvent(m_display, *it, False, CurrentTime) && ok;
+    }
+    XSync(m_display, False);
+    return ok;
+}
+
+QString XTestKeySynth::focusedWindowClass()
+{
+    if (!m_display)
+        return {};
+    Window window = 0;
+    int revert = 0;
+    XGetInputFocus(m_display, &window, &revert);
+    // The focus may sit on a child of the client window; the class hint is on the client.
+    for (int depth = 0; window != 0 && window != PointerRoot && depth < 16; ++depth) {
+        XClassHint hint{nullptr, nullptr};
+        if (XGetClassHint(m_display, window, &hint)) {
+            QString name = QString::fromLocal8Bit(hint.res_class ? hint.res_class : hint.res_name).toLower();
+            if (hint.res_class && hint.res_name &&
+                terminalClasses().contains(QString::fromLocal8Bit(hint.res_name).toLower()))
+                name = QString::fromLocal8Bit(hint.res_name).toLower();
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+            return name;
+        }
+        Window root = 0, parent = 0;
+        Window *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(m_display, window, &root, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        if (parent == root)
+            break;
+        window = parent;
+    }
+    return {};
+}
+
+bool XTestKeySynth::focusedWindowIsTerminal()
+{
+    return terminalClasses().contains(focusedWindowClass());
+}
