@@ -1,0 +1,6 @@
+#include "platform/linux/LinuxMicrophoneAccess.h"
+
+QCoro::Task<bool> LinuxMicrophoneAccess::requestAccess()
+{
+    co_return true;
+}

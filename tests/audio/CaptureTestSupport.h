@@ -1,0 +1,109 @@
+#pragma once
+
+#include "audio/AudioCaptureService.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QVector>
+#include <QtEndian>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// What the two capture observers saw, written on the processing thread and read by the test.
+struct CaptureRecorder {
+    mutable std::mutex lock;
+    QVector<QByteArray> chunks;
+    QVector<double> levels;
+    QVector<QVector<double>> bars;
+    QStringList threadNames;
+    bool onMainThread = false;
+
+    void attach(AudioCapture &capture)
+    {
+        capture.onPcm16kMono = [this](const QByteArray &chunk) {
+            const std::lock_guard guard(lock);
+            chunks << chunk;
+            note();
+        };
+        capture.onLevelAndBars = [this](double level, const QVector<double> &b) {
+            const std::lock_guard guard(lock);
+            levels << level;
+            bars << b;
+            note();
+        };
+    }
+    void note()
+    {
+        const QString name = QThread::currentThread()->objectName();
+        if (!threadNames.contains(name))
+            threadNames << name;
+        if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+            onMainThread = true;
+    }
+    QByteArray pcm() const
+    {
+        const std::lock_guard guard(lock);
+        QByteArray all;
+        for (const QByteArray &c : chunks)
+            all += c;
+        return all;
+    }
+    int chunkCount() const
+    {
+        const std::lock_guard guard(lock);
+        return int(chunks.size());
+    }
+    int levelCount() const
+    {
+        const std::lock_guard guard(lock);
+        return int(levels.size());
+    }
+    void clear()
+    {
+        const std::lock_guard guard(lock);
+        chunks.clear();
+        levels.clear();
+        bars.clear();
+    }
+};
+
+inline QCoro::Task<> awaitStart(AudioCapture &capture, std::optional<CaptureError> &error, bool &done)
+{
+    try {
+        co_await capture.start();
+    } catch (const CaptureError &e) {
+        error = e;
+    }
+    done = true;
+}
+
+// Starts the capture and returns the error it threw, if any. start() never suspends, so it has ended here.
+inline std::optional<CaptureError> startCapture(AudioCapture &capture)
+{
+    std::optional<CaptureError> error;
+    bool done = false;
+    awaitStart(capture, error, done);
+    if (!done)
+        return CaptureError{QStringLiteral("start() suspended")};
+    return error;
+}
+
+inline QByteArray pcm16(const std::vector<int> &samples)
+{
+    QByteArray bytes(qsizetype(samples.size() * 2), Qt::Uninitialized);
+    for (size_t i = 0; i < samples.size(); ++i)
+        qToLittleEndian<qint16>(static_cast<qint16>(samples[i]), bytes.data() + i * 2);
+    return bytes;
+}
+
+inline std::vector<qint16> samplesOf(const QByteArray &bytes)
+{
+    std::vector<qint16> out(size_t(bytes.size() / 2));
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = qFromLittleEndian<qint16>(bytes.constData() + i * 2);
+    return out;
+}

@@ -1,0 +1,145 @@
+#include "CaptureTestSupport.h"
+#include "platform/linux/LinuxAudioInput.h"
+#include "platform/linux/LinuxMicrophoneAccess.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+bool run(const QString &program, const QStringList &args, int timeoutMs = 20000)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return false;
+    }
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// RMS of consecutive 10 ms windows.
+std::vector<double> envelope(const std::vector<qint16> &s)
+{
+    std::vector<double> env;
+    for (size_t i = 0; i + 160 <= s.size(); i += 160) {
+        double sum = 0;
+        for (size_t j = i; j < i + 160; ++j)
+            sum += double(s[j]) * s[j];
+        env.push_back(std::sqrt(sum / 160));
+    }
+    return env;
+}
+
+// First and last 10 ms window above a tenth of the loudest one, in seconds.
+std::pair<double, double> activeSpan(const std::vector<double> &env)
+{
+    const double threshold = *std::max_element(env.begin(), env.end()) * 0.1;
+    const auto first = std::find_if(env.begin(), env.end(), [&](double v) { return v > threshold; });
+    const auto last = std::find_if(env.rbegin(), env.rend(), [&](double v) { return v > threshold; });
+    return {double(first - env.begin()) * 0.01, double(env.rend() - last) * 0.01};
+}
+
+// Normalised correlation of `ref` against `sig` starting at `offset`.
+double correlationAt(const std::vector<qint16> &sig, const std::vector<qint16> &ref, long offset)
+{
+    double sr = 0, ss = 0, rr = 0;
+    for (size_t i = 0; i < ref.size(); ++i) {
+        const long j = offset + long(i);
+        const double s = (j >= 0 && size_t(j) < sig.size()) ? sig[size_t(j)] : 0.0;
+        sr += s * ref[i];
+        ss += s * s;
+        rr += double(ref[i]) * ref[i];
+    }
+    return ss > 0 && rr > 0 ? sr / std::sqrt(ss * rr) : 0;
+}
+} // namespace
+
+// Speech played into the test desktop's virtual microphone (PulseAudio null sink "vsink", default source
+// "vmic" remapped from its monitor) must come out of the service as the same speech at 16 kHz.
+class TestAudioCapturePulse : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(run(QStringLiteral("pactl"), {QStringLiteral("info")}, 5000),
+                 "needs the PulseAudio server of the test desktop (scripts/lib/desktop.sh)");
+    }
+
+    void capture_spokenWavComesOutAs16kSpeech()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString wav = dir.filePath(QStringLiteral("speech.wav"));
+        const QString raw = dir.filePath(QStringLiteral("speech16k.raw"));
+        QVERIFY(run(QStringLiteral("espeak-ng"),
+                    {QStringLiteral("-v"), QStringLiteral("en-us+klatt"), QStringLiteral("-s"), QStringLiteral("150"),
+                     QStringLiteral("-w"), wav, QStringLiteral("hello world this is a test")}));
+        QVERIFY(run(QStringLiteral("sox"),
+                    {wav, QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"), QStringLiteral("1"),
+                     QStringLiteral("-b"), QStringLiteral("16"), QStringLiteral("-e"), QStringLiteral("signed-integer"),
+                     QStringLiteral("-L"), QStringLiteral("-t"), QStringLiteral("raw"), raw}));
+        QFile refFile(raw);
+        QVERIFY(refFile.open(QIODevice::ReadOnly));
+        const std::vector<qint16> ref = samplesOf(refFile.readAll());
+        QVERIFY(ref.size() > 16000);
+
+        LinuxAudioInput input;
+        LinuxMicrophoneAccess access;
+        AudioCaptureService service(input, AudioCaptureService::Configuration{16000, 1, 1024}, &access);
+        CaptureRecorder rec;
+        rec.attach(service);
+        const std::optional<CaptureError> error = startCapture(service);
+        QVERIFY2(!error, error ? qPrintable(error->message) : "");
+        // The first open of a fresh server's source can take a couple of seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(rec.chunkCount() > 0, 10000);
+
+        QVERIFY(run(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("vsink"), wav}));
+        QTest::qWait(500);
+        service.stop();
+        const int chunksAtStop = rec.chunkCount();
+        QTest::qWait(100);
+        QCOMPARE(rec.chunkCount(), chunksAtStop);
+
+        const std::vector<qint16> captured = samplesOf(rec.pcm());
+        QVERIFY(captured.size() > ref.size());
+        QCOMPARE(rec.threadNames, QStringList{QStringLiteral("voxle.audio.capture.processing")});
+
+        // Not silence: about as loud as the source (the sink and the source are at full volume).
+        const auto peak = [](const std::vector<qint16> &s) {
+            int p = 0;
+            for (qint16 v : s)
+                p = std::max(p, std::abs(int(v)));
+            return p;
+        };
+        QVERIFY2(peak(captured) > peak(ref) / 2 && peak(captured) < peak(ref) * 2,
+                 qPrintable(QStringLiteral("captured peak %1, source peak %2").arg(peak(captured)).arg(peak(ref))));
+
+        // Same length of speech, within 5 %.
+        const std::vector<double> envCaptured = envelope(captured);
+        const std::vector<double> envRef = envelope(ref);
+        const auto [capStart, capEnd] = activeSpan(envCaptured);
+        const auto [refStart, refEnd] = activeSpan(envRef);
+        const double capDuration = capEnd - capStart;
+        const double refDuration = refEnd - refStart;
+        QVERIFY2(std::abs(capDuration - refDuration) <= 0.05 * refDuration,
+                 qPrintable(QStringLiteral("captured %1 s, source %2 s").arg(capDuration).arg(refDuration)));
+
+        // The same waveform: align by the envelopes, refine sample by sample, then correlate.
+        const long coarse = long(std::lround((capStart - refStart) * 16000));
+        double best = -1;
+        for (long lag = coarse - 240; lag <= coarse + 240; ++lag)
+            best = std::max(best, correlationAt(captured, ref, lag));
+        qInfo("speech %.3f s captured vs %.3f s source; peak %d vs %d; correlation %.3f", capDuration, refDuration,
+              peak(captured), peak(ref), best);
+        QVERIFY2(best > 0.9, qPrintable(QStringLiteral("correlation %1").arg(best)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioCapturePulse)
+#include "tst_AudioCapturePulse.moc"

@@ -1,0 +1,359 @@
+#include "CaptureTestSupport.h"
+#include "audio/AudioCaptureProcessor.h"
+#include "audio/Pcm16Converter.h"
+#include "platform/fake/FakeAudioInput.h"
+#include "platform/fake/FakeMicrophoneAccess.h"
+
+#include <QTest>
+#include <cmath>
+#include <numbers>
+
+namespace {
+using SampleType = AudioInputFormat::SampleType;
+const AudioInputFormat kMono16k{16000, 1, SampleType::int16};
+const AudioInputFormat kStereo48k{48000, 2, SampleType::int16};
+const AudioCaptureService::Configuration kConfig{16000, 1, 1024};
+
+// Every "AudioCapture" log line, from whichever thread wrote it.
+std::mutex g_logLock;
+QStringList g_log;
+QtMessageHandler g_previousHandler = nullptr;
+
+void recordLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (context.category && QLatin1String(context.category) == QLatin1String("app.voxle.desktop.AudioCapture")) {
+        const std::lock_guard guard(g_logLock);
+        g_log << (type == QtCriticalMsg ? QStringLiteral("E ") : QStringLiteral("I ")) + message;
+    }
+    g_previousHandler(type, context, message);
+}
+
+QStringList takeLog()
+{
+    const std::lock_guard guard(g_logLock);
+    return std::exchange(g_log, {});
+}
+
+// 48 kHz stereo 16-bit frames of a sine on the left channel and `rightFactor` times it on the right.
+QByteArray stereoSine(qint64 firstFrame, int frames, double hz, double amplitude, double rightFactor)
+{
+    std::vector<int> samples;
+    samples.reserve(size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i) {
+        const double v = amplitude * std::sin(2 * std::numbers::pi * hz * double(firstFrame + i) / 48000.0);
+        samples.push_back(int(std::lround(v * 32767)));
+        samples.push_back(int(std::lround(v * rightFactor * 32767)));
+    }
+    return pcm16(samples);
+}
+
+double rms(const std::vector<qint16> &s, size_t from, size_t to)
+{
+    double sum = 0;
+    for (size_t i = from; i < to; ++i)
+        sum += double(s[i]) * s[i];
+    return std::sqrt(sum / double(to - from));
+}
+} // namespace
+
+class TestAudioCaptureService : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { g_previousHandler = qInstallMessageHandler(recordLog); }
+    void init() { takeLog(); }
+
+    void outputCapacity_addsSlackWithFloor()
+    {
+        QCOMPARE(Pcm16Converter::outputCapacity(1024, 16000.0 / 48000), 4096u); // 342 + 1024 is under the floor
+        QCOMPARE(Pcm16Converter::outputCapacity(1024, 16000.0 / 44100), 4096u);
+        QCOMPARE(Pcm16Converter::outputCapacity(9600, 16000.0 / 48000), 4224u);
+        QCOMPARE(Pcm16Converter::outputCapacity(4000, 1.0), 5024u);
+        QCOMPARE(Pcm16Converter::outputCapacity(0, 1.0), 4096u);
+    }
+
+    void convert_48kStereoTapsGiveAThirdAsManyFrames()
+    {
+        FakeAudioInput input;
+        input.format = kStereo48k;
+        AudioCaptureService service(input, kConfig);
+        CaptureRecorder rec;
+        rec.attach(service);
+        QVERIFY(!startCapture(service));
+        QCOMPARE(input.framesPerBuffer(), 1024u);
+        QCOMPARE(input.startedFormat(), kStereo48k);
+
+        const int taps = 60;
+        for (int t = 0; t < taps; ++t)
+            QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 440, 0.3, 1.0)));
+        QTRY_COMPARE(rec.levelCount(), taps);
+        int frames = 0;
+        {
+            const std::lock_guard guard(rec.lock);
+            for (int t = 0; t < taps; ++t) {
+                const int n = int(rec.chunks.value(t).size() / 2);
+                QVERIFY2(n < 4096, "a chunk never exceeds the capacity of one tap");
+                // Streaming resampler: every tap yields output, about a third of the input.
+                QVERIFY2(n > 100 && n < 600, qPrintable(QString::number(n)));
+                frames += n;
+            }
+        }
+        // What the resampler still holds comes out at stop.
+        QVERIFY(frames < taps * 1024 / 3);
+        QVERIFY(frames > taps * 1024 / 3 - 400);
+        service.stop();
+        QCOMPARE(rec.pcm().size() / 2, std::lround(taps * 1024 / 3.0));
+    }
+
+    void convert_sineKeepsPitchAndLevelAndMixesChannels()
+    {
+        struct Case {
+            double rightFactor;
+            double expectedAmplitude;
+        };
+        for (const Case c : {Case{1.0, 0.4}, Case{0.0, 0.2}, Case{-1.0, 0.0}}) {
+            FakeAudioInput input;
+            AudioCaptureService service(input, kConfig);
+            CaptureRecorder rec;
+            rec.attach(service);
+            QVERIFY(!startCapture(service));
+            for (int t = 0; t < 47; ++t) // about one second
+                QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 1000, 0.4, c.rightFactor)));
+            service.stop();
+            const std::vector<qint16> out = samplesOf(rec.pcm());
+            QCOMPARE(qint64(out.size()), std::lround(47 * 1024 / 3.0));
+            // Skip the resampler's start-up; mono mean of the two channels.
+            const double level = rms(out, 1000, out.size() - 1000) / 32767;
+            QVERIFY2(qAbs(level - c.expectedAmplitude / std::sqrt(2.0)) < 0.004, qPrintable(QString::number(level)));
+            if (c.expectedAmplitude == 0)
+                continue;
+            int crossings = 0;
+            for (size_t i = 1001; i < out.size() - 1000; ++i)
+                crossings += (out[i - 1] < 0) != (out[i] < 0);
+            const double seconds = double(out.size() - 2001) / 16000;
+            QVERIFY2(qAbs(crossings / 2.0 / seconds - 1000) < 5,
+                     qPrintable(QString::number(crossings / 2.0 / seconds)));
+        }
+    }
+
+    void gain_withinAThousandthOfUnityCopiesOtherwiseScales()
+    {
+        const std::vector<int> samples{1000, -1000, 12345, -12345, -7, 32767, -32768, 0, 1};
+        QCOMPARE(AudioCaptureProcessor::applyGain(pcm16(samples), 1.0005), pcm16(samples));
+        QCOMPARE(AudioCaptureProcessor::applyGain(pcm16(samples), 0.9991), pcm16(samples));
+        // Truncated toward zero, clamped to the 16-bit range.
+        QCOMPARE(AudioCaptureProcessor::applyGain(pcm16(samples), 1.002),
+                 pcm16({1002, -1002, 12369, -12369, -7, 32767, -32768, 0, 1}));
+        QCOMPARE(AudioCaptureProcessor::applyGain(pcm16({10000, -10000, 5461, -5462}), 6.0),
+                 pcm16({32767, -32768, 32766, -32768}));
+
+        // The same rules through the service: a 16 kHz mono device passes through the resampler unchanged.
+        FakeAudioInput input;
+        input.format = kMono16k;
+        AudioCaptureService service(input, kConfig);
+        CaptureRecorder rec;
+        rec.attach(service);
+        QVERIFY(!startCapture(service));
+        service.setGain(1.0005);
+        QVERIFY(input.push(pcm16(samples)));
+        QTRY_COMPARE(rec.chunkCount(), 1);
+        // The gain is read when a buffer is converted, so each change waits for the buffer before.
+        service.setGain(1.002);
+        QVERIFY(input.push(pcm16(samples)));
+        QTRY_COMPARE(rec.chunkCount(), 2);
+        service.setGain(6.0);
+        QVERIFY(input.push(pcm16({10000, -10000})));
+        service.stop();
+        QCOMPARE(rec.chunks.size(), 3);
+        QCOMPARE(rec.chunks[0], pcm16(samples));
+        QCOMPARE(rec.chunks[1], pcm16({1002, -1002, 12369, -12369, -7, 32767, -32768, 0, 1}));
+        QCOMPARE(rec.chunks[2], pcm16({32767, -32768}));
+    }
+
+    void meter_readsGainedOutputOfEveryBuffer()
+    {
+        FakeAudioInput input;
+        input.format = kMono16k;
+        AudioCaptureService service(input, kConfig);
+        CaptureRecorder rec;
+        rec.attach(service);
+        QVERIFY(!startCapture(service));
+        service.setGain(6.0);
+        QVERIFY(input.push(pcm16(std::vector<int>(1024, 10000))));
+        QVERIFY(input.push(pcm16(std::vector<int>(1024, 0))));
+        QVERIFY(input.push(QByteArray()));
+        std::vector<int> hundred(100, 0);
+        hundred[85] = 2000; // 2000 * 6 / 32767: bar 17 covers the last 15 frames
+        QVERIFY(input.push(pcm16(hundred)));
+        service.stop();
+
+        QCOMPARE(rec.levels.size(), 4);
+        QCOMPARE(rec.levels[0], 1.0);
+        QCOMPARE(rec.bars[0], QVector<double>(18, 1.0));
+        QCOMPARE(rec.levels[1], 0.0);
+        QCOMPARE(rec.bars[1], QVector<double>(18, 0.08));
+        // An empty buffer is metered too, but yields no bytes.
+        QCOMPARE(rec.levels[2], 0.0);
+        QCOMPARE(rec.bars[2], QVector<double>(18, 0.0));
+        QCOMPARE(rec.chunks.size(), 3);
+        QCOMPARE(rec.bars[3].size(), 18);
+        QVERIFY(qAbs(rec.bars[3][17] - 12000.0 / 32767) < 1e-12);
+        QCOMPARE(rec.bars[3][16], 0.08);
+        QCOMPARE(rec.bars[3].count(0.08), 17);
+    }
+
+    void setGain_clampsToHalfToSix()
+    {
+        FakeAudioInput input;
+        AudioCaptureService service(input, kConfig);
+        QCOMPARE(service.gain(), 1.0);
+        service.setGain(10);
+        QCOMPARE(service.gain(), 6.0);
+        service.setGain(0.1);
+        QCOMPARE(service.gain(), 0.5);
+        service.setGain(2.5);
+        QCOMPARE(service.gain(), 2.5);
+    }
+
+    void start_logsAndRearmsFirstBufferLogEachStart()
+    {
+        FakeAudioInput input;
+        input.format = kMono16k;
+        AudioCaptureService service(input, kConfig);
+        CaptureRecorder rec;
+        rec.attach(service);
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(!startCapture(service));
+            for (int t = 0; t < 3; ++t)
+                QVERIFY(input.push(pcm16(std::vector<int>(1024, 100))));
+            service.stop();
+        }
+        const QStringList oneRound{
+            QStringLiteral("I Audio start: inputFormat sr=16000.000000 ch=1"),
+            QStringLiteral("I Audio start: engine started"),
+            QStringLiteral("I Audio first buffer: frames=1024"),
+            QStringLiteral("I Audio stop"),
+        };
+        QCOMPARE(takeLog(), oneRound + oneRound);
+        QCOMPARE(rec.chunkCount(), 6);
+    }
+
+    void stop_deliversCapturedBuffersBeforeReturningAndNothingAfter()
+    {
+        FakeAudioInput input;
+        AudioCaptureService service(input, kConfig);
+        CaptureRecorder rec;
+        rec.attach(service);
+        QVERIFY(!startCapture(service));
+        QVERIFY(service.isRunning());
+        for (int t = 0; t < 200; ++t)
+            QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 300, 0.2, 1.0)));
+        service.stop();
+        QVERIFY(!service.isRunning());
+        QVERIFY(!input.isRunning());
+        QCOMPARE(rec.pcm().size() / 2, std::lround(200 * 1024 / 3.0));
+        const int levels = rec.levelCount();
+        QVERIFY(levels >= 200);
+
+        QVERIFY(!input.push(stereoSine(0, 1024, 300, 0.2, 1.0)));
+        QTest::qWait(20);
+        QCOMPARE(rec.levelCount(), levels);
+
+        // Idempotent, and a new start converts with a fresh resampler.
+        service.stop();
+        QCOMPARE(takeLog().count(QStringLiteral("I Audio stop")), 2);
+        rec.clear();
+        QVERIFY(!startCapture(service));
+        for (int t = 0; t < 30; ++t)
+            QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 300, 0.2, 1.0)));
+        service.stop();
+        QCOMPARE(rec.pcm().size() / 2, std::lround(30 * 1024 / 3.0));
+        QCOMPARE(input.startCount(), 2);
+    }
+
+    void callbacks_runOnTheProcessingThread()
+    {
+        FakeAudioInput input;
+        AudioCaptureService service(input, kConfig);
+        CaptureRecorder rec;
+        rec.attach(service);
+        QVERIFY(!startCapture(service));
+        for (int t = 0; t < 5; ++t)
+            QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 300, 0.2, 1.0)));
+        service.stop();
+        QCOMPARE(rec.threadNames, QStringList{QStringLiteral("voxle.audio.capture.processing")});
+        QVERIFY(!rec.onMainThread);
+    }
+
+    void start_failsWithoutAuthorisationOrDevice()
+    {
+        FakeAudioInput input;
+        FakeMicrophoneAccess access;
+        AudioCaptureService service(input, kConfig, &access);
+        for (auto status : {MicrophoneAccess::Status::denied, MicrophoneAccess::Status::restricted,
+                            MicrophoneAccess::Status::notDetermined}) {
+            access.currentStatus = status;
+            const std::optional<CaptureError> error = startCapture(service);
+            QVERIFY(error);
+            QVERIFY(error->message.startsWith(QStringLiteral("无法访问麦克风")));
+        }
+        QCOMPARE(access.requestCount, 0); // the service never asks by itself
+        QCOMPARE(input.startCount(), 0);
+
+        access.currentStatus = MicrophoneAccess::Status::authorized;
+        input.unavailableReason = QStringLiteral("no sound server");
+        QVERIFY(startCapture(service));
+        QCOMPARE(input.startCount(), 0);
+
+        input.unavailableReason.clear();
+        input.openFailure = QStringLiteral("device busy");
+        QVERIFY(startCapture(service));
+        QVERIFY(!service.isRunning());
+        QVERIFY(!input.isRunning());
+
+        input.openFailure.clear();
+        QVERIFY(!startCapture(service));
+        QVERIFY(service.isRunning());
+        service.stop();
+    }
+
+    void start_rejectsFormatsItCannotConvert()
+    {
+        FakeAudioInput input;
+        input.format = kStereo48k;
+        AudioCaptureService threeChannels(input, AudioCaptureService::Configuration{16000, 3, 1024});
+        QVERIFY(startCapture(threeChannels));
+        AudioCaptureService noRate(input, AudioCaptureService::Configuration{0, 1, 1024});
+        QVERIFY(startCapture(noRate));
+        QCOMPARE(input.startCount(), 0);
+        QVERIFY(takeLog().contains(QStringLiteral("I Audio start: inputFormat sr=48000.000000 ch=2")));
+    }
+
+    void convert_otherSampleTypesAndStrayFormats()
+    {
+        // A float device at 16 kHz: converted to 16-bit without resampling.
+        FakeAudioInput input;
+        input.format = AudioInputFormat{16000, 1, SampleType::float32};
+        AudioCaptureService service(input, kConfig);
+        CaptureRecorder rec;
+        rec.attach(service);
+        QVERIFY(!startCapture(service));
+        QByteArray floats(4 * 4, Qt::Uninitialized);
+        const float values[] = {0.5f, -0.25f, 1.5f, -1.0f};
+        for (int i = 0; i < 4; ++i)
+            qToLittleEndian<float>(values[i], floats.data() + i * 4);
+        QVERIFY(input.push(floats));
+        // A buffer in another format is dropped with an error; capture goes on.
+        QVERIFY(input.pushBuffer(AudioInputBuffer{kMono16k, pcm16({1, 2, 3})}));
+        QVERIFY(input.push(floats));
+        service.stop();
+        QCOMPARE(rec.chunks.size(), 2);
+        QCOMPARE(rec.chunks[0], pcm16({16384, -8192, 32767, -32768}));
+        QCOMPARE(rec.chunks[1], rec.chunks[0]);
+        QVERIFY(
+            takeLog().contains(QStringLiteral("E Audio convert error: buffer format differs from the device format")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioCaptureService)
+#include "tst_AudioCaptureService.moc"
