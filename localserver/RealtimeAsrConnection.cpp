@@ -4,6 +4,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTimer>
 #include <QWebSocket>
 
 RealtimeAsrConnection::RealtimeAsrConnection(QWebSocket *socket, QTcpSocket *tcp, RealtimeAsrEndpoint &endpoint,
@@ -139,10 +140,14 @@ void RealtimeAsrConnection::drop()
 {
     m_done = true;
     m_stream.reset();
-    if (m_tcp) {
-        m_tcp->blockSignals(false);
-        m_tcp->abort();
-    } else {
-        m_socket->abort();
-    }
+    // Let the events already sent reach the client first, then cut the connection without a close frame.
+    m_socket->flush();
+    QTimer::singleShot(100, this, [this]() {
+        if (m_tcp) {
+            m_tcp->blockSignals(false);
+            m_tcp->abort();
+        } else {
+            m_socket->abort();
+        }
+    });
 }
