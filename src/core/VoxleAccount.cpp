@@ -1,5 +1,6 @@
 #include "core/VoxleAccount.h"
 
+#include "asr/DashScopeErrorMessage.h"
 #include "base/Clock.h"
 #include "base/Logging.h"
 #include "core/AuthUi.h"
@@ -528,5 +529,8 @@ QCoro::Task<VoxleAccount::ChatOutcome> VoxleAccount::chatCompletion(QList<ChatMe
     ChatCompletionClient client(m_endpoints.chatCompletions, m_session, m_clock);
     const ChatCompletionClient::Result result =
         co_await client.complete(std::move(wire), maxTokens, timeoutSeconds, *key, std::move(cancel));
+    if (result.transport)
+        co_return ChatOutcome{std::nullopt,
+                              dashScopeErrorMessage(result.transport->code, result.transport->description)};
     co_return ChatOutcome{result.text, result.error};
 }

@@ -88,8 +88,7 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
     qCDebug(lcAppState).noquote() << "[DashScope] POST 请求 Body:" << QString::fromUtf8(body);
 
     if (cancel.isCancelled()) {
-        result.error =
-            transportMessage(VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled")));
+        result.transport = VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"));
         co_return result;
     }
     QPointer<QNetworkReply> reply = m_session.post(request, body);
@@ -109,18 +108,17 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
     const std::optional<bool> done = co_await finished.wait(cancel);
     m_clock.cancelTimer(timer);
     if (!done) {
-        result.error =
-            transportMessage(VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled")));
+        result.transport = VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"));
         co_return result;
     }
     if (*timedOut) {
-        result.error = transportMessage(VoxleTransportError(QNetworkReply::TimeoutError, QString()));
+        result.transport = VoxleTransportError(QNetworkReply::TimeoutError, QString());
         co_return result;
     }
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() && reply->error() != QNetworkReply::NoError) {
-        result.error = transportMessage(VoxleTransportError(reply->error(), reply->errorString()));
+        result.transport = VoxleTransportError(reply->error(), reply->errorString());
         co_return result;
     }
     const QByteArray answer = reply->readAll();
@@ -142,8 +140,8 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(answer, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        // Not a transport error: worded with the parser's own description.
-        result.error = QStringLiteral("无法连接 DashScope：") + parseError.errorString();
+        // Not JSON at all: reported like a failed transfer, with the parser's description.
+        result.transport = VoxleTransportError(QNetworkReply::ProtocolInvalidOperationError, parseError.errorString());
         co_return result;
     }
     const auto content = doc.isObject() ? contentOf(doc.object()) : std::nullopt;
@@ -153,29 +151,4 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
     }
     result.text = content;
     co_return result;
-}
-
-QString ChatCompletionClient::transportMessage(const VoxleTransportError &error)
-{
-    // Qt's reply errors stand in for the URL-loading errors the messages were written for.
-    switch (error.code) {
-    case QNetworkReply::NetworkSessionFailedError:
-        return QStringLiteral("无法连接 DashScope：网络未连接。");
-    case QNetworkReply::TimeoutError:
-        return QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。");
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::ConnectionRefusedError:
-        return QStringLiteral("无法连接 DashScope：无法连接到服务器（可能需要代理或被网络阻断）。");
-    case QNetworkReply::RemoteHostClosedError:
-        return QStringLiteral("无法连接 DashScope：网络连接中断。");
-    case QNetworkReply::SslHandshakeFailedError:
-        return QStringLiteral("无法连接 DashScope：TLS/证书握手失败（检查系统时间/网络代理）。");
-    case QNetworkReply::UnknownNetworkError:
-        return QStringLiteral(
-            "无法连接 DashScope：网络错误（URLError.unknown）。常见原因：网络阻断、代理未开启、TLS 被拦截。");
-    default: {
-        const QString description = error.description.isEmpty() ? QStringLiteral("未知错误") : error.description;
-        return QStringLiteral("无法连接 DashScope：%1（%2）").arg(description).arg(int(error.code));
-    }
-    }
 }

@@ -13,7 +13,8 @@
 #include <optional>
 
 // DashScope's OpenAI-compatible chat completions, one request per call. Knows nothing of the keychain: the
-// caller passes the API key. Exactly one of text and error comes back; errors are worded for the user.
+// caller passes the API key. Exactly one of text, error and transport comes back; transport failures are left
+// for the caller to word with the DashScope connection messages.
 class ChatCompletionClient
 {
 public:
@@ -22,8 +23,9 @@ public:
         QString content;
     };
     struct Result {
-        std::optional<QString> text;  // choices[0].message.content as received
-        std::optional<QString> error; // the message for the user
+        std::optional<QString> text;                  // choices[0].message.content as received
+        std::optional<QString> error;                 // the message for the user
+        std::optional<VoxleTransportError> transport; // a failure below HTTP, or a body that is not JSON
     };
 
     static inline const QString kModel = QStringLiteral("qwen-plus");
@@ -39,8 +41,6 @@ public:
     static QString chatErrorMessage(const QByteArray &body, int status);
     // choices[0].message.content when present as a string.
     static std::optional<QString> contentOf(const QJsonObject &response);
-    // A transport failure worded as the DashScope connection messages ("无法连接 DashScope：...").
-    static QString transportMessage(const VoxleTransportError &error);
 
 private:
     QUrl m_endpoint;

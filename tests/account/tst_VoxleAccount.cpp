@@ -1,0 +1,522 @@
+#include "core/KeychainStore.h"
+#include "core/VoxleAccount.h"
+#include "core/VoxleCloud.h"
+#include "net/AwaitResult.h"
+#include "net/LocalServerProcess.h"
+#include "net/MemoryUserDefaults.h"
+#include "platform/fake/FakeSecretStore.h"
+#include "platform/fake/ManualClock.h"
+
+#include <QJsonArray>
+#include <QTest>
+
+namespace {
+const QString kPhone = QStringLiteral("13800138000");
+const QString kSmsCode = QStringLiteral("246810");
+const QString kServerKey = QStringLiteral("sk-standin-7f3a");
+const QString kChatPath = QStringLiteral("/compatible-mode/v1/chat/completions");
+
+QJsonObject headersOf(const QJsonValue &request)
+{
+    return request.toObject().value(QStringLiteral("headers")).toObject();
+}
+QJsonObject jsonBodyOf(const QJsonValue &request)
+{
+    return QJsonDocument::fromJson(request.toObject().value(QStringLiteral("body")).toString().toUtf8()).object();
+}
+template <typename T> T wait(QCoro::Task<T> task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+} // namespace
+
+// The account flows of the application state against the real stand-in backend over loopback HTTP.
+class TestVoxleAccount : public QObject
+{
+    Q_OBJECT
+private:
+    LocalServerProcess m_server;
+    QNetworkAccessManager m_nam;
+
+    // A fresh installation per test.
+    struct Fixture {
+        FakeSecretStore secrets;
+        KeychainStore keychain{secrets};
+        MemoryUserDefaults defaults;
+        ManualClock clock;
+        bool useProxy = false;
+        QStringList savedKeys;
+        std::unique_ptr<VoxleAccount> account;
+
+        std::optional<QString> secret(const QString &key) { return keychain.read(key); }
+    };
+
+    std::unique_ptr<Fixture> fixture()
+    {
+        auto f = std::make_unique<Fixture>();
+        Fixture *raw = f.get();
+        VoxleAccount::Hooks hooks;
+        hooks.saveDashScopeApiKey = [raw](const QString &key) {
+            raw->savedKeys << key;
+            raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
+        };
+        hooks.useProxy = [raw]() { return raw->useProxy; };
+        const QUrl origin = m_server.origin();
+        VoxleAccount::Endpoints endpoints{origin, QUrl(origin.toString() + kChatPath)};
+        f->account =
+            std::make_unique<VoxleAccount>(f->defaults, f->keychain, f->clock, m_nam, hooks, nullptr, endpoints);
+        return f;
+    }
+
+    // Slider, SMS code and login, as the sign-in window drives them.
+    void signIn(Fixture &f)
+    {
+        const auto challenge = wait(f.account->sliderChallenge());
+        QVERIFY(challenge.value);
+        const auto slider =
+            wait(f.account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition + 2));
+        QVERIFY2(slider.value, qPrintable(slider.message));
+        QCOMPARE(wait(f.account->sendCode(QStringLiteral(" ") + kPhone, slider.value)), std::nullopt);
+        QCOMPARE(wait(f.account->phoneLogin(kPhone, QStringLiteral(" ") + kSmsCode + QStringLiteral("\n"))),
+                 std::nullopt);
+        QVERIFY(f.account->isLoggedIn());
+    }
+
+    void storeSession(Fixture &f, const QString &token, const QString &expires)
+    {
+        f.defaults.setBool(QStringLiteral("has_run_before_v1"), true);
+        f.keychain.save(token, QStringLiteral("voxle_auth_token"));
+        f.keychain.save(expires, QStringLiteral("voxle_auth_expires_at_utc"));
+        f.defaults.setData(QStringLiteral("voxle_auth_user_json"),
+                           R"({"id":"9","phone":"13800138000","isAdmin":false,"createdAtUtc":"2026-01-01T00:00:00Z"})");
+        f.defaults.setData(QStringLiteral("voxle_ai_credentials_json"),
+                           R"({"apiKey":"sk-earlier","asrModel":"fun-asr-realtime","llmModel":"qwen-plus"})");
+        f.keychain.save(QStringLiteral("sk-user-typed"), QStringLiteral("dashscope_api_key"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_server.start({QStringLiteral("--sms-code"), kSmsCode, QStringLiteral("--api-key"), kServerKey}));
+    }
+    void init() { QVERIFY(m_server.script({})); }
+
+    void restore_firstRunClearsSurvivingSecrets()
+    {
+        auto f = fixture();
+        storeSession(*f, QStringLiteral("token-from-old-install"), QStringLiteral("2099-01-01T00:00:00Z"));
+        f->defaults.remove(QStringLiteral("has_run_before_v1"));
+        f->account->restoreAuthState();
+        QVERIFY(!f->account->isLoggedIn());
+        QCOMPARE(f->defaults.boolean(QStringLiteral("has_run_before_v1")), std::optional(true));
+        QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")), std::nullopt);
+        QCOMPARE(f->secret(QStringLiteral("voxle_auth_expires_at_utc")), std::nullopt);
+        QVERIFY(!f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
+        QVERIFY(!f->defaults.contains(QStringLiteral("voxle_ai_credentials_json")));
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-user-typed")));
+    }
+
+    void restore_keepsOnlyValidSessions_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("expires");
+        QTest::addColumn<bool>("signedIn");
+        // The manual clock starts at 2026-12-06T12:00:00Z.
+        QTest::newRow("fractional future")
+            << QStringLiteral("abcdefghijk") << QStringLiteral("2026-12-06T12:00:00.500Z") << true;
+        QTest::newRow("whole future") << QStringLiteral("abcdefghijk") << QStringLiteral("2026-12-07T00:00:00Z")
+                                      << true;
+        QTest::newRow("ten characters") << QStringLiteral("abcdefghij") << QStringLiteral("2026-12-07T00:00:00Z")
+                                        << false;
+        QTest::newRow("expired") << QStringLiteral("abcdefghijk") << QStringLiteral("2026-12-06T11:59:59Z") << false;
+        QTest::newRow("unparseable") << QStringLiteral("abcdefghijk") << QStringLiteral("next week") << false;
+    }
+    void restore_keepsOnlyValidSessions()
+    {
+        QFETCH(QString, token);
+        QFETCH(QString, expires);
+        QFETCH(bool, signedIn);
+        auto f = fixture();
+        storeSession(*f, token, expires);
+        f->account->restoreAuthState();
+        QCOMPARE(f->account->isLoggedIn(), signedIn);
+        QCOMPARE(f->account->authUser().has_value(), signedIn);
+        QCOMPARE(f->account->aiCredentials().has_value(), signedIn);
+        QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")).has_value(), signedIn);
+        QCOMPARE(f->defaults.contains(QStringLiteral("voxle_ai_credentials_json")), signedIn);
+        // The DashScope key is never removed by signing out.
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-user-typed")));
+        if (signedIn)
+            QCOMPARE(f->account->authExpiresAtUtc(), std::optional(expires));
+    }
+
+    void signIn_sliderCodeAndLogin()
+    {
+        auto f = fixture();
+        QCOMPARE(wait(f->account->sendCode(QStringLiteral("  "), std::nullopt)),
+                 std::optional(QStringLiteral("请输入手机号")));
+        QCOMPARE(wait(f->account->phoneLogin(kPhone, QStringLiteral(" "))),
+                 std::optional(QStringLiteral("请输入手机号和验证码")));
+        QCOMPARE(m_server.requests().size(), 0);
+
+        // The code is only sent after a solved slider, and each challenge allows one attempt.
+        QCOMPARE(wait(f->account->sendCode(kPhone, std::nullopt)), std::optional(QStringLiteral("请先完成滑块验证")));
+        const auto challenge = wait(f->account->sliderChallenge());
+        QVERIFY(challenge.value);
+        const auto missed =
+            wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition + 40));
+        QCOMPARE(missed.message, QStringLiteral("滑块验证失败，请重试"));
+        const auto reused =
+            wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition));
+        QVERIFY(!reused.value);
+        QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)), std::optional(QStringLiteral("验证码错误或已过期")));
+
+        signIn(*f);
+        QVERIFY(f->account->authUser());
+        QCOMPARE(f->account->authUser()->phone, std::optional(kPhone));
+        const std::optional<QString> token = f->secret(QStringLiteral("voxle_auth_token"));
+        QVERIFY(token && token->size() >= 11);
+        QCOMPARE(f->secret(QStringLiteral("voxle_auth_expires_at_utc")), f->account->authExpiresAtUtc());
+        QVERIFY(f->defaults.data(QStringLiteral("voxle_auth_user_json")));
+        QCOMPARE(f->account->aiCredentials()->apiKey, kServerKey);
+        QCOMPARE(f->savedKeys, QStringList{kServerKey});
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
+
+        // Sign-in requests carry neither a token nor the device id; the credentials fetch carries both.
+        for (const QString &path :
+             {QStringLiteral("/api/auth/send-code"), QStringLiteral("/api/auth/phone-login"),
+              QStringLiteral("/api/auth/slider-challenge"), QStringLiteral("/api/auth/slider-verify")}) {
+            for (const QJsonValue &r : m_server.requestsTo(path)) {
+                QVERIFY2(!headersOf(r).contains(QStringLiteral("authorization")), qPrintable(path));
+                QVERIFY2(!headersOf(r).contains(QStringLiteral("x-device-id")), qPrintable(path));
+            }
+        }
+        const QJsonArray sends = m_server.requestsTo(QStringLiteral("/api/auth/send-code"));
+        QCOMPARE(jsonBodyOf(sends.first()).keys(), QStringList{QStringLiteral("phone")});
+        QCOMPARE(jsonBodyOf(sends.last()).value(QStringLiteral("phone")).toString(), kPhone);
+        const QJsonArray fetches = m_server.requestsTo(QStringLiteral("/api/config/ai-credentials"));
+        QCOMPARE(fetches.size(), 1);
+        QCOMPARE(headersOf(fetches.first()).value(QStringLiteral("authorization")).toString(),
+                 QStringLiteral("Bearer ") + *token);
+        QCOMPARE(headersOf(fetches.first()).value(QStringLiteral("x-device-id")).toString(),
+                 f->account->deviceIdentifier());
+
+        // The SMS code is in the server's log, and the secrets are not in ours.
+        QVERIFY(m_server.serverStderr().contains(QStringLiteral("SMS code for 13800138000: 246810")));
+
+        const auto me = wait(f->account->fetchMe());
+        QVERIFY(me);
+        QCOMPARE(me->phone, std::optional(kPhone));
+
+        f->account->logout();
+        QVERIFY(!f->account->isLoggedIn());
+        QVERIFY(!f->account->aiCredentials());
+        QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")), std::nullopt);
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
+        const qsizetype before = m_server.requests().size();
+        QVERIFY(!wait(f->account->fetchMe()));
+        QCOMPARE(wait(f->account->fetchAiCredentials()), std::optional(QStringLiteral("未登录")));
+        QCOMPARE(m_server.requests().size(), before);
+    }
+
+    void signIn_succeedsWhenCredentialsFetchFails()
+    {
+        auto f = fixture();
+        storeSession(*f, QStringLiteral("short"), QStringLiteral("2026-12-07T00:00:00Z"));
+        f->defaults.setData(QStringLiteral("voxle_ai_credentials_json"),
+                            R"({"apiKey":"sk-earlier","asrModel":"fun-asr-realtime","llmModel":"qwen-plus"})");
+        f->account->applyAiCredentials(
+            VoxleAiCredentialsDto{QStringLiteral("sk-earlier"), QStringLiteral("a"), QStringLiteral("l")});
+        QVERIFY(m_server.script(
+            {LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/config/ai-credentials"), 500,
+                                      "<html>oops</html>", QStringLiteral("text/html"))}));
+        signIn(*f);
+        QCOMPARE(f->savedKeys, QStringList{QStringLiteral("sk-earlier")});
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-earlier")));
+    }
+
+    void fetchMe_failureIsOnlyLogged()
+    {
+        auto f = fixture();
+        signIn(*f);
+        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/auth/me"), 401,
+                                                          R"({"detail":"expired"})")},
+                                false));
+        QTest::ignoreMessage(QtCriticalMsg, "[VoxleAppState] 请求 /api/auth/me 报错: expired");
+        QVERIFY(!wait(f->account->fetchMe()));
+        QVERIFY(f->account->isLoggedIn());
+    }
+
+    void ensureCredentials_anonymousFetchesBeforeEveryDictation()
+    {
+        auto f = fixture();
+        f->keychain.save(QStringLiteral("sk-already-here"), QStringLiteral("dashscope_api_key"));
+        QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
+        QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
+        const QJsonArray fetches = m_server.requestsTo(QStringLiteral("/api/config/ai-credentials"));
+        QCOMPARE(fetches.size(), 2);
+        for (const QJsonValue &r : fetches) {
+            QVERIFY(!headersOf(r).contains(QStringLiteral("authorization")));
+            QCOMPARE(headersOf(r).value(QStringLiteral("x-device-id")).toString(), f->account->deviceIdentifier());
+        }
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
+
+        QVERIFY(m_server.script({LocalServerProcess::rule(
+            QStringLiteral("GET"), QStringLiteral("/api/config/ai-credentials"), 503, R"({"detail":"维护中"})")}));
+        QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("维护中")));
+        // A record with a blank key leaves nothing usable.
+        f->keychain.remove(QStringLiteral("dashscope_api_key"));
+        QVERIFY(m_server.script(
+            {LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/config/ai-credentials"), 200,
+                                      R"({"apiKey":"  ","asrModel":"a","llmModel":"b"})")}));
+        QCOMPARE(wait(f->account->ensureAiCredentials()),
+                 std::optional(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
+    }
+
+    void ensureCredentials_proxyAndSignedInBranches()
+    {
+        auto f = fixture();
+        f->useProxy = true;
+        QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
+        QCOMPARE(m_server.requests().size(), 0);
+
+        f->useProxy = false;
+        signIn(*f);
+        QVERIFY(m_server.script({}, true));
+        // Signed in with a key: nothing is fetched.
+        QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
+        QCOMPARE(m_server.requests().size(), 0);
+        // Signed in without a key: fetched with the token.
+        f->keychain.remove(QStringLiteral("dashscope_api_key"));
+        // The server forgot its sessions with the reset; register the stored token again.
+        const QString token = *f->secret(QStringLiteral("voxle_auth_token"));
+        QCOMPARE(m_server.request("POST", QStringLiteral("/__control/backend/token"),
+                                  QJsonDocument(QJsonObject{{QStringLiteral("phone"), kPhone},
+                                                            {QStringLiteral("token"), token},
+                                                            {QStringLiteral("expiresAtUtc"),
+                                                             QStringLiteral("2099-01-01T00:00:00.000Z")}})
+                                      .toJson()),
+                 200);
+        QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
+        const QJsonArray fetches = m_server.requestsTo(QStringLiteral("/api/config/ai-credentials"));
+        QCOMPARE(fetches.size(), 1);
+        QCOMPARE(headersOf(fetches.first()).value(QStringLiteral("authorization")).toString(),
+                 QStringLiteral("Bearer ") + token);
+        // Signed in, no key, fetch refused: the server's message.
+        f->keychain.remove(QStringLiteral("dashscope_api_key"));
+        QVERIFY(m_server.script(
+            {LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/config/ai-credentials"), 401,
+                                      R"({"detail":"登录已过期，请重新登录"})")},
+            false));
+        QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("登录已过期，请重新登录")));
+    }
+
+    void usage_reportedOnlyWhenSignedIn()
+    {
+        auto f = fixture();
+        wait(f->account->reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("你好"),
+                                          QStringLiteral("你好。"), 1200));
+        QCOMPARE(m_server.requestsTo(QStringLiteral("/api/usage/events")).size(), 0);
+
+        signIn(*f);
+        wait(f->account->reportUsageEvent(QStringLiteral("translate"), QStringLiteral("语音翻译"),
+                                          QStringLiteral("👍🏽 你好"), QStringLiteral("e\u0301 hi"), 2345));
+        wait(f->account->reportUsageEvent(QStringLiteral("record"), QStringLiteral("润色听写"), QStringLiteral("ab"),
+                                          QStringLiteral("ab"), 10));
+        const QJsonArray events = m_server.usageEvents();
+        QCOMPARE(events.size(), 2);
+        const QJsonObject first = events.at(0).toObject();
+        QCOMPARE(first.value(QStringLiteral("authorization")).toString(),
+                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
+        QCOMPARE(first.value(QStringLiteral("device_id")).toString(), QString());
+        QCOMPARE(first.value(QStringLiteral("body")).toObject(),
+                 (QJsonObject{{QStringLiteral("event_type"), QStringLiteral("translate")},
+                              {QStringLiteral("mode"), QStringLiteral("语音翻译")},
+                              {QStringLiteral("raw_text_length"), 4},
+                              {QStringLiteral("output_text_length"), 4},
+                              {QStringLiteral("speech_duration_ms"), 2345}}));
+        QCOMPARE(events.at(1)
+                     .toObject()
+                     .value(QStringLiteral("body"))
+                     .toObject()
+                     .value(QStringLiteral("event_type"))
+                     .toString(),
+                 QStringLiteral("dictation"));
+
+        // A failed report (here: an empty answer) is only logged.
+        QVERIFY(m_server.script(
+            {LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/usage/events"), 204, "")}, false));
+        QTest::ignoreMessage(QtCriticalMsg, "[VoxleServerApi] 解码失败: empty body");
+        QTest::ignoreMessage(QtCriticalMsg, "上报使用量失败: 返回解析失败");
+        wait(f->account->reportUsage(QStringLiteral("dictation"), std::nullopt, 1, 1, 1));
+    }
+
+    void proxyRoute_polishAndTranslateThroughBackend()
+    {
+        auto f = fixture();
+        f->useProxy = true;
+        f->account->setLastNetworkErrorLabel(QStringLiteral("earlier"));
+        QCOMPARE(wait(f->account->polishText(QStringLiteral(" \n "))), std::nullopt);
+        QCOMPARE(m_server.requests().size(), 0);
+
+        QCOMPARE(wait(f->account->polishText(QStringLiteral("  um so the the plan is fine  "))),
+                 std::optional(QStringLiteral("So the plan is fine.")));
+        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("earlier"));
+        const QJsonArray polish = m_server.requestsTo(QStringLiteral("/api/text/polish"));
+        QCOMPARE(polish.size(), 1);
+        QVERIFY(!headersOf(polish.first()).contains(QStringLiteral("authorization")));
+        QCOMPARE(headersOf(polish.first()).value(QStringLiteral("x-device-id")).toString(),
+                 f->account->deviceIdentifier());
+        QCOMPARE(jsonBodyOf(polish.first()),
+                 (QJsonObject{{QStringLiteral("raw_text"), QStringLiteral("um so the the plan is fine")},
+                              {QStringLiteral("scene"), QStringLiteral("NotesOrEmail")}}));
+
+        // The stand-in cannot translate offline and says so.
+        QCOMPARE(wait(f->account->translateText(QStringLiteral("你好"), TranslationTargetLanguage::ja)), std::nullopt);
+        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
+        const QJsonArray translate = m_server.requestsTo(QStringLiteral("/api/text/translate"));
+        QCOMPARE(jsonBodyOf(translate.first()).value(QStringLiteral("target_language")).toString(),
+                 QStringLiteral("日语"));
+
+        // A blank answer is no result and leaves the label alone.
+        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
+                                                          200, R"({"text":"  \n"})")}));
+        f->account->setLastNetworkErrorLabel(QString());
+        QCOMPARE(wait(f->account->polishText(QStringLiteral("x"))), std::nullopt);
+        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+
+        // Signed in: the token goes along.
+        QVERIFY(m_server.script({}));
+        signIn(*f);
+        QVERIFY(wait(f->account->polishText(QStringLiteral("hello"))));
+        QCOMPARE(headersOf(m_server.requestsTo(QStringLiteral("/api/text/polish")).last())
+                     .value(QStringLiteral("authorization"))
+                     .toString(),
+                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
+    }
+
+    void directRoute_chatCompletionsWithStoredKey()
+    {
+        auto f = fixture();
+        QCOMPARE(wait(f->account->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("未配置 API Key"));
+        QCOMPARE(m_server.requests().size(), 0);
+
+        f->keychain.save(QStringLiteral(" ") + kServerKey + QStringLiteral("\n"), QStringLiteral("dashscope_api_key"));
+        QCOMPARE(wait(f->account->polishText(QStringLiteral("嗯，明天开会"))),
+                 std::optional(QStringLiteral("明天开会。")));
+        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        const QJsonArray chats = m_server.requestsTo(kChatPath);
+        QCOMPARE(chats.size(), 1);
+        const QJsonObject headers = headersOf(chats.first());
+        QCOMPARE(headers.value(QStringLiteral("authorization")).toString(), QStringLiteral("Bearer ") + kServerKey);
+        QCOMPARE(headers.value(QStringLiteral("content-type")).toString(), QStringLiteral("application/json"));
+        QVERIFY(!headers.contains(QStringLiteral("x-device-id")));
+        const QJsonObject body = jsonBodyOf(chats.first());
+        QCOMPARE(body.keys(), (QStringList{QStringLiteral("max_tokens"), QStringLiteral("messages"),
+                                           QStringLiteral("model"), QStringLiteral("stream")}));
+        const QJsonArray messages = body.value(QStringLiteral("messages")).toArray();
+        QVERIFY(messages.at(0)
+                    .toObject()
+                    .value(QStringLiteral("content"))
+                    .toString()
+                    .startsWith(QStringLiteral("你是专业的写作编辑")));
+        QCOMPARE(messages.at(1).toObject().value(QStringLiteral("content")).toString(), QStringLiteral("嗯，明天开会"));
+
+        QCOMPARE(wait(f->account->translateText(QStringLiteral("早上好"), TranslationTargetLanguage::ja)),
+                 std::nullopt);
+        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
+        const QJsonObject translateBody = jsonBodyOf(m_server.requestsTo(kChatPath).last());
+        QVERIFY(translateBody.value(QStringLiteral("messages"))
+                    .toArray()
+                    .at(0)
+                    .toObject()
+                    .value(QStringLiteral("content"))
+                    .toString()
+                    .startsWith(QStringLiteral("请把用户的语音内容翻译成日语。\n\n")));
+    }
+
+    void directRoute_errorBodies_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("401 json") << 401 << QByteArray(R"({"error":{"message":"Incorrect API key provided."}})")
+                                  << QStringLiteral("Incorrect API key provided.");
+        QTest::newRow("401 text") << 401 << QByteArray("Unauthorized") << QStringLiteral("连接失败（HTTP 401）");
+        QTest::newRow("201") << 201 << QByteArray(R"({"choices":[{"message":{"content":"x"}}]})")
+                             << QStringLiteral("连接失败（HTTP 201）");
+        QTest::newRow("empty choices") << 200 << QByteArray(R"({"choices":[]})") << QStringLiteral("返回解析失败");
+        QTest::newRow("content not string")
+            << 200 << QByteArray(R"({"choices":[{"message":{"content":null}}]})") << QStringLiteral("返回解析失败");
+        QTest::newRow("empty content") << 200 << QByteArray(R"({"choices":[{"message":{"content":" "}}]})")
+                                       << QString();
+    }
+    void directRoute_errorBodies()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, label);
+        auto f = fixture();
+        f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
+        f->account->setLastNetworkErrorLabel(QStringLiteral("earlier"));
+        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), kChatPath, status, body)}));
+        QCOMPARE(wait(f->account->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(f->account->lastNetworkErrorLabel(), label);
+    }
+
+    void directRoute_timesOutOnTheInjectedClock()
+    {
+        auto f = fixture();
+        f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
+        QVERIFY(m_server.script({QJsonObject{{QStringLiteral("path"), kChatPath}, {QStringLiteral("hang"), true}}}));
+        auto task = f->account->polishText(QStringLiteral("hello"));
+        QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
+        f->clock.advance(29999);
+        QCoreApplication::processEvents();
+        QVERIFY(!task.isReady());
+        f->clock.advance(1);
+        QCOMPARE(QCoro::waitFor(task), std::nullopt);
+        QCOMPARE(f->account->lastNetworkErrorLabel(),
+                 QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
+    }
+
+    void cloud_proxyRecognitionAndCancellation()
+    {
+        auto f = fixture();
+        VoxleCloud cloud(*f->account, m_nam, f->clock);
+        const auto empty = wait(cloud.recognizeViaProxy(QByteArray(), CancelToken()));
+        QVERIFY(!empty.text);
+        QVERIFY(empty.failure.isEmpty());
+        QCOMPARE(m_server.requests().size(), 0);
+
+        QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"), R"({"sentences":["明天见。"]})"), 200);
+        const auto heard = wait(cloud.recognizeViaProxy(QByteArray(6400, '\x01'), CancelToken()));
+        QCOMPARE(heard.text, std::optional(QStringLiteral("明天见。")));
+        const QJsonArray uploads = m_server.requestsTo(QStringLiteral("/api/speech/recognize"));
+        QCOMPARE(headersOf(uploads.first()).value(QStringLiteral("x-device-id")).toString(),
+                 f->account->deviceIdentifier());
+        QVERIFY(!headersOf(uploads.first()).contains(QStringLiteral("authorization")));
+
+        QVERIFY(m_server.script({LocalServerProcess::rule(
+            QStringLiteral("POST"), QStringLiteral("/api/speech/recognize"), 413, R"({"detail":"录音过长"})")}));
+        const auto refused = wait(cloud.recognizeViaProxy(QByteArray(10, '\x01'), CancelToken()));
+        QVERIFY(!refused.text);
+        QCOMPARE(refused.failure, QStringLiteral("录音过长"));
+
+        // Cancelling the finishing task aborts the upload at once.
+        QVERIFY(m_server.script({QJsonObject{{QStringLiteral("path"), QStringLiteral("/api/text/polish")},
+                                             {QStringLiteral("hang"), true}}}));
+        f->useProxy = true;
+        CancelToken cancel;
+        auto task = cloud.polishText(QStringLiteral("hello"), cancel);
+        QVERIFY(spinUntil([&] { return m_server.requestsTo(QStringLiteral("/api/text/polish")).size() == 1; }));
+        cancel.cancel();
+        QCOMPARE(QCoro::waitFor(task), std::nullopt);
+        QCOMPARE(f->clock.pendingTimers(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVoxleAccount)
+#include "tst_VoxleAccount.moc"
