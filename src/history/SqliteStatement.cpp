@@ -34,6 +34,12 @@ bool SqliteStatement::bindInt64(int index, qint64 value)
     return m_stmt && sqlite3_bind_int64(m_stmt, index, value) == SQLITE_OK;
 }
 
+void SqliteStatement::reset()
+{
+    if (m_stmt)
+        sqlite3_reset(m_stmt);
+}
+
 int SqliteStatement::step()
 {
     return m_stmt ? sqlite3_step(m_stmt) : SQLITE_MISUSE;

@@ -22,6 +22,9 @@ public:
     bool bindInt(int index, int value);
     bool bindInt64(int index, qint64 value);
 
+    // Makes the statement ready to run again; bindings are kept until rebound.
+    void reset();
+
     // The SQLite result code (SQLITE_ROW, SQLITE_DONE or an error); SQLITE_MISUSE when invalid.
     int step();
 

@@ -6,7 +6,15 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMutex>
 #include <QPointer>
+
+// Rows that an already submitted insert job will write; the job takes them all when it runs.
+struct VoxleHistoryPendingInserts {
+    QMutex mutex;
+    QList<VoxleHistoryWorker::Row> rows;
+    bool taken = false;
+};
 
 namespace {
 void createPrivateDirectory(const QString &directory)
@@ -48,16 +56,33 @@ void VoxleHistoryStore::insert(VoxleHistoryEntry::Kind kind, const QString &rawT
     const QString output = outputText.trimmed();
     if (output.isEmpty())
         return;
+    VoxleHistoryWorker::Row row{VoxleHistoryWorker::formatDate(date), rawValue(kind), raw, output};
+    if (m_openBatch) {
+        QMutexLocker lock(&m_openBatch->mutex);
+        if (!m_openBatch->taken) {
+            m_openBatch->rows.append(std::move(row));
+            return;
+        }
+    }
+    m_openBatch = std::make_shared<VoxleHistoryPendingInserts>();
+    m_openBatch->rows.append(std::move(row));
     QMetaObject::invokeMethod(
         m_worker,
-        [worker = m_worker, createdAt = VoxleHistoryWorker::formatDate(date), kindText = rawValue(kind), raw, output] {
-            worker->insert(createdAt, kindText, raw, output);
+        [worker = m_worker, batch = m_openBatch] {
+            QList<VoxleHistoryWorker::Row> rows;
+            {
+                QMutexLocker lock(&batch->mutex);
+                batch->taken = true;
+                rows.swap(batch->rows);
+            }
+            worker->insert(rows);
         },
         Qt::QueuedConnection);
 }
 
 template <typename T, typename Fn> QCoro::Task<T> VoxleHistoryStore::runOnWorker(Fn work)
 {
+    m_openBatch.reset(); // later inserts must run after this job
     OneShot<T> shot;
     QMetaObject::invokeMethod(
         m_worker,

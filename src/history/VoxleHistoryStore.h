@@ -7,8 +7,11 @@
 #include <QObject>
 #include <QThread>
 
+#include <memory>
+
 class Clock;
 class VoxleHistoryWorker;
+struct VoxleHistoryPendingInserts;
 
 // The local history database <directory>/history.db. Every SQLite call runs on the store's own thread,
 // in submission order, so an insert made before a fetch is visible to it. Nothing is reported as an
@@ -43,4 +46,6 @@ private:
     QString m_dbPath;
     QThread m_thread;
     VoxleHistoryWorker *m_worker = nullptr; // owned; destroyed on its thread
+    // Inserts not yet taken by the worker, joined by further inserts until any other job is submitted.
+    std::shared_ptr<VoxleHistoryPendingInserts> m_openBatch;
 };

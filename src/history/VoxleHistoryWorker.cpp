@@ -57,18 +57,24 @@ void VoxleHistoryWorker::initialize()
     exec("CREATE INDEX IF NOT EXISTS idx_dictation_history_kind ON dictation_history(kind);");
 }
 
-void VoxleHistoryWorker::insert(const QString &createdAt, const QString &kind, const QString &rawText,
-                                const QString &outputText)
+void VoxleHistoryWorker::insert(const QList<Row> &rows)
 {
-    if (!open())
+    if (rows.isEmpty() || !open())
         return;
+    // One commit for the batch keeps a burst of inserts cheap; a failed BEGIN just means one commit per row.
+    const bool inTransaction = rows.size() > 1 && sqlite3_exec(m_db, "BEGIN;", nullptr, nullptr, nullptr) == SQLITE_OK;
     SqliteStatement stmt(m_db, "INSERT INTO dictation_history(created_at, kind, raw_text, output_text) "
                                "VALUES(?, ?, ?, ?);");
-    stmt.bindText(1, createdAt);
-    stmt.bindText(2, kind);
-    stmt.bindText(3, rawText);
-    stmt.bindText(4, outputText);
-    stmt.step();
+    for (const Row &row : rows) {
+        stmt.reset();
+        stmt.bindText(1, row.createdAt);
+        stmt.bindText(2, row.kind);
+        stmt.bindText(3, row.rawText);
+        stmt.bindText(4, row.outputText);
+        stmt.step();
+    }
+    if (inTransaction && sqlite3_exec(m_db, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK)
+        exec("ROLLBACK;");
 }
 
 QList<VoxleHistoryEntry> VoxleHistoryWorker::fetchRecent(const std::optional<QString> &kind, int limit)

@@ -17,7 +17,14 @@ public:
 
     // First open and the schema; the schema is only ever created here.
     void initialize();
-    void insert(const QString &createdAt, const QString &kind, const QString &rawText, const QString &outputText);
+    struct Row {
+        QString createdAt;
+        QString kind;
+        QString rawText;
+        QString outputText;
+    };
+    // Rows submitted back to back are written in one transaction; each is still its own INSERT.
+    void insert(const QList<Row> &rows);
     QList<VoxleHistoryEntry> fetchRecent(const std::optional<QString> &kind, int limit);
     void remove(qint64 id);
     void removeAll();

@@ -148,6 +148,25 @@ private slots:
             QVERIFY(all[i - 1].id > all[i].id);
     }
 
+    void operations_runInSubmissionOrder()
+    {
+        ManualClock clock;
+        VoxleHistoryStore store(freshDir(), clock);
+        for (int i = 0; i < 50; ++i)
+            store.insert(Kind::record, QString(), QStringLiteral("before %1").arg(i), clock.now());
+        // Submitted between two bursts of inserts: sees the first burst only.
+        QCoro::Task<QList<VoxleHistoryEntry>> between = store.fetchRecent(std::nullopt, 1000);
+        for (int i = 0; i < 50; ++i)
+            store.insert(Kind::record, QString(), QStringLiteral("after %1").arg(i), clock.now());
+        QCoro::Task<> cleared = store.deleteAll();
+        store.insert(Kind::polish, QString(), QStringLiteral("last"), clock.now());
+        const QList<VoxleHistoryEntry> first = QCoro::waitFor(std::move(between));
+        QCOMPARE(first.size(), 50);
+        QCOMPARE(first.first().outputText, QStringLiteral("before 49"));
+        QCoro::waitFor(std::move(cleared));
+        QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("last")});
+    }
+
     void remove_deletesOneRowAndIdsAreNeverReused()
     {
         ManualClock clock;
