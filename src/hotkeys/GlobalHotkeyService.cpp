@@ -20,9 +20,9 @@ bool has(quint64 flags, quint64 mask)
     return (flags & mask) != 0;
 }
 
-bool isBusy(HotkeyHost::Status status)
+bool isBusy(HotkeyHost::DictationStatus status)
 {
-    return status == HotkeyHost::Status::recording || status == HotkeyHost::Status::processing;
+    return status == HotkeyHost::DictationStatus::recording || status == HotkeyHost::DictationStatus::processing;
 }
 
 bool bindingMatches(const HotkeyBinding &b, quint16 keyCode, quint64 flags)
@@ -272,7 +272,7 @@ KeyTapVerdict GlobalHotkeyService::flagsRule(const KeyTapEvent &event)
         if (keyCode == KeyTap::keyFn) {
             if (m_fnDown)
                 return KeyTapVerdict::pass;
-            const HotkeyHost::Status status = m_state.hotkeyStatus();
+            const HotkeyHost::DictationStatus status = m_state.hotkeyStatus();
             sendDebugEvent(kFlagsLocation, QStringLiteral("[DEBUG] fn edge detected"), kEventTag,
                            QJsonObject{{QStringLiteral("keyCode"), keyCode},
                                        {QStringLiteral("fnNow"), fnNow},
@@ -280,7 +280,7 @@ KeyTapVerdict GlobalHotkeyService::flagsRule(const KeyTapEvent &event)
                                        {QStringLiteral("status"), statusLabel(status)}});
             m_fnDown = true;
             cancelPendingFnStart();
-            if (status == HotkeyHost::Status::recording) {
+            if (status == HotkeyHost::DictationStatus::recording) {
                 m_activeByHotkey = true;
                 const DictationMode mode = m_state.activeDictationMode();
                 m_state.toggleRecordingFromHotkey(mode);

@@ -1,15 +1,15 @@
 #include "hotkeys/HotkeyHost.h"
 
-QString statusLabel(HotkeyHost::Status status)
+QString statusLabel(HotkeyHost::DictationStatus status)
 {
     switch (status) {
-    case HotkeyHost::Status::idle:
+    case HotkeyHost::DictationStatus::idle:
         return QStringLiteral("空闲");
-    case HotkeyHost::Status::recording:
+    case HotkeyHost::DictationStatus::recording:
         return QStringLiteral("录音中");
-    case HotkeyHost::Status::processing:
+    case HotkeyHost::DictationStatus::processing:
         return QStringLiteral("处理中");
-    case HotkeyHost::Status::error:
+    case HotkeyHost::DictationStatus::error:
         return QStringLiteral("错误");
     }
     return QString();

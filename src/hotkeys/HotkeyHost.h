@@ -10,13 +10,13 @@
 class HotkeyHost
 {
 public:
-    enum class Status { idle, recording, processing, error };
+    enum class DictationStatus { idle, recording, processing, error };
 
     virtual ~HotkeyHost() = default;
 
     virtual HotkeyScheme hotkeyScheme() const = 0;
     virtual RecordingTriggerMode triggerMode() const = 0;
-    virtual Status hotkeyStatus() const = 0;
+    virtual DictationStatus hotkeyStatus() const = 0;
     virtual DictationMode activeDictationMode() const = 0;
     virtual HotkeyAction modifierFnAction() const = 0;
     virtual HotkeyAction modifierControlAction() const = 0;
@@ -32,4 +32,4 @@ public:
 };
 
 // The status as the main window shows it ("空闲", "录音中", "处理中", "错误").
-QString statusLabel(HotkeyHost::Status status);
+QString statusLabel(HotkeyHost::DictationStatus status);

@@ -10,7 +10,7 @@ class FakeHotkeyHost final : public HotkeyHost
 public:
     HotkeyScheme scheme = HotkeyScheme::fn;
     RecordingTriggerMode trigger = RecordingTriggerMode::toggle;
-    Status status = Status::idle;
+    DictationStatus status = DictationStatus::idle;
     DictationMode mode = DictationMode::polish;
     HotkeyAction fnAction = HotkeyAction::record;
     HotkeyAction controlAction = HotkeyAction::polish;
@@ -22,7 +22,7 @@ public:
 
     HotkeyScheme hotkeyScheme() const override { return scheme; }
     RecordingTriggerMode triggerMode() const override { return trigger; }
-    Status hotkeyStatus() const override { return status; }
+    DictationStatus hotkeyStatus() const override { return status; }
     DictationMode activeDictationMode() const override { return mode; }
     HotkeyAction modifierFnAction() const override { return fnAction; }
     HotkeyAction modifierControlAction() const override { return controlAction; }

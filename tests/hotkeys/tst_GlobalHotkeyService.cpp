@@ -161,7 +161,7 @@ private slots:
     void fnScheme_fnWhileRecording_togglesAtOnce()
     {
         auto r = rig(HotkeyScheme::fn);
-        r->host.status = HotkeyHost::Status::recording;
+        r->host.status = HotkeyHost::DictationStatus::recording;
         r->host.mode = DictationMode::translate;
         QCOMPARE(r->fnDown(), KeyTapVerdict::pass);
         QCOMPARE(r->host.calls, QStringList{QStringLiteral("toggle:translate")});
@@ -217,7 +217,7 @@ private slots:
         r->fnUp();
         QVERIFY(!holds(r->tap.swallowCandidates, keySpace));
         QVERIFY(!holds(r->tap.swallowCandidates, keyEscape));
-        r->host.status = HotkeyHost::Status::processing;
+        r->host.status = HotkeyHost::DictationStatus::processing;
         r->service.refreshSwallowCandidates();
         QVERIFY(holds(r->tap.swallowCandidates, keyEscape));
     }
@@ -225,7 +225,8 @@ private slots:
     void escape_whileBusy_postsCancelAndSwallows()
     {
         for (const HotkeyScheme scheme : {HotkeyScheme::fn, HotkeyScheme::custom}) {
-            for (const HotkeyHost::Status status : {HotkeyHost::Status::recording, HotkeyHost::Status::processing}) {
+            for (const HotkeyHost::DictationStatus status :
+                 {HotkeyHost::DictationStatus::recording, HotkeyHost::DictationStatus::processing}) {
                 auto r = rig(scheme);
                 r->host.status = status;
                 QCOMPARE(r->tap.keyDown(keyEscape), KeyTapVerdict::swallow);
@@ -240,7 +241,8 @@ private slots:
 
     void escape_whileIdleOrError_passesAndMayMatchBinding()
     {
-        for (const HotkeyHost::Status status : {HotkeyHost::Status::idle, HotkeyHost::Status::error}) {
+        for (const HotkeyHost::DictationStatus status :
+             {HotkeyHost::DictationStatus::idle, HotkeyHost::DictationStatus::error}) {
             auto r = rig(HotkeyScheme::fn);
             r->host.status = status;
             QCOMPARE(r->tap.keyDown(keyEscape), KeyTapVerdict::pass);
