@@ -92,7 +92,10 @@ private slots:
                 QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(sym), std::optional<quint16>(code));
         }
         QCOMPARE(named, 75);
+        // Keysyms as reported with Shift held name the same keys.
         QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(XK_K), std::optional<quint16>(40));
+        QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(XK_exclam), std::optional<quint16>(18));
+        QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(XK_question), std::optional<quint16>(44));
         QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(XK_Menu), std::nullopt);
     }
 

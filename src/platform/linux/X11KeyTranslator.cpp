@@ -103,9 +103,23 @@ constexpr std::pair<quint32, quint16> kKeysymToMac[] = {
     {XK_Right, 124},
     {XK_Down, 125},
 };
-// Keysyms outside the main table that name the same positions.
+// Keysyms outside the main table that name the same positions, including the shifted symbols of the US layout,
+// so that a keysym looked up with Shift held (as toolkits report it) still finds its key.
 constexpr std::pair<quint32, quint16> kAliases[] = {
-    {XK_Up, 126}, {XK_ISO_Level3_Shift, 61}, {XK_Meta_L, 58}, {XK_Meta_R, 61}, {XK_Help, 114}, {XK_ISO_Left_Tab, 48},
+    {XK_Up, 126},        {XK_ISO_Level3_Shift, 61},
+    {XK_Meta_L, 58},     {XK_Meta_R, 61},
+    {XK_Help, 114},      {XK_ISO_Left_Tab, 48},
+    {XK_exclam, 18},     {XK_at, 19},
+    {XK_numbersign, 20}, {XK_dollar, 21},
+    {XK_percent, 23},    {XK_asciicircum, 22},
+    {XK_ampersand, 26},  {XK_asterisk, 28},
+    {XK_parenleft, 25},  {XK_parenright, 29},
+    {XK_underscore, 27}, {XK_plus, 24},
+    {XK_braceleft, 33},  {XK_braceright, 30},
+    {XK_bar, 42},        {XK_colon, 41},
+    {XK_quotedbl, 39},   {XK_less, 43},
+    {XK_greater, 47},    {XK_question, 44},
+    {XK_asciitilde, 50},
 };
 
 quint64 flagForModifier(quint16 macKeyCode)
