@@ -1,0 +1,136 @@
+// The finishing step of a dictation: final text, optional rewriting, insertion, history, usage, idle.
+#include "asr/StreamingSession.h"
+#include "base/Async.h"
+#include "base/Clock.h"
+#include "base/Logging.h"
+#include "core/DictationCloud.h"
+#include "core/DictationHistory.h"
+#include "core/VoxleAppState.h"
+#include "diagnostics/DebugEvent.h"
+#include "output/TextInjector.h"
+
+namespace {
+const QString kErrorPrefix = QStringLiteral("[错误: ");
+constexpr qint64 kFinalTimeoutMs = 30'000;
+constexpr qint64 kProcessingPauseMs = 150;
+} // namespace
+
+QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> session, qint64 speechDurationMs,
+                                             CancelToken token)
+{
+    // An abandoned finishing step (cancel, error display, new recording) closes its session, so no socket
+    // outlives its dictation.
+    CancelToken::Registration closeOnCancel = 0;
+    if (session)
+        closeOnCancel = token.onCancel([this, session]() { cancelSessionLater(session); });
+    struct Unregister {
+        CancelToken token;
+        CancelToken::Registration id;
+        ~Unregister() { token.removeOnCancel(id); }
+    } unregister{token, closeOnCancel};
+
+    const QString location = QStringLiteral("VoxleAppState.stopRecording");
+
+    // 1. The result text. The route is the one the recording used.
+    std::optional<QString> result;
+    if (m_collectProxyPcm) {
+        QByteArray pcm = takeProxyPcm();
+        if (!pcm.isEmpty()) {
+            setOverlay(OverlayState::processing(QStringLiteral("处理中…")));
+            const DictationCloud::ProxyResult proxy =
+                co_await m_services.cloud.recognizeViaProxy(std::move(pcm), token);
+            if (token.isCancelled())
+                co_return;
+            result = proxy.text ? *proxy.text : kErrorPrefix + proxy.failure + QLatin1Char(']');
+        }
+    } else if (session) {
+        result = co_await session->finalize(kFinalTimeoutMs);
+        if (token.isCancelled())
+            co_return;
+    }
+
+    // 2. A server failure reported in place of a transcript.
+    if (result && result->startsWith(kErrorPrefix)) {
+        const QString message = result->mid(kErrorPrefix.size(), result->size() - kErrorPrefix.size() - 1);
+        showError(message);
+        m_pendingCommitToCursor = false;
+        m_sessionPolishOverride.reset();
+        m_postProcessTask.reset();
+        co_return;
+    }
+
+    // 3.-5.
+    QString rawText = result.value_or(QString()).trimmed();
+    if (rawText.isEmpty())
+        rawText = m_latestTranscript;
+    qCDebug(lcAppState).noquote() << "[Dictation] 语音听写最终结果:" << rawText;
+    sendDebugEvent(location, QStringLiteral("[DEBUG] finalize result"), QStringLiteral("C"),
+                   {{QStringLiteral("finalRawLen"), rawText.size()},
+                    {QStringLiteral("latestTranscriptLen"), m_latestTranscript.size()},
+                    {QStringLiteral("transcriptLen"), result.value_or(QString()).size()},
+                    {QStringLiteral("activeMode"), ::label(m_activeDictationMode)},
+                    {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
+    if (!rawText.isEmpty())
+        qCInfo(lcAppState).noquote() << "ASR final:" << rawText;
+    QString outputText = rawText;
+    const QString kind = historyKind();
+
+    // 6. Rewriting.
+    if (!rawText.isEmpty()) {
+        if (m_activeDictationMode == DictationMode::translate) {
+            setOverlay(OverlayState::processing(QStringLiteral("翻译中…")));
+            const std::optional<QString> translated =
+                co_await m_services.cloud.translateText(rawText, m_preferences.translationTargetLanguage(), token);
+            if (token.isCancelled())
+                co_return;
+            if (translated)
+                outputText = *translated;
+            else
+                showError(QStringLiteral("翻译失败，已输出原文。"));
+        } else if (m_sessionPolishOverride.value_or(m_preferences.polishEnabled())) {
+            setOverlay(OverlayState::processing(QStringLiteral("润色中…")));
+            const std::optional<QString> polished = co_await m_services.cloud.polishText(rawText, token);
+            if (token.isCancelled())
+                co_return;
+            if (polished)
+                outputText = *polished;
+            else
+                showError(QStringLiteral("润色失败，已输出原文。"));
+        }
+    }
+
+    // 7.-9. From here on the step runs to its end even when the error display above cancelled it.
+    sendDebugEvent(location, QStringLiteral("[DEBUG] output ready"), QStringLiteral("C"),
+                   {{QStringLiteral("outputLen"), outputText.trimmed().size()},
+                    {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
+    if (m_preferences.historyRetention() != QStringLiteral("never"))
+        m_services.history.insert(kind, rawText, outputText, m_services.clock.now());
+    if (m_pendingCommitToCursor && !outputText.isEmpty()) {
+        sendDebugEvent(location, QStringLiteral("[DEBUG] injectAtCursor called"), QStringLiteral("C"),
+                       {{QStringLiteral("len"), outputText.size()}});
+        m_services.textInjector.injectAtCursor(outputText);
+        emit textInserted(outputText);
+    }
+    m_pendingCommitToCursor = false;
+
+    // 10. Usage, in a task of its own; the mode label is read when it runs.
+    if (m_services.cloud.isLoggedIn() && !rawText.isEmpty()) {
+        const qint64 duration = speechDurationMs;
+        QMetaObject::invokeMethod(
+            this,
+            [this, kind, rawText, outputText, duration]() {
+                m_services.cloud.reportUsageEvent(kind, ::label(m_activeDictationMode), rawText, outputText, duration);
+            },
+            Qt::QueuedConnection);
+    }
+
+    // 11.-13.
+    if (!outputText.isEmpty()) {
+        const bool slept = co_await sleepFor(m_services.clock, kProcessingPauseMs, token);
+        if (!slept)
+            co_return;
+    }
+    if (m_status == AppStatus::processing)
+        returnToIdle();
+    m_postProcessTask.reset();
+}

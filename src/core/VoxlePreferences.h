@@ -1,0 +1,136 @@
+#pragma once
+
+#include "base/VoxleTypes.h"
+
+#include <QObject>
+#include <functional>
+#include <optional>
+
+class UserDefaults;
+
+// The user's dictation settings. Every assignment writes through to the user defaults by its change rule;
+// there is no separate save step. Main thread only.
+class VoxlePreferences : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool polishEnabled READ polishEnabled WRITE setPolishEnabled NOTIFY polishEnabledChanged)
+    Q_PROPERTY(QString defaultModeLabel READ defaultModeLabel NOTIFY polishEnabledChanged)
+    Q_PROPERTY(bool useProxy READ useProxy WRITE setUseProxy NOTIFY useProxyChanged)
+    Q_PROPERTY(QString historyRetention READ historyRetention WRITE setHistoryRetention NOTIFY historyRetentionChanged)
+    Q_PROPERTY(
+        QString streamingAsrModel READ streamingAsrModel WRITE setStreamingAsrModel NOTIFY streamingAsrModelChanged)
+    Q_PROPERTY(double audioInputGain READ audioInputGain WRITE setAudioInputGain NOTIFY audioInputGainChanged)
+
+public:
+    // The stored keys.
+    static inline const QString kHotkeyScheme = QStringLiteral("hotkey_scheme");
+    static inline const QString kTriggerMode = QStringLiteral("hotkey_trigger_mode");
+    static inline const QString kRecordBinding = QStringLiteral("hotkey_record_binding_json");
+    static inline const QString kPolishBinding = QStringLiteral("hotkey_polish_binding_json");
+    static inline const QString kTranslateBinding = QStringLiteral("hotkey_translate_binding_json");
+    static inline const QString kModifierFnAction = QStringLiteral("hotkey_modifier_fn_action");
+    static inline const QString kModifierControlAction = QStringLiteral("hotkey_modifier_control_action");
+    static inline const QString kModifierCommandAction = QStringLiteral("hotkey_modifier_command_action");
+    static inline const QString kPolishEnabled = QStringLiteral("polish_enabled");
+    static inline const QString kUseProxy = QStringLiteral("use_proxy");
+    static inline const QString kTranslationTarget = QStringLiteral("translation_target_language");
+    static inline const QString kHistoryRetention = QStringLiteral("history_retention");
+
+    // Reactions that belong to other parts of the application state.
+    struct Hooks {
+        // Called after every retention assignment, with the retention's raw value.
+        std::function<void(const QString &retention)> retentionChanged;
+        // Called after every gain assignment, unclamped.
+        std::function<void(double gain)> gainChanged;
+    };
+
+    explicit VoxlePreferences(UserDefaults &defaults, Hooks hooks = {}, QObject *parent = nullptr);
+
+    // Reads the stored values in their fixed order; every property starts from its first-run value.
+    void load();
+
+    HotkeyScheme hotkeyScheme() const { return m_hotkeyScheme; }
+    void setHotkeyScheme(HotkeyScheme scheme);
+    RecordingTriggerMode triggerMode() const { return m_triggerMode; }
+    void setTriggerMode(RecordingTriggerMode mode);
+
+    std::optional<HotkeyBinding> recordHotkey() const { return m_recordHotkey; }
+    std::optional<HotkeyBinding> polishHotkey() const { return m_polishHotkey; }
+    std::optional<HotkeyBinding> translateHotkey() const { return m_translateHotkey; }
+    void setRecordHotkey(std::optional<HotkeyBinding> binding);
+    void setPolishHotkey(std::optional<HotkeyBinding> binding);
+    void setTranslateHotkey(std::optional<HotkeyBinding> binding);
+
+    HotkeyAction modifierFnAction() const { return m_modifierFnAction; }
+    HotkeyAction modifierControlAction() const { return m_modifierControlAction; }
+    HotkeyAction modifierCommandAction() const { return m_modifierCommandAction; }
+    void setModifierFnAction(HotkeyAction action);
+    void setModifierControlAction(HotkeyAction action);
+    void setModifierCommandAction(HotkeyAction action);
+
+    bool polishEnabled() const { return m_polishEnabled; }
+    void setPolishEnabled(bool enabled);
+    QString defaultModeLabel() const { return m_defaultModeLabel; }
+
+    bool useProxy() const { return m_useProxy; }
+    void setUseProxy(bool useProxy);
+
+    TranslationTargetLanguage translationTargetLanguage() const { return m_translationTarget; }
+    void setTranslationTargetLanguage(TranslationTargetLanguage language);
+
+    // The retention's raw value ("never", "hours24", "week1", "month1", "forever").
+    QString historyRetention() const { return m_historyRetention; }
+    void setHistoryRetention(const QString &retention);
+
+    QString streamingAsrModel() const { return m_streamingAsrModel; }
+    void setStreamingAsrModel(const QString &model);
+    SpeechLanguage speechLanguage() const { return m_speechLanguage; }
+    void setSpeechLanguage(SpeechLanguage language);
+    double audioInputGain() const { return m_audioInputGain; }
+    void setAudioInputGain(double gain);
+    VoxleSection selection() const { return m_selection; }
+    void setSelection(VoxleSection section);
+
+    QString polishHotkeyLabel() const;
+    QString translateHotkeyLabel() const;
+
+signals:
+    void hotkeySchemeChanged();
+    void triggerModeChanged();
+    void bindingsChanged();
+    void modifierActionsChanged();
+    void polishEnabledChanged();
+    void useProxyChanged();
+    void translationTargetLanguageChanged();
+    void historyRetentionChanged();
+    void streamingAsrModelChanged();
+    void speechLanguageChanged();
+    void audioInputGainChanged();
+    void selectionChanged();
+
+private:
+    void storeBinding(const QString &key, const std::optional<HotkeyBinding> &binding);
+    void loadBinding(const QString &key, void (VoxlePreferences::*setter)(std::optional<HotkeyBinding>));
+    void loadAction(const QString &key, void (VoxlePreferences::*setter)(HotkeyAction));
+
+    UserDefaults &m_defaults;
+    Hooks m_hooks;
+
+    HotkeyScheme m_hotkeyScheme = HotkeyScheme::fn;
+    RecordingTriggerMode m_triggerMode = RecordingTriggerMode::toggle;
+    std::optional<HotkeyBinding> m_recordHotkey;
+    std::optional<HotkeyBinding> m_polishHotkey;
+    std::optional<HotkeyBinding> m_translateHotkey;
+    HotkeyAction m_modifierFnAction = HotkeyAction::record;
+    HotkeyAction m_modifierControlAction = HotkeyAction::polish;
+    HotkeyAction m_modifierCommandAction = HotkeyAction::translate;
+    bool m_polishEnabled = false;
+    QString m_defaultModeLabel = QStringLiteral("仅听写");
+    bool m_useProxy = true;
+    TranslationTargetLanguage m_translationTarget = TranslationTargetLanguage::en;
+    QString m_historyRetention = QStringLiteral("forever");
+    QString m_streamingAsrModel = QStringLiteral("fun-asr-realtime");
+    SpeechLanguage m_speechLanguage = SpeechLanguage::zh;
+    double m_audioInputGain = 1.0;
+    VoxleSection m_selection = VoxleSection::account;
+};

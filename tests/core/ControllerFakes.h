@@ -1,0 +1,251 @@
+#pragma once
+
+// Test doubles for the services the dictation controller drives. Each records what it was asked and answers
+// what the test sets; answers that take time are OneShots the test resolves.
+
+#include "asr/StreamingSession.h"
+#include "audio/AudioCapture.h"
+#include "base/Async.h"
+#include "core/DictationCloud.h"
+#include "core/DictationHistory.h"
+#include "output/TextInjector.h"
+#include "platform/MicrophoneAccess.h"
+
+#include <QMutex>
+#include <QStringList>
+#include <algorithm>
+#include <deque>
+#include <set>
+
+class FakeAudioCapture final : public AudioCapture
+{
+public:
+    QCoro::Task<> start() override
+    {
+        ++starts;
+        if (failNextStart) {
+            failNextStart = false;
+            throw CaptureError{QStringLiteral("no input device")};
+        }
+        running = true;
+        co_return;
+    }
+    void stop() override
+    {
+        ++stops;
+        running = false;
+    }
+    void setGain(double g) override { gain = std::clamp(g, 0.5, 6.0); }
+
+    // Called from any thread, as the capture's processing thread would.
+    void deliverPcm(const QByteArray &chunk)
+    {
+        if (running && onPcm16kMono)
+            onPcm16kMono(chunk);
+    }
+    void deliverLevel(double level)
+    {
+        if (onLevelAndBars)
+            onLevelAndBars(level, QVector<double>(18, level));
+    }
+
+    bool running = false;
+    bool failNextStart = false;
+    int starts = 0;
+    int stops = 0;
+    double gain = 1.0;
+};
+
+class FakeStreamingSession final : public StreamingSession
+{
+public:
+    FakeStreamingSession(int id, std::set<FakeStreamingSession *> &alive) : id(id), m_alive(alive)
+    {
+        m_alive.insert(this);
+    }
+    ~FakeStreamingSession() override { m_alive.erase(this); }
+
+    QCoro::Task<> start() override
+    {
+        if (startImmediately)
+            co_return;
+        const std::optional<std::optional<StartError>> outcome = co_await startAnswer.wait(CancelToken());
+        if (outcome && *outcome)
+            throw **outcome;
+    }
+    void appendAudio(const QByteArray &chunk) override
+    {
+        if (!finalizing)
+            audio << chunk;
+    }
+    void startSendingIfNeeded() override { ++sendKicks; }
+    QCoro::Task<std::optional<QString>> finalize(qint64 timeoutMs) override
+    {
+        finalizing = true;
+        finalizeTimeoutMs = timeoutMs;
+        const std::optional<std::optional<QString>> text = co_await finalAnswer.wait(cancelToken);
+        done = true;
+        if (!text)
+            co_return std::nullopt;
+        co_return *text;
+    }
+    void cancel() override
+    {
+        cancelled = true;
+        cancelToken.cancel();
+    }
+    bool live() const { return !cancelled && !done; }
+
+    int id;
+    bool startImmediately = true;
+    OneShot<std::optional<StartError>> startAnswer;
+    OneShot<std::optional<QString>> finalAnswer;
+    CancelToken cancelToken;
+    QList<QByteArray> audio;
+    int sendKicks = 0;
+    bool finalizing = false;
+    bool done = false;
+    bool cancelled = false;
+    qint64 finalizeTimeoutMs = 0;
+
+private:
+    std::set<FakeStreamingSession *> &m_alive;
+};
+
+class FakeSessionFactory final : public StreamingSessionFactory
+{
+public:
+    std::unique_ptr<StreamingSession> create(const QString &apiKey, const QString &model, int sampleRate,
+                                             const std::optional<QStringList> &hints) override
+    {
+        auto session = std::make_unique<FakeStreamingSession>(++created, alive);
+        session->startImmediately = !holdStarts;
+        lastKey = apiKey;
+        lastModel = model;
+        lastSampleRate = sampleRate;
+        lastHints = hints;
+        sessions.push_back(session.get());
+        return session;
+    }
+    // The newest session while the controller (or its finishing step) still holds it.
+    FakeStreamingSession *last() const
+    {
+        return !sessions.empty() && alive.count(sessions.back()) ? sessions.back() : nullptr;
+    }
+    int liveSessions() const
+    {
+        return static_cast<int>(std::count_if(alive.begin(), alive.end(), [](auto *s) { return s->live(); }));
+    }
+
+    bool holdStarts = false;
+    int created = 0;
+    QString lastKey;
+    QString lastModel;
+    int lastSampleRate = 0;
+    std::optional<QStringList> lastHints;
+    std::vector<FakeStreamingSession *> sessions;
+    std::set<FakeStreamingSession *> alive;
+};
+
+class FakeDictationCloud final : public DictationCloud
+{
+public:
+    QCoro::Task<std::optional<QString>> ensureAiCredentials(CancelToken token) override
+    {
+        ++credentialCalls;
+        if (!holdCredentials)
+            co_return credentialFailure;
+        OneShot<std::optional<QString>> answer;
+        pendingCredentials.push_back(answer);
+        const auto result = co_await answer.wait(token);
+        co_return result ? *result : std::optional<QString>(QStringLiteral("cancelled"));
+    }
+    QCoro::Task<ProxyResult> recognizeViaProxy(QByteArray pcm, CancelToken token) override
+    {
+        uploads << pcm;
+        OneShot<ProxyResult> answer;
+        pendingUploads.push_back(answer);
+        const auto result = co_await answer.wait(token);
+        co_return result.value_or(ProxyResult{std::nullopt, QStringLiteral("cancelled")});
+    }
+    QCoro::Task<std::optional<QString>> polishText(QString text, CancelToken token) override
+    {
+        polishRequests << text;
+        rewriteRequests << text;
+        OneShot<std::optional<QString>> answer;
+        pendingRewrites.push_back(answer);
+        const auto result = co_await answer.wait(token);
+        co_return result.value_or(std::nullopt);
+    }
+    QCoro::Task<std::optional<QString>> translateText(QString text, TranslationTargetLanguage target,
+                                                      CancelToken token) override
+    {
+        translateRequests << text;
+        rewriteRequests << text;
+        lastTarget = target;
+        OneShot<std::optional<QString>> answer;
+        pendingRewrites.push_back(answer);
+        const auto result = co_await answer.wait(token);
+        co_return result.value_or(std::nullopt);
+    }
+    void reportUsageEvent(QString kind, QString modeLabel, QString rawText, QString outputText,
+                          qint64 speechDurationMs) override
+    {
+        usage << QStringList{kind, modeLabel, rawText, outputText, QString::number(speechDurationMs)};
+    }
+    bool isLoggedIn() const override { return loggedIn; }
+
+    bool holdCredentials = false;
+    std::optional<QString> credentialFailure;
+    int credentialCalls = 0;
+    std::deque<OneShot<std::optional<QString>>> pendingCredentials;
+    QList<QByteArray> uploads;
+    std::deque<OneShot<ProxyResult>> pendingUploads;
+    QStringList polishRequests;
+    QStringList translateRequests;
+    QStringList rewriteRequests; // both kinds, in call order, matching pendingRewrites
+    TranslationTargetLanguage lastTarget = TranslationTargetLanguage::en;
+    std::deque<OneShot<std::optional<QString>>> pendingRewrites;
+    QList<QStringList> usage;
+    bool loggedIn = false;
+};
+
+class FakeHistory final : public DictationHistory
+{
+public:
+    void insert(const QString &kind, const QString &rawText, const QString &outputText, const QDateTime &date) override
+    {
+        // The store itself skips blank output.
+        if (outputText.trimmed().isEmpty())
+            return;
+        rows << QStringList{kind, rawText.trimmed(), outputText.trimmed()};
+        dates << date;
+    }
+    void applyRetention(const QString &retention) override { retentions << retention; }
+
+    QList<QStringList> rows;
+    QList<QDateTime> dates;
+    QStringList retentions;
+};
+
+class FakeTextInjector final : public TextInjector
+{
+public:
+    void injectAtCursor(const QString &text) override { injected << text; }
+    QStringList injected;
+};
+
+class FakeMicrophone final : public MicrophoneAccess
+{
+public:
+    Status status() const override { return current; }
+    QCoro::Task<bool> requestAccess() override
+    {
+        ++requests;
+        current = grantOnRequest ? Status::authorized : Status::denied;
+        co_return grantOnRequest;
+    }
+    Status current = Status::authorized;
+    bool grantOnRequest = true;
+    int requests = 0;
+};

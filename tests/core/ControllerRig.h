@@ -1,0 +1,63 @@
+#pragma once
+
+#include "ControllerFakes.h"
+#include "base/AppIdentity.h"
+#include "core/KeychainStore.h"
+#include "core/VoxleAppState.h"
+#include "platform/fake/FakeSecretStore.h"
+#include "platform/fake/FakeUserDefaults.h"
+#include "platform/fake/ManualClock.h"
+
+#include <QCoreApplication>
+
+// One application state wired to fakes, on virtual time.
+struct ControllerRig {
+    explicit ControllerRig(bool useProxy = false, bool withKey = true)
+    {
+        if (withKey)
+            secrets.items[{Voxle::applicationId(), QStringLiteral("dashscope_api_key")}] = QStringLiteral("sk-test");
+        defaults.setBool(QStringLiteral("use_proxy"), useProxy);
+        state = std::make_unique<VoxleAppState>(VoxleAppStateServices{
+            clock, defaults, keychain, history, audio, sessions, injector, cloud, mic,
+            [this] { return inputMonitoring; }, [this] { return accessibility; }, [this] { ++restores; }});
+        state->load();
+        settle();
+    }
+
+    // Wake-ups still queued must run while everything they touch is alive.
+    ~ControllerRig()
+    {
+        settle();
+        state.reset();
+        settle();
+    }
+
+    // Runs the queued main-thread work (hand-overs, wake-ups after cancels).
+    static void settle()
+    {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+    void advance(qint64 ms)
+    {
+        clock.advance(ms);
+        settle();
+    }
+    FakeStreamingSession *session() const { return sessions.last(); }
+    OverlayState::Kind overlayKind() const { return state->overlay().kind; }
+
+    ManualClock clock;
+    FakeUserDefaults defaults;
+    FakeSecretStore secrets;
+    KeychainStore keychain{secrets};
+    FakeHistory history;
+    FakeAudioCapture audio;
+    FakeSessionFactory sessions;
+    FakeTextInjector injector;
+    FakeDictationCloud cloud;
+    FakeMicrophone mic;
+    bool inputMonitoring = true;
+    bool accessibility = true;
+    int restores = 0;
+    std::unique_ptr<VoxleAppState> state;
+};

@@ -1,0 +1,555 @@
+#include "ControllerRig.h"
+
+#include <QTest>
+#include <QThread>
+#include <QtEndian>
+
+using Kind = OverlayState::Kind;
+using Status = VoxleAppState::AppStatus;
+
+namespace {
+QByteArray chunkNumbered(int n)
+{
+    QByteArray chunk(4, '\0');
+    qToLittleEndian<qint32>(n, chunk.data());
+    return chunk;
+}
+} // namespace
+
+class TestDictationController : public QObject
+{
+    Q_OBJECT
+private slots:
+    void streaming_hotkeyToggleInsertsStoresAndReturnsToIdle()
+    {
+        ControllerRig rig;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.overlayKind(), Kind::recording);
+        QCOMPARE(rig.state->overlay().bars, QVector<double>(18, 0.1));
+        QCOMPARE(rig.state->overlay().hint,
+                 QStringLiteral("按 Fn + Space 结束并粘贴；Fn 结束并润色；Fn + ⇧（左）结束并翻译 · ESC 取消"));
+        QCOMPARE(rig.state->serverLabel(), QStringLiteral("已连接（流式）"));
+        QCOMPARE(rig.sessions.lastKey, QStringLiteral("sk-test"));
+        QCOMPARE(rig.sessions.lastModel, QStringLiteral("fun-asr-realtime"));
+        QCOMPARE(rig.sessions.lastHints, std::optional<QStringList>(QStringList{QStringLiteral("zh")}));
+        QVERIFY(rig.audio.running);
+
+        rig.audio.deliverPcm(chunkNumbered(1));
+        rig.audio.deliverPcm(chunkNumbered(2));
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        QCOMPARE(session->audio.size(), 2);
+
+        rig.advance(2500);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        QCOMPARE(rig.state->status(), Status::processing);
+        QCOMPARE(rig.state->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
+        QVERIFY(!rig.audio.running);
+        QCOMPARE(session->finalizeTimeoutMs, 30000);
+
+        session->finalAnswer.resolve(QStringLiteral("  你好世界 \n"));
+        rig.settle();
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("你好世界")});
+        QCOMPARE(rig.history.rows, (QList<QStringList>{{QStringLiteral("record"), QStringLiteral("你好世界"),
+                                                        QStringLiteral("你好世界")}}));
+        QCOMPARE(rig.state->status(), Status::processing); // 0.15 s pause after insertion
+        rig.advance(149);
+        QCOMPARE(rig.state->status(), Status::processing);
+        rig.advance(1);
+        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.overlayKind(), Kind::hidden);
+        QVERIFY(rig.cloud.usage.isEmpty()); // signed out
+    }
+
+    void pcm_fromAnotherThreadReachesSessionInCaptureOrder()
+    {
+        ControllerRig rig;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        constexpr int kChunks = 5000;
+        QThread *producer = QThread::create([&rig] {
+            for (int i = 0; i < kChunks; ++i)
+                rig.audio.deliverPcm(chunkNumbered(i));
+        });
+        producer->start();
+        // Interleave main-thread work with the producer, as capture and the main loop do.
+        while (!producer->isFinished())
+            QCoreApplication::processEvents();
+        producer->wait();
+        delete producer;
+        // The stop hands over what is still queued before the session is finalized.
+        FakeStreamingSession *session = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        QCOMPARE(session->audio.size(), kChunks);
+        for (int i = 0; i < kChunks; ++i)
+            QCOMPARE(qFromLittleEndian<qint32>(session->audio[i].constData()), i);
+    }
+
+    void proxy_pcmCollectedOnCaptureThreadAndUploadedAfterStop()
+    {
+        ControllerRig rig(/*useProxy=*/true);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.sessions.created, 0);
+        QCOMPARE(rig.state->serverLabel(), QStringLiteral("已连接（代理）"));
+        QThread *producer = QThread::create([&rig] {
+            for (int i = 0; i < 2000; ++i)
+                rig.audio.deliverPcm(chunkNumbered(i));
+        });
+        producer->start();
+        producer->wait();
+        delete producer;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.cloud.uploads.size(), 1);
+        const QByteArray pcm = rig.cloud.uploads.first();
+        QCOMPARE(pcm.size(), 2000 * 4);
+        for (int i = 0; i < 2000; ++i)
+            QCOMPARE(qFromLittleEndian<qint32>(pcm.constData() + 4 * i), i);
+        rig.cloud.pendingUploads.front().resolve({QStringLiteral("proxy text"), {}});
+        rig.settle();
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("proxy text")});
+    }
+
+    void proxy_sixtySecondLimitStopsWithInsertion()
+    {
+        ControllerRig rig(true);
+        rig.state->toggleRecording(); // the button would not insert, the timer does
+        rig.settle();
+        rig.audio.deliverPcm(QByteArray(3200, '\1'));
+        rig.advance(59999);
+        QCOMPARE(rig.state->status(), Status::recording);
+        rig.advance(1);
+        QCOMPARE(rig.state->status(), Status::processing);
+        QVERIFY(rig.state->pendingCommitToCursor());
+        rig.cloud.pendingUploads.front().resolve({QStringLiteral("sixty"), {}});
+        rig.settle();
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("sixty")});
+    }
+
+    void proxy_uploadFailureShowsMappedErrorAndStoresNothing()
+    {
+        ControllerRig rig(true);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.audio.deliverPcm(QByteArray(3200, '\1'));
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.cloud.pendingUploads.front().resolve({std::nullopt, QStringLiteral("网络错误")});
+        rig.settle();
+        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("网络错误")));
+        QVERIFY(rig.injector.injected.isEmpty());
+        QVERIFY(rig.history.rows.isEmpty());
+        rig.advance(1600);
+        QCOMPARE(rig.state->status(), Status::idle);
+    }
+
+    void proxy_withoutKeyStillRecordsAndCollects()
+    {
+        ControllerRig rig(true, /*withKey=*/false);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.state->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
+        rig.audio.deliverPcm(QByteArray(320, '\2'));
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        QCOMPARE(rig.cloud.uploads.value(0).size(), 320);
+    }
+
+    void fnScheme_actionsWhileRecordingOnlyChooseTheFinish()
+    {
+        ControllerRig rig;
+        rig.state->performHotkeyAction(HotkeyAction::polish);
+        rig.settle();
+        QCOMPARE(rig.state->overlay().hint, QStringLiteral("按 Fn 结束并润色 · ESC 取消"));
+        rig.state->performHotkeyAction(HotkeyAction::record);
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.state->sessionPolishOverride(), std::optional<bool>(false));
+        QCOMPARE(rig.state->overlay().hint, QStringLiteral("按 Fn + Space 结束并粘贴 · ESC 取消"));
+        rig.state->performHotkeyAction(HotkeyAction::translate);
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
+        QCOMPARE(rig.state->overlay().hint, QStringLiteral("按 Fn + ⇧（左）结束并翻译 · ESC 取消"));
+        QCOMPARE(rig.sessions.created, 1);
+    }
+
+    void modifiersScheme_translateActionStopsAndTranslatesIntoCursor()
+    {
+        ControllerRig rig;
+        rig.state->preferences().setHotkeyScheme(HotkeyScheme::modifiers);
+        rig.state->preferences().setTranslationTargetLanguage(TranslationTargetLanguage::ja);
+        rig.state->performHotkeyAction(HotkeyAction::record);
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        rig.state->performHotkeyAction(HotkeyAction::translate);
+        QCOMPARE(rig.state->status(), Status::processing);
+        QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
+        QCOMPARE(rig.state->sessionPolishOverride(), std::nullopt);
+        session->finalAnswer.resolve(QStringLiteral("早上好"));
+        rig.settle();
+        QCOMPARE(rig.state->overlay(), OverlayState::processing(QStringLiteral("翻译中…")));
+        QCOMPARE(rig.cloud.lastTarget, TranslationTargetLanguage::ja);
+        rig.cloud.pendingRewrites.front().resolve(QStringLiteral("おはよう"));
+        rig.settle();
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("おはよう")});
+        QCOMPARE(rig.history.rows.first(),
+                 (QStringList{QStringLiteral("translate"), QStringLiteral("早上好"), QStringLiteral("おはよう")}));
+    }
+
+    void offAction_doesNothingInAnyState()
+    {
+        ControllerRig rig;
+        rig.state->performHotkeyAction(HotkeyAction::off);
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::idle);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        rig.state->performHotkeyAction(HotkeyAction::off);
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.cloud.credentialCalls, 1);
+    }
+
+    void homeButton_stopsWithoutInsertionButStores()
+    {
+        ControllerRig rig;
+        rig.state->toggleRecording();
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        rig.state->toggleRecording();
+        session->finalAnswer.resolve(QStringLiteral("only history"));
+        rig.settle();
+        QVERIFY(rig.injector.injected.isEmpty());
+        QCOMPARE(rig.history.rows.size(), 1);
+    }
+
+    void twoQuickStarts_startOneRecording()
+    {
+        ControllerRig rig;
+        rig.cloud.holdCredentials = true;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        QVERIFY(rig.state->isPreparingStart());
+        QCOMPARE(rig.cloud.credentialCalls, 1);
+        rig.cloud.pendingCredentials.front().resolve(std::nullopt);
+        rig.settle();
+        QVERIFY(!rig.state->isPreparingStart());
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.sessions.created, 1);
+    }
+
+    void credentialFailure_showsItsMessageAndClearsPreparing()
+    {
+        ControllerRig rig;
+        rig.cloud.credentialFailure = QStringLiteral("无法获取 AI 配置，请稍后重试。");
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
+        QVERIFY(!rig.state->isPreparingStart());
+        QCOMPARE(rig.audio.starts, 0);
+    }
+
+    void escapeWhilePreparing_abandonsTheStart()
+    {
+        ControllerRig rig;
+        rig.cloud.holdCredentials = true;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.state->cancelRecording();
+        rig.settle();
+        QVERIFY(!rig.state->isPreparingStart());
+        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.audio.starts, 0);
+    }
+
+    void startWhileProcessing_abandonsOldResultAndClosesItsSession()
+    {
+        ControllerRig rig;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        FakeStreamingSession *old = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        QCOMPARE(rig.state->status(), Status::processing);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.sessions.created, 2);
+        QVERIFY(!rig.sessions.alive.count(old) || old->cancelled);
+        QCOMPARE(rig.sessions.liveSessions(), 1);
+        QVERIFY(rig.injector.injected.isEmpty());
+        QVERIFY(rig.history.rows.isEmpty());
+    }
+
+    void cancelDuringFinishing_insertsNothingAndClosesSession()
+    {
+        ControllerRig rig;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        session->onPartialUpdated(QStringLiteral("partial words"));
+        rig.settle();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.state->cancelRecording();
+        rig.settle();
+        QVERIFY(!rig.sessions.alive.count(session) || session->cancelled);
+        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.overlayKind(), Kind::hidden);
+        rig.advance(31000);
+        QVERIFY(rig.injector.injected.isEmpty());
+        QVERIFY(rig.history.rows.isEmpty());
+    }
+
+    void errorDisplay_doesNotHideANewerRecording()
+    {
+        ControllerRig rig;
+        rig.state->showError(QStringLiteral("boom"));
+        QCOMPARE(rig.state->status(), Status::error);
+        rig.advance(1000);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        rig.advance(600);
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.overlayKind(), Kind::recording);
+    }
+
+    void errorDisplay_returnsToIdleAfterOnePointSixSeconds()
+    {
+        ControllerRig rig;
+        rig.state->toggleRecordingFromHotkey(DictationMode::translate);
+        rig.settle();
+        rig.state->showError(QStringLiteral("失败"));
+        QVERIFY(!rig.audio.running);
+        rig.advance(1599);
+        QCOMPARE(rig.state->status(), Status::error);
+        rig.advance(1);
+        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.state->activeDictationMode(), DictationMode::polish);
+        QCOMPARE(rig.sessions.liveSessions(), 0);
+    }
+
+    void partials_whitespaceClearsAndLateLevelsAreIgnored()
+    {
+        ControllerRig rig;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        rig.session()->onPartialUpdated(QStringLiteral(" 你好 "));
+        rig.settle();
+        QCOMPARE(rig.state->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
+        rig.audio.deliverLevel(0.7);
+        rig.settle();
+        QCOMPARE(rig.state->overlay().level, 0.7);
+        QCOMPARE(rig.state->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
+        rig.session()->onPartialUpdated(QStringLiteral("   "));
+        rig.settle();
+        QCOMPARE(rig.state->overlay().partial, std::nullopt);
+        QCOMPARE(rig.state->latestTranscript(), QString());
+
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.audio.deliverLevel(0.9);
+        rig.settle();
+        QCOMPARE(rig.state->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
+    }
+
+    void emptyFinal_usesLastPartialOrHidesAtOnce()
+    {
+        ControllerRig rig;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        rig.session()->onPartialUpdated(QStringLiteral("last partial "));
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        session->finalAnswer.resolve(std::nullopt);
+        rig.settle();
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("last partial")});
+
+        rig.advance(150);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        session = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        session->finalAnswer.resolve(QString());
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::idle); // no 0.15 s pause for nothing
+        QCOMPARE(rig.injector.injected.size(), 1);
+        QCOMPARE(rig.history.rows.size(), 1);
+    }
+
+    void errorReport_showsMessageAndSkipsEverything()
+    {
+        ControllerRig rig;
+        rig.cloud.loggedIn = true;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        session->finalAnswer.resolve(QStringLiteral("[错误: 音频过短或全静音，无法识别。]"));
+        rig.settle();
+        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("音频过短或全静音，无法识别。")));
+        QVERIFY(!rig.state->pendingCommitToCursor());
+        rig.advance(1600);
+        QCOMPARE(rig.state->status(), Status::idle);
+        QVERIFY(rig.injector.injected.isEmpty());
+        QVERIFY(rig.history.rows.isEmpty());
+        QVERIFY(rig.cloud.usage.isEmpty());
+    }
+
+    void polishFailure_stillInsertsStoresAndReports()
+    {
+        ControllerRig rig;
+        rig.cloud.loggedIn = true;
+        rig.state->preferences().setPolishEnabled(true);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        rig.advance(1234);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        session->finalAnswer.resolve(QStringLiteral("原文"));
+        rig.settle();
+        QCOMPARE(rig.state->overlay(), OverlayState::processing(QStringLiteral("润色中…")));
+        rig.cloud.pendingRewrites.front().resolve(std::nullopt);
+        rig.settle();
+        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("润色失败，已输出原文。")));
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("原文")});
+        QCOMPARE(rig.history.rows.first(),
+                 (QStringList{QStringLiteral("polish"), QStringLiteral("原文"), QStringLiteral("原文")}));
+        QCOMPARE(rig.cloud.usage.size(), 1);
+        QCOMPARE(rig.cloud.usage.first(),
+                 (QStringList{QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("原文"),
+                              QStringLiteral("原文"), QStringLiteral("1234")}));
+        rig.advance(1600);
+        QCOMPARE(rig.state->status(), Status::idle);
+    }
+
+    void retentionNever_insertsButStoresNothing()
+    {
+        ControllerRig rig;
+        rig.state->preferences().setHistoryRetention(QStringLiteral("never"));
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        session->finalAnswer.resolve(QStringLiteral("secret"));
+        rig.settle();
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("secret")});
+        QVERIFY(rig.history.rows.isEmpty());
+    }
+
+    void microphone_deniedShowsErrorAndUndeterminedAsksThenStarts()
+    {
+        ControllerRig rig;
+        rig.mic.current = MicrophoneAccess::Status::denied;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.state->overlay(),
+                 OverlayState::error(
+                     QStringLiteral("麦克风权限不可用，请在「系统设置 → 隐私与安全性 → 麦克风」中允许本应用。")));
+        QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已拒绝"));
+        rig.advance(1600);
+
+        rig.mic.current = MicrophoneAccess::Status::notDetermined;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.mic.requests, 1);
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已允许"));
+    }
+
+    void captureAndSessionFailures_showTheirErrors()
+    {
+        ControllerRig rig;
+        rig.audio.failNextStart = true;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("无法访问麦克风，请在系统设置中允许。")));
+        rig.advance(1600);
+
+        rig.sessions.holdStarts = true;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        rig.session()->startAnswer.resolve(StartError{StartError::Kind::timeout, -1, 0, {}});
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::error);
+        QCOMPARE(rig.state->serverLabel(), QStringLiteral("连接失败"));
+        QCOMPARE(rig.state->lastStreamingAckLabel(), QStringLiteral("启动超时：未收到 session.created"));
+        QCOMPARE(rig.state->lastNetworkErrorLabel(), QStringLiteral("未在预期时间内收到 session.created。"));
+        QCOMPARE(rig.state->overlay().message, std::optional<QString>(rig.state->lastNetworkErrorLabel()));
+        QCOMPARE(rig.sessions.liveSessions(), 0);
+    }
+
+    void streamingWithoutKey_recordsWithoutRecognition()
+    {
+        ControllerRig rig(false, false);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.sessions.created, 0);
+        QCOMPARE(rig.state->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
+    }
+
+    void gain_appliedClampedOnlyWhileRecording()
+    {
+        ControllerRig rig;
+        rig.state->preferences().setAudioInputGain(10.0);
+        QCOMPARE(rig.audio.gain, 1.0);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.audio.gain, 6.0);
+        rig.state->preferences().setAudioInputGain(0.1);
+        QCOMPARE(rig.audio.gain, 0.5);
+    }
+
+    void currentHint_followsSchemeTriggerModeAndOverride_data()
+    {
+        QTest::addColumn<int>("scheme");
+        QTest::addColumn<bool>("ptt");
+        QTest::addColumn<int>("action");
+        QTest::addColumn<QString>("hint");
+        const int fn = int(HotkeyScheme::fn), mods = int(HotkeyScheme::modifiers), custom = int(HotkeyScheme::custom);
+        const int rec = int(HotkeyAction::record), pol = int(HotkeyAction::polish), tr = int(HotkeyAction::translate);
+        QTest::newRow("fn translate") << fn << false << tr << QStringLiteral("按 Fn + ⇧（左）结束并翻译 · ESC 取消");
+        QTest::newRow("fn record") << fn << false << rec << QStringLiteral("按 Fn + Space 结束并粘贴 · ESC 取消");
+        QTest::newRow("fn polish") << fn << false << pol << QStringLiteral("按 Fn 结束并润色 · ESC 取消");
+        QTest::newRow("modifiers translate")
+            << mods << false << tr << QStringLiteral("再次单击相同热键结束并翻译 · ESC 取消");
+        QTest::newRow("modifiers polish")
+            << mods << false << pol << QStringLiteral("再次单击相同热键结束并粘贴 · ESC 取消");
+        QTest::newRow("custom ptt translate")
+            << custom << true << tr << QStringLiteral("按住说话（⇧ 翻译）· 松开结束 · ESC 取消");
+        QTest::newRow("custom ptt record") << custom << true << rec << QStringLiteral("按住说话 · 松开结束 · ESC 取消");
+        QTest::newRow("custom toggle translate")
+            << custom << false << tr << QStringLiteral("再次按下结束（⇧ 翻译）· ESC 取消");
+        QTest::newRow("custom toggle polish") << custom << false << pol << QStringLiteral("再次按下结束 · ESC 取消");
+    }
+    void currentHint_followsSchemeTriggerModeAndOverride()
+    {
+        QFETCH(int, scheme);
+        QFETCH(bool, ptt);
+        QFETCH(int, action);
+        QFETCH(QString, hint);
+        ControllerRig rig;
+        rig.state->preferences().setHotkeyScheme(HotkeyScheme(scheme));
+        if (ptt)
+            rig.state->preferences().setTriggerMode(RecordingTriggerMode::ptt);
+        rig.state->performHotkeyAction(HotkeyAction(action));
+        rig.settle();
+        QCOMPARE(rig.state->overlay().hint, hint);
+    }
+
+    void permissionLabels_reflectGrantsAndRequestFlags()
+    {
+        ControllerRig rig;
+        rig.inputMonitoring = false;
+        rig.accessibility = false;
+        rig.state->refreshPermissionLabels();
+        QCOMPARE(rig.state->inputMonitoringPermissionLabel(), QStringLiteral("未请求"));
+        rig.defaults.setBool(QStringLiteral("hasRequestedAccessibility"), true);
+        rig.state->refreshPermissionLabels();
+        QCOMPARE(rig.state->accessibilityPermissionLabel(), QStringLiteral("未允许"));
+        rig.accessibility = true;
+        rig.state->refreshPermissionLabels();
+        QCOMPARE(rig.state->accessibilityPermissionLabel(), QStringLiteral("已允许"));
+        QCOMPARE(rig.restores, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDictationController)
+#include "tst_DictationController.moc"

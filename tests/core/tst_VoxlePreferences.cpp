@@ -1,0 +1,175 @@
+#include "ControllerRig.h"
+
+#include <QTest>
+
+namespace {
+using P = VoxlePreferences;
+}
+
+class TestVoxlePreferences : public QObject
+{
+    Q_OBJECT
+private slots:
+    void load_firstLaunchStoresOnlyTheRewrittenKeys()
+    {
+        FakeUserDefaults defaults;
+        QStringList retentions;
+        P prefs(defaults, {[&](const QString &r) { retentions << r; }, {}});
+        prefs.load();
+        QCOMPARE(defaults.string(P::kHotkeyScheme), std::optional<QString>(QStringLiteral("fn")));
+        QCOMPARE(defaults.string(P::kTriggerMode), std::optional<QString>(QStringLiteral("toggle")));
+        QCOMPARE(defaults.boolean(P::kPolishEnabled), std::optional<bool>(false));
+        QCOMPARE(defaults.string(P::kHistoryRetention), std::optional<QString>(QStringLiteral("forever")));
+        for (const QString &key :
+             {P::kUseProxy, P::kModifierFnAction, P::kModifierControlAction, P::kModifierCommandAction,
+              P::kRecordBinding, P::kPolishBinding, P::kTranslateBinding, P::kTranslationTarget})
+            QVERIFY2(!defaults.contains(key), qPrintable(key));
+        QVERIFY(prefs.useProxy());
+        QCOMPARE(prefs.defaultModeLabel(), QStringLiteral("仅听写"));
+        QCOMPARE(prefs.modifierControlAction(), HotkeyAction::polish);
+        // The retention is applied by its change rule and once more right after.
+        QCOMPARE(retentions, (QStringList{QStringLiteral("forever"), QStringLiteral("forever")}));
+    }
+
+    void load_readsStoredValuesAndRejectsLabelsWhereIdsAreStored()
+    {
+        FakeUserDefaults defaults;
+        defaults.setString(P::kTriggerMode, QStringLiteral("ptt"));
+        defaults.setString(P::kHotkeyScheme, QStringLiteral("Fn"));
+        defaults.setString(P::kTranslationTarget, QStringLiteral("ja"));
+        defaults.setString(P::kModifierFnAction, QStringLiteral("translate"));
+        defaults.setString(P::kModifierCommandAction, QStringLiteral("翻译"));
+        defaults.setString(P::kPolishEnabled, QStringLiteral("true")); // not a Boolean
+        defaults.setString(P::kUseProxy, QStringLiteral("false"));     // not a Boolean
+        defaults.setString(P::kHistoryRetention, QStringLiteral("week"));
+        P prefs(defaults);
+        prefs.load();
+        QCOMPARE(prefs.hotkeyScheme(), HotkeyScheme::fn);
+        QCOMPARE(prefs.triggerMode(), RecordingTriggerMode::toggle);
+        QCOMPARE(defaults.string(P::kTriggerMode), std::optional<QString>(QStringLiteral("toggle")));
+        QCOMPARE(prefs.translationTargetLanguage(), TranslationTargetLanguage::en);
+        QCOMPARE(defaults.string(P::kTranslationTarget), std::optional<QString>(QStringLiteral("ja")));
+        QCOMPARE(prefs.modifierFnAction(), HotkeyAction::translate);
+        QCOMPARE(prefs.modifierCommandAction(), HotkeyAction::translate);
+        QCOMPARE(defaults.string(P::kModifierCommandAction), std::optional<QString>(QStringLiteral("翻译")));
+        QCOMPARE(prefs.polishEnabled(), false);
+        QCOMPARE(defaults.boolean(P::kPolishEnabled), std::optional<bool>(false));
+        QVERIFY(prefs.useProxy());
+        QCOMPARE(prefs.historyRetention(), QStringLiteral("forever"));
+
+        FakeUserDefaults second;
+        second.setString(P::kHotkeyScheme, QStringLiteral("custom"));
+        second.setString(P::kTranslationTarget, QStringLiteral("日语"));
+        second.setBool(P::kUseProxy, false);
+        second.setBool(P::kPolishEnabled, true);
+        P other(second);
+        other.load();
+        QCOMPARE(other.hotkeyScheme(), HotkeyScheme::custom);
+        QCOMPARE(other.translationTargetLanguage(), TranslationTargetLanguage::ja);
+        QVERIFY(!other.useProxy());
+        QCOMPARE(other.defaultModeLabel(), QStringLiteral("润色听写"));
+    }
+
+    void bindings_roundTripAndAbsentRemovesTheKey()
+    {
+        FakeUserDefaults defaults;
+        {
+            P prefs(defaults);
+            prefs.load();
+            prefs.setRecordHotkey(HotkeyBinding{49, HotkeyBinding::command});
+            prefs.setPolishHotkey(HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift});
+            prefs.setTranslateHotkey(HotkeyBinding{1, 0});
+            prefs.setTranslateHotkey(std::nullopt);
+            QVERIFY(!defaults.contains(P::kTranslateBinding));
+            QCOMPARE(defaults.data(P::kRecordBinding),
+                     std::optional<QByteArray>("{\"keyCode\":49,\"modifiersRawValue\":1}"));
+        }
+        defaults.setData(P::kTranslateBinding, "{\"keyCode\":\"x\"}");
+        P reloaded(defaults);
+        reloaded.load();
+        QCOMPARE(reloaded.recordHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{49, 1}));
+        QCOMPARE(reloaded.polishHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{0, 12}));
+        QCOMPARE(reloaded.translateHotkey(), std::nullopt);
+        // undecodable data is left as it was
+        QCOMPARE(defaults.data(P::kTranslateBinding), std::optional<QByteArray>("{\"keyCode\":\"x\"}"));
+    }
+
+    void scheme_everyAssignmentResetsTriggerModeAndLabelsFollow()
+    {
+        FakeUserDefaults defaults;
+        P prefs(defaults);
+        prefs.load();
+        prefs.setTriggerMode(RecordingTriggerMode::ptt);
+        prefs.setHotkeyScheme(HotkeyScheme::fn);
+        QCOMPARE(prefs.triggerMode(), RecordingTriggerMode::toggle);
+        QCOMPARE(prefs.translateHotkeyLabel(), QStringLiteral("Fn + ⇧（左）"));
+        prefs.setHotkeyScheme(HotkeyScheme::custom);
+        QCOMPARE(prefs.polishHotkeyLabel(), QStringLiteral("未设置"));
+        prefs.setPolishHotkey(HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift});
+        QCOMPARE(prefs.polishHotkeyLabel(), QStringLiteral("⌃ ⇧ A"));
+        prefs.setHotkeyScheme(HotkeyScheme::modifiers);
+        QCOMPARE(prefs.polishHotkeyLabel(), QStringLiteral("Fn/⌃/⌘"));
+    }
+
+    void valueTypes_idsLabelsKeyNamesAndDisplayText()
+    {
+        QCOMPARE(parseHotkeyScheme(QStringLiteral("Custom")), std::nullopt);
+        QCOMPARE(parseHotkeyAction(QStringLiteral("off")), std::optional<HotkeyAction>(HotkeyAction::off));
+        QCOMPARE(label(RecordingTriggerMode::ptt), QStringLiteral("按住说话（PTT）"));
+        QCOMPARE(label(VoxleSection::assistant), QStringLiteral("助手"));
+        QCOMPARE(languageHints(SpeechLanguage::autoDetect), std::nullopt);
+        QCOMPARE(languageHints(SpeechLanguage::ja), std::optional<QStringList>(QStringList{QStringLiteral("ja")}));
+        QCOMPARE(displayText(HotkeyBinding{49, HotkeyBinding::command}, false), QStringLiteral("⌘ Space"));
+        QCOMPARE(displayText(HotkeyBinding{200, 0}, false), QStringLiteral("KeyCode(200)"));
+        QCOMPARE(displayText(HotkeyBinding{122, HotkeyBinding::command | HotkeyBinding::option}, true),
+                 QStringLiteral("⌥ ⇧ ⌘ F1"));
+        QCOMPARE(keyName(42), QStringLiteral("\\"));
+        QCOMPARE(keyName(111), QStringLiteral("F12"));
+        QCOMPARE(keyName(60), QStringLiteral("Shift"));
+        int named = 0;
+        QSet<QString> names;
+        for (int code = 0; code < 65536; ++code) {
+            const QString name = keyName(quint16(code));
+            if (!name.startsWith(QStringLiteral("KeyCode("))) {
+                ++named;
+                names.insert(name);
+            }
+        }
+        QCOMPARE(named, 76);
+        QCOMPARE(names.size(), 72); // Command, Shift, Option and Control name two keys each
+        QCOMPARE(HotkeyBinding::fromStorageJson("{\"keyCode\":1.5,\"modifiersRawValue\":0}"), std::nullopt);
+        QCOMPARE(HotkeyBinding::fromStorageJson("[]"), std::nullopt);
+    }
+
+    void apiKey_savedTrimmedBlankDeletesAndFailureShowsError()
+    {
+        ControllerRig rig(false, false);
+        QVERIFY(!rig.state->apiKeyConfigured());
+        rig.state->saveDashScopeApiKey(QStringLiteral("  sk-abc \n"));
+        const std::pair<QString, QString> item{Voxle::applicationId(), QStringLiteral("dashscope_api_key")};
+        QCOMPARE(rig.secrets.items[item], QStringLiteral("sk-abc"));
+        QVERIFY(rig.state->apiKeyConfigured());
+        QCOMPARE(rig.state->serverLabel(), QStringLiteral("已配置"));
+        rig.state->saveDashScopeApiKey(QStringLiteral("   "));
+        QVERIFY(!rig.secrets.items.count(item));
+        QVERIFY(!rig.state->apiKeyConfigured());
+        QCOMPARE(rig.state->serverLabel(), QStringLiteral("未配置"));
+        rig.secrets.failSaveWith = -25308;
+        rig.state->saveDashScopeApiKey(QStringLiteral("sk-new"));
+        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("保存失败")));
+        QVERIFY(!rig.state->apiKeyConfigured());
+    }
+
+    void apiKey_unreadableKeychainCountsAsAbsentAtLoad()
+    {
+        ControllerRig withKey;
+        QVERIFY(withKey.state->apiKeyConfigured());
+        ControllerRig rig(false, true);
+        rig.secrets.failReadWith = -25293;
+        rig.state->load();
+        QVERIFY(!rig.state->apiKeyConfigured());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVoxlePreferences)
+#include "tst_VoxlePreferences.moc"
