@@ -1,4 +1,5 @@
 #include "FakeHotkeyHost.h"
+#include "QuietDebugEvents.h"
 #include "hotkeys/GlobalHotkeyService.h"
 #include "platform/fake/FakeKeyEventTap.h"
 #include "platform/fake/ManualClock.h"
@@ -47,6 +48,9 @@ bool holds(const QList<KeyCombo> &combos, quint16 keyCode)
 class TestGlobalHotkeyService : public QObject
 {
     Q_OBJECT
+
+    QuietDebugEvents m_quiet;
+
 private slots:
     void start_inputMonitoringMissing_makesNoTapAndNoError()
     {

@@ -1,6 +1,7 @@
 // The real X11 tap and the interpreter together, driven by XTest key presses on the test display, with a
 // plain X window holding the focus to show what reaches an application.
 #include "FakeHotkeyHost.h"
+#include "QuietDebugEvents.h"
 #include "hotkeys/GlobalHotkeyService.h"
 #include "platform/fake/ManualClock.h"
 #include "platform/linux/X11KeyEventTap.h"
@@ -111,6 +112,9 @@ bool holds(const QList<KeyCombo> &combos, quint16 keyCode)
 class TestX11KeyEventTap : public QObject
 {
     Q_OBJECT
+
+    QuietDebugEvents m_quiet;
+
 private slots:
     void initTestCase()
     {
