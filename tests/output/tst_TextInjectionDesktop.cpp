@@ -24,8 +24,13 @@ const QString kDictation = QStringLiteral("你好，world");
 class Target
 {
 public:
-    Target(const QString &program, const QStringList &args)
+    Target(const QString &program, const QStringList &args, const QString &resourceName = {})
     {
+        if (!resourceName.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("RESOURCE_NAME"), resourceName);
+            m_process.setProcessEnvironment(env);
+        }
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this]() {
             while (m_process.canReadLine())
                 lines << QString::fromUtf8(m_process.readLine()).chopped(1);
@@ -58,9 +63,9 @@ std::unique_ptr<Target> startGtkEntry(const QString &initial = {})
                                     QStringList{QStringLiteral(VOXLE_GTK_ENTRY), initial});
 }
 
-std::unique_ptr<Target> startQtTarget(const QStringList &args)
+std::unique_ptr<Target> startQtTarget(const QStringList &args, const QString &resourceName = {})
 {
-    return std::make_unique<Target>(QStringLiteral(VOXLE_TEXT_TARGET), args);
+    return std::make_unique<Target>(QStringLiteral(VOXLE_TEXT_TARGET), args, resourceName);
 }
 
 QByteArray readClipboard(const QString &target)
@@ -196,11 +201,24 @@ private slots:
         QCOMPARE(pb->string(), QStringLiteral("copied elsewhere"));
     }
 
+    void injectAtCursor_pastesIntoTerminalWithShift_data()
+    {
+        QTest::addColumn<bool>("byRole");
+        QTest::newRow("terminal role") << true;
+        QTest::newRow("terminal window class") << false;
+    }
     void injectAtCursor_pastesIntoTerminalWithShift()
     {
-        auto target = startQtTarget({QStringLiteral("terminal")});
+        QFETCH(bool, byRole);
+        auto target = byRole ? startQtTarget({QStringLiteral("terminal")})
+                             : startQtTarget({QStringLiteral("xterm")}, QStringLiteral("xterm"));
         QVERIFY(target->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
-        QVERIFY(ax->focusedElement() && ax->focusedElement()->isTerminal());
+        if (byRole) {
+            QVERIFY(ax->focusedElement() && ax->focusedElement()->isTerminal());
+        } else {
+            QCOMPARE(keys->focusedWindowClass(), QStringLiteral("xterm"));
+            QVERIFY(!(ax->focusedElement() && ax->focusedElement()->isTerminal()));
+        }
         service->injectAtCursor(QStringLiteral("echo 你好"));
         QVERIFY2(target->waitFor(QStringLiteral("PASTED:echo 你好")), qPrintable(target->lines.join(u'|')));
         QVERIFY(!target->lines.contains(QStringLiteral("RAW:^V")));

@@ -2,6 +2,7 @@
 //   lineedit  a QLineEdit; prints "TEXT:<content>" after every change
 //   plain     a focusable widget with no text interface that pastes on Ctrl+V: "PASTED:<clipboard text>"
 //   terminal  a widget with the terminal role that pastes on Ctrl+Shift+V only; a bare Ctrl+V prints "RAW:^V"
+//   xterm     the same without the role, known as a terminal by its window class only (run with RESOURCE_NAME)
 //   owner     owns the clipboard with the text of argv[2] and the PNG file argv[3], prints "OWNED"
 // Every mode prints "FOCUSED" once its widget holds the keyboard focus.
 #include <QAccessible>
@@ -27,12 +28,12 @@ void say(const QString &line)
 class PasteTarget : public QWidget
 {
 public:
-    explicit PasteTarget(bool terminal) : m_terminal(terminal)
+    PasteTarget(bool terminal, bool terminalRole) : m_terminal(terminal), m_terminalRole(terminalRole)
     {
         setFocusPolicy(Qt::StrongFocus);
         setObjectName(terminal ? QStringLiteral("terminal") : QStringLiteral("plain"));
     }
-    bool isTerminal() const { return m_terminal; }
+    bool hasTerminalRole() const { return m_terminalRole; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override
@@ -49,13 +50,14 @@ protected:
 
 private:
     bool m_terminal;
+    bool m_terminalRole;
 };
 
 QAccessibleInterface *terminalFactory(const QString &className, QObject *object)
 {
     Q_UNUSED(className);
     auto *target = dynamic_cast<PasteTarget *>(object);
-    if (target && target->isTerminal())
+    if (target && target->hasTerminalRole())
         return new QAccessibleWidget(target, QAccessible::Terminal);
     return nullptr;
 }
@@ -92,8 +94,8 @@ int main(int argc, char **argv)
         QObject::connect(edit, &QLineEdit::textChanged, edit,
                          [](const QString &t) { say(QStringLiteral("TEXT:") + t); });
         focus = edit;
-    } else if (mode == QLatin1String("plain") || mode == QLatin1String("terminal")) {
-        focus = new PasteTarget(mode == QLatin1String("terminal"));
+    } else if (mode == QLatin1String("plain") || mode == QLatin1String("terminal") || mode == QLatin1String("xterm")) {
+        focus = new PasteTarget(mode != QLatin1String("plain"), mode == QLatin1String("terminal"));
     } else if (mode == QLatin1String("owner")) {
         QFile png(args.value(3));
         if (!png.open(QIODevice::ReadOnly))
