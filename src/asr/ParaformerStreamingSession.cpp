@@ -58,6 +58,8 @@ ParaformerStreamingSession::~ParaformerStreamingSession()
 {
     if (m_upgradeTimer)
         m_clock.cancelTimer(m_upgradeTimer);
+    if (m_finalizeTimer)
+        m_clock.cancelTimer(m_finalizeTimer);
     if (m_ws) {
         disconnect(m_ws, nullptr, this, nullptr);
         m_ws->abort();
@@ -174,6 +176,8 @@ QCoro::Task<bool> ParaformerStreamingSession::awaitOpen()
 QCoro::Task<bool> ParaformerStreamingSession::awaitDrained()
 {
     QPointer<ParaformerStreamingSession> self(this);
+    if (m_sendAbandoned)
+        co_return false;
     while (self && m_ws && m_link == Link::open && m_ws->bytesToWrite() > maxBytesInSocket) {
         OneShot<bool> drained;
         m_drainWaiters.push_back(drained);
@@ -364,7 +368,8 @@ QCoro::Task<> ParaformerStreamingSession::flushPendingAudio()
             co_return;
     }
     if (!sent && m_ws) {
-        const ConnectionError e = m_connectionError.value_or(ConnectionError{});
+        const ConnectionError e = m_connectionError.value_or(ConnectionError{
+            QAbstractSocket::SocketTimeoutError, 0, QStringLiteral("send still pending at the deadline")});
         qCCritical(lcRealtimeASR, "WS flushPendingAudio error domain=%s code=%ld desc=%s", "QAbstractSocket",
                    static_cast<long>(e.socketError), qUtf8Printable(e.detail));
         resumeFinal(textAfterConnectionLoss());
@@ -555,18 +560,44 @@ QCoro::Task<std::optional<QString>> ParaformerStreamingSession::finalize(qint64 
     if (m_state < 1)
         co_return std::nullopt;
     m_state = 2;
+
+    // The timeout bounds the whole call: a stalled connection must not hold the last frames past it either.
+    OneShot<std::optional<QString>> finalShot;
+    if (m_finalizeTimer)
+        m_clock.cancelTimer(m_finalizeTimer);
+    m_finalizeTimer = m_clock.schedule(timeoutMs, [this, finalShot]() {
+        m_finalizeTimer = 0;
+        finalShot.resolve(std::nullopt);
+        m_sendAbandoned = true;
+        wakeAll(m_drainWaiters, false);
+        wakeAll(m_batchWaiters, false);
+    });
+    const auto finish = [this, self](std::optional<QString> text) {
+        if (self && m_finalizeTimer) {
+            m_clock.cancelTimer(m_finalizeTimer);
+            m_finalizeTimer = 0;
+        }
+        return text;
+    };
+
     // A batch the sender already has in flight goes out first, so the last frames never overtake it.
-    while (m_batchInFlight) {
+    while (m_batchInFlight && !m_sendAbandoned) {
         OneShot<bool> batchDone;
         m_batchWaiters.push_back(batchDone);
         const std::optional<bool> done = co_await batchDone.wait(m_lifetime);
-        if (!self || !done)
+        if (!self)
             co_return std::nullopt;
+        if (!done || !*done)
+            break;
     }
+    if (m_sendAbandoned || m_cancelled)
+        co_return finish(std::nullopt); // past the deadline, or cancelled meanwhile
     flushStaging();
     co_await flushPendingAudio();
     if (!self)
         co_return std::nullopt;
+    if (m_sendAbandoned || m_cancelled)
+        co_return finish(std::nullopt);
     QJsonObject finishTask{
         {QStringLiteral("header"), QJsonObject{{QStringLiteral("action"), QStringLiteral("finish-task")},
                                                {QStringLiteral("task_id"), m_taskId},
@@ -577,27 +608,25 @@ QCoro::Task<std::optional<QString>> ParaformerStreamingSession::finalize(qint64 
     if (!self)
         co_return std::nullopt;
     qCInfo(lcRealtimeASR, "WS finalize: session.finish sent");
-    if (m_state == 3 && !m_ws)
-        co_return std::nullopt; // cancelled meanwhile
+    if (m_sendAbandoned || m_cancelled)
+        co_return finish(std::nullopt);
     // Nothing more can arrive once the receive side has ended: answer now rather than after the timeout.
     if (!m_receiving)
-        co_return textAfterConnectionLoss();
+        co_return finish(textAfterConnectionLoss());
 
-    OneShot<std::optional<QString>> finalShot;
     m_finalContinuation = finalShot;
-    const Clock::TimerId timer = m_clock.schedule(timeoutMs, [finalShot]() { finalShot.resolve(std::nullopt); });
     const std::optional<std::optional<QString>> result = co_await finalShot.wait(m_lifetime);
     if (!self)
         co_return std::nullopt;
-    m_clock.cancelTimer(timer);
     // When the timer won, the waiter is discarded so that a later resumeFinal finds nothing.
     m_finalContinuation.reset();
-    co_return result.value_or(std::nullopt);
+    co_return finish(result.value_or(std::nullopt));
 }
 
 void ParaformerStreamingSession::cancel()
 {
     m_state = 3;
+    m_cancelled = true;
     m_receiving = false;
     closeSocket();
     m_pendingAudioChunks.clear();

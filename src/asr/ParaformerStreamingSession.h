@@ -111,6 +111,9 @@ private:
     Link m_link = Link::none;
     std::optional<ConnectionError> m_connectionError;
     Clock::TimerId m_upgradeTimer = 0;
+    Clock::TimerId m_finalizeTimer = 0;
+    bool m_sendAbandoned = false;
+    bool m_cancelled = false; // finalize's deadline passed while sends were still waiting
     bool m_batchInFlight = false;
     std::vector<OneShot<bool>> m_openWaiters;
     std::vector<OneShot<bool>> m_drainWaiters;

@@ -391,6 +391,39 @@ private slots:
         QVERIFY(session->state() == 2);
     }
 
+    void finalize_stalledReader_boundedQueueAndTimeout()
+    {
+        m_server->setAsrScript(QJsonObject{{QStringLiteral("stall_reader"), true}});
+        auto session = makeSession();
+        QVERIFY(startSession(*session));
+        // Feed like capture does (100 ms chunks) until the stalled connection backs up into the queue.
+        const QByteArray chunk = pcm(3200);
+        qint64 appended = 0;
+        for (int i = 0; i < 20000 && session->pendingAudioBytes() < ParaformerStreamingSession::sendQueueLimitBytes;
+             ++i) {
+            session->appendAudio(chunk);
+            session->startSendingIfNeeded();
+            appended += chunk.size();
+            QCoreApplication::processEvents();
+        }
+        QVERIFY2(session->pendingAudioBytes() >= ParaformerStreamingSession::sendQueueLimitBytes,
+                 qPrintable(QStringLiteral("queue never filled after %1 bytes").arg(appended)));
+        for (int i = 0; i < 200; ++i)
+            session->appendAudio(chunk);
+        QVERIFY(session->pendingAudioBytes() <=
+                ParaformerStreamingSession::sendQueueLimitBytes + ParaformerStreamingSession::frameBytes);
+
+        FinalResult result;
+        collectFinal(session.get(), 30000, &result);
+        QTRY_COMPARE(m_clock.pendingTimers(), 1);
+        m_clock.advance(29999);
+        QCoreApplication::processEvents();
+        QVERIFY(!result.has_value());
+        m_clock.advance(1);
+        QTRY_VERIFY(result.has_value());
+        QVERIFY(!result->has_value());
+    }
+
     void cancel_duringFinalize_returnsNothingAtOnce()
     {
         m_server->setAsrScript(
