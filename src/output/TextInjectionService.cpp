@@ -44,6 +44,12 @@ bool textAtCaret(const QString &value, qint64 caret, const QString &text)
     return value.mid(from, 2 * n).contains(text);
 }
 
+// Every character the same bullet-like symbol, as password fields show their content.
+bool masked(const QString &value)
+{
+    return !value.isEmpty() && value.count(value.front()) == value.size() && !value.front().isLetterOrNumber();
+}
+
 const QString kPlainText = QStringLiteral("text/plain");
 
 } // namespace
@@ -96,16 +102,31 @@ bool TextInjectionService::insertViaAccessibility(const QString &text)
     if (!element)
         return false;
 
+    // Kept to judge the read-back and to take back a mangled insertion.
+    const std::optional<QString> before = element->value();
+    const std::optional<Accessibility::TextRange> selectionBefore = element->selectedTextRange();
+
     if (element->setSelectedText(text)) {
         if (const auto range = element->selectedTextRange())
             element->setSelectedTextRange({range->location + range->length, 0});
         // Some fields accept the call and drop or mangle the text; only text that reads back counts as typed.
         // A field that cannot be read back is taken at its word.
-        const std::optional<QString> value = element->value();
+        const std::optional<QString> after = element->value();
         const std::optional<Accessibility::TextRange> caret = element->selectedTextRange();
-        if (!value || !caret)
+        if (!after || !caret)
             return true;
-        return textAtCaret(*value, caret->location + caret->length, text);
+        if (textAtCaret(*after, caret->location + caret->length, text))
+            return true;
+        if (before && selectionBefore && *after != *before) {
+            // A masked field (a password) reads back as bullets: the length alone tells the text is in.
+            const qint64 start = std::clamp<qint64>(selectionBefore->location, 0, before->size());
+            const qint64 replaced = std::clamp<qint64>(selectionBefore->length, 0, before->size() - start);
+            if (after->size() == before->size() - replaced + text.size() && masked(*after))
+                return true;
+            // Take back what landed, so the paste does not add to a fragment.
+            element->setValue(*before);
+        }
+        return false;
     }
 
     const std::optional<QString> value = element->value();

@@ -18,9 +18,10 @@ public:
             return true;
         const qint64 start = std::clamp<qint64>(f.selection.location, 0, f.value.size());
         const qint64 count = std::clamp<qint64>(f.selection.length, 0, f.value.size() - start);
-        f.value.replace(start, count, text);
+        const QString inserted = f.truncatesInsertedText ? text.left(text.size() / 2) : text;
+        f.value.replace(start, count, inserted);
         // Like a real field: the inserted text ends up selected nowhere, the caret after it.
-        f.selection = {start + text.size(), 0};
+        f.selection = {start + inserted.size(), 0};
         return true;
     }
     std::optional<Accessibility::TextRange> selectedTextRange() override
@@ -43,6 +44,8 @@ public:
         m_owner.calls << QStringLiteral("value");
         if (!m_owner.field.exposesValue)
             return std::nullopt;
+        if (m_owner.field.masksValue)
+            return QString(m_owner.field.value.size(), QChar(0x2022));
         return m_owner.field.value;
     }
     bool setValue(const QString &value) override

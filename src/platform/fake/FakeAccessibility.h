@@ -20,6 +20,10 @@ public:
         bool terminal = false;
         // Takes setSelectedText but keeps the text from reaching the value (a field that silently drops it).
         bool dropsInsertedText = false;
+        // Takes setSelectedText but inserts only the first half of the text (a toolkit counting other units).
+        bool truncatesInsertedText = false;
+        // Reads back every character as a bullet, as a password field does.
+        bool masksValue = false;
     };
 
     bool trusted = true;
