@@ -84,6 +84,11 @@ void TextInjectionService::injectAtCursor(const QString &text)
     if (trimmed.isEmpty())
         return;
 
+    if (m_active) {
+        // An earlier paste is still in flight: typing now would land before its text. Wait behind it.
+        startPaste(trimmed);
+        return;
+    }
     if (!m_accessibility.isProcessTrusted()) {
         debugEvent(QStringLiteral("[DEBUG] missing accessibility permission (AXIsProcessTrusted=false)"));
         m_accessibility.requestTrust();

@@ -258,6 +258,23 @@ private slots:
         QCOMPARE(pb->items, Pasteboard::Contents{userCopy});
     }
 
+    void injectAtCursor_waitsBehindPasteInFlightToKeepOrder()
+    {
+        ax->field.value = QStringLiteral("abc");
+        ax->field.selection = {3, 0};
+        ax->hasFocus = false; // the first text finds no field
+        service->injectAtCursor(QStringLiteral("first"));
+        ax->hasFocus = true;
+        clock->advance(100);
+        service->injectAtCursor(QStringLiteral("second"));
+        QCOMPARE(ax->field.value, QStringLiteral("abc"));
+        clock->advance(2000);
+        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        // Once nothing is in flight, the field is typed into again.
+        service->injectAtCursor(QStringLiteral("third"));
+        QCOMPARE(ax->field.value, QStringLiteral("abcthird"));
+    }
+
     void paste_terminalGetsShiftedChord_data()
     {
         QTest::addColumn<bool>("byElement");
