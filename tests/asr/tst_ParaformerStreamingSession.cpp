@@ -6,6 +6,7 @@
 #include <QCoro/QCoroTask>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTest>
 #include <QtEndian>
 #include <memory>
@@ -460,6 +461,31 @@ private slots:
         QCOMPARE(result->value_or(QStringLiteral("<none>")),
                  QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（401）]"));
         QVERIFY(m_server->asrLog().value(QStringLiteral("connections")).toArray().isEmpty());
+    }
+
+    void start_upgradeNeverAnswered_timesOutOnTheClock()
+    {
+        QTcpServer silent; // accepts the connection and never answers the upgrade
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        ParaformerStreamingSession session(
+            m_clock, dashScopeRealtimeUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())),
+            QStringLiteral("sk-local-test"), QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
+        bool done = false;
+        std::optional<StartError> error;
+        collectStart(&session, &done, &error);
+        QTRY_VERIFY(silent.hasPendingConnections());
+        session.appendAudio(pcm(2048));
+        session.startSendingIfNeeded();
+        QCoreApplication::processEvents();
+        QVERIFY(!done); // run-task waits for the upgrade
+        m_clock.advance(ParaformerStreamingSession::upgradeTimeoutMs - 1);
+        QCoreApplication::processEvents();
+        QVERIFY(!done);
+        m_clock.advance(1);
+        QTRY_VERIFY(done);
+        QVERIFY(!error);
+        QCOMPARE(finalizeNow(session)->value_or(QStringLiteral("<none>")),
+                 QStringLiteral("[错误: 无法连接 DashScope：连接超时（可能需要代理或网络不通）。]"));
     }
 
     void connectionDropped_finalizeReturnsTextSoFarAtOnce_data()
