@@ -474,6 +474,24 @@ private slots:
         std::optional<StartError> error;
         collectStart(&session, &done, &error);
         QTRY_VERIFY(silent.hasPendingConnections());
+        // The upgrade carries the bearer key and nothing beyond what the WebSocket handshake itself needs.
+        QTcpSocket *peer = silent.nextPendingConnection();
+        QTRY_VERIFY(peer->peek(peer->bytesAvailable()).contains("\r\n\r\n"));
+        QStringList names;
+        const QList<QByteArray> lines = peer->readAll().split('\n');
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines.at(i).trimmed();
+            if (line.isEmpty())
+                continue;
+            names << QString::fromLatin1(line.left(line.indexOf(':')).toLower());
+            if (names.last() == QStringLiteral("authorization"))
+                QCOMPARE(line.mid(line.indexOf(':') + 1).trimmed(), QByteArray("Bearer sk-local-test"));
+        }
+        QVERIFY(lines.first().startsWith("GET /api-ws/v1/inference HTTP/1.1"));
+        names.sort();
+        QCOMPARE(names, (QStringList{QStringLiteral("authorization"), QStringLiteral("connection"),
+                                     QStringLiteral("host"), QStringLiteral("sec-websocket-key"),
+                                     QStringLiteral("sec-websocket-version"), QStringLiteral("upgrade")}));
         session.appendAudio(pcm(2048));
         session.startSendingIfNeeded();
         QCoreApplication::processEvents();
