@@ -10,7 +10,7 @@
 namespace {
 using SampleType = AudioInputFormat::SampleType;
 
-float sampleAt(const char *p, SampleType type)
+inline float sampleAt(const char *p, SampleType type)
 {
     switch (type) {
     case SampleType::uint8:
@@ -80,17 +80,12 @@ quint32 Pcm16Converter::outputCapacity(quint32 inputFrames, double ratio)
     return static_cast<quint32>(std::max(expected + 1024.0, 4096.0));
 }
 
-void Pcm16Converter::mixDown(const AudioInputBuffer &in)
+template <typename ReadSample>
+static void mixInto(std::vector<float> &mixed, size_t frames, quint32 inChannels, quint32 outChannels, ReadSample read)
 {
-    const size_t frames = in.frameCount();
-    const quint32 inChannels = m_input.channels;
-    const quint32 outChannels = m_output.channels;
-    const int sampleBytes = m_input.bytesPerSample();
-    const char *p = in.data.constData();
-    m_mixed.resize(frames * outChannels);
     if (inChannels == outChannels) {
         for (size_t i = 0; i < frames * outChannels; ++i)
-            m_mixed[i] = sampleAt(p + i * sampleBytes, m_input.sampleType);
+            mixed[i] = read(i);
         return;
     }
     // Several channels into one: their mean, so a voice on one side only is kept at half level.
@@ -98,8 +93,35 @@ void Pcm16Converter::mixDown(const AudioInputBuffer &in)
     for (size_t f = 0; f < frames; ++f) {
         float sum = 0;
         for (quint32 c = 0; c < inChannels; ++c)
-            sum += sampleAt(p + (f * inChannels + c) * sampleBytes, m_input.sampleType);
-        m_mixed[f] = sum * scale;
+            sum += read(f * inChannels + c);
+        mixed[f] = sum * scale;
+    }
+}
+
+void Pcm16Converter::mixDown(const AudioInputBuffer &in)
+{
+    const size_t frames = in.frameCount();
+    const char *p = in.data.constData();
+    m_mixed.resize(frames * m_output.channels);
+    const quint32 inCh = m_input.channels;
+    const quint32 outCh = m_output.channels;
+    // One loop per sample type, so the per-sample read is inlined.
+    switch (m_input.sampleType) {
+    case SampleType::int16:
+        mixInto(m_mixed, frames, inCh, outCh, [p](size_t i) { return sampleAt(p + i * 2, SampleType::int16); });
+        break;
+    case SampleType::float32:
+        mixInto(m_mixed, frames, inCh, outCh, [p](size_t i) { return sampleAt(p + i * 4, SampleType::float32); });
+        break;
+    case SampleType::int32:
+        mixInto(m_mixed, frames, inCh, outCh, [p](size_t i) { return sampleAt(p + i * 4, SampleType::int32); });
+        break;
+    case SampleType::uint8:
+        mixInto(m_mixed, frames, inCh, outCh, [p](size_t i) { return sampleAt(p + i, SampleType::uint8); });
+        break;
+    case SampleType::unknown:
+        std::fill(m_mixed.begin(), m_mixed.end(), 0.0f);
+        break;
     }
 }
 
