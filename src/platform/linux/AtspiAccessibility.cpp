@@ -341,6 +341,8 @@ std::unique_ptr<Accessibility::Element> AtspiAccessibility::focusedElement()
     const gint apps = atspi_accessible_get_child_count(desktop.ptr, &error);
     if (failed(error))
         return nullptr;
+    // libatspi's cache stays on: with it off, its own event handlers make remote calls from inside our calls
+    // and the connection deadlocks. The cache is kept current by the events the main loop dispatches.
     const guint self = static_cast<guint>(getpid());
     for (gint a = 0; a < apps; ++a) {
         GObjectRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.ptr, a, &error));
