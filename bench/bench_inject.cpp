@@ -95,9 +95,9 @@ int benchInject(const QStringList &args)
     entry.start(QStringLiteral("/usr/bin/python3"), {script});
 
     SystemClock clock;
-    AtspiAccessibility ax;
-    QtClipboardPasteboard pasteboard;
     XTestKeySynth keys;
+    AtspiAccessibility ax([&keys]() { return keys.focusedWindowPid(); });
+    QtClipboardPasteboard pasteboard;
     TextInjectionService service(ax, pasteboard, keys, clock);
     if (!service.isAccessibilityTrusted())
         service.requestAccessibilityTrust();

@@ -51,6 +51,7 @@ public:
             QTest::qWait(10);
         return lines.contains(line);
     }
+    qint64 pid() const { return m_process.processId(); }
     QStringList lines;
 
 private:
@@ -99,9 +100,9 @@ private slots:
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs the test desktop (scripts/lib/desktop.sh)");
         clock = std::make_unique<SystemClock>();
-        ax = std::make_unique<AtspiAccessibility>();
-        pb = std::make_unique<QtClipboardPasteboard>();
         keys = std::make_unique<XTestKeySynth>();
+        ax = std::make_unique<AtspiAccessibility>([this]() { return keys->focusedWindowPid(); });
+        pb = std::make_unique<QtClipboardPasteboard>();
         service = std::make_unique<TextInjectionService>(*ax, *pb, *keys, *clock);
         QVERIFY(keys->isAvailable());
         QVERIFY(service->requestAccessibilityTrust());
@@ -129,6 +130,28 @@ private slots:
         QVERIFY2(target->waitFor(QStringLiteral("TEXT:abc") + kDictation), qPrintable(target->lines.join(u'|')));
         QTest::qWait(TextInjectionService::pasteDelayMs + TextInjectionService::restoreDelayMs + 100);
         QCOMPARE(pb->changeCount(), clipboardBefore);
+    }
+
+    void injectAtCursor_followsTheKeyboardFocusAcrossApplications()
+    {
+        auto gtk = startGtkEntry(QStringLiteral("gtk:"));
+        QVERIFY(gtk->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
+        auto qt = startQtTarget({QStringLiteral("lineedit"), QStringLiteral("qt:")});
+        QVERIFY(qt->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
+        QCOMPARE(keys->focusedWindowPid(), qt->pid());
+        service->injectAtCursor(QStringLiteral("一"));
+        QVERIFY(qt->waitFor(QStringLiteral("TEXT:qt:一")));
+
+        QProcess activate;
+        activate.start(QStringLiteral("sh"),
+                       {QStringLiteral("-c"), QStringLiteral("xdotool windowactivate --sync "
+                                                             "$(xdotool search --onlyvisible --pid %1 | tail -1)")
+                                                  .arg(gtk->pid())});
+        QVERIFY(activate.waitForFinished(kTimeoutMs));
+        QTRY_COMPARE_WITH_TIMEOUT(keys->focusedWindowPid(), gtk->pid(), kTimeoutMs);
+        service->injectAtCursor(QStringLiteral("二"));
+        QVERIFY2(gtk->waitFor(QStringLiteral("TEXT:gtk:二")), qPrintable(gtk->lines.join(u'|')));
+        QVERIFY(!qt->lines.contains(QStringLiteral("TEXT:qt:一二")));
     }
 
     void focusedElement_countsInUtf16WhateverTheToolkit_data()

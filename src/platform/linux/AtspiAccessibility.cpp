@@ -260,7 +260,7 @@ private:
 };
 
 // Depth-first search for the object with the FOCUSED state; returns a new reference or null.
-AtspiAccessible *findFocused(AtspiAccessible *obj, int depth, int &visited)
+AtspiAccessible *findFocusedIn(AtspiAccessible *obj, int depth, int &visited)
 {
     if (depth > kMaxDepth || ++visited > kMaxVisited)
         return nullptr;
@@ -281,7 +281,7 @@ AtspiAccessible *findFocused(AtspiAccessible *obj, int depth, int &visited)
         GObjectRef<AtspiAccessible> child(atspi_accessible_get_child_at_index(obj, i, &error));
         if (failed(error) || !child)
             continue;
-        if (AtspiAccessible *found = findFocused(child.ptr, depth + 1, visited))
+        if (AtspiAccessible *found = findFocusedIn(child.ptr, depth + 1, visited))
             return found;
     }
     return nullptr;
@@ -289,7 +289,10 @@ AtspiAccessible *findFocused(AtspiAccessible *obj, int depth, int &visited)
 
 } // namespace
 
-AtspiAccessibility::AtspiAccessibility() = default;
+AtspiAccessibility::AtspiAccessibility(std::function<qint64()> focusedProcess)
+    : m_focusedProcess(std::move(focusedProcess))
+{
+}
 
 AtspiAccessibility::~AtspiAccessibility() = default;
 
@@ -334,6 +337,13 @@ std::unique_ptr<Accessibility::Element> AtspiAccessibility::focusedElement()
 {
     if (!ensureInitialised())
         return nullptr;
+    // When the window system names the focused process, only its tree is asked: another application's
+    // leftover FOCUSED state must never receive the text. Without a name, the active window decides.
+    return findFocused(m_focusedProcess ? m_focusedProcess() : 0);
+}
+
+std::unique_ptr<Accessibility::Element> AtspiAccessibility::findFocused(qint64 onlyPid)
+{
     GError *error = nullptr;
     GObjectRef<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop)
@@ -350,7 +360,7 @@ std::unique_ptr<Accessibility::Element> AtspiAccessibility::focusedElement()
             continue;
         // Asking our own tree from the main thread would block until the timeout: we answer on this thread.
         const guint pid = atspi_accessible_get_process_id(app.ptr, &error);
-        if (failed(error) || pid == self)
+        if (failed(error) || pid == self || (onlyPid > 0 && pid != onlyPid))
             continue;
         const gint windows = atspi_accessible_get_child_count(app.ptr, &error);
         if (failed(error))
@@ -360,7 +370,7 @@ std::unique_ptr<Accessibility::Element> AtspiAccessibility::focusedElement()
             if (failed(error) || !window || !hasState(window.ptr, ATSPI_STATE_ACTIVE))
                 continue;
             int visited = 0;
-            AtspiAccessible *focused = findFocused(window.ptr, 1, visited);
+            AtspiAccessible *focused = findFocusedIn(window.ptr, 1, visited);
             if (!focused)
                 continue;
             const QString toolkit = takeString(atspi_accessible_get_toolkit_name(app.ptr, &error));

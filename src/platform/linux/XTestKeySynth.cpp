@@ -5,6 +5,7 @@
 #include <array>
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -158,6 +159,43 @@ QString XTestKeySynth::focusedWindowClass()
         window = parent;
     }
     return {};
+}
+
+qint64 XTestKeySynth::focusedWindowPid()
+{
+    if (!m_display)
+        return 0;
+    const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", True);
+    if (pidAtom == 0)
+        return 0;
+    Window window = 0;
+    int revert = 0;
+    XGetInputFocus(m_display, &window, &revert);
+    for (int depth = 0; window != 0 && window != PointerRoot && depth < 16; ++depth) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char *data = nullptr;
+        if (XGetWindowProperty(m_display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &remaining,
+                               &data) == Success &&
+            data) {
+            const qint64 pid = (format == 32 && count == 1) ? static_cast<qint64>(*reinterpret_cast<long *>(data)) : 0;
+            XFree(data);
+            if (pid > 0)
+                return pid;
+        }
+        Window root = 0, parent = 0;
+        Window *children = nullptr;
+        unsigned int n = 0;
+        if (!XQueryTree(m_display, window, &root, &parent, &children, &n))
+            break;
+        if (children)
+            XFree(children);
+        if (parent == root)
+            break;
+        window = parent;
+    }
+    return 0;
 }
 
 bool XTestKeySynth::focusedWindowIsTerminal()

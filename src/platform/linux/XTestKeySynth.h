@@ -20,6 +20,8 @@ public:
     bool postKey(quint16 keyCode, quint64 flags, bool keyDown) override;
     bool focusedWindowIsTerminal() override;
 
+    // The process owning the window with the input focus (_NET_WM_PID), or 0 when the window does not say.
+    qint64 focusedWindowPid();
     // The WM_CLASS class (or, failing that, instance) name of the window with the input focus, lower-case.
     QString focusedWindowClass();
 
