@@ -1,0 +1,216 @@
+#include "app/VoxleApplication.h"
+
+#include "asr/DashScopeEndpoint.h"
+#include "diagnostics/DebugEvent.h"
+#include "hotkeys/FnRoleKeyPreference.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPalette>
+#include <QStandardPaths>
+#include <QStyleFactory>
+#include <QSystemTrayIcon>
+
+namespace {
+QString historyDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Voxle");
+}
+
+QString overlayKindName(OverlayState::Kind kind)
+{
+    switch (kind) {
+    case OverlayState::Kind::hidden:
+        return QStringLiteral("hidden");
+    case OverlayState::Kind::recording:
+        return QStringLiteral("recording");
+    case OverlayState::Kind::processing:
+        return QStringLiteral("processing");
+    case OverlayState::Kind::error:
+        return QStringLiteral("error");
+    }
+    return {};
+}
+} // namespace
+
+VoxleApplication::VoxleApplication(QObject *parent)
+    : QObject(parent), m_history(historyDirectory(), m_clock), m_audio(m_audioInput, {16000, 1, 1024}, &m_microphone),
+      m_sessions(m_clock, dashScopeRealtimeUrl()), m_injector(m_accessibility, m_pasteboard, m_keySynth, m_clock)
+{
+    VoxleAccount::Hooks hooks{
+        [this](const QString &key) { m_state->saveDashScopeApiKey(key); },
+        [this]() { return m_state->preferences().useProxy(); },
+        [this](const QString &text) { m_state->setLastNetworkErrorLabel(text); },
+    };
+    m_account = std::make_unique<VoxleAccount>(m_defaults, m_keychain, m_clock, m_network, hooks, nullptr);
+    m_cloud = std::make_unique<VoxleCloud>(*m_account, m_network, m_clock);
+    m_state = std::make_unique<VoxleAppState>(VoxleAppStateServices{
+        m_clock,
+        m_defaults,
+        m_keychain,
+        m_historyRecorder,
+        m_audio,
+        m_sessions,
+        m_injector,
+        *m_cloud,
+        m_microphone,
+        [this]() { return m_keyTap.inputMonitoringGranted(); },
+        [this]() { return m_accessibility.isProcessTrusted(); },
+        [this]() { m_account->restoreAuthState(); },
+    });
+    m_state->load();
+    m_keyTap.setFnRoleKey(FnRoleKeyPreference::read(m_defaults));
+    m_hotkeyHost = std::make_unique<VoxleAppStateHotkeyHost>(*m_state);
+    m_hotkeys = std::make_unique<GlobalHotkeyService>(*m_hotkeyHost, m_keyTap, m_clock);
+
+    // The keys the tap may need to swallow depend on the status and on the bindings.
+    VoxlePreferences &prefs = m_state->preferences();
+    GlobalHotkeyService *hotkeys = m_hotkeys.get();
+    connect(m_state.get(), &VoxleAppState::statusChanged, hotkeys, &GlobalHotkeyService::refreshSwallowCandidates);
+    connect(&prefs, &VoxlePreferences::hotkeySchemeChanged, hotkeys, &GlobalHotkeyService::refreshSwallowCandidates);
+    connect(&prefs, &VoxlePreferences::bindingsChanged, hotkeys, &GlobalHotkeyService::refreshSwallowCandidates);
+    connect(&prefs, &VoxlePreferences::modifierActionsChanged, hotkeys, &GlobalHotkeyService::refreshSwallowCandidates);
+}
+
+VoxleApplication::~VoxleApplication() = default;
+
+void VoxleApplication::start()
+{
+    applyDarkAppearance();
+    const bool listenAccess = m_keyTap.inputMonitoringGranted();
+    sendDebugEvent(QStringLiteral("AppDelegate.applicationDidFinishLaunching"),
+                   QStringLiteral("[DEBUG] app did finish launching"), QStringLiteral("D"),
+                   {{QStringLiteral("micAuth"), static_cast<int>(m_microphone.status())},
+                    {QStringLiteral("listenEventAccess"), listenAccess}});
+
+    sendDebugEvent(QStringLiteral("AppDelegate.applicationDidFinishLaunching"),
+                   QStringLiteral("[DEBUG] overlay controller started"), QStringLiteral("D"));
+    m_hotkeys->start();
+    sendDebugEvent(QStringLiteral("AppDelegate.applicationDidFinishLaunching"),
+                   QStringLiteral("[DEBUG] hotkey service start invoked"), QStringLiteral("A"),
+                   {{QStringLiteral("scheme"), id(m_state->preferences().hotkeyScheme())}});
+    setUpTray();
+}
+
+void VoxleApplication::applyDarkAppearance()
+{
+    // Dark, whatever the desktop's own theme is.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(30, 30, 32));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+    dark.setColor(QPalette::Base, QColor(22, 22, 24));
+    dark.setColor(QPalette::AlternateBase, QColor(38, 38, 42));
+    dark.setColor(QPalette::Text, QColor(235, 235, 240));
+    dark.setColor(QPalette::Button, QColor(44, 44, 48));
+    dark.setColor(QPalette::ButtonText, QColor(235, 235, 240));
+    dark.setColor(QPalette::Highlight, QColor(64, 128, 255));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::ToolTipBase, QColor(44, 44, 48));
+    dark.setColor(QPalette::ToolTipText, QColor(235, 235, 240));
+    dark.setColor(QPalette::PlaceholderText, QColor(140, 140, 150));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 128));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 128));
+    QApplication::setPalette(dark);
+}
+
+void VoxleApplication::setUpTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = new QSystemTrayIcon(this);
+    auto *menu = new QMenu();
+    menu->addAction(QStringLiteral("显示主窗口"), this, &VoxleApplication::showMainWindow);
+    menu->addAction(QStringLiteral("开始/结束听写"), this,
+                    [this]() { m_state->toggleRecordingFromHotkey(DictationMode::polish); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("退出"), qApp, &QCoreApplication::quit);
+    m_tray->setContextMenu(menu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            showMainWindow();
+    });
+    connect(m_state.get(), &VoxleAppState::statusChanged, this, &VoxleApplication::refreshTray);
+    refreshTray();
+    m_tray->show();
+}
+
+void VoxleApplication::refreshTray()
+{
+    if (!m_tray)
+        return;
+    QColor colour(120, 120, 128);
+    switch (m_state->status()) {
+    case VoxleAppState::AppStatus::recording:
+        colour = QColor(230, 60, 60);
+        break;
+    case VoxleAppState::AppStatus::processing:
+        colour = QColor(64, 128, 255);
+        break;
+    case VoxleAppState::AppStatus::error:
+        colour = QColor(240, 170, 40);
+        break;
+    case VoxleAppState::AppStatus::idle:
+        break;
+    }
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(colour);
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QRectF(4, 4, 24, 24));
+    painter.setBrush(Qt::white);
+    painter.drawRoundedRect(QRectF(13, 8, 6, 12), 3, 3);
+    painter.end();
+    m_tray->setIcon(QIcon(pixmap));
+    m_tray->setToolTip(QStringLiteral("言川 Voxle – ") + m_state->statusLabel());
+}
+
+void VoxleApplication::showMainWindow() {}
+
+QCoro::Task<> VoxleApplication::pasteLast()
+{
+    const QList<VoxleHistoryEntry> entries = co_await m_history.fetchRecent(std::nullopt, 1);
+    if (!entries.isEmpty())
+        m_injector.injectAtCursor(entries.first().outputText);
+}
+
+QJsonObject VoxleApplication::handleCommand(const QJsonObject &command)
+{
+    const QString name = command.value(QStringLiteral("command")).toString();
+    const QJsonObject ok{{QStringLiteral("ok"), true}};
+    if (name == QStringLiteral("toggle")) {
+        m_state->toggleRecordingFromHotkey(DictationMode::polish);
+        return ok;
+    }
+    if (name == QStringLiteral("action")) {
+        const auto action = parseHotkeyAction(command.value(QStringLiteral("action")).toString());
+        if (!action || *action == HotkeyAction::off)
+            return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("unknown action")}};
+        m_state->performHotkeyAction(*action);
+        return ok;
+    }
+    if (name == QStringLiteral("cancel")) {
+        m_state->cancelRecording();
+        return ok;
+    }
+    if (name == QStringLiteral("show")) {
+        showMainWindow();
+        return ok;
+    }
+    if (name == QStringLiteral("paste-last")) {
+        pasteLast();
+        return ok;
+    }
+    if (name == QStringLiteral("state")) {
+        const OverlayState &overlay = m_state->overlay();
+        return {{QStringLiteral("ok"), true},
+                {QStringLiteral("status"), m_state->statusLabel()},
+                {QStringLiteral("overlay"), overlayKindName(overlay.kind)},
+                {QStringLiteral("message"), overlay.message.value_or(QString())},
+                {QStringLiteral("partial"), overlay.partial.value_or(QString())}};
+    }
+    return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("unknown command")}};
+}

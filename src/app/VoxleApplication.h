@@ -1,0 +1,75 @@
+#pragma once
+
+#include "asr/ParaformerSessionFactory.h"
+#include "audio/AudioCaptureService.h"
+#include "base/SystemClock.h"
+#include "core/KeychainStore.h"
+#include "core/VoxleAccount.h"
+#include "core/VoxleAppState.h"
+#include "core/VoxleAppStateHotkeyHost.h"
+#include "core/VoxleCloud.h"
+#include "core/VoxleHistoryRecorder.h"
+#include "history/VoxleHistoryStore.h"
+#include "hotkeys/GlobalHotkeyService.h"
+#include "output/TextInjectionService.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/LibsecretSecretStore.h"
+#include "platform/linux/LinuxAudioInput.h"
+#include "platform/linux/LinuxMicrophoneAccess.h"
+#include "platform/linux/QtClipboardPasteboard.h"
+#include "platform/linux/X11KeyEventTap.h"
+#include "platform/linux/XTestKeySynth.h"
+
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <memory>
+
+class QSystemTrayIcon;
+
+// The composition root: every service with its Linux backend, built once and passed by constructor.
+class VoxleApplication : public QObject
+{
+    Q_OBJECT
+public:
+    explicit VoxleApplication(QObject *parent = nullptr);
+    ~VoxleApplication() override;
+
+    // The start-up sequence: dark appearance, permission check and onboarding, overlay, hotkeys.
+    void start();
+    // A command of the command line, from this process or a later launch.
+    QJsonObject handleCommand(const QJsonObject &command);
+
+    VoxleAppState &state() { return *m_state; }
+    void showMainWindow();
+
+private:
+    void applyDarkAppearance();
+    void setUpTray();
+    void refreshTray();
+    QCoro::Task<> pasteLast();
+
+    SystemClock m_clock;
+    JsonFileUserDefaults m_defaults;
+    LibsecretSecretStore m_secretStore;
+    KeychainStore m_keychain{m_secretStore};
+    VoxleHistoryStore m_history;
+    VoxleHistoryRecorder m_historyRecorder{m_history};
+    LinuxMicrophoneAccess m_microphone;
+    LinuxAudioInput m_audioInput;
+    AudioCaptureService m_audio;
+    ParaformerSessionFactory m_sessions;
+    AtspiAccessibility m_accessibility;
+    QtClipboardPasteboard m_pasteboard;
+    XTestKeySynth m_keySynth;
+    TextInjectionService m_injector;
+    QNetworkAccessManager m_network;
+    std::unique_ptr<VoxleAccount> m_account;
+    std::unique_ptr<VoxleCloud> m_cloud;
+    std::unique_ptr<VoxleAppState> m_state;
+    X11KeyEventTap m_keyTap;
+    std::unique_ptr<VoxleAppStateHotkeyHost> m_hotkeyHost;
+    std::unique_ptr<GlobalHotkeyService> m_hotkeys;
+    QSystemTrayIcon *m_tray = nullptr;
+};
