@@ -65,6 +65,7 @@ VoxleAccount::VoxleAccount(UserDefaults &defaults, KeychainStore &keychain, Cloc
     : QObject(parent), m_defaults(defaults), m_keychain(keychain), m_clock(clock), m_session(session),
       m_hooks(std::move(hooks)), m_ui(ui), m_endpoints(std::move(endpoints))
 {
+    qCInfo(lcAppState).noquote() << "X-Device-Id:" << deviceIdentifier();
 }
 
 VoxleServerApi VoxleAccount::makeApi() const
