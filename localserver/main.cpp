@@ -1,5 +1,6 @@
 #include "HttpFront.h"
 #include "RealtimeAsrEndpoint.h"
+#include "PocketsphinxRecognitionEngine.h"
 #include "ScriptedRecognitionEngine.h"
 #include "backend/BackendEndpoints.h"
 
@@ -41,10 +42,16 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "voxle-localserver: unknown --engine %s\n", qPrintable(engineName));
         return 2;
     }
-    if (engineName == QStringLiteral("pocketsphinx"))
-        std::fprintf(stderr, "voxle-localserver: pocketsphinx engine not available yet, using the scripted one\n");
     ScriptedRecognitionEngine scripted;
-    RecognitionEngine &engine = scripted;
+    std::unique_ptr<PocketsphinxRecognitionEngine> pocketsphinx;
+    if (engineName == QStringLiteral("pocketsphinx")) {
+        pocketsphinx = std::make_unique<PocketsphinxRecognitionEngine>();
+        if (!pocketsphinx->loadError().isEmpty()) {
+            std::fprintf(stderr, "voxle-localserver: %s\n", qPrintable(pocketsphinx->loadError()));
+            return 1;
+        }
+    }
+    RecognitionEngine &engine = pocketsphinx ? static_cast<RecognitionEngine &>(*pocketsphinx) : scripted;
 
     HttpFront front;
     RealtimeAsrEndpoint asr(front, engine, &scripted, parser.value(keyOption));
