@@ -166,6 +166,36 @@ private slots:
         QCOMPARE(r.field.received(), (QList<KeySym>{XK_Control_L, XK_k}));
     }
 
+    void customScheme_grabbedPressThatIsNoBinding_isReplayedToField()
+    {
+        // Right Ctrl plays Fn, so Right Ctrl + K is Fn + K for the interpreter, though X sees Control + K.
+        Rig r(HotkeyScheme::custom);
+        QVERIFY(r.field.ok());
+        r.tap.setFnRoleKey(FnRoleKey::rightControl);
+        r.host.record = HotkeyBinding{40, HotkeyBinding::control};
+        r.service.start();
+        QTRY_VERIFY(r.tap.grabbedCombos().contains(KeyCombo{40, HotkeyBinding::control, false}));
+        r.field.key(XK_Control_R, true);
+        r.field.tap(XK_k);
+        r.field.key(XK_Control_R, false);
+        QTRY_VERIFY(r.field.received().contains(XK_k));
+        QVERIFY(r.host.calls.isEmpty());
+    }
+
+    void customScheme_fnAloneBinding_firesOnRelease()
+    {
+        Rig r(HotkeyScheme::custom);
+        QVERIFY(r.field.ok());
+        r.host.translate = HotkeyBinding{KeyTap::keyFn, 0};
+        r.service.start();
+        r.field.key(XK_Menu, true);
+        r.field.tap(XK_a); // typed while Fn is held: no trigger
+        r.field.key(XK_Menu, false);
+        r.field.tap(XK_Menu);
+        QTRY_COMPARE(r.host.calls, QStringList{QStringLiteral("action:translate")});
+        QTRY_COMPARE(r.field.received(), QList<KeySym>{XK_a});
+    }
+
     void fnScheme_roleKeyAlone_firesPolishAfterDelayAndStaysHidden()
     {
         Rig r(HotkeyScheme::fn);

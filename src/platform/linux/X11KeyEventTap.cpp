@@ -271,20 +271,20 @@ void X11KeyEventTap::dispatch(XEvent &event)
             return;
         if (cookie->evtype == XI_RawKeyPress || cookie->evtype == XI_RawKeyRelease) {
             const auto *raw = static_cast<const XIRawEvent *>(cookie->data);
-            handleKey(cookie->evtype == XI_RawKeyPress, static_cast<quint32>(raw->detail), raw->time);
+            handleKey(cookie->evtype == XI_RawKeyPress, static_cast<quint32>(raw->detail), raw->time, true);
         }
         XFreeEventData(m_display, cookie);
         return;
     }
     case KeyPress:
         // Only grabs send these. Keys pressed while a grab is active may reach this client this way alone.
-        handleKey(true, event.xkey.keycode, event.xkey.time);
+        handleKey(true, event.xkey.keycode, event.xkey.time, false);
         // When a grab just became active, the keyboard waits for the answer.
         handleGrabbedPress(event.xkey.keycode, event.xkey.time);
         return;
     case KeyRelease:
-        // The release of a grabbed key comes only this way, not as a raw event.
-        handleKey(false, event.xkey.keycode, event.xkey.time);
+        // While a grab is active, its client gets the keyboard's core events and not always their raw twins.
+        handleKey(false, event.xkey.keycode, event.xkey.time, false);
         return;
     case MappingNotify:
         if (event.xmapping.request == MappingKeyboard || event.xmapping.request == MappingModifier) {
@@ -303,15 +303,19 @@ void X11KeyEventTap::dispatch(XEvent &event)
     }
 }
 
-void X11KeyEventTap::handleKey(bool press, quint32 xKeyCode, unsigned long time)
+void X11KeyEventTap::handleKey(bool press, quint32 xKeyCode, unsigned long time, bool raw)
 {
-    // The same key transition may arrive both as a raw event and as a grabbed core event, with one timestamp.
+    // A grabbed transition arrives twice, as a raw event and then as a core event with the same timestamp. The
+    // core one counts only when its raw twin never came. (XTest gives many events one timestamp, so a raw event
+    // is matched to at most one core event.)
     const Transition transition{press, xKeyCode, time};
-    if (m_recent.contains(transition))
+    if (raw) {
+        m_recentRaw.append(transition);
+        if (m_recentRaw.size() > 64)
+            m_recentRaw.removeFirst();
+    } else if (m_recentRaw.removeOne(transition)) {
         return;
-    m_recent.append(transition);
-    if (m_recent.size() > 32)
-        m_recent.removeFirst();
+    }
 
     const quint32 keysym = m_keysymAt.value(xKeyCode, NoSymbol);
     const std::optional<KeyTapEvent> event =
@@ -326,17 +330,16 @@ void X11KeyEventTap::handleKey(bool press, quint32 xKeyCode, unsigned long time)
 void X11KeyEventTap::handleGrabbedPress(quint32 xKeyCode, unsigned long time)
 {
     const quint32 keysym = m_keysymAt.value(xKeyCode, NoSymbol);
-    if (m_translator.isFnRoleKey(keysym)) {
-        // The Fn stand-in never reaches applications, but the keyboard must not stay grabbed while it is
-        // held, or every key typed with it would vanish too.
-        XAllowEvents(m_display, AsyncKeyboard, time);
+    const auto it = m_swallowAt.constFind(xKeyCode);
+    // The Fn stand-in never reaches applications, as a real Fn key would not.
+    const bool swallow = m_translator.isFnRoleKey(keysym) || (it != m_swallowAt.cend() && it.value() == time);
+    m_swallowAt.remove(xKeyCode);
+    if (swallow) {
+        // Ending the grab keeps this press and lets everything after it (the release, repeats, other keys typed
+        // meanwhile) go on to the focused window, in one step, so no queued key lands on this client.
         XUngrabKeyboard(m_display, time);
     } else {
-        const auto it = m_swallowAt.constFind(xKeyCode);
-        const bool swallow = it != m_swallowAt.cend() && it.value() == time;
-        m_swallowAt.remove(xKeyCode);
-        // Swallowed: the grab lasts until the key is released, so its release is kept from the application too.
-        XAllowEvents(m_display, swallow ? AsyncKeyboard : ReplayKeyboard, time);
+        XAllowEvents(m_display, ReplayKeyboard, time);
     }
     XFlush(m_display);
 }

@@ -43,7 +43,7 @@ signals:
 private:
     void readEvents();
     void dispatch(_XEvent &event);
-    void handleKey(bool press, quint32 xKeyCode, unsigned long time);
+    void handleKey(bool press, quint32 xKeyCode, unsigned long time, bool raw);
     void handleGrabbedPress(quint32 xKeyCode, unsigned long time);
     void rebuildKeymap();
     void applyGrabs();
@@ -73,6 +73,6 @@ private:
         unsigned long time;
         bool operator==(const Transition &) const = default;
     };
-    QList<Transition> m_recent;                // the last key transitions handled
+    QList<Transition> m_recentRaw;             // raw transitions not yet matched by a core event
     QHash<quint32, unsigned long> m_swallowAt; // X key code -> time of the press to swallow
 };
