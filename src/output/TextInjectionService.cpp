@@ -123,9 +123,12 @@ bool TextInjectionService::insertViaAccessibility(const QString &text)
         if (textAtCaret(*after, caret->location + caret->length, text))
             return true;
         if (before && selectionBefore && *after != *before) {
-            // A masked field (a password) reads back as bullets: the length alone tells the text is in.
             const qint64 start = std::clamp<qint64>(selectionBefore->location, 0, before->size());
             const qint64 replaced = std::clamp<qint64>(selectionBefore->length, 0, before->size() - start);
+            // Some toolkits rewrite the whole field and leave the caret at its end: look where the text went in.
+            if (after->mid(start, text.size()) == text)
+                return true;
+            // A masked field (a password) reads back as bullets: the length alone tells the text is in.
             if (after->size() == before->size() - replaced + text.size() && masked(*after))
                 return true;
             // Take back what landed, so the paste does not add to a fragment.

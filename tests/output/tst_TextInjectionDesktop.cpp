@@ -121,15 +121,28 @@ private slots:
         QVERIFY(!target->lines.contains(QStringLiteral("TEXT:abc") + kDictation + kDictation));
     }
 
+    void injectAtCursor_insertsIntoQtLineEdit_data()
+    {
+        QTest::addColumn<int>("caret");
+        QTest::newRow("at the end") << 3;
+        QTest::newRow("in the middle") << 1;
+    }
     void injectAtCursor_insertsIntoQtLineEdit()
     {
+        QFETCH(int, caret);
         auto target = startQtTarget({QStringLiteral("lineedit"), QStringLiteral("abc")});
         QVERIFY(target->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
+        {
+            auto element = ax->focusedElement();
+            QVERIFY(element && element->setSelectedTextRange({caret, 0}));
+        }
+        const QString expected = QStringLiteral("abc").insert(caret, kDictation);
         const qint64 clipboardBefore = pb->changeCount();
         service->injectAtCursor(kDictation);
-        QVERIFY2(target->waitFor(QStringLiteral("TEXT:abc") + kDictation), qPrintable(target->lines.join(u'|')));
+        QVERIFY2(target->waitFor(QStringLiteral("TEXT:") + expected), qPrintable(target->lines.join(u'|')));
         QTest::qWait(TextInjectionService::pasteDelayMs + TextInjectionService::restoreDelayMs + 100);
         QCOMPARE(pb->changeCount(), clipboardBefore);
+        QCOMPARE(target->lines.last(), QStringLiteral("TEXT:") + expected);
     }
 
     void injectAtCursor_followsTheKeyboardFocusAcrossApplications()
