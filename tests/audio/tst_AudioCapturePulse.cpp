@@ -8,6 +8,7 @@
 #include <QTest>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 bool run(const QString &program, const QStringList &args, int timeoutMs = 20000)
@@ -69,6 +70,54 @@ private slots:
     {
         QVERIFY2(run(QStringLiteral("pactl"), {QStringLiteral("info")}, 5000),
                  "needs the PulseAudio server of the test desktop (scripts/lib/desktop.sh)");
+    }
+
+    void input_deliversTapSizedBuffersOnItsOwnThread()
+    {
+        LinuxAudioInput input;
+        input.stop(); // harmless while closed
+        QString error;
+        const AudioInputFormat format = input.preferredFormat(error);
+        QVERIFY2(format.isValid(), qPrintable(error));
+
+        struct Seen {
+            std::mutex lock;
+            QVector<qsizetype> sizes;
+            QVector<AudioInputFormat> formats;
+            bool onCallerThread = false;
+        } seen;
+        QThread *caller = QThread::currentThread();
+        const bool started = input.start(
+            format, 1024,
+            [&seen, caller](AudioInputBuffer buffer) {
+                const std::lock_guard guard(seen.lock);
+                seen.sizes << buffer.data.size();
+                seen.formats << buffer.format;
+                seen.onCallerThread = seen.onCallerThread || QThread::currentThread() == caller;
+            },
+            error);
+        QVERIFY2(started, qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const std::lock_guard g(seen.lock);
+                return seen.sizes.size() >= 10;
+            }(),
+            10000);
+        input.stop();
+        const auto snapshot = [&seen] {
+            const std::lock_guard guard(seen.lock);
+            return std::make_tuple(seen.sizes, seen.formats, seen.onCallerThread);
+        };
+        const auto [sizes, formats, onCallerThread] = snapshot();
+        const qsizetype tap = qsizetype(1024) * format.bytesPerFrame();
+        for (qsizetype i = 0; i + 1 < sizes.size(); ++i)
+            QCOMPARE(sizes[i], tap);
+        // The last one may be the short remainder read at stop, in whole frames.
+        QVERIFY(sizes.last() > 0 && sizes.last() <= tap && sizes.last() % format.bytesPerFrame() == 0);
+        QCOMPARE(formats.count(format), formats.size());
+        QVERIFY(!onCallerThread);
+        QTest::qWait(100); // closed: nothing more arrives
+        QCOMPARE(std::get<0>(snapshot()).size(), sizes.size());
     }
 
     void capture_spokenWavComesOutAs16kSpeech()
