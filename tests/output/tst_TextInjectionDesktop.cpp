@@ -109,16 +109,31 @@ private slots:
         QVERIFY(service->isAccessibilityTrusted());
     }
 
+    void injectAtCursor_insertsIntoGtkEntry_data()
+    {
+        QTest::addColumn<int>("location");
+        QTest::addColumn<int>("length");
+        QTest::newRow("caret at the end") << 3 << 0;
+        QTest::newRow("caret in the middle") << 1 << 0;
+        QTest::newRow("selection replaced") << 1 << 1;
+    }
     void injectAtCursor_insertsIntoGtkEntry()
     {
+        QFETCH(int, location);
+        QFETCH(int, length);
         auto target = startGtkEntry(QStringLiteral("abc"));
         QVERIFY(target->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
+        {
+            auto element = ax->focusedElement();
+            QVERIFY(element && element->setSelectedTextRange({location, length}));
+        }
+        const QString expected = QStringLiteral("abc").replace(location, length, kDictation);
         const qint64 clipboardBefore = pb->changeCount();
         service->injectAtCursor(QStringLiteral("  ") + kDictation + QStringLiteral("\n"));
-        QVERIFY2(target->waitFor(QStringLiteral("TEXT:abc") + kDictation), qPrintable(target->lines.join(u'|')));
+        QVERIFY2(target->waitFor(QStringLiteral("TEXT:") + expected), qPrintable(target->lines.join(u'|')));
         QTest::qWait(TextInjectionService::pasteDelayMs + TextInjectionService::restoreDelayMs + 100);
         QCOMPARE(pb->changeCount(), clipboardBefore);
-        QVERIFY(!target->lines.contains(QStringLiteral("TEXT:abc") + kDictation + kDictation));
+        QCOMPARE(target->lines.last(), QStringLiteral("TEXT:") + expected);
     }
 
     void injectAtCursor_insertsIntoQtLineEdit_data()
