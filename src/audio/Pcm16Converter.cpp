@@ -19,8 +19,11 @@ inline float sampleAt(const char *p, SampleType type)
         return static_cast<float>(qFromLittleEndian<qint16>(p)) / 32768.0f;
     case SampleType::int32:
         return static_cast<float>(static_cast<double>(qFromLittleEndian<qint32>(p)) / 2147483648.0);
-    case SampleType::float32:
-        return qFromLittleEndian<float>(p);
+    case SampleType::float32: {
+        // A stray NaN or infinity would stay in the resampler's filter and silence the rest of the recording.
+        const float v = qFromLittleEndian<float>(p);
+        return std::isfinite(v) ? v : 0.0f;
+    }
     case SampleType::unknown:
         break;
     }

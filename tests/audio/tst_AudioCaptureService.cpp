@@ -6,6 +6,7 @@
 
 #include <QTest>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace {
@@ -346,8 +347,16 @@ private slots:
         // A buffer in another format is dropped with an error; capture goes on.
         QVERIFY(input.pushBuffer(AudioInputBuffer{kMono16k, pcm16({1, 2, 3})}));
         QVERIFY(input.push(floats));
+        // Samples that are not numbers are taken as silence.
+        QByteArray stray(3 * 4, Qt::Uninitialized);
+        const float strayValues[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                     0.5f};
+        for (int i = 0; i < 3; ++i)
+            qToLittleEndian<float>(strayValues[i], stray.data() + i * 4);
+        QVERIFY(input.push(stray));
         service.stop();
-        QCOMPARE(rec.chunks.size(), 2);
+        QCOMPARE(rec.chunks.size(), 3);
+        QCOMPARE(rec.chunks[2], pcm16({0, 0, 16384}));
         QCOMPARE(rec.chunks[0], pcm16({16384, -8192, 32767, -32768}));
         QCOMPARE(rec.chunks[1], rec.chunks[0]);
         QVERIFY(
