@@ -78,7 +78,8 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
     Result result;
     QNetworkRequest request(m_endpoint);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Redirects are followed only within the origin, so the API key never travels to another host.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Authorization", "Bearer " + apiKey.toUtf8());
     const QByteArray body = QJsonDocument(requestBody(messages, maxTokens)).toJson(QJsonDocument::Compact);

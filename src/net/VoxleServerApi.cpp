@@ -47,8 +47,8 @@ QNetworkRequest VoxleServerApi::makeRequest(const QUrl &url, const std::optional
 {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
-    // Redirects are not followed: the backend answers every endpoint directly.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Redirects are followed only within the origin, so a token never travels to another host.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     if (!contentType.isEmpty())
         request.setRawHeader("Content-Type", contentType);
     if (token)
