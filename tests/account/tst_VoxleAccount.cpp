@@ -207,6 +207,9 @@ private slots:
         const auto me = wait(f->account->fetchMe());
         QVERIFY(me);
         QCOMPARE(me->phone, std::optional(kPhone));
+        const QJsonObject meHeaders = headersOf(m_server.requestsTo(QStringLiteral("/api/auth/me")).first());
+        QCOMPARE(meHeaders.value(QStringLiteral("authorization")).toString(), QStringLiteral("Bearer ") + *token);
+        QVERIFY(!meHeaders.contains(QStringLiteral("x-device-id")));
 
         f->account->logout();
         QVERIFY(!f->account->isLoggedIn());
@@ -378,6 +381,9 @@ private slots:
         const QJsonArray translate = m_server.requestsTo(QStringLiteral("/api/text/translate"));
         QCOMPARE(jsonBodyOf(translate.first()).value(QStringLiteral("target_language")).toString(),
                  QStringLiteral("日语"));
+        QVERIFY(!headersOf(translate.first()).contains(QStringLiteral("authorization")));
+        QCOMPARE(headersOf(translate.first()).value(QStringLiteral("x-device-id")).toString(),
+                 f->account->deviceIdentifier());
 
         // A blank answer is no result and leaves the label alone.
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
@@ -390,6 +396,15 @@ private slots:
         QVERIFY(m_server.script({}));
         signIn(*f);
         QVERIFY(wait(f->account->polishText(QStringLiteral("hello"))));
+        QVERIFY(!wait(f->account->translateText(QStringLiteral("hello"), TranslationTargetLanguage::en)));
+        QCOMPARE(jsonBodyOf(m_server.requestsTo(QStringLiteral("/api/text/translate")).last())
+                     .value(QStringLiteral("target_language"))
+                     .toString(),
+                 QStringLiteral("英文"));
+        QCOMPARE(headersOf(m_server.requestsTo(QStringLiteral("/api/text/translate")).last())
+                     .value(QStringLiteral("authorization"))
+                     .toString(),
+                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
         QCOMPARE(headersOf(m_server.requestsTo(QStringLiteral("/api/text/polish")).last())
                      .value(QStringLiteral("authorization"))
                      .toString(),
