@@ -354,7 +354,9 @@ QCoro::Task<> ParaformerStreamingSession::flushPendingAudio()
     m_pendingAudioBytes = 0;
     m_batchInFlight = true;
 
-    bool sent = co_await awaitOpen();
+    // The waits are skipped inline in the common case (open socket, little unsent), which keeps the per-chunk
+    // cost of streaming low.
+    bool sent = m_link == Link::open || co_await awaitOpen();
     if (!self)
         co_return;
     for (const QByteArray &frame : batch) {
@@ -363,9 +365,11 @@ QCoro::Task<> ParaformerStreamingSession::flushPendingAudio()
         if (!m_ws)
             continue;
         m_ws->sendBinaryMessage(frame);
-        sent = co_await awaitDrained();
-        if (!self)
-            co_return;
+        if (m_ws->bytesToWrite() > maxBytesInSocket || m_sendAbandoned) {
+            sent = co_await awaitDrained();
+            if (!self)
+                co_return;
+        }
     }
     if (!sent && m_ws) {
         const ConnectionError e = m_connectionError.value_or(ConnectionError{
