@@ -1,6 +1,6 @@
 #include "HttpFront.h"
-#include "RealtimeAsrEndpoint.h"
 #include "PocketsphinxRecognitionEngine.h"
+#include "RealtimeAsrEndpoint.h"
 #include "ScriptedRecognitionEngine.h"
 #include "backend/BackendEndpoints.h"
 
