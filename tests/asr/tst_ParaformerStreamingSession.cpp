@@ -303,6 +303,19 @@ private slots:
         QCOMPARE(finalizeNow(*session)->value_or(QString()), QStringLiteral("你好。 明天见"));
     }
 
+    void finalize_slowService_waitsForTaskFinished()
+    {
+        m_server->setAsrScript(QJsonObject{{QStringLiteral("sentences"), QJsonArray{QStringLiteral("慢一点。")}},
+                                           {QStringLiteral("delay_ms"), 100},
+                                           {QStringLiteral("finish_delay_ms"), 200}});
+        auto session = makeSession();
+        QVERIFY(startSession(*session));
+        session->appendAudio(pcm(1024));
+        session->startSendingIfNeeded();
+        QCOMPARE(finalizeNow(*session)->value_or(QStringLiteral("<none>")), QStringLiteral("慢一点。"));
+        QCOMPARE(m_partials, QStringList{QStringLiteral("慢一点。")});
+    }
+
     void handleMessage_notJson_ignoredAndLoopContinues()
     {
         m_server->setAsrScript(QJsonObject{
