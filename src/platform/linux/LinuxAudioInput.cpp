@@ -5,6 +5,7 @@
 #include <QAudioFormat>
 #include <QAudioSource>
 #include <QMediaDevices>
+#include <QSemaphore>
 
 namespace {
 AudioInputFormat::SampleType fromQt(QAudioFormat::SampleFormat format)
@@ -55,7 +56,107 @@ LinuxAudioInput::~LinuxAudioInput()
     m_thread.wait();
 }
 
+bool LinuxAudioInput::runOnInputThread(std::function<void()> job, int timeoutMs)
+{
+    if (QThread::currentThread() == &m_thread) {
+        job();
+        return true;
+    }
+    struct Completion {
+        QSemaphore done;
+        std::mutex lock;
+        bool finished = false;
+        bool overdue = false;
+    };
+    auto completion = std::make_shared<Completion>();
+    QMetaObject::invokeMethod(
+        &m_context,
+        [this, job = std::move(job), completion] {
+            job();
+            const std::lock_guard guard(completion->lock);
+            completion->finished = true;
+            if (completion->overdue)
+                --m_overdueJobs;
+            completion->done.release();
+        },
+        Qt::QueuedConnection);
+    // Behind an overdue job this one cannot start soon either.
+    if (completion->done.tryAcquire(1, m_overdueJobs.load() > 0 ? 0 : timeoutMs))
+        return true;
+    const std::lock_guard guard(completion->lock);
+    if (completion->finished)
+        return true;
+    completion->overdue = true;
+    ++m_overdueJobs;
+    return false;
+}
+
 AudioInputFormat LinuxAudioInput::preferredFormat(QString &error)
+{
+    struct Probe {
+        AudioInputFormat format;
+        QString error;
+    };
+    auto result = std::make_shared<Probe>();
+    if (!runOnInputThread([this, result] { result->format = probe(result->error); }, kProbeTimeoutMs)) {
+        error = QStringLiteral("the sound server does not answer");
+        return {};
+    }
+    error = result->error;
+    return result->format;
+}
+
+bool LinuxAudioInput::start(const AudioInputFormat &format, quint32 framesPerBuffer, BufferSink sink, QString &error)
+{
+    stop();
+    struct Open {
+        std::mutex lock;
+        bool finished = false;
+        bool abandoned = false;
+        bool ok = false;
+        QString error;
+    };
+    auto state = std::make_shared<Open>();
+    runOnInputThread(
+        [this, state, format, framesPerBuffer, sink = std::move(sink)]() mutable {
+            QString openError;
+            const bool ok = open(format, framesPerBuffer, std::move(sink), openError);
+            const std::lock_guard guard(state->lock);
+            state->finished = true;
+            if (state->abandoned) {
+                close(); // the caller has already reported a failure
+                return;
+            }
+            state->ok = ok;
+            state->error = openError;
+        },
+        kOpenTimeoutMs);
+    const std::lock_guard guard(state->lock);
+    if (!state->finished) {
+        state->abandoned = true;
+        error = QStringLiteral("the sound server did not open the input in time");
+        return false;
+    }
+    error = state->error;
+    return state->ok;
+}
+
+void LinuxAudioInput::stop()
+{
+    if (!runOnInputThread([this] { close(); }, kCloseTimeoutMs))
+        qCWarning(lcAudioCapture, "Audio input: the sound server does not answer; input left to close later");
+    const std::lock_guard guard(m_sinkLock);
+    m_sinkEnabled = false;
+}
+
+void LinuxAudioInput::deliver(AudioInputBuffer buffer)
+{
+    const std::lock_guard guard(m_sinkLock);
+    if (m_sinkEnabled && m_sink)
+        m_sink(std::move(buffer));
+}
+
+AudioInputFormat LinuxAudioInput::probe(QString &error)
 {
     // Without a sound server Qt lists no device at all, so this is also where a missing server shows.
     m_device = QMediaDevices::defaultAudioInput();
@@ -71,21 +172,6 @@ AudioInputFormat LinuxAudioInput::preferredFormat(QString &error)
         return {};
     }
     return format;
-}
-
-bool LinuxAudioInput::start(const AudioInputFormat &format, quint32 framesPerBuffer, BufferSink sink, QString &error)
-{
-    stop();
-    bool ok = false;
-    QMetaObject::invokeMethod(
-        &m_context, [&] { ok = open(format, framesPerBuffer, std::move(sink), error); }, Qt::BlockingQueuedConnection);
-    return ok;
-}
-
-void LinuxAudioInput::stop()
-{
-    QMetaObject::invokeMethod(
-        &m_context, [this] { close(); }, Qt::BlockingQueuedConnection);
 }
 
 bool LinuxAudioInput::open(const AudioInputFormat &format, quint32 framesPerBuffer, BufferSink sink, QString &error)
@@ -110,7 +196,6 @@ bool LinuxAudioInput::open(const AudioInputFormat &format, quint32 framesPerBuff
     }
 
     m_format = format;
-    m_sink = std::move(sink);
     m_chunkBytes = qsizetype(framesPerBuffer) * format.bytesPerFrame();
     m_chunk.clear();
     m_filled = 0;
@@ -124,8 +209,12 @@ bool LinuxAudioInput::open(const AudioInputFormat &format, quint32 framesPerBuff
                     .arg(static_cast<int>(m_source->error()));
         m_source.reset();
         m_io = nullptr;
-        m_sink = nullptr;
         return false;
+    }
+    m_sink = std::move(sink);
+    {
+        const std::lock_guard guard(m_sinkLock);
+        m_sinkEnabled = true;
     }
     QObject::connect(m_io, &QIODevice::readyRead, &m_context, [this] { pull(); });
     QObject::connect(m_source.get(), &QAudioSource::stateChanged, &m_context, [this](QAudio::State state) {
@@ -149,7 +238,7 @@ void LinuxAudioInput::pull()
             return;
         m_filled += n;
         if (m_filled == m_chunkBytes) {
-            m_sink(AudioInputBuffer{m_format, std::move(m_chunk)});
+            deliver(AudioInputBuffer{m_format, std::move(m_chunk)});
             m_chunk = QByteArray();
         }
     }
@@ -164,7 +253,11 @@ void LinuxAudioInput::close()
     const qsizetype tail = m_filled - m_filled % m_format.bytesPerFrame();
     if (!m_chunk.isEmpty() && tail > 0) {
         m_chunk.truncate(tail);
-        m_sink(AudioInputBuffer{m_format, std::move(m_chunk)});
+        deliver(AudioInputBuffer{m_format, std::move(m_chunk)});
+    }
+    {
+        const std::lock_guard guard(m_sinkLock);
+        m_sinkEnabled = false;
     }
     QObject::disconnect(m_io, nullptr, &m_context, nullptr);
     QObject::disconnect(m_source.get(), nullptr, &m_context, nullptr);
