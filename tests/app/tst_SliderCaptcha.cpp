@@ -1,0 +1,284 @@
+#include "app/SliderCaptchaArtView.h"
+#include "app/SliderCaptchaPicture.h"
+#include "app/SliderCaptchaRandom.h"
+#include "app/SliderCaptchaTrack.h"
+#include "app/SliderCaptchaView.h"
+#include "app/tst_AuthSupport.h"
+#include "platform/fake/ManualClock.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+using ChallengeOutcome = VoxleAccount::Outcome<VoxleSliderChallengeResponse>;
+using VerifyOutcome = VoxleAccount::Outcome<QString>;
+
+ChallengeOutcome challenge(const QString &id, qint64 target)
+{
+    ChallengeOutcome outcome;
+    outcome.value = VoxleSliderChallengeResponse{id, target};
+    return outcome;
+}
+template <typename T> T failure(const QString &message)
+{
+    T outcome;
+    outcome.message = message;
+    return outcome;
+}
+VerifyOutcome token(const QString &text)
+{
+    VerifyOutcome outcome;
+    outcome.value = text;
+    return outcome;
+}
+} // namespace
+
+// The captcha view with a backend whose answers the test releases one at a time, on a manual clock.
+class TestSliderCaptcha : public QObject
+{
+    Q_OBJECT
+private:
+    struct Rig {
+        ManualClock clock;
+        QList<OneShot<ChallengeOutcome>> challenges;
+        QList<OneShot<VerifyOutcome>> verifies;
+        QList<std::pair<QString, qint64>> verified;
+        std::unique_ptr<SliderCaptchaView> view;
+
+        Rig()
+        {
+            SliderCaptchaView::Backend backend;
+            backend.challenge = [this](CancelToken cancel) {
+                challenges << OneShot<ChallengeOutcome>();
+                return awaitTestReply(challenges.last(), std::move(cancel));
+            };
+            backend.verify = [this](QString id, qint64 position, CancelToken cancel) {
+                verified << std::make_pair(id, position);
+                verifies << OneShot<VerifyOutcome>();
+                return awaitTestReply(verifies.last(), std::move(cancel));
+            };
+            view = std::make_unique<SliderCaptchaView>(backend, clock);
+            view->show();
+        }
+        void answerChallenge(ChallengeOutcome outcome)
+        {
+            challenges.last().resolve(std::move(outcome));
+            drainEvents();
+        }
+        void answerVerify(VerifyOutcome outcome)
+        {
+            verifies.last().resolve(std::move(outcome));
+            drainEvents();
+        }
+        // Presses the handle and lets go `dx` points further right.
+        void drag(int dx)
+        {
+            SliderCaptchaTrack *track = view->track();
+            const QPoint start = track->handleRect().center().toPoint();
+            QTest::mousePress(track, Qt::LeftButton, {}, start);
+            QTest::mouseMove(track, start + QPoint(dx / 2, 3));
+            QTest::mouseRelease(track, Qt::LeftButton, {}, start + QPoint(dx, 0));
+            drainEvents();
+        }
+    };
+
+private slots:
+    void random_followsTheGeneratorAndDraws()
+    {
+        // Reference values from an independent implementation of the same generator and draws.
+        SliderCaptchaRandom one(1);
+        QCOMPARE(one.next(), 0x27BB2EE73CB5A42AULL);
+        QCOMPARE(one.next(), 0xA398E473984510AFULL);
+        SliderCaptchaRandom zero(0);
+        QCOMPARE(zero.next(), 0x27BB2EE73CB5A42AULL); // a seed below 2 starts from 1
+        SliderCaptchaRandom seeded(42);
+        QCOMPARE(seeded.closed(0.47, 0.53), 0.5011038463977461);
+        QCOMPARE(seeded.closed(26, 84), 83.47147233514707);
+        QCOMPARE(seeded.halfOpen(0, 360), 267.350944626402);
+    }
+
+    void random_drawsStayInTheirRanges()
+    {
+        SliderCaptchaRandom random(987654321);
+        for (int i = 0; i < 20000; ++i) {
+            const double c = random.closed(-20, 380);
+            QVERIFY(c >= -20 && c <= 380);
+            const double h = random.halfOpen(0, 160);
+            QVERIFY(h >= 0 && h < 160);
+        }
+    }
+
+    void art_sameSeedDrawsTheSamePicture()
+    {
+        const QSize size(360, 160);
+        const QImage first = SliderCaptchaArtView::renderImage(123456789, size);
+        const QImage again = SliderCaptchaArtView::renderImage(123456789, size);
+        QCOMPARE(first, again);
+        QVERIFY(first != SliderCaptchaArtView::renderImage(123456790, size));
+        // Seeds below 2 all draw seed 1's picture.
+        QCOMPARE(SliderCaptchaArtView::renderImage(0, size), SliderCaptchaArtView::renderImage(1, size));
+        QCOMPARE(SliderCaptchaArtView::renderImage(-5, size), SliderCaptchaArtView::renderImage(1, size));
+        // The base fills the canvas opaquely.
+        QCOMPARE(qAlpha(first.pixel(180, 80)), 255);
+        QCOMPARE(qAlpha(first.pixel(20, 150)), 255);
+        // Teal: green and blue well above red.
+        const QColor middle = first.pixelColor(180, 120);
+        QVERIFY2(middle.green() > middle.red() && middle.blue() > middle.red(), qPrintable(middle.name()));
+        // The widget draws the same as the static render.
+        SliderCaptchaArtView view;
+        view.setSeed(123456789);
+        view.resize(size);
+        QImage grabbed(size, QImage::Format_ARGB32_Premultiplied);
+        grabbed.fill(Qt::transparent);
+        view.render(&grabbed, QPoint(), QRegion(), QWidget::DrawChildren);
+        QCOMPARE(grabbed, first);
+    }
+
+    void load_successEnablesTrackAndFailureAsksForRefresh()
+    {
+        Rig rig;
+        QCOMPARE(rig.challenges.size(), 1);
+        QCOMPARE(rig.view->statusText(), QStringLiteral("加载验证挑战…"));
+        QVERIFY(!rig.view->isTrackInteractive());
+        QVERIFY(!rig.view->track()->isEnabled());
+        rig.answerChallenge(failure<ChallengeOutcome>(QStringLiteral("连接失败：无响应")));
+        QCOMPARE(rig.view->statusText(), QStringLiteral("无法获取验证挑战，请点击刷新重试。"));
+        QVERIFY(!rig.view->track()->isEnabled());
+        // A drag on the disabled track verifies nothing.
+        rig.drag(100);
+        QVERIFY(rig.verified.isEmpty());
+        QCOMPARE(rig.view->handleLeft(), 0.0);
+
+        const qint64 seedBefore = rig.view->backgroundSeed();
+        rig.view->refreshButton()->click();
+        QCOMPARE(rig.challenges.size(), 2);
+        QVERIFY(rig.view->backgroundSeed() != seedBefore);
+        QVERIFY(rig.view->backgroundSeed() >= 1);
+        rig.answerChallenge(challenge(QStringLiteral("c-2"), 40));
+        QCOMPARE(rig.view->statusText(), QString());
+        QCOMPARE(rig.view->challengeId(), std::optional(QStringLiteral("c-2")));
+        QCOMPARE(rig.view->targetPosition(), 40);
+        QVERIFY(rig.view->track()->isEnabled());
+        QCOMPARE(rig.view->picture()->slotRect().left(), 0.4 * 308);
+    }
+
+    void drag_positionIsRoundedPercentWithEndsAtZeroAndHundred_data()
+    {
+        QTest::addColumn<int>("dx");
+        QTest::addColumn<double>("handleLeft");
+        QTest::addColumn<qint64>("position");
+        QTest::newRow("left end") << -40 << 0.0 << qint64(0);
+        QTest::newRow("no movement") << 0 << 0.0 << qint64(0);
+        QTest::newRow("one point") << 1 << 1.0 << qint64(0);
+        QTest::newRow("two points") << 2 << 2.0 << qint64(1);
+        QTest::newRow("middle") << 154 << 154.0 << qint64(50);
+        QTest::newRow("quarter") << 77 << 77.0 << qint64(25);
+        QTest::newRow("just short") << 307 << 307.0 << qint64(100);
+        QTest::newRow("right end") << 308 << 308.0 << qint64(100);
+        QTest::newRow("beyond") << 500 << 308.0 << qint64(100);
+    }
+    void drag_positionIsRoundedPercentWithEndsAtZeroAndHundred()
+    {
+        QFETCH(int, dx);
+        QFETCH(double, handleLeft);
+        QFETCH(qint64, position);
+        Rig rig;
+        rig.answerChallenge(challenge(QStringLiteral("c-1"), 50));
+        rig.drag(dx);
+        QCOMPARE(rig.view->handleLeft(), handleLeft);
+        QCOMPARE(rig.view->picture()->pieceRect().left(), handleLeft);
+        QCOMPARE(rig.verified.size(), 1);
+        QCOMPARE(rig.verified.first(), std::make_pair(QStringLiteral("c-1"), position));
+    }
+
+    void verify_tokenIsHandedOverAfterTheShortPause()
+    {
+        Rig rig;
+        QSignalSpy solved(rig.view.get(), &SliderCaptchaView::solved);
+        rig.answerChallenge(challenge(QStringLiteral("c-1"), 50));
+        rig.drag(154);
+        QVERIFY(rig.view->isVerifying());
+        QVERIFY(!rig.view->track()->isEnabled());
+        // A second drag while verifying changes nothing.
+        rig.drag(40);
+        QCOMPARE(rig.verified.size(), 1);
+        QCOMPARE(rig.view->handleLeft(), 154.0);
+
+        rig.answerVerify(token(QStringLiteral("tok-123")));
+        QCOMPARE(rig.view->statusText(), QStringLiteral("✓ 验证通过"));
+        rig.clock.advance(279);
+        QCOMPARE(solved.size(), 0);
+        rig.clock.advance(1);
+        QCOMPARE(solved.size(), 1);
+        QCOMPARE(solved.first().first().toString(), QStringLiteral("tok-123"));
+        rig.clock.advance(10000);
+        QCOMPARE(solved.size(), 1);
+        QCOMPARE(rig.challenges.size(), 1);
+    }
+
+    void verify_failureShowsMessageThenLoadsAFreshChallenge_data()
+    {
+        QTest::addColumn<bool>("emptyToken");
+        QTest::newRow("empty token") << true;
+        QTest::newRow("request failed") << false;
+    }
+    void verify_failureShowsMessageThenLoadsAFreshChallenge()
+    {
+        QFETCH(bool, emptyToken);
+        Rig rig;
+        QSignalSpy solved(rig.view.get(), &SliderCaptchaView::solved);
+        rig.answerChallenge(challenge(QStringLiteral("c-1"), 50));
+        const qint64 firstSeed = rig.view->backgroundSeed();
+        rig.drag(100);
+        rig.answerVerify(emptyToken ? token(QString())
+                                    : failure<VerifyOutcome>(QStringLiteral("滑块验证失败，请重试")));
+        QCOMPARE(rig.view->statusText(), QStringLiteral("验证失败，正在刷新…"));
+        rig.clock.advance(599);
+        QCOMPARE(rig.challenges.size(), 1);
+        rig.clock.advance(1);
+        QCOMPARE(rig.challenges.size(), 2);
+        QCOMPARE(rig.view->statusText(), QStringLiteral("加载验证挑战…"));
+        QCOMPARE(rig.view->handleLeft(), 0.0);
+        QVERIFY(!rig.view->isVerifying());
+        QVERIFY(rig.view->backgroundSeed() != firstSeed);
+        rig.answerChallenge(challenge(QStringLiteral("c-2"), 70));
+        QVERIFY(rig.view->track()->isEnabled());
+        rig.drag(216);
+        QCOMPARE(rig.verified.last(), std::make_pair(QStringLiteral("c-2"), qint64(70)));
+        QCOMPARE(solved.size(), 0);
+    }
+
+    void refresh_dropsWhateverWasInFlight()
+    {
+        Rig rig;
+        QSignalSpy solved(rig.view.get(), &SliderCaptchaView::solved);
+        rig.answerChallenge(challenge(QStringLiteral("c-1"), 50));
+        rig.drag(154);
+        rig.answerVerify(token(QStringLiteral("tok-late")));
+        // Refreshed during the pause before the hand-over: the old token is not handed over.
+        rig.view->refreshButton()->click();
+        rig.clock.advance(1000);
+        drainEvents();
+        QCOMPARE(solved.size(), 0);
+        QCOMPARE(rig.challenges.size(), 2);
+        // A stale challenge answer arriving after a newer request is ignored.
+        rig.view->refreshButton()->click();
+        rig.challenges[1].resolve(challenge(QStringLiteral("stale"), 10));
+        drainEvents();
+        QVERIFY(!rig.view->challengeId());
+        rig.answerChallenge(challenge(QStringLiteral("fresh"), 20));
+        QCOMPARE(rig.view->challengeId(), std::optional(QStringLiteral("fresh")));
+    }
+
+    void cancel_buttonReportsCancel()
+    {
+        Rig rig;
+        QSignalSpy cancelled(rig.view.get(), &SliderCaptchaView::cancelled);
+        rig.view->cancelButton()->click();
+        QCOMPARE(cancelled.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestSliderCaptcha)
+#include "tst_SliderCaptcha.moc"
