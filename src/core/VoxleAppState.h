@@ -41,6 +41,9 @@ struct VoxleAppStateServices {
     std::function<bool()> inputMonitoringGranted;
     std::function<bool()> accessibilityTrusted;
     std::function<void()> restoreAuthState;
+    // Asks the platform for the two permissions (the pages' request buttons); absent means nothing to ask.
+    std::function<void()> requestInputMonitoring = {};
+    std::function<void()> requestAccessibility = {};
 };
 
 // The one observable object of the application: the preferences, the dictation controller (status and
@@ -110,6 +113,16 @@ public:
 
     // Which history kind the running dictation will be stored as: "record", "polish" or "translate".
     QString historyKind() const;
+
+    // --- Permission requests of the onboarding, home and settings pages (VoxleAppStatePermissions.cpp) ---
+    // Each marks the permission as asked for ("hasRequested..."), asks the platform, then refreshes the labels.
+    void requestInputMonitoring();
+    void requestAccessibility();
+    // Asks for microphone access; true when it is authorised afterwards.
+    QCoro::Task<bool> requestMicrophoneAccess();
+    bool hasRequestedInputMonitoring() const;
+    bool hasRequestedAccessibility() const;
+    // --- end of the permission requests ---
 
 signals:
     void statusChanged();
