@@ -1,0 +1,6 @@
+#include "platform/fake/FakeSettingsOpener.h"
+
+void FakeSettingsOpener::open(Pane pane)
+{
+    opened << pane;
+}
