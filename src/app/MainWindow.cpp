@@ -1,0 +1,50 @@
+#include "app/MainWindow.h"
+
+#include "app/VoxleRootView.h"
+#include "app/VoxleStyle.h"
+
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+
+MainWindow::MainWindow(VoxleViewServices services, QWidget *parent)
+    : QMainWindow(parent), m_root(new VoxleRootView(services, this))
+{
+    setCentralWidget(m_root);
+    setPalette(VoxleStyle::darkPalette());
+    setStyleSheet(VoxleStyle::windowStyleSheet());
+    setWindowTitle(QStringLiteral("言川 Voxle (macOS)"));
+    resize(defaultWidth, fixedHeight);
+}
+
+void MainWindow::applySizeRule(QWidget &window, bool allowCentring)
+{
+    // Measured before the limits are set: Qt enlarges a window below its new minimum at once.
+    const QSize frame = window.frameGeometry().size();
+    window.setMinimumSize(minimumWidth, fixedHeight);
+    window.setMaximumSize(QWIDGETSIZE_MAX, fixedHeight);
+    if (frame.width() < 900 || frame.height() < 640) {
+        window.resize(defaultWidth, fixedHeight);
+        if (allowCentring) {
+            if (QScreen *screen = window.screen()) {
+                QRect centred = window.frameGeometry();
+                centred.moveCenter(screen->availableGeometry().center());
+                window.move(centred.topLeft());
+            }
+        }
+    } else if (frame.height() != fixedHeight) {
+        window.resize(window.width(), fixedHeight);
+    }
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // After the window is on screen, as the system would report its restored frame.
+    QTimer::singleShot(0, this, [self = QPointer<MainWindow>(this)] {
+        if (!self)
+            return;
+        self->setWindowTitle(QStringLiteral("言川 Voxle (macOS)"));
+        applySizeRule(*self, true);
+    });
+}

@@ -1,0 +1,22 @@
+#include "app/OnboardingWindow.h"
+
+#include "app/OnboardingView.h"
+#include "app/VoxleStyle.h"
+
+#include <QVBoxLayout>
+
+OnboardingWindow::OnboardingWindow(VoxleAppState &state, SettingsOpener &settings, Clock &clock, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_view(nullptr)
+{
+    setWindowTitle(QStringLiteral("欢迎使用言川 Voxle"));
+    setPalette(VoxleStyle::darkPalette());
+    setStyleSheet(VoxleStyle::windowStyleSheet());
+    setFixedSize(600, 450);
+    m_view = new OnboardingView(state, settings, clock, [this] {
+        close();
+        emit completed();
+    });
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+}
