@@ -1,0 +1,105 @@
+#pragma once
+
+// One application state with its account, a real history store in a temporary directory and recording fakes for
+// the platform, as the main window's pages see them.
+
+#include "app/VoxleViewServices.h"
+#include "base/AppIdentity.h"
+#include "core/ControllerFakes.h"
+#include "core/KeychainStore.h"
+#include "core/VoxleAccount.h"
+#include "core/VoxleAppState.h"
+#include "history/VoxleHistoryStore.h"
+#include "platform/fake/FakePasteboard.h"
+#include "platform/fake/FakeSecretStore.h"
+#include "platform/fake/FakeSettingsOpener.h"
+#include "platform/fake/FakeUserDefaults.h"
+#include "platform/fake/ManualClock.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+#include <memory>
+
+struct AppRig {
+    AppRig()
+    {
+        secrets.items[{Voxle::applicationId(), QStringLiteral("dashscope_api_key")}] = QStringLiteral("sk-test");
+        defaults.setBool(QStringLiteral("use_proxy"), false);
+        historyStore = std::make_unique<VoxleHistoryStore>(historyDir.path(), clock);
+        account = std::make_unique<VoxleAccount>(
+            defaults, keychain, clock, network,
+            VoxleAccount::Hooks{[this](const QString &key) { state->saveDashScopeApiKey(key); },
+                                [this] { return state->preferences().useProxy(); },
+                                {}});
+        state = std::make_unique<VoxleAppState>(
+            VoxleAppStateServices{clock, defaults, keychain, history, audio, sessions, injector, cloud, mic,
+                                  [this] { return inputMonitoring; }, [this] { return accessibility; },
+                                  [this] { account->restoreAuthState(); }, [this] { ++inputMonitoringRequests; },
+                                  [this] { ++accessibilityRequests; }});
+        state->load();
+        settle();
+    }
+
+    ~AppRig()
+    {
+        settle();
+        state.reset();
+        settle();
+    }
+
+    VoxleViewServices services()
+    {
+        return {*state, *account, *historyStore, clock, settingsOpener, pasteboard, defaults};
+    }
+
+    static void settle()
+    {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+    void advance(qint64 ms)
+    {
+        clock.advance(ms);
+        settle();
+    }
+
+    // Stores a signed-in user whose session is valid for a day, as a previous run would have left it.
+    void storeSignedInUser(const QString &phone)
+    {
+        defaults.setBool(QStringLiteral("has_run_before_v1"), true);
+        secrets.items[{Voxle::applicationId(), QStringLiteral("voxle_auth_token")}] =
+            QStringLiteral("token-0123456789");
+        secrets.items[{Voxle::applicationId(), QStringLiteral("voxle_auth_expires_at_utc")}] =
+            clock.now().addDays(1).toString(Qt::ISODate);
+        VoxleUserSummaryDto user;
+        user.id = QStringLiteral("u1");
+        user.phone = phone;
+        user.createdAtUtc = QStringLiteral("2026-01-01T00:00:00Z");
+        defaults.setData(QStringLiteral("voxle_auth_user_json"), QJsonDocument(user.toJson()).toJson());
+        account->restoreAuthState();
+    }
+
+    QTemporaryDir historyDir;
+    ManualClock clock;
+    FakeUserDefaults defaults;
+    FakeSecretStore secrets;
+    KeychainStore keychain{secrets};
+    FakeHistory history;
+    FakeAudioCapture audio;
+    FakeSessionFactory sessions;
+    FakeTextInjector injector;
+    FakeDictationCloud cloud;
+    FakeMicrophone mic;
+    FakeSettingsOpener settingsOpener;
+    FakePasteboard pasteboard;
+    QNetworkAccessManager network;
+    bool inputMonitoring = false;
+    bool accessibility = false;
+    int inputMonitoringRequests = 0;
+    int accessibilityRequests = 0;
+    std::unique_ptr<VoxleHistoryStore> historyStore;
+    std::unique_ptr<VoxleAccount> account;
+    std::unique_ptr<VoxleAppState> state;
+};

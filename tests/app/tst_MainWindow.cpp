@@ -1,0 +1,322 @@
+#include "AppRig.h"
+#include "app/MainWindow.h"
+#include "app/VoxleAboutView.h"
+#include "app/VoxleAccountView.h"
+#include "app/VoxleAssistantView.h"
+#include "app/VoxleHomeView.h"
+#include "app/VoxleRootView.h"
+#include "app/VoxleSettingsView.h"
+#include "app/VoxleSidebar.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using Capture = VoxleSettingsView::HotkeyCaptureType;
+using Pane = SettingsOpener::Pane;
+
+namespace {
+bool showsText(const QWidget *page, const QString &text)
+{
+    const auto labels = page->findChildren<QLabel *>();
+    return std::any_of(labels.begin(), labels.end(), [&](const QLabel *l) { return l->text() == text; });
+}
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sizeRule_smallWindowGetsDefaultSizeAndLargeKeepsWidth()
+    {
+        QWidget small;
+        small.resize(800, 600);
+        MainWindow::applySizeRule(small, true);
+        QCOMPARE(small.size(), QSize(1120, 760));
+        QCOMPARE(small.minimumSize(), QSize(980, 760));
+        QCOMPARE(small.maximumSize(), QSize(QWIDGETSIZE_MAX, 760));
+
+        QWidget wide;
+        wide.resize(1000, 700);
+        MainWindow::applySizeRule(wide, true);
+        QCOMPARE(wide.size(), QSize(1000, 760));
+
+        // Narrow but tall enough still counts as too small.
+        QWidget narrow;
+        narrow.resize(890, 760);
+        MainWindow::applySizeRule(narrow, false);
+        QCOMPARE(narrow.size(), QSize(1120, 760));
+
+        QWidget big;
+        big.resize(1400, 900);
+        MainWindow::applySizeRule(big, true);
+        QCOMPARE(big.size(), QSize(1400, 760));
+    }
+
+    void mainWindow_titleSizeAndSidebarSelection()
+    {
+        AppRig rig;
+        MainWindow window(rig.services());
+        window.resize(800, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE(window.size(), QSize(1120, 760));
+        QCOMPARE(window.windowTitle(), QStringLiteral("言川 Voxle (macOS)"));
+
+        VoxleRootView *root = window.rootView();
+        QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
+        QCOMPARE(root->currentPage(), root->accountView());
+        const QStringList labels{QStringLiteral("首页"), QStringLiteral("账户"), QStringLiteral("设置"),
+                                 QStringLiteral("历史"), QStringLiteral("助手"), QStringLiteral("关于")};
+        for (int i = 0; i < allSections().size(); ++i)
+            QVERIFY(root->sidebar()->row(allSections()[i])->text().endsWith(labels[i]));
+        QVERIFY(root->sidebar()->row(VoxleSection::account)->font().weight() == QFont::DemiBold);
+
+        QTest::mouseClick(root->sidebar()->row(VoxleSection::about), Qt::LeftButton);
+        QCOMPARE(rig.state->preferences().selection(), VoxleSection::about);
+        QCOMPARE(root->currentPage(), root->aboutView());
+        QVERIFY(root->sidebar()->row(VoxleSection::about)->font().weight() == QFont::DemiBold);
+        QVERIFY(root->sidebar()->row(VoxleSection::account)->font().weight() == QFont::Normal);
+        QVERIFY(showsText(root->aboutView(), QStringLiteral("Voxle macOS 版")));
+        QVERIFY(showsText(root->aboutView(), QStringLiteral("1.0.0")));
+
+        QTest::mouseClick(root->sidebar()->row(VoxleSection::assistant), Qt::LeftButton);
+        QVERIFY(showsText(root->assistantView(), QStringLiteral("语音问答与指令（UI 占位）")));
+        QVERIFY(
+            showsText(root->assistantView(), QStringLiteral("这里后续会做成对话列表 + 输入框，支持多轮对话与指令。")));
+
+        // Home's "打开设置" selects the settings page.
+        rig.state->preferences().setSelection(VoxleSection::home);
+        QPushButton *openSettings = nullptr;
+        for (QPushButton *b : root->homeView()->findChildren<QPushButton *>())
+            if (b->text() == QStringLiteral("打开设置"))
+                openSettings = b;
+        QVERIFY(openSettings);
+        openSettings->click();
+        QCOMPARE(root->currentPage(), root->settingsView());
+    }
+
+    void home_labelsButtonsAndHotkeyLine()
+    {
+        AppRig rig;
+        VoxleHomeView home(*rig.state, rig.settingsOpener);
+        QCOMPARE(home.rowValue(QStringLiteral("应用状态")), QStringLiteral("空闲"));
+        QCOMPARE(home.rowValue(QStringLiteral("默认模式")), QStringLiteral("仅听写"));
+        QCOMPARE(home.rowValue(QStringLiteral("麦克风")), QStringLiteral("自动（系统默认）"));
+        QCOMPARE(home.rowValue(QStringLiteral("麦克风权限")), QStringLiteral("已允许"));
+        QCOMPARE(home.rowValue(QStringLiteral("输入监控")), QStringLiteral("未请求"));
+        QCOMPARE(home.defaultHotkeyLine(),
+                 QStringLiteral("默认热键：Fn + Space 开始/结束语音输入；Fn 润色；Fn + ⇧（左）翻译。"));
+
+        rig.state->preferences().setPolishEnabled(true);
+        QCOMPARE(home.rowValue(QStringLiteral("默认模式")), QStringLiteral("润色听写"));
+
+        rig.state->preferences().setHotkeyScheme(HotkeyScheme::modifiers);
+        rig.state->preferences().setModifierCommandAction(HotkeyAction::off);
+        QCOMPARE(home.defaultHotkeyLine(), QStringLiteral("默认热键（单击）：Fn 录音；⌃ 润色；⌘ 关闭。"));
+        rig.state->preferences().setHotkeyScheme(HotkeyScheme::custom);
+        rig.state->preferences().setRecordHotkey(HotkeyBinding{49, HotkeyBinding::command});
+        QCOMPARE(home.defaultHotkeyLine(), QStringLiteral("默认热键：⌘ Space 开始/结束；未设置 翻译。"));
+
+        // The record button toggles a recording that is never inserted at the cursor.
+        home.recordButton()->click();
+        rig.settle();
+        QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::recording);
+        QCOMPARE(home.rowValue(QStringLiteral("应用状态")), QStringLiteral("录音中"));
+        home.recordButton()->click();
+        rig.settle();
+        QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::processing);
+        QVERIFY(!rig.state->pendingCommitToCursor());
+        rig.state->cancelRecording();
+
+        // Permission buttons only for what is not allowed.
+        auto buttonsNamed = [&](const QString &text) {
+            QList<QPushButton *> found;
+            for (QPushButton *b : home.findChildren<QPushButton *>())
+                if (b->text() == text && !b->isHidden())
+                    found << b;
+            return found;
+        };
+        QCOMPARE(buttonsNamed(QStringLiteral("请求权限")).size(), 2);
+        buttonsNamed(QStringLiteral("请求权限"))[0]->click();
+        QCOMPARE(rig.inputMonitoringRequests, 1);
+        QCOMPARE(home.rowValue(QStringLiteral("输入监控")), QStringLiteral("未允许"));
+        buttonsNamed(QStringLiteral("去设置"))[1]->click();
+        QCOMPARE(rig.settingsOpener.opened, QList<Pane>{Pane::accessibility});
+        rig.inputMonitoring = true;
+        rig.accessibility = true;
+        rig.state->refreshPermissionLabels();
+        QVERIFY(buttonsNamed(QStringLiteral("请求权限")).isEmpty());
+    }
+
+    void settings_schemeChangesExplanationAndControls()
+    {
+        AppRig rig;
+        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener);
+        QCOMPARE(settings.schemePicker()->currentText(), QStringLiteral("Fn"));
+        QCOMPARE(settings.explanationText(),
+                 QStringLiteral("说明：Fn 方案固定为：单击 Fn 开始/结束润色；Fn + ⇧（左）开始/结束翻译。"));
+        QVERIFY(!settings.showsModifierActions());
+        QVERIFY(!settings.showsCustomBindings());
+
+        settings.schemePicker()->setCurrentIndex(1);
+        QCOMPARE(rig.state->preferences().hotkeyScheme(), HotkeyScheme::modifiers);
+        QCOMPARE(rig.defaults.string(QStringLiteral("hotkey_scheme")),
+                 std::optional<QString>(QStringLiteral("modifiers")));
+        QVERIFY(settings.explanationText().startsWith(QStringLiteral("说明：仅在“单独点击并松开”修饰键时触发；")));
+        QVERIFY(settings.explanationText().endsWith(QStringLiteral("此方案固定为「点击切换（Toggle）」。")));
+        QVERIFY(settings.showsModifierActions());
+        QVERIFY(!settings.showsCustomBindings());
+        QCOMPARE(settings.modifierPicker(0)->currentText(), QStringLiteral("录音"));
+        QCOMPARE(settings.modifierPicker(1)->currentText(), QStringLiteral("润色"));
+        QCOMPARE(settings.modifierPicker(2)->currentText(), QStringLiteral("翻译"));
+        QCOMPARE(settings.modifierPicker(2)->count(), 4);
+        settings.modifierPicker(1)->setCurrentIndex(0);
+        QCOMPARE(rig.state->preferences().modifierControlAction(), HotkeyAction::off);
+
+        // A change made elsewhere shows here too.
+        rig.state->preferences().setHotkeyScheme(HotkeyScheme::custom);
+        QCOMPARE(settings.schemePicker()->currentText(), QStringLiteral("自定义热键"));
+        QCOMPARE(settings.explanationText(), QStringLiteral("说明：请按下键盘上的单键（支持单独设置 Fn/⌃/⌥/⌘/⇧）。"));
+        QVERIFY(!settings.showsModifierActions());
+        QVERIFY(settings.showsCustomBindings());
+        QCOMPARE(settings.bindingText(Capture::record), QStringLiteral("未设置"));
+    }
+
+    void settings_customBindingsCaptureAndClear()
+    {
+        AppRig rig;
+        rig.state->preferences().setHotkeyScheme(HotkeyScheme::custom);
+        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener);
+        QStringList titles;
+        std::optional<HotkeyBinding> answer = HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift};
+        std::optional<Capture> openType;
+        settings.setCaptureBinding([&](QWidget *, const QString &title, FnRoleKey) {
+            titles << title;
+            openType = settings.hotkeyCaptureType();
+            return answer;
+        });
+
+        settings.setButton(Capture::translate)->click();
+        QCOMPARE(titles, QStringList{QStringLiteral("设置翻译热键")});
+        QCOMPARE(openType, std::optional<Capture>(Capture::translate));
+        QCOMPARE(settings.hotkeyCaptureType(), std::nullopt);
+        QCOMPARE(rig.state->preferences().translateHotkey(), answer);
+        QCOMPARE(settings.bindingText(Capture::translate), QStringLiteral("⌃ ⇧ A"));
+        QVERIFY(rig.defaults.contains(QStringLiteral("hotkey_translate_binding_json")));
+
+        // Cancelling the sheet keeps what was there.
+        answer.reset();
+        settings.setButton(Capture::translate)->click();
+        QCOMPARE(settings.bindingText(Capture::translate), QStringLiteral("⌃ ⇧ A"));
+
+        answer = HotkeyBinding{63, 0};
+        settings.setButton(Capture::record)->click();
+        settings.setButton(Capture::polish)->click();
+        QCOMPARE(titles.mid(2), (QStringList{QStringLiteral("设置语音输入热键"), QStringLiteral("设置润色热键")}));
+        QCOMPARE(settings.bindingText(Capture::record), QStringLiteral("Fn"));
+
+        settings.clearButton(Capture::translate)->click();
+        QCOMPARE(settings.bindingText(Capture::translate), QStringLiteral("未设置"));
+        QCOMPARE(rig.state->preferences().translateHotkey(), std::nullopt);
+        QVERIFY(!rig.defaults.contains(QStringLiteral("hotkey_translate_binding_json")));
+        QCOMPARE(settings.bindingText(Capture::polish), QStringLiteral("Fn"));
+    }
+
+    void settings_languagesFnKeyAndPermissions()
+    {
+        AppRig rig;
+        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener);
+        QSignalSpy fnKeys(&settings, &VoxleSettingsView::fnRoleKeyChanged);
+        QCOMPARE(settings.speechLanguagePicker()->currentText(), QStringLiteral("中文"));
+        QCOMPARE(settings.translationTargetPicker()->currentText(), QStringLiteral("英文"));
+        settings.translationTargetPicker()->setCurrentIndex(2);
+        QCOMPARE(rig.state->preferences().translationTargetLanguage(), TranslationTargetLanguage::ja);
+        QCOMPARE(rig.defaults.string(QStringLiteral("translation_target_language")),
+                 std::optional<QString>(QStringLiteral("日语")));
+        settings.speechLanguagePicker()->setCurrentIndex(0);
+        QCOMPARE(rig.state->preferences().speechLanguage(), SpeechLanguage::autoDetect);
+
+        QCOMPARE(settings.fnRoleKeyPicker()->currentText(), QStringLiteral("菜单键（Menu）"));
+        settings.fnRoleKeyPicker()->setCurrentIndex(
+            static_cast<int>(FnRoleKeys::all().indexOf(FnRoleKey::rightControl)));
+        QCOMPARE(rig.defaults.string(QStringLiteral("fn_role_key")),
+                 std::optional<QString>(QStringLiteral("right_ctrl")));
+        QCOMPARE(fnKeys.size(), 1);
+
+        // Microphone allowed: its button opens the settings; the other two can still be requested.
+        QCOMPARE(settings.permissionButton(0)->text(), QStringLiteral("打开麦克风权限设置"));
+        QCOMPARE(settings.permissionButton(1)->text(), QStringLiteral("打开输入监控权限设置"));
+        settings.permissionButton(0)->click();
+        QCOMPARE(rig.settingsOpener.opened, QList<Pane>{Pane::microphone});
+        // "未请求" is not "未允许": the input-monitoring button opens its pane.
+        settings.permissionButton(1)->click();
+        QCOMPARE(rig.settingsOpener.opened.last(), Pane::inputMonitoring);
+        rig.defaults.setBool(QStringLiteral("hasRequestedAccessibility"), true);
+        rig.state->refreshPermissionLabels();
+        QCOMPARE(settings.permissionButton(2)->text(), QStringLiteral("请求权限"));
+        settings.permissionButton(2)->click();
+        QCOMPARE(rig.accessibilityRequests, 1);
+
+        rig.mic.current = MicrophoneAccess::Status::notDetermined;
+        rig.state->refreshPermissionLabels();
+        QCOMPARE(settings.permissionButton(0)->text(), QStringLiteral("请求权限"));
+        settings.permissionButton(0)->click();
+        rig.settle();
+        QCOMPARE(rig.mic.requests, 1);
+        QCOMPARE(settings.permissionButton(0)->text(), QStringLiteral("打开麦克风权限设置"));
+    }
+
+    void account_signedOutRefreshFailsAndSignedInLogsOut()
+    {
+        AppRig rig;
+        VoxleAccountView page(*rig.state, *rig.account);
+        QCOMPARE(page.rowValue(QStringLiteral("登录状态")), QStringLiteral("未登录"));
+        QCOMPARE(page.rowValue(QStringLiteral("设备 ID")), rig.account->deviceIdentifier());
+        QVERIFY(!page.loginButton()->isHidden());
+        QVERIFY(page.logoutButton()->isHidden());
+
+        // Without a token nothing is sent and the page says so.
+        QSignalSpy refreshed(&page, &VoxleAccountView::refreshed);
+        page.refreshButton()->click();
+        QVERIFY(refreshed.size() == 1 || refreshed.wait(2000));
+        QCOMPARE(page.statusText(), QStringLiteral("无法获取账户信息，请稍后重试。"));
+        QVERIFY(!page.isRefreshing());
+
+        rig.storeSignedInUser(QStringLiteral("13800138000"));
+        QCOMPARE(page.rowValue(QStringLiteral("登录状态")), QStringLiteral("已登录"));
+        QCOMPARE(page.rowValue(QStringLiteral("手机号")), QStringLiteral("13800138000"));
+        QVERIFY(page.loginButton()->isHidden());
+        QVERIFY(!page.logoutButton()->isHidden());
+
+        // Signing out while recording cancels the recording first.
+        rig.state->preferences().setSelection(VoxleSection::history);
+        rig.state->toggleRecording();
+        rig.settle();
+        QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::recording);
+        page.logoutButton()->click();
+        QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::idle);
+        QVERIFY(!rig.account->isLoggedIn());
+        QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
+        QCOMPARE(page.rowValue(QStringLiteral("登录状态")), QStringLiteral("未登录"));
+    }
+
+    void root_signInSelectsAccountAndClosesSignInWindow()
+    {
+        AppRig rig;
+        VoxleRootView root(rig.services());
+        int closes = 0;
+        root.closeAuthWindow = [&] { ++closes; };
+        rig.state->preferences().setSelection(VoxleSection::settings);
+        rig.storeSignedInUser(QStringLiteral("13900139000"));
+        QCOMPARE(closes, 1);
+        QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
+        QCOMPARE(root.currentPage(), root.accountView());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_MainWindow.moc"

@@ -1,0 +1,185 @@
+#include "AppRig.h"
+#include "app/FakeWaveView.h"
+#include "app/OverlayController.h"
+#include "app/PillOverlayView.h"
+
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+using Content = PillOverlayView::Content;
+
+class TestOverlayController : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void content_eachOverlayState()
+    {
+        const Content recording =
+            PillOverlayView::content(OverlayState::recording(0.1, QVector<double>(18, 0.1), QStringLiteral("你好世界"),
+                                                             QStringLiteral("再次按下结束（⇧ 翻译）· ESC 取消")),
+                                     DictationMode::polish);
+        QCOMPARE(recording, (Content{QStringLiteral("言川"), QStringLiteral("正在听…"), QStringLiteral("你好世界"),
+                                     QStringLiteral("再次按下结束"), true, false}));
+
+        const Content processing =
+            PillOverlayView::content(OverlayState::processing(QStringLiteral(" \n ")), DictationMode::translate);
+        QCOMPARE(processing, (Content{QStringLiteral("翻译"), QStringLiteral("处理中"), QStringLiteral("AI 处理中…"),
+                                      QString(), false, true}));
+        QCOMPARE(PillOverlayView::content(OverlayState::processing(std::nullopt), DictationMode::polish).text,
+                 QStringLiteral("AI 处理中…"));
+        QCOMPARE(
+            PillOverlayView::content(OverlayState::processing(QStringLiteral(" 处理中… ")), DictationMode::polish).text,
+            QStringLiteral("处理中…"));
+
+        const Content error = PillOverlayView::content(OverlayState::error(QString()), DictationMode::polish);
+        QCOMPARE(error, (Content{QStringLiteral("言川"), QStringLiteral("请重试"), QStringLiteral("发生错误"),
+                                 QString(), false, false}));
+        QCOMPARE(
+            PillOverlayView::content(OverlayState::error(QStringLiteral("  连接失败\n")), DictationMode::polish).text,
+            QStringLiteral("连接失败"));
+    }
+
+    void shortHint_markersInOrder()
+    {
+        QCOMPARE(PillOverlayView::shortHint(QStringLiteral("   ")), QStringLiteral("按 Fn 结束"));
+        QCOMPARE(PillOverlayView::shortHint(QStringLiteral("按 Fn + ⇧（左）结束并翻译 · ESC 取消")),
+                 QStringLiteral("按 Fn 结束"));
+        QCOMPARE(PillOverlayView::shortHint(QStringLiteral("按 Fn + Space 结束并粘贴 · ESC 取消")),
+                 QStringLiteral("按 Fn 结束"));
+        QCOMPARE(PillOverlayView::shortHint(QStringLiteral("按住说话 · 松开结束 · ESC 取消")),
+                 QStringLiteral("松开结束"));
+        QCOMPARE(PillOverlayView::shortHint(QStringLiteral("再次按下结束 · ESC 取消")), QStringLiteral("再次按下结束"));
+        QCOMPARE(PillOverlayView::shortHint(QStringLiteral("再次单击相同热键结束并粘贴 · ESC 取消")),
+                 QStringLiteral("按 Fn 结束"));
+        QCOMPARE(PillOverlayView::shortHint(QStringLiteral("随便什么")), QStringLiteral("按 Fn 结束"));
+    }
+
+    void hiddenFirst_createsNoPanel()
+    {
+        AppRig rig;
+        OverlayController controller(*rig.state);
+        controller.start();
+        emit rig.state->overlayChanged(); // a hidden value
+        rig.state->cancelRecording();
+        rig.settle();
+        QCOMPARE(controller.panel(), nullptr);
+        QCOMPARE(controller.panelCreations(), 0);
+    }
+
+    void dictation_onePanelFollowsTheState()
+    {
+        AppRig rig;
+        OverlayController controller(*rig.state);
+        controller.start();
+
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QVERIFY(controller.panel());
+        QWidget *panel = controller.panel();
+        QVERIFY(panel->isVisible());
+        PillOverlayView *pill = controller.pillView();
+        QCOMPARE(pill->titleText(), QStringLiteral("正在听…"));
+        QCOMPARE(pill->hintText(), QStringLiteral("按 Fn 结束"));
+        QCOMPARE(pill->modeText(), QStringLiteral("言川"));
+        QVERIFY(pill->showsBars());
+        QVERIFY(!pill->showsShimmer());
+
+        // New partial text: the same panel, re-placed and shown.
+        rig.sessions.last()->onPartialUpdated(QStringLiteral("今天天气不错"));
+        rig.settle();
+        QCOMPARE(controller.panel(), panel);
+        QCOMPARE(pill->textLine(), QStringLiteral("今天天气不错"));
+
+        rig.state->stopRecording();
+        rig.settle();
+        QCOMPARE(pill->titleText(), QStringLiteral("处理中"));
+        QCOMPARE(pill->textLine(), QStringLiteral("处理中…"));
+        QVERIFY(pill->showsShimmer());
+        QVERIFY(!pill->showsBars());
+
+        rig.state->cancelRecording();
+        rig.settle();
+        QVERIFY(!panel->isVisible());
+
+        rig.state->showError(QStringLiteral("无法访问麦克风，请在系统设置中允许。"));
+        rig.settle();
+        QVERIFY(panel->isVisible());
+        QCOMPARE(pill->titleText(), QStringLiteral("请重试"));
+        QCOMPARE(pill->textLine(), QStringLiteral("无法访问麦克风，请在系统设置中允许。"));
+        rig.advance(1600);
+        QVERIFY(!panel->isVisible());
+        QCOMPARE(controller.panelCreations(), 1);
+        QCOMPARE(controller.panel(), panel);
+    }
+
+    void translate_showsModeAndCancelButtonCancels()
+    {
+        AppRig rig;
+        OverlayController controller(*rig.state);
+        controller.start();
+        rig.state->toggleRecordingFromHotkey(DictationMode::translate);
+        rig.settle();
+        PillOverlayView *pill = controller.pillView();
+        QCOMPARE(pill->modeText(), QStringLiteral("翻译"));
+        QCOMPARE(pill->hintText(), QStringLiteral("按 Fn 结束"));
+
+        QTest::mouseClick(pill->cancelButton(), Qt::LeftButton);
+        rig.settle();
+        QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::idle);
+        QVERIFY(!controller.panel()->isVisible());
+        QVERIFY(rig.injector.injected.isEmpty());
+    }
+
+    void panel_neverTakesFocusAndSitsAboveTheBottom()
+    {
+        AppRig rig;
+        OverlayController controller(*rig.state);
+        controller.start();
+        rig.state->toggleRecording();
+        rig.settle();
+        QWidget *panel = controller.panel();
+        const Qt::WindowFlags flags = panel->windowFlags();
+        QVERIFY(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
+        QVERIFY(panel->testAttribute(Qt::WA_ShowWithoutActivating));
+        QCOMPARE(panel->size(), QSize(640, 64));
+
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(panel->pos(), OverlayController::placement(available));
+        QCOMPARE(OverlayController::placement(QRect(0, 0, 1920, 1080)), QPoint(640, 1080 - 24 - 64));
+        QCOMPARE(OverlayController::placement(QRect(1920, 30, 1280, 994)), QPoint(1920 + 320, 30 + 994 - 24 - 64));
+    }
+
+    void bars_pulseWithRandomTimings()
+    {
+        FakeWaveView wave(Qt::white);
+        QVERIFY(!wave.isAnimating());
+        QCOMPARE(wave.barHeights(), QList<double>(13, 4.0));
+        wave.show();
+        QVERIFY(wave.isAnimating());
+        const auto timings = wave.timings();
+        QCOMPARE(timings.size(), 13);
+        for (const auto &[duration, delay] : timings) {
+            QVERIFY(duration >= 300 && duration <= 500);
+            QVERIFY(delay >= 0 && delay <= 300);
+        }
+        // Within a second every bar has left its resting height at least once.
+        QList<bool> moved(13, false);
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                     const QList<double> heights = wave.barHeights();
+                                     for (int i = 0; i < 13; ++i)
+                                         moved[i] = moved[i] || heights[i] > 4.5 || FakeWaveView::baseHeights()[i] <= 4;
+                                     return !moved.contains(false);
+                                 }()),
+                                 5000);
+        wave.hide();
+        QVERIFY(!wave.isAnimating());
+    }
+};
+
+QTEST_MAIN(TestOverlayController)
+#include "tst_OverlayController.moc"
