@@ -166,25 +166,6 @@ private slots:
         QCOMPARE(result->token, std::nullopt);
     }
 
-    void captcha_challengeFailureAsksForRefresh()
-    {
-        auto f = fixture();
-        QVERIFY(m_server.script({LocalServerProcess::rule(
-            QStringLiteral("GET"), QStringLiteral("/api/auth/slider-challenge"), 500, R"({"detail":"boom"})")}));
-        auto result = startCaptcha(*f);
-        SliderCaptchaView *view = f->ui.sliderWindow();
-        QVERIFY(waitForChallenge(view));
-        QCOMPARE(view->statusText(), QStringLiteral("无法获取验证挑战，请点击刷新重试。"));
-        QVERIFY(!view->track()->isEnabled());
-        QVERIFY(m_server.script({}));
-        view->refreshButton()->click();
-        QVERIFY(spinUntil([view]() { return view->challengeId().has_value(); }));
-        QVERIFY(view->track()->isEnabled());
-        QCOMPARE(view->statusText(), QString());
-        view->close();
-        QVERIFY(spinUntil([&]() { return result->done; }));
-    }
-
     void runSliderCaptcha_secondCallRaisesAndCloseOrCancelReturnNothing()
     {
         auto f = fixture();

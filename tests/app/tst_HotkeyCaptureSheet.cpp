@@ -1,5 +1,4 @@
 #include "app/HotkeyCaptureSheet.h"
-#include "app/HotkeyCaptureSheetKeys.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -168,21 +167,6 @@ private slots:
         QCOMPARE(rig.rejected->size(), 1);
         QCOMPARE(rig.binding(), std::nullopt);
         QVERIFY(!rig.sheet->isVisible());
-    }
-
-    void keys_qtKeysMapToFirstLevelKeysyms()
-    {
-        using HotkeyCaptureSheetKeys::keysymForQtKey;
-        QCOMPARE(keysymForQtKey(Qt::Key_K), quint32('k'));
-        QCOMPARE(keysymForQtKey(Qt::Key_Exclam), quint32('!'));
-        QCOMPARE(keysymForQtKey(Qt::Key_F12), quint32(0xFFC9));
-        QCOMPARE(keysymForQtKey(Qt::Key_Meta), quint32(0xFFEB)); // Super_L
-        QCOMPARE(keysymForQtKey(Qt::Key_unknown), quint32(0));
-        // An event carrying a native X key code keeps it, so held keys are tracked per physical key.
-        QKeyEvent native(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 38, 0x61, 0);
-        const auto key = HotkeyCaptureSheetKeys::physicalKey(native);
-        QVERIFY(key);
-        QCOMPARE(key->xKeyCode, quint32(38));
     }
 };
 
