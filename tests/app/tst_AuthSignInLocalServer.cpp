@@ -209,9 +209,18 @@ private slots:
 
         QTest::keyClicks(window->phoneField(), QStringLiteral("139-0013-9000"));
         QCOMPARE(window->phone(), kPhone);
+        // Closing the captcha returns to the form: send enabled again, no message.
         window->sendButton()->click();
         QVERIFY(f->ui.sliderWindow());
         QVERIFY(window->isSendingCode());
+        f->ui.sliderWindow()->close();
+        QVERIFY(spinUntil([window]() { return !window->isSendingCode(); }));
+        QVERIFY(window->sendButton()->isEnabled());
+        QCOMPARE(window->errorText(), std::nullopt);
+        QCOMPARE(m_server.requestsTo(QStringLiteral("/api/auth/send-code")).size(), 0);
+
+        window->sendButton()->click();
+        QVERIFY(f->ui.sliderWindow());
         solve(*f);
         QVERIFY(spinUntil([window]() { return window->resendSecondsLeft() == 60; }));
         QCOMPARE(window->sendButton()->text(), QStringLiteral("60s"));
