@@ -1,5 +1,6 @@
 #include "app/AuthButtonStyles.h"
 
+#include <QLabel>
 #include <QPushButton>
 
 QColor authAccentColor()
@@ -28,6 +29,13 @@ void applyVoxleSendCodeButtonStyle(QPushButton *button)
         "QPushButton { background-color: rgba(10, 132, 255, 0.18); color: #4DA3FF; border: 1px solid"
         " rgba(10, 132, 255, 0.5); border-radius: 8px; font-size: 13px; padding: 6px 12px; }"
         "QPushButton:hover { background-color: rgba(10, 132, 255, 0.28); }"
-        "QPushButton:disabled { background-color: rgba(255, 255, 255, 0.06); color: rgba(255, 255, 255, 0.35);"
-        " border-color: rgba(255, 255, 255, 0.12); }"));
+        "QPushButton:disabled { background-color: rgba(128, 128, 128, 0.12); color: rgba(128, 128, 128, 0.9);"
+        " border-color: rgba(128, 128, 128, 0.3); }"));
+}
+
+void applyAuthSecondaryText(QLabel *label)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    label->setPalette(palette);
 }

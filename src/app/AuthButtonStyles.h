@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QString>
 
+class QLabel;
 class QPushButton;
 
 // The looks of the sign-in window's buttons: the login button (VoxleAuthPrimaryButtonStyle) and the send-code
@@ -10,3 +11,5 @@ class QPushButton;
 QColor authAccentColor();
 void applyVoxleAuthPrimaryButtonStyle(QPushButton *button);
 void applyVoxleSendCodeButtonStyle(QPushButton *button);
+// Secondary text (notes, hints) in the palette's muted colour, readable on dark and light windows.
+void applyAuthSecondaryText(QLabel *label);

@@ -62,7 +62,7 @@ AuthWindow::AuthWindow(Actions actions, Clock &clock, QWidget *parent)
 
     auto *note = new QLabel(QStringLiteral("登录后自动注册；发送验证码前需要完成滑块验证。"), this);
     note->setWordWrap(true);
-    note->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 0.55); font-size: 12px;"));
+    applyAuthSecondaryText(note);
     m_errorLabel = new QLabel(this);
     m_errorLabel->setWordWrap(true);
     m_errorLabel->setStyleSheet(QStringLiteral("color: #FF6B5E; font-size: 12px;"));

@@ -1,5 +1,6 @@
 #include "app/SliderCaptchaView.h"
 
+#include "app/AuthButtonStyles.h"
 #include "app/SliderCaptchaPicture.h"
 #include "app/SliderCaptchaTrack.h"
 #include "base/Async.h"
@@ -42,7 +43,7 @@ SliderCaptchaView::SliderCaptchaView(Backend backend, Clock &clock, QWidget *par
     titleFont.setBold(true);
     title->setFont(titleFont);
     auto *hint = new QLabel(QStringLiteral("向右滑动完成验证"), this);
-    hint->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 0.6);"));
+    applyAuthSecondaryText(hint);
 
     m_picture = new SliderCaptchaPicture(trackWidth, puzzleSize, kTravel, this);
     m_picture->setSeed(m_backgroundSeed);
