@@ -75,6 +75,52 @@ QString VoxleServerApi::headerMapForLog(const QNetworkRequest &request)
     return QLatin1Char('[') + entries.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
+namespace {
+bool redactSecrets(QJsonValue &value)
+{
+    static const QStringList secretKeys{QStringLiteral("token"), QStringLiteral("apiKey"),
+                                        QStringLiteral("sliderToken")};
+    bool changed = false;
+    if (value.isObject()) {
+        QJsonObject o = value.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            QJsonValue v = it.value();
+            if (secretKeys.contains(it.key()) && v.isString()) {
+                it.value() = QStringLiteral("<redacted>");
+                changed = true;
+            } else if (redactSecrets(v)) {
+                it.value() = v;
+                changed = true;
+            }
+        }
+        if (changed)
+            value = o;
+    } else if (value.isArray()) {
+        QJsonArray a = value.toArray();
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            QJsonValue v = a.at(i);
+            if (redactSecrets(v)) {
+                a.replace(i, v);
+                changed = true;
+            }
+        }
+        if (changed)
+            value = a;
+    }
+    return changed;
+}
+} // namespace
+
+QString VoxleServerApi::bodyForLog(const QString &text)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
+    QJsonValue value = doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());
+    if ((!doc.isObject() && !doc.isArray()) || !redactSecrets(value))
+        return text;
+    const QJsonDocument redacted = value.isObject() ? QJsonDocument(value.toObject()) : QJsonDocument(value.toArray());
+    return QString::fromUtf8(redacted.toJson(QJsonDocument::Compact));
+}
+
 QCoro::Task<VoxleServerApi::RawResponse> VoxleServerApi::postRaw(QString path, QJsonObject body,
                                                                  std::optional<QString> token, Headers headers,
                                                                  CancelToken cancel)
@@ -85,7 +131,7 @@ QCoro::Task<VoxleServerApi::RawResponse> VoxleServerApi::postRaw(QString path, Q
     qCDebug(lcNetworkApi).noquote() << "[VoxleServerApi] POST 请求地址:" << url.toString(QUrl::FullyEncoded);
     qCDebug(lcNetworkApi).noquote() << "[VoxleServerApi] POST 请求 Headers:" << headerMapForLog(request);
     if (const auto text = decodeUtf8(bytes))
-        qCDebug(lcNetworkApi).noquote() << "[VoxleServerApi] POST 请求 Body:" << *text;
+        qCDebug(lcNetworkApi).noquote() << "[VoxleServerApi] POST 请求 Body:" << bodyForLog(*text);
     co_return co_await send(std::move(request), "POST", bytes, std::move(cancel));
 }
 
@@ -163,7 +209,7 @@ QCoro::Task<VoxleServerApi::RawResponse> VoxleServerApi::send(QNetworkRequest re
 QJsonDocument VoxleServerApi::checkResponse(const RawResponse &raw)
 {
     if (const auto text = decodeUtf8(raw.body))
-        qCDebug(lcNetworkApi).noquote() << "[VoxleServerApi] 响应结果:" << *text;
+        qCDebug(lcNetworkApi).noquote() << "[VoxleServerApi] 响应结果:" << bodyForLog(*text);
     else
         qCDebug(lcNetworkApi).noquote() << QStringLiteral(
                                                "[VoxleServerApi] 响应结果: (无法解析为字符串的数据，大小: %1 bytes)")

@@ -116,6 +116,9 @@ public:
     // The header map as the log shows it, e.g. ["Content-Type": "application/json"], "[:]" when empty. The
     // Authorization value is redacted: bearer tokens never reach the log.
     static QString headerMapForLog(const QNetworkRequest &request);
+    // A UTF-8 body as the log shows it: unchanged, except that the secret values of JSON bodies (the sign-in
+    // token, the DashScope key, the captcha token) are redacted.
+    static QString bodyForLog(const QString &text);
 
 private:
     template <typename T> struct IsOptional : std::false_type {

@@ -235,6 +235,36 @@ private slots:
                                         R"("X-Device-Id": "abc"])"));
     }
 
+    void bodyLog_redactsSecretValuesOnly()
+    {
+        const QString login =
+            QStringLiteral(R"({"token":"tok-secret-1","expiresAtUtc":"2026-12-07T00:00:00Z","user":{"id":"1"}})");
+        const QString logged = VoxleServerApi::bodyForLog(login);
+        QVERIFY(!logged.contains(QStringLiteral("tok-secret-1")));
+        QCOMPARE(QJsonDocument::fromJson(logged.toUtf8()).object().value(QStringLiteral("token")).toString(),
+                 QStringLiteral("<redacted>"));
+        QVERIFY(logged.contains(QStringLiteral("2026-12-07T00:00:00Z")));
+        QVERIFY(!VoxleServerApi::bodyForLog(QStringLiteral(R"([{"apiKey":"sk-9"}])")).contains(QStringLiteral("sk-9")));
+        // Everything else is logged exactly as it was.
+        const QString plain = QStringLiteral("{ \"text\" : \"你好\" }");
+        QCOMPARE(VoxleServerApi::bodyForLog(plain), plain);
+        QCOMPARE(VoxleServerApi::bodyForLog(QStringLiteral("<html>")), QStringLiteral("<html>"));
+    }
+
+    void responseLog_neverShowsTokenOrKey()
+    {
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) { messages << message; });
+        VoxleServerApi::decodeResponse<VoxleAiCredentialsDto>(
+            http(200, R"({"apiKey":"sk-live-123","asrModel":"a","llmModel":"b"})"));
+        qInstallMessageHandler(previous);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages.first().startsWith(QStringLiteral("[VoxleServerApi] 响应结果: ")));
+        QVERIFY(!messages.first().contains(QStringLiteral("sk-live-123")));
+    }
+
     void resolveOrigin_plainHttpOnlyOnLoopback()
     {
         const QUrl fallback(QStringLiteral("https://api.voxle.app"));
