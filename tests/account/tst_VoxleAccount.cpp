@@ -497,6 +497,26 @@ private slots:
                  QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
     }
 
+    void cloud_usageReportRunsOnItsOwn()
+    {
+        auto f = fixture();
+        VoxleCloud cloud(*f->account, m_nam, f->clock);
+        QVERIFY(!cloud.isLoggedIn());
+        signIn(*f);
+        QVERIFY(cloud.isLoggedIn());
+        cloud.reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("abc"),
+                               QStringLiteral("Abc."), 900);
+        QVERIFY(spinUntil([&] { return m_server.usageEvents().size() == 1; }));
+        QCOMPARE(m_server.usageEvents()
+                     .first()
+                     .toObject()
+                     .value(QStringLiteral("body"))
+                     .toObject()
+                     .value(QStringLiteral("output_text_length"))
+                     .toInt(),
+                 4);
+    }
+
     void cloud_proxyRecognitionAndCancellation()
     {
         auto f = fixture();
