@@ -36,6 +36,8 @@ OnboardingView::OnboardingView(VoxleAppState &state, SettingsOpener &settings, C
       m_icon(new QLabel(this)), m_title(new QLabel(this)), m_explanation(new QLabel(this)), m_badge(new QWidget(this)),
       m_buttons(new QVBoxLayout)
 {
+    setObjectName(QStringLiteral("voxleOnboarding"));
+    setAttribute(Qt::WA_StyledBackground);
     setAutoFillBackground(true);
     setPalette(VoxleStyle::darkPalette());
     setMinimumSize(600, 450);

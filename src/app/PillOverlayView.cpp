@@ -53,8 +53,9 @@ PillOverlayView::PillOverlayView(VoxleAppState &state, QWidget *parent)
       m_cancel(new QPushButton(QStringLiteral("✕"), m_pill))
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    m_pill->setFixedWidth(pillWidth);
+    // The pill hugs its content inside the view's 400 px.
     m_pill->setMinimumSize(140, 44);
+    m_pill->setMaximumWidth(pillWidth);
     auto *shadow = new QGraphicsDropShadowEffect(m_pill);
     shadow->setColor(QColor(0, 0, 0, static_cast<int>(0.28 * 255)));
     shadow->setBlurRadius(20);
@@ -70,8 +71,6 @@ PillOverlayView::PillOverlayView(VoxleAppState &state, QWidget *parent)
     }
     m_hint->setFont(pillFont(12));
     m_hint->setStyleSheet(QStringLiteral("color: rgba(255,255,255,0.6);"));
-    m_text->setMinimumWidth(0);
-    m_text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto *titleLine = new QHBoxLayout;
     titleLine->setSpacing(8);

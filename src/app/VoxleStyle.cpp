@@ -34,6 +34,11 @@ QPalette VoxleStyle::darkPalette()
 QString VoxleStyle::windowStyleSheet()
 {
     return QStringLiteral(R"(
+QMainWindow, QWidget#voxleOnboarding { background: #1e1e20; }
+QWidget { color: #ececee; }
+QScrollArea, QScrollArea > QWidget > QWidget { background: #1e1e20; border: none; }
+QComboBox { background: #2c2c2f; border: 1px solid #4a4a4d; border-radius: 6px; padding: 4px 8px; }
+QComboBox QAbstractItemView { background: #2c2c2f; selection-background-color: #0a84ff; }
 QWidget#voxleSidebar { background: #18181a; }
 QLabel#voxlePageTitle { font-size: 24px; font-weight: 700; }
 QLabel#voxlePageSubtitle { color: #8e8e93; font-size: 14px; }
