@@ -187,6 +187,17 @@ void OnboardingView::requestMicrophone()
 
 void OnboardingView::rebuild()
 {
+    // The poll refreshes the labels every second: rebuild only when what the step shows has changed, so that a
+    // button is never replaced under the user's pointer.
+    const QStringList shown{QString::number(m_step),
+                            m_state.microphonePermissionLabel(),
+                            m_state.inputMonitoringPermissionLabel(),
+                            m_state.accessibilityPermissionLabel(),
+                            QString::number(m_state.hasRequestedInputMonitoring()),
+                            QString::number(m_state.hasRequestedAccessibility())};
+    if (shown == m_shown)
+        return;
+    m_shown = shown;
     // Buttons may be rebuilt from inside their own click: delete them later.
     for (QPushButton *button : std::as_const(m_shownButtons)) {
         button->hide();

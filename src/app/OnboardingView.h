@@ -60,4 +60,5 @@ private:
     QWidget *m_badge;
     QVBoxLayout *m_buttons;
     QList<QPushButton *> m_shownButtons;
+    QStringList m_shown; // what the step was last built from
 };

@@ -2,6 +2,8 @@
 #include "app/OnboardingView.h"
 #include "app/OnboardingWindow.h"
 
+#include <QPointer>
+#include <QPushButton>
 #include <QTest>
 
 using Pane = SettingsOpener::Pane;
@@ -172,6 +174,27 @@ private slots:
         rig.inputMonitoring = true;
         rig.advance(5000);
         QCOMPARE(view.step(), 3);
+    }
+
+    void poll_keepsButtonsWhileNothingChanges()
+    {
+        AppRig rig;
+        OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
+        view.show();
+        view.press(QStringLiteral("开始设置"));
+        view.press(QStringLiteral("暂不开启"));
+        rig.settle();
+        auto requestButton = [&]() -> QPushButton * {
+            for (QPushButton *b : view.findChildren<QPushButton *>())
+                if (!b->isHidden() && b->text() == QStringLiteral("授权快捷键唤醒"))
+                    return b;
+            return nullptr;
+        };
+        const QPointer<QPushButton> before = requestButton();
+        QVERIFY(before);
+        rig.advance(3000);
+        QVERIFY(before);
+        QCOMPARE(requestButton(), before.data());
     }
 
     void window_finishClosesAndReports()
