@@ -239,6 +239,8 @@ private slots:
         window->loginButton()->click();
         QVERIFY(spinUntil([&]() { return f->account->isLoggedIn(); }));
         QVERIFY(spinUntil([&]() { return f->ui.authWindow() == nullptr; }));
+        // Sign-in ends with the credentials fetch; let it finish before the account goes.
+        QVERIFY(spinUntil([&]() { return f->account->aiCredentials().has_value(); }));
     }
 };
 

@@ -18,9 +18,9 @@ template <typename T> QCoro::Task<T> awaitTestReply(OneShot<T> reply, CancelToke
     co_return *value;
 }
 
-inline QCoro::Task<std::optional<QString>> awaitTestMessage(OneShot<std::optional<QString>> reply)
+inline QCoro::Task<std::optional<QString>> awaitTestMessage(OneShot<std::optional<QString>> reply, CancelToken cancel)
 {
-    const std::optional<std::optional<QString>> value = co_await reply.wait(CancelToken());
+    const std::optional<std::optional<QString>> value = co_await reply.wait(cancel);
     co_return value ? *value : std::nullopt;
 }
 

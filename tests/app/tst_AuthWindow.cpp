@@ -21,23 +21,31 @@ private:
         QList<std::pair<QString, std::optional<QString>>> sendCalls;
         QList<std::pair<QString, QString>> loginCalls;
         std::unique_ptr<AuthWindow> window;
+        // Ends the calls a test left unanswered, so that no coroutine outlives the test.
+        CancelToken unanswered;
 
+        ~Rig()
+        {
+            window.reset();
+            unanswered.cancel();
+            drainEvents();
+        }
         Rig()
         {
             AuthWindow::Actions actions;
             actions.runSliderCaptcha = [this]() {
                 captchas << OneShot<std::optional<QString>>();
-                return awaitTestMessage(captchas.last());
+                return awaitTestMessage(captchas.last(), unanswered);
             };
             actions.sendCode = [this](QString phone, std::optional<QString> token) {
                 sendCalls << std::make_pair(phone, token);
                 sends << OneShot<std::optional<QString>>();
-                return awaitTestMessage(sends.last());
+                return awaitTestMessage(sends.last(), unanswered);
             };
             actions.phoneLogin = [this](QString phone, QString code) {
                 loginCalls << std::make_pair(phone, code);
                 logins << OneShot<std::optional<QString>>();
-                return awaitTestMessage(logins.last());
+                return awaitTestMessage(logins.last(), unanswered);
             };
             window = std::make_unique<AuthWindow>(actions, clock);
             window->show();

@@ -61,6 +61,12 @@ private:
             view = std::make_unique<SliderCaptchaView>(backend, clock);
             view->show();
         }
+        ~Rig()
+        {
+            // The view cancels what it still awaits; let those coroutines end.
+            view.reset();
+            drainEvents();
+        }
         void answerChallenge(ChallengeOutcome outcome)
         {
             challenges.last().resolve(std::move(outcome));
