@@ -71,6 +71,25 @@ private slots:
         QVERIFY(left.isEmpty());
     }
 
+    void filter_newerLoadWins()
+    {
+        AppRig rig;
+        const QDateTime now = rig.clock.now();
+        rig.historyStore->insert(Kind::polish, QString(), QStringLiteral("润色的"), now);
+        rig.historyStore->insert(Kind::translate, QString(), QStringLiteral("translated"), now);
+        VoxleHistoryView view(*rig.state, *rig.historyStore, rig.pasteboard, rig.clock);
+        QSignalSpy loaded(&view, &VoxleHistoryView::loaded);
+        // Two filter changes before either load has answered: only the last one is listed.
+        view.setFilter(Filter::polish);
+        view.setFilter(Filter::translate);
+        QVERIFY(view.isLoading());
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(outputs(view), QStringList{QStringLiteral("translated")});
+        QTest::qWait(50);
+        QCOMPARE(loaded.size(), 1);
+        QCOMPARE(outputs(view), QStringList{QStringLiteral("translated")});
+    }
+
     void rows_kindAndTimeLabels()
     {
         QCOMPARE(HistoryEntryRow::kindLabel(Kind::record), QStringLiteral("语音"));
