@@ -1,0 +1,75 @@
+// The settings opener starts the desktop's settings program on the matching panel; here a stand-in program on
+// the PATH records how it was started.
+#include "platform/linux/LinuxSettingsOpener.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestLinuxSettingsOpener : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir bin;
+    QByteArray savedPath;
+
+    void installStandIn(const QString &name)
+    {
+        const QString path = bin.filePath(name);
+        QFile script(path);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho \"$0 $*\" >> \"" + bin.filePath(QStringLiteral("calls")).toUtf8() + "\"\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    QStringList calls() const
+    {
+        QFile file(bin.filePath(QStringLiteral("calls")));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(bin.isValid());
+        savedPath = qgetenv("PATH");
+        // Only the stand-ins (and the shell they need) are found.
+        qputenv("PATH", bin.path().toUtf8() + ":/bin:/usr/bin");
+    }
+    void cleanupTestCase() { qputenv("PATH", savedPath); }
+
+    void open_startsGnomeSettingsOnThePanel()
+    {
+        installStandIn(QStringLiteral("gnome-control-center"));
+        installStandIn(QStringLiteral("systemsettings"));
+        LinuxSettingsOpener opener;
+        opener.open(SettingsOpener::Pane::accessibility);
+        opener.open(SettingsOpener::Pane::microphone);
+        QTRY_COMPARE(calls().size(), 2);
+        QStringList got = calls();
+        got.sort();
+        QCOMPARE(got, (QStringList{bin.filePath(QStringLiteral("gnome-control-center")) + QStringLiteral(" sound"),
+                                   bin.filePath(QStringLiteral("gnome-control-center")) +
+                                       QStringLiteral(" universal-access")}));
+    }
+
+    void open_fallsBackToKdeAndToNothing()
+    {
+        QFile::remove(bin.filePath(QStringLiteral("calls")));
+        QFile::remove(bin.filePath(QStringLiteral("gnome-control-center")));
+        LinuxSettingsOpener opener;
+        opener.open(SettingsOpener::Pane::inputMonitoring);
+        QTRY_COMPARE(calls(),
+                     QStringList{bin.filePath(QStringLiteral("systemsettings")) + QStringLiteral(" kcm_keyboard")});
+
+        QFile::remove(bin.filePath(QStringLiteral("systemsettings")));
+        opener.open(SettingsOpener::Pane::microphone); // nothing to start: only a log line
+        QTest::qWait(100);
+        QCOMPARE(calls().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinuxSettingsOpener)
+#include "tst_LinuxSettingsOpener.moc"
