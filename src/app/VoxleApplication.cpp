@@ -1,5 +1,8 @@
 #include "app/VoxleApplication.h"
 
+#include "app/VoxleRootView.h"
+#include "app/VoxleSettingsView.h"
+#include "app/VoxleStyle.h"
 #include "asr/DashScopeEndpoint.h"
 #include "diagnostics/DebugEvent.h"
 #include "hotkeys/FnRoleKeyPreference.h"
@@ -7,7 +10,6 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
-#include <QPalette>
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QSystemTrayIcon>
@@ -36,14 +38,17 @@ QString overlayKindName(OverlayState::Kind kind)
 
 VoxleApplication::VoxleApplication(QObject *parent)
     : QObject(parent), m_history(historyDirectory(), m_clock), m_audio(m_audioInput, {16000, 1, 1024}, &m_microphone),
-      m_sessions(m_clock, dashScopeRealtimeUrl()), m_injector(m_accessibility, m_pasteboard, m_keySynth, m_clock)
+      m_sessions(m_clock, dashScopeRealtimeUrl()), m_accessibility([this]() { return m_keySynth.focusedWindowPid(); }),
+      m_injector(m_accessibility, m_pasteboard, m_keySynth, m_clock)
 {
+    m_authUi = std::make_unique<VoxleAuthUi>(m_clock);
     VoxleAccount::Hooks hooks{
         [this](const QString &key) { m_state->saveDashScopeApiKey(key); },
         [this]() { return m_state->preferences().useProxy(); },
         [this](const QString &text) { m_state->setLastNetworkErrorLabel(text); },
     };
-    m_account = std::make_unique<VoxleAccount>(m_defaults, m_keychain, m_clock, m_network, hooks, nullptr);
+    m_account = std::make_unique<VoxleAccount>(m_defaults, m_keychain, m_clock, m_network, hooks, m_authUi.get());
+    m_authUi->setAccount(m_account.get());
     m_cloud = std::make_unique<VoxleCloud>(*m_account, m_network, m_clock);
     m_state = std::make_unique<VoxleAppState>(VoxleAppStateServices{
         m_clock,
@@ -58,6 +63,9 @@ VoxleApplication::VoxleApplication(QObject *parent)
         [this]() { return m_keyTap.inputMonitoringGranted(); },
         [this]() { return m_accessibility.isProcessTrusted(); },
         [this]() { m_account->restoreAuthState(); },
+        // X11 has nothing to grant for listening to keys: a reachable display is the permission.
+        []() {},
+        [this]() { m_injector.requestAccessibilityTrust(); },
     });
     m_state->load();
     m_keyTap.setFnRoleKey(FnRoleKeyPreference::read(m_defaults));
@@ -83,7 +91,11 @@ void VoxleApplication::start()
                    QStringLiteral("[DEBUG] app did finish launching"), QStringLiteral("D"),
                    {{QStringLiteral("micAuth"), static_cast<int>(m_microphone.status())},
                     {QStringLiteral("listenEventAccess"), listenAccess}});
+    if (permissionsMissing())
+        showOnboarding();
 
+    m_overlay = std::make_unique<OverlayController>(*m_state);
+    m_overlay->start();
     sendDebugEvent(QStringLiteral("AppDelegate.applicationDidFinishLaunching"),
                    QStringLiteral("[DEBUG] overlay controller started"), QStringLiteral("D"));
     m_hotkeys->start();
@@ -97,22 +109,27 @@ void VoxleApplication::applyDarkAppearance()
 {
     // Dark, whatever the desktop's own theme is.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(30, 30, 32));
-    dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
-    dark.setColor(QPalette::Base, QColor(22, 22, 24));
-    dark.setColor(QPalette::AlternateBase, QColor(38, 38, 42));
-    dark.setColor(QPalette::Text, QColor(235, 235, 240));
-    dark.setColor(QPalette::Button, QColor(44, 44, 48));
-    dark.setColor(QPalette::ButtonText, QColor(235, 235, 240));
-    dark.setColor(QPalette::Highlight, QColor(64, 128, 255));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::ToolTipBase, QColor(44, 44, 48));
-    dark.setColor(QPalette::ToolTipText, QColor(235, 235, 240));
-    dark.setColor(QPalette::PlaceholderText, QColor(140, 140, 150));
-    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 128));
-    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 128));
-    QApplication::setPalette(dark);
+    QApplication::setPalette(VoxleStyle::darkPalette());
+}
+
+bool VoxleApplication::permissionsMissing()
+{
+    return m_microphone.status() != MicrophoneAccess::Status::authorized || !m_keyTap.inputMonitoringGranted() ||
+           !m_accessibility.isProcessTrusted();
+}
+
+void VoxleApplication::showOnboarding()
+{
+    if (!m_onboarding) {
+        m_onboarding = std::make_unique<OnboardingWindow>(*m_state, m_settingsOpener, m_clock);
+        connect(m_onboarding.get(), &OnboardingWindow::completed, this, [this]() {
+            m_onboarding->close();
+            m_onboarding.release()->deleteLater();
+        });
+    }
+    m_onboarding->show();
+    m_onboarding->raise();
+    m_onboarding->activateWindow();
 }
 
 void VoxleApplication::setUpTray()

@@ -1,5 +1,11 @@
 #pragma once
 
+#include "app/AuthWindow.h"
+#include "app/MainWindow.h"
+#include "app/OnboardingWindow.h"
+#include "app/OverlayController.h"
+#include "app/SliderCaptchaView.h"
+#include "app/VoxleAuthUi.h"
 #include "asr/ParaformerSessionFactory.h"
 #include "audio/AudioCaptureService.h"
 #include "base/SystemClock.h"
@@ -17,6 +23,7 @@
 #include "platform/linux/LibsecretSecretStore.h"
 #include "platform/linux/LinuxAudioInput.h"
 #include "platform/linux/LinuxMicrophoneAccess.h"
+#include "platform/linux/LinuxSettingsOpener.h"
 #include "platform/linux/QtClipboardPasteboard.h"
 #include "platform/linux/X11KeyEventTap.h"
 #include "platform/linux/XTestKeySynth.h"
@@ -46,6 +53,8 @@ public:
 
 private:
     void applyDarkAppearance();
+    bool permissionsMissing();
+    void showOnboarding();
     void setUpTray();
     void refreshTray();
     QCoro::Task<> pasteLast();
@@ -60,16 +69,22 @@ private:
     LinuxAudioInput m_audioInput;
     AudioCaptureService m_audio;
     ParaformerSessionFactory m_sessions;
+    XTestKeySynth m_keySynth;
     AtspiAccessibility m_accessibility;
     QtClipboardPasteboard m_pasteboard;
-    XTestKeySynth m_keySynth;
     TextInjectionService m_injector;
     QNetworkAccessManager m_network;
+    LinuxSettingsOpener m_settingsOpener;
+    // Destroyed after the account it serves (members go in reverse order).
+    std::unique_ptr<VoxleAuthUi> m_authUi;
     std::unique_ptr<VoxleAccount> m_account;
     std::unique_ptr<VoxleCloud> m_cloud;
     std::unique_ptr<VoxleAppState> m_state;
     X11KeyEventTap m_keyTap;
     std::unique_ptr<VoxleAppStateHotkeyHost> m_hotkeyHost;
     std::unique_ptr<GlobalHotkeyService> m_hotkeys;
+    std::unique_ptr<OverlayController> m_overlay;
+    std::unique_ptr<MainWindow> m_mainWindow;
+    std::unique_ptr<OnboardingWindow> m_onboarding;
     QSystemTrayIcon *m_tray = nullptr;
 };

@@ -63,6 +63,11 @@ int main(int argc, char **argv)
         out << QJsonDocument(*answer).toJson(QJsonDocument::Compact) << '\n';
         return answer->value(QStringLiteral("ok")).toBool() ? 0 : 1;
     }
+    // Asking for the state of an instance that is not running starts nothing.
+    if (command->value(QStringLiteral("command")).toString() == QStringLiteral("state")) {
+        err << "voxle: not running\n";
+        return 1;
+    }
 
     VoxleApplication voxle;
     SingleInstance instance;
