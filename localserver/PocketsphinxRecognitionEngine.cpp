@@ -3,6 +3,7 @@
 #include <pocketsphinx.h>
 
 #include <QFileInfo>
+#include <cmath>
 
 namespace {
 constexpr int kRate = 16000;
@@ -179,12 +180,41 @@ RecognitionOutcome PocketsphinxRecognitionEngine::recognize(const QByteArray &pc
     ps_decoder_t *decoder = takeDecoder();
     if (!decoder)
         return {false, {}, QStringLiteral("InternalError"), m_error};
+    // A whole-utterance pass normalises over all of its audio; long silence around the speech skews that and
+    // turns "hello world" into "to know where old", so only the speech and a short margin are decoded.
+    const QByteArray speech = trimSilence(pcm16kMono);
     ps_start_utt(decoder);
-    ps_process_raw(decoder, reinterpret_cast<const int16 *>(pcm16kMono.constData()), size_t(pcm16kMono.size() / 2),
-                   FALSE, TRUE);
+    ps_process_raw(decoder, reinterpret_cast<const int16 *>(speech.constData()), size_t(speech.size() / 2), FALSE,
+                   TRUE);
     ps_end_utt(decoder);
     const char *hyp = ps_get_hyp(decoder, nullptr);
     const QString text = hyp ? QString::fromUtf8(hyp).trimmed() : QString();
     returnDecoder(decoder);
     return {true, text, {}, {}};
+}
+
+QByteArray PocketsphinxRecognitionEngine::trimSilence(const QByteArray &pcm16kMono)
+{
+    constexpr qsizetype kWindow = kRate / 50; // 20 ms
+    constexpr qsizetype kMargin = kRate / 2;  // 0.5 s
+    constexpr double kThreshold = 500.0;      // RMS, about -36 dBFS
+    const auto *samples = reinterpret_cast<const qint16 *>(pcm16kMono.constData());
+    const qsizetype count = pcm16kMono.size() / 2;
+    qsizetype first = -1;
+    qsizetype last = -1;
+    for (qsizetype start = 0; start + kWindow <= count; start += kWindow) {
+        double sum = 0;
+        for (qsizetype i = start; i < start + kWindow; ++i)
+            sum += double(samples[i]) * samples[i];
+        if (std::sqrt(sum / kWindow) >= kThreshold) {
+            if (first < 0)
+                first = start;
+            last = start + kWindow;
+        }
+    }
+    if (first < 0)
+        return pcm16kMono;
+    first = std::max<qsizetype>(0, first - kMargin);
+    last = std::min(count, last + kMargin);
+    return pcm16kMono.mid(first * 2, (last - first) * 2);
 }

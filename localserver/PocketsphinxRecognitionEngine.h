@@ -28,6 +28,9 @@ public:
     ps_decoder_s *takeDecoder();
     void returnDecoder(ps_decoder_s *decoder);
 
+    // The speech of a recording with at most 0.5 s of the silence around it.
+    static QByteArray trimSilence(const QByteArray &pcm16kMono);
+
 private:
     cmd_ln_s *m_config = nullptr;
     std::vector<ps_decoder_s *> m_idle;
