@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// Drives the real programs for the end-to-end tests and the end-to-end benchmark: the stand-in service, the
+// Voxle application (through its command line) and a GTK text field in a process of its own, on the headless
+// desktop the test script started.
+class E2eHarness
+{
+public:
+    E2eHarness();
+    ~E2eHarness();
+
+    // Empty when the desktop is usable, else why not.
+    QString desktopProblem() const;
+    QString buildDir() const;
+
+    // The stand-in, on the same port every time it is restarted once it has one.
+    bool startServer(const QString &engine, const QString &apiKey = QStringLiteral("sk-local-test"));
+    void stopServer();
+    quint16 port() const { return m_port; }
+    // POSTs a JSON body to one of the stand-in's control endpoints.
+    bool control(const QByteArray &path, const QJsonObject &body);
+
+    // Writes the settings, then starts Voxle and waits until it answers.
+    bool startVoxle(const QJsonObject &settings);
+    void stopVoxle();
+    // Runs `voxle <args>` and returns its JSON answer.
+    QJsonObject voxle(const QStringList &args);
+    // Polls `voxle --state` until its status label is `status` (e.g. "空闲").
+    bool waitForStatus(const QString &status, int timeoutMs);
+
+    // The GTK entry: started once, focused on demand; its text as it last reported.
+    bool startField();
+    bool focusField();
+    QString fieldText();
+    bool waitForFieldText(const std::function<bool(const QString &)> &done, int timeoutMs);
+
+    // espeak-ng speech, padded with half a second of silence; played into the virtual microphone.
+    QString speechWav(const QString &words);
+    bool playIntoMicrophone(const QString &wav);
+
+    // Rows of the history database: (kind, raw_text, output_text), oldest first.
+    QList<QStringList> historyRows() const;
+
+    QString home() const { return m_home.path(); }
+
+private:
+    QProcessEnvironment childEnvironment() const;
+    bool run(const QString &program, const QStringList &args, int timeoutMs, QByteArray *out = nullptr) const;
+
+    QTemporaryDir m_home;
+    QString m_runtimeDir;
+    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<QProcess> m_app;
+    std::unique_ptr<QProcess> m_field;
+    quint16 m_port = 0;
+    QString m_fieldText;
+    qint64 m_fieldWindow = 0;
+};
