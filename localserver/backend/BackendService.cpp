@@ -133,8 +133,8 @@ BackendService::BackendService(HttpFront &front, RecognitionEngine &engine, cons
     const QCommandLineOption key(QStringLiteral("api-key"), QString(), QStringLiteral("key"),
                                  QStringLiteral("sk-local-test"));
     const QCommandLineOption sms(QStringLiteral("sms-code"), QString(), QStringLiteral("code"));
-    const QCommandLineOption tolerance(QStringLiteral("slider-tolerance"), QString(), QStringLiteral("px"),
-                                       QStringLiteral("6"));
+    const QCommandLineOption tolerance(QStringLiteral("slider-tolerance"), QString(), QStringLiteral("percent"),
+                                       QStringLiteral("3"));
     const QCommandLineOption ttl(QStringLiteral("token-ttl-s"), QString(), QStringLiteral("seconds"),
                                  QString::number(m_tokenLifetimeSecs));
     parser.addOptions({key, sms, tolerance, ttl});
@@ -342,7 +342,8 @@ HttpResponse BackendService::phoneLogin(const HttpRequest &request)
 HttpResponse BackendService::sliderChallenge(const HttpRequest &)
 {
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const int target = 40 + int(QRandomGenerator::global()->bounded(221)); // 40..260 of a 300-wide track
+    // The slot's place on the track in percent, as the captcha draws it; never flush with either end.
+    const int target = 10 + int(QRandomGenerator::global()->bounded(81));
     m_challenges.insert(id, Challenge{target, QDateTime::currentDateTimeUtc().addSecs(120)});
     return json(200, QJsonObject{{QStringLiteral("challengeId"), id}, {QStringLiteral("targetPosition"), target}});
 }
