@@ -47,6 +47,10 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("show"), QStringLiteral("Show the main window.")});
     parser.addOption({QStringLiteral("paste-last"), QStringLiteral("Insert the last result at the cursor again.")});
     parser.addOption({QStringLiteral("state"), QStringLiteral("Print the running instance's state as JSON.")});
+    QCommandLineOption reportShown(QStringLiteral("report-shown"),
+                                   QStringLiteral("Print a line once the main window is on screen (benchmarks)."));
+    reportShown.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(reportShown);
     parser.process(app);
 
     QTextStream out(stdout);
@@ -77,5 +81,14 @@ int main(int argc, char **argv)
     }
     voxle.start();
     voxle.handleCommand(*command);
+    if (parser.isSet(reportShown)) {
+        // Queued behind the first paint of the windows shown above.
+        QMetaObject::invokeMethod(
+            &app,
+            [&out]() {
+                out << "shown" << Qt::endl;
+            },
+            Qt::QueuedConnection);
+    }
     return app.exec();
 }

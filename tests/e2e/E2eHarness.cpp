@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
+#include <QLocalSocket>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTest>
@@ -181,6 +182,21 @@ QJsonObject E2eHarness::voxle(const QStringList &args)
     QByteArray out;
     run(buildDir() + QStringLiteral("/src/app/voxle"), args, 10000, &out);
     const QJsonDocument doc = QJsonDocument::fromJson(out.trimmed());
+    return doc.isObject() ? doc.object() : QJsonObject();
+}
+
+QJsonObject E2eHarness::send(const QJsonObject &command)
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_runtimeDir + QStringLiteral("/voxle-instance"));
+    if (!socket.waitForConnected(3000))
+        return {};
+    socket.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + '\n');
+    socket.flush();
+    QByteArray answer;
+    while (!answer.contains('\n') && socket.waitForReadyRead(3000))
+        answer += socket.readAll();
+    const QJsonDocument doc = QJsonDocument::fromJson(answer.trimmed());
     return doc.isObject() ? doc.object() : QJsonObject();
 }
 

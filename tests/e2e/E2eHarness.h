@@ -33,6 +33,9 @@ public:
     void stopVoxle();
     // Runs `voxle <args>` and returns its JSON answer.
     QJsonObject voxle(const QStringList &args);
+    // Sends one command straight to the running instance's socket, as `voxle --toggle` would, without the
+    // cost of starting a second process.
+    QJsonObject send(const QJsonObject &command);
     // Polls `voxle --state` until its status label is `status` (e.g. "空闲").
     bool waitForStatus(const QString &status, int timeoutMs);
 
