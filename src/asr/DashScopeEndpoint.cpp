@@ -1,8 +1,7 @@
 #include "asr/DashScopeEndpoint.h"
 
 #include "base/Logging.h"
-
-#include <QHostAddress>
+#include "net/VoxleEndpoints.h"
 
 namespace {
 const QString defaultOrigin = QStringLiteral("wss://dashscope.aliyuncs.com");
@@ -15,14 +14,6 @@ QUrl fallback(const QString &why, const QString &value)
     return QUrl(defaultOrigin + realtimePath);
 }
 } // namespace
-
-bool isLoopbackHost(const QString &host)
-{
-    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
-}
 
 QUrl dashScopeRealtimeUrl()
 {
@@ -50,7 +41,7 @@ QUrl dashScopeRealtimeUrl(const QString &originOverride)
     else
         return fallback(QStringLiteral("unsupported scheme"), value);
     // The API key travels in the upgrade request: never in clear text beyond this machine.
-    if (wsScheme == QStringLiteral("ws") && !isLoopbackHost(given.host()))
+    if (wsScheme == QStringLiteral("ws") && !VoxleEndpoints::isLoopbackHost(given.host()))
         return fallback(QStringLiteral("plain ws:// is allowed for loopback hosts only"), value);
 
     QUrl url;

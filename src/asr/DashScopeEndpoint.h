@@ -8,6 +8,3 @@
 // accepted only for loopback hosts; anything else falls back to the constant with a warning.
 QUrl dashScopeRealtimeUrl();
 QUrl dashScopeRealtimeUrl(const QString &originOverride);
-
-// True for localhost, 127.0.0.0/8 and ::1.
-bool isLoopbackHost(const QString &host);

@@ -1,5 +1,7 @@
 #include "net/ChatCompletionClient.h"
 
+#include "net/ReplyWait.h"
+
 #include "base/Async.h"
 #include "base/Logging.h"
 
@@ -93,26 +95,13 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
         co_return result;
     }
     QPointer<QNetworkReply> reply = m_session.post(request, body);
-    const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owner(reply.data(), [](QNetworkReply *r) {
-        r->disconnect();
-        r->abort();
-        r->deleteLater();
-    });
-    OneShot<bool> finished;
-    QObject::connect(reply.data(), &QNetworkReply::finished, reply.data(), [finished]() { finished.resolve(true); });
-    auto timedOut = std::make_shared<bool>(false);
-    const Clock::TimerId timer = m_clock.schedule(qint64(timeoutSeconds * 1000), [reply, timedOut]() {
-        *timedOut = true;
-        if (reply)
-            reply->abort();
-    });
-    const std::optional<bool> done = co_await finished.wait(cancel);
-    m_clock.cancelTimer(timer);
-    if (!done) {
+    const ReplyOwner owner = ownReply(reply.data());
+    const ReplyEnd end = co_await awaitReply(reply, m_clock, qint64(timeoutSeconds * 1000), cancel);
+    if (end == ReplyEnd::cancelled) {
         result.transport = VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"));
         co_return result;
     }
-    if (*timedOut) {
+    if (end == ReplyEnd::timedOut) {
         result.transport = VoxleTransportError(QNetworkReply::TimeoutError, QString());
         co_return result;
     }

@@ -1,5 +1,7 @@
 #include "net/VoxleServerApi.h"
 
+#include "net/ReplyWait.h"
+
 #include "base/Async.h"
 #include "base/Logging.h"
 #include "net/VoxleEndpoints.h"
@@ -170,26 +172,11 @@ QCoro::Task<VoxleServerApi::RawResponse> VoxleServerApi::send(QNetworkRequest re
 
     QPointer<QNetworkReply> reply = verb == "GET" ? m_session.get(request) : m_session.post(request, body);
     // The reply dies with this call, whichever way it ends.
-    const std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> owner(reply.data(), [](QNetworkReply *r) {
-        r->disconnect();
-        r->abort();
-        r->deleteLater();
-    });
-
-    OneShot<bool> finished;
-    QObject::connect(reply.data(), &QNetworkReply::finished, reply.data(), [finished]() { finished.resolve(true); });
-    auto timedOut = std::make_shared<bool>(false);
-    const Clock::TimerId timer = m_clock.schedule(kTimeoutMs, [reply, timedOut]() {
-        *timedOut = true;
-        if (reply)
-            reply->abort();
-    });
-
-    const std::optional<bool> done = co_await finished.wait(cancel);
-    m_clock.cancelTimer(timer);
-    if (!done)
+    const ReplyOwner owner = ownReply(reply.data());
+    const ReplyEnd end = co_await awaitReply(reply, m_clock, kTimeoutMs, cancel);
+    if (end == ReplyEnd::cancelled)
         throw VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"));
-    if (*timedOut)
+    if (end == ReplyEnd::timedOut)
         throw VoxleTransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
 
     RawResponse raw;
