@@ -3,7 +3,6 @@
 #include "audio/AudioCaptureService.h"
 
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -20,7 +19,6 @@ struct CaptureRecorder {
     QVector<double> levels;
     QVector<QVector<double>> bars;
     QStringList threadNames;
-    bool onMainThread = false;
 
     void attach(AudioCapture &capture)
     {
@@ -41,8 +39,11 @@ struct CaptureRecorder {
         const QString name = QThread::currentThread()->objectName();
         if (!threadNames.contains(name))
             threadNames << name;
-        if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
-            onMainThread = true;
+    }
+    QVector<QByteArray> pcmChunks() const
+    {
+        const std::lock_guard guard(lock);
+        return chunks;
     }
     QByteArray pcm() const
     {
@@ -61,13 +62,6 @@ struct CaptureRecorder {
     {
         const std::lock_guard guard(lock);
         return int(levels.size());
-    }
-    void clear()
-    {
-        const std::lock_guard guard(lock);
-        chunks.clear();
-        levels.clear();
-        bars.clear();
     }
 };
 

@@ -48,6 +48,13 @@ QByteArray stereoSine(qint64 firstFrame, int frames, double hz, double amplitude
     return pcm16(samples);
 }
 
+QByteArray float32(const std::vector<float> &values)
+{
+    QByteArray bytes(qsizetype(values.size() * 4), Qt::Uninitialized);
+    qToLittleEndian<float>(values.data(), qsizetype(values.size()), bytes.data());
+    return bytes;
+}
+
 double rms(const std::vector<qint16> &s, size_t from, size_t to)
 {
     double sum = 0;
@@ -73,37 +80,54 @@ private slots:
         QCOMPARE(Pcm16Converter::outputCapacity(0, 1.0), 4096u);
     }
 
-    void convert_48kStereoTapsGiveAThirdAsManyFrames()
+    void convert_48kStereoStreamsAThirdAsManyFramesAndFlushesAtStop()
     {
         FakeAudioInput input;
         input.format = kStereo48k;
         AudioCaptureService service(input, kConfig);
         CaptureRecorder rec;
         rec.attach(service);
+        const auto pushTaps = [&input](int from, int count) {
+            bool accepted = true;
+            for (int t = from; t < from + count; ++t)
+                accepted = input.push(stereoSine(qint64(t) * 1024, 1024, 440, 0.3, 1.0)) && accepted;
+            return accepted;
+        };
         QVERIFY(!startCapture(service));
+        QVERIFY(service.isRunning());
         QCOMPARE(input.framesPerBuffer(), 1024u);
         QCOMPARE(input.startedFormat(), kStereo48k);
 
-        const int taps = 60;
-        for (int t = 0; t < taps; ++t)
-            QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 440, 0.3, 1.0)));
-        QTRY_COMPARE(rec.levelCount(), taps);
+        QVERIFY(pushTaps(0, 60));
+        QTRY_COMPARE(rec.levelCount(), 60);
         int frames = 0;
-        {
-            const std::lock_guard guard(rec.lock);
-            for (int t = 0; t < taps; ++t) {
-                const int n = int(rec.chunks.value(t).size() / 2);
-                QVERIFY2(n < 4096, "a chunk never exceeds the capacity of one tap");
-                // Streaming resampler: every tap yields output, about a third of the input.
-                QVERIFY2(n > 100 && n < 600, qPrintable(QString::number(n)));
-                frames += n;
-            }
+        for (const QByteArray &chunk : rec.pcmChunks()) {
+            // Streaming resampler: every tap yields output, about a third of the input, within one tap's capacity.
+            QVERIFY2(chunk.size() / 2 > 100 && chunk.size() / 2 < 600, qPrintable(QString::number(chunk.size())));
+            frames += int(chunk.size() / 2);
         }
-        // What the resampler still holds comes out at stop.
-        QVERIFY(frames < taps * 1024 / 3);
-        QVERIFY(frames > taps * 1024 / 3 - 400);
+        // What the resampler still holds, and buffers still queued, come out before stop returns.
+        QVERIFY(frames < 60 * 1024 / 3 && frames > 60 * 1024 / 3 - 400);
+        QVERIFY(pushTaps(60, 140));
         service.stop();
-        QCOMPARE(rec.pcm().size() / 2, std::lround(taps * 1024 / 3.0));
+        QVERIFY(!service.isRunning());
+        QVERIFY(!input.isRunning());
+        QCOMPARE(rec.pcm().size() / 2, std::lround(200 * 1024 / 3.0));
+        QCOMPARE(rec.threadNames, QStringList{QStringLiteral("voxle.audio.capture.processing")});
+        const int levels = rec.levelCount();
+        QVERIFY(!pushTaps(0, 1));
+        QTest::qWait(20);
+        QCOMPARE(rec.levelCount(), levels);
+
+        // Idempotent, and a new start converts with a fresh resampler.
+        service.stop();
+        QCOMPARE(takeLog().count(QStringLiteral("I Audio stop")), 2);
+        const qsizetype before = rec.pcm().size();
+        QVERIFY(!startCapture(service));
+        QVERIFY(pushTaps(0, 30));
+        service.stop();
+        QCOMPARE((rec.pcm().size() - before) / 2, std::lround(30 * 1024 / 3.0));
+        QCOMPARE(input.startCount(), 2);
     }
 
     void convert_sineKeepsPitchAndLevelAndMixesChannels()
@@ -147,32 +171,11 @@ private slots:
                  pcm16({1002, -1002, 12369, -12369, -7, 32767, -32768, 0, 1}));
         QCOMPARE(AudioCaptureProcessor::applyGain(pcm16({10000, -10000, 5461, -5462}), 6.0),
                  pcm16({32767, -32768, 32766, -32768}));
-
-        // The same rules through the service: a 16 kHz mono device passes through the resampler unchanged.
-        FakeAudioInput input;
-        input.format = kMono16k;
-        AudioCaptureService service(input, kConfig);
-        CaptureRecorder rec;
-        rec.attach(service);
-        QVERIFY(!startCapture(service));
-        service.setGain(1.0005);
-        QVERIFY(input.push(pcm16(samples)));
-        QTRY_COMPARE(rec.chunkCount(), 1);
-        // The gain is read when a buffer is converted, so each change waits for the buffer before.
-        service.setGain(1.002);
-        QVERIFY(input.push(pcm16(samples)));
-        QTRY_COMPARE(rec.chunkCount(), 2);
-        service.setGain(6.0);
-        QVERIFY(input.push(pcm16({10000, -10000})));
-        service.stop();
-        QCOMPARE(rec.chunks.size(), 3);
-        QCOMPARE(rec.chunks[0], pcm16(samples));
-        QCOMPARE(rec.chunks[1], pcm16({1002, -1002, 12369, -12369, -7, 32767, -32768, 0, 1}));
-        QCOMPARE(rec.chunks[2], pcm16({32767, -32768}));
     }
 
-    void meter_readsGainedOutputOfEveryBuffer()
+    void gainAndMeter_applyToEveryConvertedBuffer()
     {
+        // A 16 kHz mono device passes through the resampler unchanged.
         FakeAudioInput input;
         input.format = kMono16k;
         AudioCaptureService service(input, kConfig);
@@ -181,26 +184,23 @@ private slots:
         QVERIFY(!startCapture(service));
         service.setGain(6.0);
         QVERIFY(input.push(pcm16(std::vector<int>(1024, 10000))));
+        // The gain is read when a buffer is converted, so a change waits for the buffer before.
+        QTRY_COMPARE(rec.chunkCount(), 1);
+        service.setGain(1.0005);
+        QVERIFY(input.push(pcm16({1000, -1000})));
         QVERIFY(input.push(pcm16(std::vector<int>(1024, 0))));
         QVERIFY(input.push(QByteArray()));
-        std::vector<int> hundred(100, 0);
-        hundred[85] = 2000; // 2000 * 6 / 32767: bar 17 covers the last 15 frames
-        QVERIFY(input.push(pcm16(hundred)));
         service.stop();
-
+        QCOMPARE(rec.chunks, (QVector<QByteArray>{pcm16(std::vector<int>(1024, 32767)), pcm16({1000, -1000}),
+                                                  pcm16(std::vector<int>(1024, 0))}));
+        // The meter reads the gained samples; an empty buffer is metered too, but yields no bytes.
         QCOMPARE(rec.levels.size(), 4);
         QCOMPARE(rec.levels[0], 1.0);
         QCOMPARE(rec.bars[0], QVector<double>(18, 1.0));
-        QCOMPARE(rec.levels[1], 0.0);
-        QCOMPARE(rec.bars[1], QVector<double>(18, 0.08));
-        // An empty buffer is metered too, but yields no bytes.
         QCOMPARE(rec.levels[2], 0.0);
-        QCOMPARE(rec.bars[2], QVector<double>(18, 0.0));
-        QCOMPARE(rec.chunks.size(), 3);
-        QCOMPARE(rec.bars[3].size(), 18);
-        QVERIFY(qAbs(rec.bars[3][17] - 12000.0 / 32767) < 1e-12);
-        QCOMPARE(rec.bars[3][16], 0.08);
-        QCOMPARE(rec.bars[3].count(0.08), 17);
+        QCOMPARE(rec.bars[2], QVector<double>(18, 0.08));
+        QCOMPARE(rec.levels[3], 0.0);
+        QCOMPARE(rec.bars[3], QVector<double>(18, 0.0));
     }
 
     void setGain_clampsToHalfToSix()
@@ -208,12 +208,10 @@ private slots:
         FakeAudioInput input;
         AudioCaptureService service(input, kConfig);
         QCOMPARE(service.gain(), 1.0);
-        service.setGain(10);
-        QCOMPARE(service.gain(), 6.0);
-        service.setGain(0.1);
-        QCOMPARE(service.gain(), 0.5);
-        service.setGain(2.5);
-        QCOMPARE(service.gain(), 2.5);
+        for (const auto &[set, expected] : {std::pair{10.0, 6.0}, {0.1, 0.5}, {2.5, 2.5}}) {
+            service.setGain(set);
+            QCOMPARE(service.gain(), expected);
+        }
     }
 
     void start_logsAndRearmsFirstBufferLogEachStart()
@@ -237,53 +235,6 @@ private slots:
         };
         QCOMPARE(takeLog(), oneRound + oneRound);
         QCOMPARE(rec.chunkCount(), 6);
-    }
-
-    void stop_deliversCapturedBuffersBeforeReturningAndNothingAfter()
-    {
-        FakeAudioInput input;
-        AudioCaptureService service(input, kConfig);
-        CaptureRecorder rec;
-        rec.attach(service);
-        QVERIFY(!startCapture(service));
-        QVERIFY(service.isRunning());
-        for (int t = 0; t < 200; ++t)
-            QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 300, 0.2, 1.0)));
-        service.stop();
-        QVERIFY(!service.isRunning());
-        QVERIFY(!input.isRunning());
-        QCOMPARE(rec.pcm().size() / 2, std::lround(200 * 1024 / 3.0));
-        const int levels = rec.levelCount();
-        QVERIFY(levels >= 200);
-
-        QVERIFY(!input.push(stereoSine(0, 1024, 300, 0.2, 1.0)));
-        QTest::qWait(20);
-        QCOMPARE(rec.levelCount(), levels);
-
-        // Idempotent, and a new start converts with a fresh resampler.
-        service.stop();
-        QCOMPARE(takeLog().count(QStringLiteral("I Audio stop")), 2);
-        rec.clear();
-        QVERIFY(!startCapture(service));
-        for (int t = 0; t < 30; ++t)
-            QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 300, 0.2, 1.0)));
-        service.stop();
-        QCOMPARE(rec.pcm().size() / 2, std::lround(30 * 1024 / 3.0));
-        QCOMPARE(input.startCount(), 2);
-    }
-
-    void callbacks_runOnTheProcessingThread()
-    {
-        FakeAudioInput input;
-        AudioCaptureService service(input, kConfig);
-        CaptureRecorder rec;
-        rec.attach(service);
-        QVERIFY(!startCapture(service));
-        for (int t = 0; t < 5; ++t)
-            QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 300, 0.2, 1.0)));
-        service.stop();
-        QCOMPARE(rec.threadNames, QStringList{QStringLiteral("voxle.audio.capture.processing")});
-        QVERIFY(!rec.onMainThread);
     }
 
     void start_failsWithoutAuthorisationOrDevice()
@@ -339,21 +290,14 @@ private slots:
         CaptureRecorder rec;
         rec.attach(service);
         QVERIFY(!startCapture(service));
-        QByteArray floats(4 * 4, Qt::Uninitialized);
-        const float values[] = {0.5f, -0.25f, 1.5f, -1.0f};
-        for (int i = 0; i < 4; ++i)
-            qToLittleEndian<float>(values[i], floats.data() + i * 4);
+        const QByteArray floats = float32({0.5f, -0.25f, 1.5f, -1.0f});
         QVERIFY(input.push(floats));
         // A buffer in another format is dropped with an error; capture goes on.
         QVERIFY(input.pushBuffer(AudioInputBuffer{kMono16k, pcm16({1, 2, 3})}));
         QVERIFY(input.push(floats));
         // Samples that are not numbers are taken as silence.
-        QByteArray stray(3 * 4, Qt::Uninitialized);
-        const float strayValues[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                     0.5f};
-        for (int i = 0; i < 3; ++i)
-            qToLittleEndian<float>(strayValues[i], stray.data() + i * 4);
-        QVERIFY(input.push(stray));
+        QVERIFY(input.push(
+            float32({std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 0.5f})));
         service.stop();
         QCOMPARE(rec.chunks.size(), 3);
         QCOMPARE(rec.chunks[2], pcm16({0, 0, 16384}));

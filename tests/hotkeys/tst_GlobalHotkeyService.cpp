@@ -6,9 +6,9 @@
 
 #include <QCoreApplication>
 #include <QTest>
-#include <memory>
 
 using namespace KeyTap;
+using Status = HotkeyHost::DictationStatus;
 
 namespace {
 const QString kRecord = QStringLiteral("action:record");
@@ -21,27 +21,28 @@ struct Rig {
     FakeHotkeyHost host;
     GlobalHotkeyService service{host, tap, clock};
 
-    explicit Rig(HotkeyScheme scheme)
+    explicit Rig(HotkeyScheme scheme, bool start = true)
     {
         host.scheme = scheme;
-        service.start();
+        if (start)
+            service.start();
     }
     KeyTapVerdict fnDown(quint64 extra = 0) { return tap.flags(keyFn, flagFn | extra); }
     KeyTapVerdict fnUp(quint64 remaining = 0) { return tap.flags(keyFn, remaining); }
+    bool holds(quint16 keyCode) const
+    {
+        return std::any_of(tap.swallowCandidates.begin(), tap.swallowCandidates.end(),
+                           [keyCode](const KeyCombo &c) { return c.keyCode == keyCode; });
+    }
 };
 
-std::unique_ptr<Rig> rig(HotkeyScheme scheme)
+KeyTapEvent flags(quint16 key, quint64 f)
 {
-    return std::make_unique<Rig>(scheme);
+    return KeyTapEvent{flagsChanged, key, f, false};
 }
-
-bool holds(const QList<KeyCombo> &combos, quint16 keyCode)
+KeyTapEvent down(quint16 key, quint64 f, bool repeat = false)
 {
-    for (const KeyCombo &c : combos) {
-        if (c.keyCode == keyCode)
-            return true;
-    }
-    return false;
+    return KeyTapEvent{keyDown, key, f, repeat};
 }
 } // namespace
 
@@ -52,340 +53,285 @@ class TestGlobalHotkeyService : public QObject
     QuietDebugEvents m_quiet;
 
 private slots:
-    void start_inputMonitoringMissing_makesNoTapAndNoError()
+    void start_data()
     {
-        ManualClock clock;
-        FakeKeyEventTap tap;
-        FakeHotkeyHost host;
-        tap.granted = false;
-        GlobalHotkeyService service(host, tap, clock);
-        service.start();
-        QCOMPARE(tap.createCalls, 0);
-        QVERIFY(!service.isTapping());
-        QVERIFY(host.calls.isEmpty());
+        QTest::addColumn<HotkeyScheme>("scheme");
+        QTest::addColumn<bool>("granted");
+        QTest::addColumn<int>("refused"); // 1: active filter, 2: both kinds
+        QTest::addColumn<int>("creates");
+        QTest::addColumn<bool>("listenOnly");
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("no input monitoring") << HotkeyScheme::fn << false << 0 << 0 << false << QStringList{};
+        QTest::newRow("fn: active") << HotkeyScheme::fn << true << 0 << 1 << false << QStringList{};
+        QTest::newRow("modifiers: listen-only") << HotkeyScheme::modifiers << true << 0 << 1 << true << QStringList{};
+        QTest::newRow("active refused") << HotkeyScheme::custom << true << 1 << 2 << true << QStringList{};
+        QTest::newRow("both refused")
+            << HotkeyScheme::custom << true << 2 << 2 << false
+            << QStringList{
+                   QStringLiteral("error:无法启用全局热键：系统拒绝创建键盘监听（即使已开启「输入监控」也可能失败）。"
+                                  "可尝试关闭 App Sandbox，或改用「自定义组合键」方案。")};
+    }
+    void start()
+    {
+        QFETCH(HotkeyScheme, scheme);
+        QFETCH(bool, granted);
+        QFETCH(int, refused);
+        QFETCH(int, creates);
+        QFETCH(bool, listenOnly);
+        QFETCH(QStringList, calls);
+        Rig r(scheme, false);
+        r.tap.granted = granted;
+        r.tap.refuseActiveFilter = refused >= 1;
+        r.tap.refuseListenOnly = refused >= 2;
+        r.service.start();
+        QCOMPARE(r.tap.createCalls, creates);
+        const bool tapping = creates > 0 && calls.isEmpty();
+        QCOMPARE(r.service.isTapping(), tapping);
+        QCOMPARE(r.tap.enabled, tapping);
+        QCOMPARE(r.service.isListenOnlyTap(), listenOnly);
+        QCOMPARE(r.host.calls, calls);
+        if (!tapping)
+            return;
+        QCOMPARE(r.tap.mode, listenOnly ? KeyEventTap::Mode::listenOnly : KeyEventTap::Mode::activeFilter);
+        // A second start makes no second tap and keeps the first kind.
+        r.host.scheme = scheme == HotkeyScheme::fn ? HotkeyScheme::modifiers : HotkeyScheme::fn;
+        r.service.start();
+        QCOMPARE(r.tap.createCalls, creates);
+        QCOMPARE(r.tap.enableCalls, 1);
+        QCOMPARE(r.service.isListenOnlyTap(), listenOnly);
     }
 
-    void start_bySchemeAndRefusals_choosesTapKind()
+    void custom_listenOnlyFallback_firesWithoutSwallowing()
     {
-        {
-            auto r = rig(HotkeyScheme::fn);
-            QCOMPARE(r->tap.mode, KeyEventTap::Mode::activeFilter);
-            QVERIFY(r->tap.enabled);
-            QVERIFY(!r->service.isListenOnlyTap());
-        }
-        {
-            auto r = rig(HotkeyScheme::modifiers);
-            QCOMPARE(r->tap.createCalls, 1);
-            QCOMPARE(r->tap.mode, KeyEventTap::Mode::listenOnly);
-            QVERIFY(r->service.isListenOnlyTap());
-        }
-        {
-            ManualClock clock;
-            FakeKeyEventTap tap;
-            FakeHotkeyHost host;
-            host.scheme = HotkeyScheme::custom;
-            tap.refuseActiveFilter = true;
-            GlobalHotkeyService service(host, tap, clock);
-            service.start();
-            QCOMPARE(tap.createCalls, 2);
-            QCOMPARE(tap.mode, KeyEventTap::Mode::listenOnly);
-            QVERIFY(service.isListenOnlyTap());
-            // Fires, but cannot swallow.
-            host.record = HotkeyBinding{40, HotkeyBinding::command};
-            QCOMPARE(service.handleEvent(KeyTapEvent{keyDown, 40, flagCommand, false}), KeyTapVerdict::pass);
-            QCOMPARE(host.calls, QStringList{kRecord});
-            QVERIFY(tap.swallowCandidates.isEmpty());
-        }
+        Rig r(HotkeyScheme::custom, false);
+        r.tap.refuseActiveFilter = true;
+        r.host.record = HotkeyBinding{40, HotkeyBinding::command};
+        r.service.start();
+        QCOMPARE(r.tap.keyDown(40, flagCommand), KeyTapVerdict::pass);
+        QCOMPARE(r.host.calls, QStringList{kRecord});
+        QVERIFY(r.tap.swallowCandidates.isEmpty());
     }
 
-    void start_bothKindsRefused_showsError()
+    void fnScheme_fnAlone_firesPolishAfter60msOnce()
     {
-        ManualClock clock;
-        FakeKeyEventTap tap;
-        FakeHotkeyHost host;
-        tap.refuseActiveFilter = tap.refuseListenOnly = true;
-        GlobalHotkeyService service(host, tap, clock);
-        service.start();
-        QCOMPARE(host.calls, QStringList{QStringLiteral(
-                                 "error:无法启用全局热键：系统拒绝创建键盘监听（即使已开启「输入监控」也可能失败）。"
-                                 "可尝试关闭 App Sandbox，或改用「自定义组合键」方案。")});
-        QVERIFY(!service.isTapping());
-        QVERIFY(!tap.enabled);
-    }
-
-    void start_secondCall_makesNoSecondTap()
-    {
-        auto r = rig(HotkeyScheme::fn);
-        r->host.scheme = HotkeyScheme::modifiers;
-        r->service.start();
-        QCOMPARE(r->tap.createCalls, 1);
-        QCOMPARE(r->tap.enableCalls, 1);
-        // The tap kind stays what the first start chose.
-        QCOMPARE(r->tap.mode, KeyEventTap::Mode::activeFilter);
-    }
-
-    void fnScheme_fnAlone_firesPolishAfter60ms()
-    {
-        auto r = rig(HotkeyScheme::fn);
-        QCOMPARE(r->fnDown(), KeyTapVerdict::pass);
-        r->clock.advance(59);
-        QVERIFY(r->host.calls.isEmpty());
-        r->clock.advance(1);
-        QCOMPARE(r->host.calls, QStringList{kPolish});
+        Rig r(HotkeyScheme::fn);
+        QCOMPARE(r.fnDown(), KeyTapVerdict::pass);
+        r.clock.advance(59);
+        QVERIFY(r.host.calls.isEmpty());
+        r.clock.advance(1);
+        QCOMPARE(r.host.calls, QStringList{kPolish});
         // Holding Fn longer or repeating its flags event fires nothing more.
-        r->fnDown();
-        r->clock.advance(500);
-        QCOMPARE(r->host.calls, QStringList{kPolish});
-        QCOMPARE(r->fnUp(), KeyTapVerdict::pass);
-        r->fnDown();
-        r->clock.advance(60);
-        QCOMPARE(r->host.calls, (QStringList{kPolish, kPolish}));
-    }
-
-    void fnScheme_quickTap_stillFiresAfterRelease()
-    {
-        auto r = rig(HotkeyScheme::fn);
-        r->fnDown();
-        r->clock.advance(20);
-        r->fnUp();
-        QVERIFY(r->host.calls.isEmpty());
-        r->clock.advance(40);
-        QCOMPARE(r->host.calls, QStringList{kPolish});
-    }
-
-    void fnScheme_schemeChangedBeforeDelay_firesNothing()
-    {
-        auto r = rig(HotkeyScheme::fn);
-        r->fnDown();
-        r->host.scheme = HotkeyScheme::custom;
-        r->clock.advance(100);
-        QVERIFY(r->host.calls.isEmpty());
+        r.fnDown();
+        r.clock.advance(500);
+        QCOMPARE(r.fnUp(), KeyTapVerdict::pass);
+        // A quick tap still fires once the delay is over.
+        r.fnDown();
+        r.clock.advance(20);
+        r.fnUp();
+        QCOMPARE(r.host.calls, QStringList{kPolish});
+        r.clock.advance(40);
+        QCOMPARE(r.host.calls, (QStringList{kPolish, kPolish}));
+        // A scheme change before the delay cancels the item.
+        r.fnDown();
+        r.host.scheme = HotkeyScheme::custom;
+        r.clock.advance(100);
+        QCOMPARE(r.host.calls.size(), 2);
     }
 
     void fnScheme_fnWhileRecording_togglesAtOnce()
     {
-        auto r = rig(HotkeyScheme::fn);
-        r->host.status = HotkeyHost::DictationStatus::recording;
-        r->host.mode = DictationMode::translate;
-        QCOMPARE(r->fnDown(), KeyTapVerdict::pass);
-        QCOMPARE(r->host.calls, QStringList{QStringLiteral("toggle:translate")});
-        QCOMPARE(r->clock.pendingTimers(), 0);
+        Rig r(HotkeyScheme::fn);
+        r.host.status = Status::recording;
+        r.host.mode = DictationMode::translate;
+        QCOMPARE(r.fnDown(), KeyTapVerdict::pass);
+        QCOMPARE(r.host.calls, QStringList{QStringLiteral("toggle:translate")});
+        QCOMPARE(r.clock.pendingTimers(), 0);
     }
 
     void fnScheme_spaceWhilePending_recordsAndSwallows()
     {
-        auto r = rig(HotkeyScheme::fn);
-        r->fnDown();
-        QCOMPARE(r->tap.keyDown(keySpace, flagFn), KeyTapVerdict::swallow);
-        QCOMPARE(r->host.calls, QStringList{kRecord});
-        r->clock.advance(200);
-        QCOMPARE(r->host.calls, QStringList{kRecord});
+        Rig r(HotkeyScheme::fn);
+        r.fnDown();
+        QCOMPARE(r.tap.keyDown(keySpace, flagFn), KeyTapVerdict::swallow);
+        QCOMPARE(r.host.calls, QStringList{kRecord});
+        r.clock.advance(200);
         // The release of Space and a repeat neither fire nor get swallowed.
-        QCOMPARE(r->tap.keyDown(keySpace, flagFn, true), KeyTapVerdict::pass);
-        QCOMPARE(r->tap.keyUp(keySpace, flagFn), KeyTapVerdict::pass);
+        QCOMPARE(r.tap.keyDown(keySpace, flagFn, true), KeyTapVerdict::pass);
+        QCOMPARE(r.tap.keyUp(keySpace, flagFn), KeyTapVerdict::pass);
         // Space without the Fn flag is an ordinary key.
-        r->fnUp();
-        QCOMPARE(r->tap.keyDown(keySpace, 0), KeyTapVerdict::pass);
-        QCOMPARE(r->host.calls, QStringList{kRecord});
+        r.fnUp();
+        QCOMPARE(r.tap.keyDown(keySpace, 0), KeyTapVerdict::pass);
+        QCOMPARE(r.host.calls, QStringList{kRecord});
     }
 
-    void fnScheme_leftShiftWhilePending_translatesWithoutSwallowing()
+    void fnScheme_leftShift_translatesWithoutSwallowingAndAfterItemRan()
     {
-        auto r = rig(HotkeyScheme::fn);
-        r->fnDown();
-        QCOMPARE(r->tap.flags(keyRightShift, flagFn | flagShift), KeyTapVerdict::pass);
-        QVERIFY(r->host.calls.isEmpty());
-        QCOMPARE(r->tap.flags(keyShift, flagFn | flagShift), KeyTapVerdict::pass);
-        QCOMPARE(r->host.calls, QStringList{kTranslate});
-        r->clock.advance(200);
-        QCOMPARE(r->host.calls, QStringList{kTranslate});
-    }
-
-    void fnScheme_comboAfterItemRan_firesBoth()
-    {
-        auto r = rig(HotkeyScheme::fn);
-        r->fnDown();
-        r->clock.advance(100);
-        QCOMPARE(r->tap.keyDown(keySpace, flagFn), KeyTapVerdict::swallow);
-        r->tap.flags(keyShift, flagFn | flagShift);
-        QCOMPARE(r->host.calls, (QStringList{kPolish, kRecord, kTranslate}));
+        Rig r(HotkeyScheme::fn);
+        r.fnDown();
+        QCOMPARE(r.tap.flags(keyRightShift, flagFn | flagShift), KeyTapVerdict::pass);
+        QVERIFY(r.host.calls.isEmpty());
+        QCOMPARE(r.tap.flags(keyShift, flagFn | flagShift), KeyTapVerdict::pass);
+        r.clock.advance(200);
+        QCOMPARE(r.host.calls, QStringList{kTranslate});
+        // Once the Fn item has run, both combos still fire.
+        r.tap.flags(keyShift, flagFn);
+        r.fnUp();
+        r.fnDown();
+        r.clock.advance(100);
+        QCOMPARE(r.tap.keyDown(keySpace, flagFn), KeyTapVerdict::swallow);
+        r.tap.flags(keyShift, flagFn | flagShift);
+        QCOMPARE(r.host.calls, (QStringList{kTranslate, kPolish, kRecord, kTranslate}));
     }
 
     void fnScheme_swallowCandidates_followFnAndStatus()
     {
-        auto r = rig(HotkeyScheme::fn);
-        QVERIFY(holds(r->tap.swallowCandidates, keyFn));
-        QVERIFY(!holds(r->tap.swallowCandidates, keySpace));
-        r->fnDown();
-        QVERIFY(holds(r->tap.swallowCandidates, keySpace));
-        r->fnUp();
-        QVERIFY(!holds(r->tap.swallowCandidates, keySpace));
-        QVERIFY(!holds(r->tap.swallowCandidates, keyEscape));
-        r->host.status = HotkeyHost::DictationStatus::processing;
-        r->service.refreshSwallowCandidates();
-        QVERIFY(holds(r->tap.swallowCandidates, keyEscape));
+        Rig r(HotkeyScheme::fn);
+        QVERIFY(r.holds(keyFn));
+        QVERIFY(!r.holds(keySpace));
+        r.fnDown();
+        QVERIFY(r.holds(keySpace));
+        r.fnUp();
+        QVERIFY(!r.holds(keySpace));
+        QVERIFY(!r.holds(keyEscape));
+        r.host.status = Status::processing;
+        r.service.refreshSwallowCandidates();
+        QVERIFY(r.holds(keyEscape));
     }
 
-    void escape_whileBusy_postsCancelAndSwallows()
+    void escape_cancelsOnlyWhileBusy_data()
     {
-        for (const HotkeyScheme scheme : {HotkeyScheme::fn, HotkeyScheme::custom}) {
-            for (const HotkeyHost::DictationStatus status :
-                 {HotkeyHost::DictationStatus::recording, HotkeyHost::DictationStatus::processing}) {
-                auto r = rig(scheme);
-                r->host.status = status;
-                QCOMPARE(r->tap.keyDown(keyEscape), KeyTapVerdict::swallow);
-                // Posted: the callback returns before the cancel runs.
-                QVERIFY(r->host.calls.isEmpty());
-                QCoreApplication::processEvents();
-                QCOMPARE(r->host.calls, QStringList{QStringLiteral("cancel")});
-                QCOMPARE(r->tap.keyUp(keyEscape), KeyTapVerdict::pass);
-            }
-        }
+        QTest::addColumn<HotkeyScheme>("scheme");
+        QTest::addColumn<Status>("status");
+        QTest::newRow("fn recording") << HotkeyScheme::fn << Status::recording;
+        QTest::newRow("fn processing") << HotkeyScheme::fn << Status::processing;
+        QTest::newRow("custom recording") << HotkeyScheme::custom << Status::recording;
+        QTest::newRow("custom processing") << HotkeyScheme::custom << Status::processing;
+        QTest::newRow("idle") << HotkeyScheme::fn << Status::idle;
+        QTest::newRow("error") << HotkeyScheme::fn << Status::error;
     }
-
-    void escape_whileIdleOrError_passesAndMayMatchBinding()
+    void escape_cancelsOnlyWhileBusy()
     {
-        for (const HotkeyHost::DictationStatus status :
-             {HotkeyHost::DictationStatus::idle, HotkeyHost::DictationStatus::error}) {
-            auto r = rig(HotkeyScheme::fn);
-            r->host.status = status;
-            QCOMPARE(r->tap.keyDown(keyEscape), KeyTapVerdict::pass);
-            QCoreApplication::processEvents();
-            QVERIFY(r->host.calls.isEmpty());
-        }
-        auto r = rig(HotkeyScheme::custom);
-        r->host.polish = HotkeyBinding{keyEscape, 0};
-        QCOMPARE(r->tap.keyDown(keyEscape), KeyTapVerdict::swallow);
+        QFETCH(HotkeyScheme, scheme);
+        QFETCH(Status, status);
+        const bool busy = status == Status::recording || status == Status::processing;
+        Rig r(scheme);
+        r.host.status = status;
+        QCOMPARE(r.tap.keyDown(keyEscape), busy ? KeyTapVerdict::swallow : KeyTapVerdict::pass);
+        // Posted: the callback returns before the cancel runs.
+        QVERIFY(r.host.calls.isEmpty());
         QCoreApplication::processEvents();
-        QCOMPARE(r->host.calls, QStringList{kPolish});
+        QCOMPARE(r.host.calls, busy ? QStringList{QStringLiteral("cancel")} : QStringList{});
+        QCOMPARE(r.tap.keyUp(keyEscape), KeyTapVerdict::pass);
     }
 
-    void modifiers_cleanTaps_fireConfiguredActions()
+    void escape_whileIdle_mayMatchBinding()
     {
-        auto r = rig(HotkeyScheme::modifiers);
-        r->host.fnAction = HotkeyAction::off;
-        r->tap.flags(keyControl, flagControl);
-        QVERIFY(r->host.calls.isEmpty()); // never on press
-        r->tap.flags(keyControl, 0);
-        r->tap.flags(keyCommand, flagCommand);
-        r->tap.flags(keyCommand, 0);
-        r->fnDown();
-        r->fnUp();
-        // An `off` action is handed on unchanged.
-        QCOMPARE(r->host.calls, (QStringList{kPolish, kTranslate, QStringLiteral("action:off")}));
+        Rig r(HotkeyScheme::custom);
+        r.host.polish = HotkeyBinding{keyEscape, 0};
+        QCOMPARE(r.tap.keyDown(keyEscape), KeyTapVerdict::swallow);
+        QCoreApplication::processEvents();
+        QCOMPARE(r.host.calls, QStringList{kPolish});
     }
 
-    void modifiers_typedKey_spoilsTapButRepeatAndKeyUpDoNot()
+    void modifiers_taps_data()
     {
-        auto r = rig(HotkeyScheme::modifiers);
-        r->tap.flags(keyControl, flagControl);
-        r->tap.keyDown(keyA, flagControl);
-        r->tap.flags(keyControl, 0);
-        QVERIFY(r->host.calls.isEmpty());
-        // A spoiled tap leaves no trace on the next one.
-        r->tap.flags(keyControl, flagControl);
-        r->tap.keyDown(keyA, flagControl, true);
-        r->tap.keyUp(keyA, flagControl);
-        r->tap.flags(keyControl, 0);
-        QCOMPARE(r->host.calls, QStringList{kPolish});
+        QTest::addColumn<QList<KeyTapEvent>>("events");
+        QTest::addColumn<QStringList>("calls");
+        const quint64 ctl = flagControl, cmd = flagCommand;
+        QTest::newRow("control") << QList{flags(keyControl, ctl), flags(keyControl, 0)} << QStringList{kPolish};
+        QTest::newRow("command") << QList{flags(keyCommand, cmd), flags(keyCommand, 0)} << QStringList{kTranslate};
+        QTest::newRow("fn") << QList{flags(keyFn, flagFn), flags(keyFn, 0)} << QStringList{kRecord};
+        QTest::newRow("press only") << QList{flags(keyControl, ctl)} << QStringList{};
+        // A spoiled tap leaves no trace on the next one; a repeat or key-up does not spoil.
+        QTest::newRow("typed key spoils")
+            << QList{flags(keyControl, ctl), down(keyA, ctl),       flags(keyControl, 0),
+                     flags(keyControl, ctl), down(keyA, ctl, true), KeyTapEvent{keyUp, keyA, ctl, false},
+                     flags(keyControl, 0)}
+            << QStringList{kPolish};
+        QTest::newRow("caps lock spoils command")
+            << QList{flags(keyCommand, cmd), flags(keyCapsLock, cmd | flagCapsLock), flags(keyCommand, flagCapsLock)}
+            << QStringList{};
+        QTest::newRow("shift does not spoil command") << QList{flags(keyCommand, cmd), flags(keyShift, cmd | flagShift),
+                                                               flags(keyShift, cmd), flags(keyCommand, 0)}
+                                                      << QStringList{kTranslate};
+        QTest::newRow("caps lock does not spoil fn")
+            << QList{flags(keyFn, flagFn), flags(keyCapsLock, flagFn | flagCapsLock), flags(keyFn, flagCapsLock)}
+            << QStringList{kRecord};
+        QTest::newRow("control and command released together")
+            << QList{flags(keyControl, ctl), flags(keyCommand, ctl | cmd), flags(keyCommand, 0)}
+            << QStringList{kPolish, kTranslate};
     }
-
-    void modifiers_capsLockSpoilsCommandShiftDoesNot()
+    void modifiers_taps()
     {
-        auto r = rig(HotkeyScheme::modifiers);
-        r->tap.flags(keyCommand, flagCommand);
-        r->tap.flags(keyCapsLock, flagCommand | flagCapsLock);
-        r->tap.flags(keyCommand, flagCapsLock);
-        QVERIFY(r->host.calls.isEmpty());
-        r->tap.flags(keyCommand, flagCommand);
-        r->tap.flags(keyShift, flagCommand | flagShift);
-        r->tap.flags(keyShift, flagCommand);
-        r->tap.flags(keyCommand, 0);
-        QCOMPARE(r->host.calls, QStringList{kTranslate});
-        // Caps Lock does not spoil an Fn tap.
-        r->fnDown();
-        r->tap.flags(keyCapsLock, flagFn | flagCapsLock);
-        r->fnUp(flagCapsLock);
-        QCOMPARE(r->host.calls, (QStringList{kTranslate, kRecord}));
-    }
-
-    void modifiers_controlAndCommandReleasedTogether_fireBoth()
-    {
-        auto r = rig(HotkeyScheme::modifiers);
-        r->tap.flags(keyControl, flagControl);
-        r->tap.flags(keyCommand, flagControl | flagCommand);
-        r->tap.flags(keyCommand, 0);
-        QCOMPARE(r->host.calls, (QStringList{kPolish, kTranslate}));
+        QFETCH(QList<KeyTapEvent>, events);
+        QFETCH(QStringList, calls);
+        Rig r(HotkeyScheme::modifiers);
+        for (const KeyTapEvent &e : events)
+            QCOMPARE(r.tap.send(e), KeyTapVerdict::pass);
+        QCOMPARE(r.host.calls, calls);
     }
 
     void custom_binding_firesOnFirstKeyDownOnly()
     {
-        auto r = rig(HotkeyScheme::custom);
-        r->host.record = HotkeyBinding{40, HotkeyBinding::command | HotkeyBinding::shift};
-        r->tap.flags(keyCommand, flagCommand);
-        r->tap.flags(keyShift, flagCommand | flagShift);
+        Rig r(HotkeyScheme::custom);
+        r.host.record = HotkeyBinding{40, HotkeyBinding::command | HotkeyBinding::shift};
+        r.tap.flags(keyCommand, flagCommand);
+        r.tap.flags(keyShift, flagCommand | flagShift);
         // Caps Lock and Fn do not matter.
-        QCOMPARE(r->tap.keyDown(40, flagCommand | flagShift | flagCapsLock | flagFn), KeyTapVerdict::swallow);
-        QCOMPARE(r->tap.keyDown(40, flagCommand | flagShift, true), KeyTapVerdict::pass);
-        QCOMPARE(r->tap.keyUp(40, flagCommand | flagShift), KeyTapVerdict::pass);
+        QCOMPARE(r.tap.keyDown(40, flagCommand | flagShift | flagCapsLock | flagFn), KeyTapVerdict::swallow);
+        QCOMPARE(r.tap.keyDown(40, flagCommand | flagShift, true), KeyTapVerdict::pass);
+        QCOMPARE(r.tap.keyUp(40, flagCommand | flagShift), KeyTapVerdict::pass);
         // An extra or a missing modifier breaks the match.
-        QCOMPARE(r->tap.keyDown(40, flagCommand | flagShift | flagOption), KeyTapVerdict::pass);
-        QCOMPARE(r->tap.keyDown(40, flagCommand), KeyTapVerdict::pass);
-        QCOMPARE(r->host.calls, QStringList{kRecord});
+        QCOMPARE(r.tap.keyDown(40, flagCommand | flagShift | flagOption), KeyTapVerdict::pass);
+        QCOMPARE(r.tap.keyDown(40, flagCommand), KeyTapVerdict::pass);
+        QCOMPARE(r.host.calls, QStringList{kRecord});
     }
 
     void custom_sameBindingTwice_translateWinsThenPolish()
     {
-        auto r = rig(HotkeyScheme::custom);
-        const HotkeyBinding f5{96, 0};
-        r->host.record = r->host.polish = r->host.translate = f5;
-        r->tap.keyDown(96);
-        r->host.translate.reset();
-        r->tap.keyDown(96);
-        r->host.polish.reset();
-        r->tap.keyDown(96);
-        r->host.record.reset();
-        QCOMPARE(r->tap.keyDown(96), KeyTapVerdict::pass);
-        QCOMPARE(r->host.calls, (QStringList{kTranslate, kPolish, kRecord}));
+        Rig r(HotkeyScheme::custom);
+        r.host.record = r.host.polish = r.host.translate = HotkeyBinding{96, 0};
+        r.tap.keyDown(96);
+        r.host.translate.reset();
+        r.tap.keyDown(96);
+        r.host.polish.reset();
+        r.tap.keyDown(96);
+        r.host.record.reset();
+        QCOMPARE(r.tap.keyDown(96), KeyTapVerdict::pass);
+        QCOMPARE(r.host.calls, (QStringList{kTranslate, kPolish, kRecord}));
     }
 
     void custom_modifierOnlyBinding_firesOnReleaseUnlessKeyTyped()
     {
-        auto r = rig(HotkeyScheme::custom);
-        r->host.translate = HotkeyBinding{keyFn, 0};
-        QCOMPARE(r->fnDown(), KeyTapVerdict::pass);
-        QVERIFY(r->host.calls.isEmpty());
-        QCOMPARE(r->fnUp(), KeyTapVerdict::swallow);
-        QCOMPARE(r->host.calls, QStringList{kTranslate});
-        r->fnDown();
-        r->tap.keyDown(keyA, flagFn);
-        QCOMPARE(r->fnUp(), KeyTapVerdict::pass);
-        // An autorepeat counts as typing too.
-        r->fnDown();
-        r->tap.keyDown(keyA, flagFn, true);
-        r->fnUp();
-        QCOMPARE(r->host.calls, QStringList{kTranslate});
-    }
-
-    void custom_releaseShiftUnderCommand_matchesShiftKeyWithCommand()
-    {
-        auto r = rig(HotkeyScheme::custom);
-        r->host.polish = HotkeyBinding{keyShift, HotkeyBinding::command};
-        r->tap.flags(keyCommand, flagCommand);
-        r->tap.flags(keyShift, flagCommand | flagShift);
-        QCOMPARE(r->tap.flags(keyShift, flagCommand), KeyTapVerdict::swallow);
-        QCOMPARE(r->tap.flags(keyCommand, 0), KeyTapVerdict::pass);
-        QCOMPARE(r->host.calls, QStringList{kPolish});
+        Rig r(HotkeyScheme::custom);
+        r.host.translate = HotkeyBinding{keyFn, 0};
+        QCOMPARE(r.fnDown(), KeyTapVerdict::pass);
+        QVERIFY(r.host.calls.isEmpty());
+        QCOMPARE(r.fnUp(), KeyTapVerdict::swallow);
+        QCOMPARE(r.host.calls, QStringList{kTranslate});
+        for (const bool repeat : {false, true}) { // an autorepeat counts as typing too
+            r.fnDown();
+            r.tap.keyDown(keyA, flagFn, repeat);
+            QCOMPARE(r.fnUp(), KeyTapVerdict::pass);
+        }
+        QCOMPARE(r.host.calls, QStringList{kTranslate});
+        // Shift released under Command matches a Shift binding with Command.
+        r.host.polish = HotkeyBinding{keyShift, HotkeyBinding::command};
+        r.tap.flags(keyCommand, flagCommand);
+        r.tap.flags(keyShift, flagCommand | flagShift);
+        QCOMPARE(r.tap.flags(keyShift, flagCommand), KeyTapVerdict::swallow);
+        QCOMPARE(r.tap.flags(keyCommand, 0), KeyTapVerdict::pass);
+        QCOMPARE(r.host.calls, (QStringList{kTranslate, kPolish}));
     }
 
     void custom_swallowCandidates_listKeyedBindingsAndFn()
     {
-        auto r = rig(HotkeyScheme::custom);
-        r->host.record = HotkeyBinding{40, HotkeyBinding::control};
-        r->host.polish = HotkeyBinding{keyShift, 0};
-        r->host.translate = HotkeyBinding{keyFn, 0};
-        r->service.refreshSwallowCandidates();
-        QCOMPARE(r->tap.swallowCandidates,
+        Rig r(HotkeyScheme::custom);
+        r.host.record = HotkeyBinding{40, HotkeyBinding::control};
+        r.host.polish = HotkeyBinding{keyShift, 0};
+        r.host.translate = HotkeyBinding{keyFn, 0};
+        r.service.refreshSwallowCandidates();
+        QCOMPARE(r.tap.swallowCandidates,
                  (QList<KeyCombo>{KeyCombo{keyFn, 0, true}, KeyCombo{40, HotkeyBinding::control, false}}));
     }
 };

@@ -10,7 +10,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-#include <memory>
 
 using namespace KeyTap;
 
@@ -31,20 +30,25 @@ public:
         });
         m_server.listen(QHostAddress::LocalHost, 0);
     }
-    QByteArray url() const
-    {
-        return QByteArrayLiteral("http://127.0.0.1:") + QByteArray::number(m_server.serverPort()) + "/event";
-    }
+    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(m_server.serverPort()) + "/event"; }
 
     // The records with this message, in arrival order.
-    QList<QJsonObject> withMessage(const QString &message) const
+    QList<QJsonObject> withMessage(const char *message) const
     {
         QList<QJsonObject> found;
         for (const QJsonObject &e : events) {
-            if (e.value(QStringLiteral("msg")).toString() == message)
+            if (e.value(QStringLiteral("msg")).toString() == QLatin1String(message))
                 found << e;
         }
         return found;
+    }
+    QJsonObject data(const char *message, int index = 0) const
+    {
+        return withMessage(message).value(index).value(QStringLiteral("data")).toObject();
+    }
+    QString location(const char *message) const
+    {
+        return withMessage(message).value(0).value(QStringLiteral("location")).toString();
     }
 
 private:
@@ -53,13 +57,11 @@ private:
         QByteArray &buffer = m_buffers[socket];
         buffer += socket->readAll();
         const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
+        const qsizetype lengthAt = buffer.toLower().indexOf("content-length:");
+        if (headerEnd < 0 || lengthAt < 0 || lengthAt > headerEnd)
             return;
-        qsizetype length = 0;
-        for (const QByteArray &line : buffer.left(headerEnd).split('\n')) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        }
+        const qsizetype length =
+            buffer.mid(lengthAt + 15, headerEnd - lengthAt - 15).split('\r').first().trimmed().toLongLong();
         if (buffer.size() < headerEnd + 4 + length)
             return;
         events << QJsonDocument::fromJson(buffer.mid(headerEnd + 4, length)).object();
@@ -71,65 +73,52 @@ private:
     QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };
+
+using J = QJsonObject;
 } // namespace
 
 class TestHotkeyDebugEvents : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<Collector> m_collector;
-    std::unique_ptr<QuietDebugEvents> m_home;
+    Collector m_collector;
+    QuietDebugEvents m_home{m_collector.url()};
+    ManualClock clock;
 
 private slots:
-    void init()
+    void start_listenOnlyFallbackAndRefusal_reportEachStep()
     {
-        m_collector = std::make_unique<Collector>();
-        m_home = std::make_unique<QuietDebugEvents>(m_collector->url());
-    }
-
-    void start_listenOnlyFallback_reportsEachStep()
-    {
-        ManualClock clock;
         FakeKeyEventTap tap;
         FakeHotkeyHost host;
         tap.refuseActiveFilter = true;
         GlobalHotkeyService service(host, tap, clock);
         service.start();
-        QTRY_COMPARE(m_collector->events.size(), 3);
-        const QJsonObject first = m_collector->withMessage(QStringLiteral("[DEBUG] hotkey service start")).value(0);
-        QCOMPARE(first.value(QStringLiteral("location")).toString(), QStringLiteral("GlobalHotkeyService.start"));
-        QCOMPARE(first.value(QStringLiteral("hypothesisId")).toString(), QStringLiteral("A"));
-        QCOMPARE(first.value(QStringLiteral("data")).toObject(),
-                 (QJsonObject{{QStringLiteral("preflightListenEventAccess"), true},
-                              {QStringLiteral("scheme"), QStringLiteral("Fn")}}));
-        QCOMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] event tap created in listenOnly mode")).size(), 1);
-        QCOMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] event tap enabled"))
+        QTRY_COMPARE(m_collector.events.size(), 3);
+        QCOMPARE(m_collector.location("[DEBUG] hotkey service start"), QStringLiteral("GlobalHotkeyService.start"));
+        QCOMPARE(m_collector.withMessage("[DEBUG] hotkey service start")
                      .value(0)
-                     .value(QStringLiteral("data"))
-                     .toObject(),
-                 (QJsonObject{{QStringLiteral("listenOnly"), true}}));
-    }
+                     .value(QStringLiteral("hypothesisId"))
+                     .toString(),
+                 QStringLiteral("A"));
+        QCOMPARE(m_collector.data("[DEBUG] hotkey service start"),
+                 (J{{QStringLiteral("preflightListenEventAccess"), true},
+                    {QStringLiteral("scheme"), QStringLiteral("Fn")}}));
+        QCOMPARE(m_collector.withMessage("[DEBUG] event tap created in listenOnly mode").size(), 1);
+        QCOMPARE(m_collector.data("[DEBUG] event tap enabled"), (J{{QStringLiteral("listenOnly"), true}}));
 
-    void start_refused_reportsFailure()
-    {
-        ManualClock clock;
-        FakeKeyEventTap tap;
-        FakeHotkeyHost host;
+        FakeKeyEventTap refusing;
         host.scheme = HotkeyScheme::custom;
-        tap.refuseActiveFilter = tap.refuseListenOnly = true;
-        GlobalHotkeyService service(host, tap, clock);
-        service.start();
-        QTRY_COMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] CGEvent.tapCreate failed")).size(), 1);
-        QCOMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] CGEvent.tapCreate failed"))
-                     .value(0)
-                     .value(QStringLiteral("data"))
-                     .toObject(),
-                 (QJsonObject{{QStringLiteral("listenEventAccess"), true}}));
+        refusing.refuseActiveFilter = refusing.refuseListenOnly = true;
+        GlobalHotkeyService refused(host, refusing, clock);
+        refused.start();
+        QTRY_COMPARE(m_collector.withMessage("[DEBUG] CGEvent.tapCreate failed").size(), 1);
+        QCOMPARE(m_collector.data("[DEBUG] CGEvent.tapCreate failed"),
+                 (J{{QStringLiteral("listenEventAccess"), true}}));
     }
 
     void fnScheme_edgeAndCombos_reportTheirData()
     {
-        ManualClock clock;
+        m_collector.events.clear();
         FakeKeyEventTap tap;
         FakeHotkeyHost host;
         GlobalHotkeyService service(host, tap, clock);
@@ -142,51 +131,40 @@ private slots:
         tap.flags(keyShift, flagFn);
         tap.flags(keyFn, 0);
         tap.flags(keyFn, flagFn);
-        QTRY_COMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] fn stop recording")).size(), 1);
-        QTRY_COMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] fn edge detected")).size(), 2);
+        QTRY_COMPARE(m_collector.withMessage("[DEBUG] fn stop recording").size(), 1);
+        QTRY_COMPARE(m_collector.withMessage("[DEBUG] fn edge detected").size(), 2);
 
-        const QList<QJsonObject> edges = m_collector->withMessage(QStringLiteral("[DEBUG] fn edge detected"));
-        QCOMPARE(edges.at(0).value(QStringLiteral("location")).toString(),
+        QCOMPARE(m_collector.location("[DEBUG] fn edge detected"),
                  QStringLiteral("GlobalHotkeyService.handleEvent(flagsChanged)"));
-        QCOMPARE(edges.at(0).value(QStringLiteral("data")).toObject(),
-                 (QJsonObject{{QStringLiteral("keyCode"), 63},
-                              {QStringLiteral("fnNow"), true},
-                              {QStringLiteral("fnDown"), false},
-                              {QStringLiteral("status"), QStringLiteral("空闲")}}));
-        QCOMPARE(edges.at(1).value(QStringLiteral("data")).toObject().value(QStringLiteral("status")).toString(),
+        QCOMPARE(m_collector.data("[DEBUG] fn edge detected"), (J{{QStringLiteral("keyCode"), 63},
+                                                                  {QStringLiteral("fnNow"), true},
+                                                                  {QStringLiteral("fnDown"), false},
+                                                                  {QStringLiteral("status"), QStringLiteral("空闲")}}));
+        QCOMPARE(m_collector.data("[DEBUG] fn edge detected", 1).value(QStringLiteral("status")).toString(),
                  QStringLiteral("录音中"));
-        QCOMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] fn stop recording"))
-                     .value(0)
-                     .value(QStringLiteral("data"))
-                     .toObject(),
-                 (QJsonObject{{QStringLiteral("activeMode"), QStringLiteral("语音翻译")}}));
-        const QJsonObject space = m_collector->withMessage(QStringLiteral("[DEBUG] fn + space trigger")).value(0);
-        QCOMPARE(space.value(QStringLiteral("location")).toString(),
+        QCOMPARE(m_collector.data("[DEBUG] fn stop recording"),
+                 (J{{QStringLiteral("activeMode"), QStringLiteral("语音翻译")}}));
+        QCOMPARE(m_collector.location("[DEBUG] fn + space trigger"),
                  QStringLiteral("GlobalHotkeyService.handleEvent(keyDown)"));
-        QCOMPARE(space.value(QStringLiteral("data")).toObject(), (QJsonObject{{QStringLiteral("keyCode"), 49}}));
-        QCOMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] fn + left shift trigger")).size(), 1);
-        QCOMPARE(m_collector->withMessage(QStringLiteral("[DEBUG] fn-scheme flagsChanged evaluated")).size(), 5);
+        QCOMPARE(m_collector.data("[DEBUG] fn + space trigger"), (J{{QStringLiteral("keyCode"), 49}}));
+        QCOMPARE(m_collector.withMessage("[DEBUG] fn + left shift trigger").size(), 1);
+        QCOMPARE(m_collector.withMessage("[DEBUG] fn-scheme flagsChanged evaluated").size(), 5);
 
-        const QJsonObject key = m_collector->withMessage(QStringLiteral("[DEBUG] key event")).value(0);
-        QCOMPARE(key.value(QStringLiteral("location")).toString(),
-                 QStringLiteral("GlobalHotkeyService.handleEvent(key)"));
-        QCOMPARE(key.value(QStringLiteral("data")).toObject(),
-                 (QJsonObject{{QStringLiteral("scheme"), QStringLiteral("Fn")},
-                              {QStringLiteral("type"), 10},
-                              {QStringLiteral("keyCode"), 49},
-                              {QStringLiteral("fn"), true},
-                              {QStringLiteral("shift"), false},
-                              {QStringLiteral("control"), false},
-                              {QStringLiteral("command"), false},
-                              {QStringLiteral("isRepeat"), false}}));
-        const QJsonObject flags = m_collector->withMessage(QStringLiteral("[DEBUG] flagsChanged")).value(1);
-        QCOMPARE(flags.value(QStringLiteral("data")).toObject(),
-                 (QJsonObject{{QStringLiteral("scheme"), QStringLiteral("Fn")},
-                              {QStringLiteral("keyCode"), 56},
-                              {QStringLiteral("fn"), true},
-                              {QStringLiteral("shift"), true},
-                              {QStringLiteral("control"), false},
-                              {QStringLiteral("command"), false}}));
+        QCOMPARE(m_collector.location("[DEBUG] key event"), QStringLiteral("GlobalHotkeyService.handleEvent(key)"));
+        const J modifiers{{QStringLiteral("scheme"), QStringLiteral("Fn")},
+                          {QStringLiteral("fn"), true},
+                          {QStringLiteral("shift"), false},
+                          {QStringLiteral("control"), false},
+                          {QStringLiteral("command"), false}};
+        J key = modifiers;
+        key.insert(QStringLiteral("type"), 10);
+        key.insert(QStringLiteral("keyCode"), 49);
+        key.insert(QStringLiteral("isRepeat"), false);
+        QCOMPARE(m_collector.data("[DEBUG] key event"), key);
+        J shiftDown = modifiers;
+        shiftDown.insert(QStringLiteral("keyCode"), 56);
+        shiftDown.insert(QStringLiteral("shift"), true);
+        QCOMPARE(m_collector.data("[DEBUG] flagsChanged", 1), shiftDown);
     }
 };
 

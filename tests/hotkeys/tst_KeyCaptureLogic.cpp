@@ -5,101 +5,76 @@
 using namespace KeyTap;
 
 namespace {
-// Plays the sheet: the first key down ends the capture (Escape cancels), later calls are ignored.
-struct Sheet {
-    KeyCaptureLogic logic;
-    std::optional<HotkeyBinding> captured;
-    bool cancelled = false;
-    int keyDownCalls = 0;
-    QString shownModifiers = KeyCaptureLogic::modifierSymbols(0);
-
-    Sheet()
-    {
-        logic.onFlagsChanged = [this](int modifiers) { shownModifiers = KeyCaptureLogic::modifierSymbols(modifiers); };
-        logic.onKeyDown = [this](quint16 keyCode, int modifiers, bool) {
-            ++keyDownCalls;
-            if (captured || cancelled)
-                return;
-            if (keyCode == keyEscape)
-                cancelled = true;
-            else
-                captured = HotkeyBinding{keyCode, modifiers};
-        };
-    }
-};
+KeyTapEvent flags(quint16 key, quint64 f)
+{
+    return KeyTapEvent{flagsChanged, key, f, false};
+}
+KeyTapEvent down(quint16 key, quint64 f)
+{
+    return KeyTapEvent{keyDown, key, f, false};
+}
 } // namespace
 
 class TestKeyCaptureLogic : public QObject
 {
     Q_OBJECT
 private slots:
-    void flagsChanged_fnAlone_capturesFnWithoutModifiers()
+    // Every key-down report the sheet would get; the sheet takes the first (Escape cancels).
+    void handle_data()
     {
-        Sheet s;
-        s.logic.flagsChanged(keyFn, flagFn);
-        QVERIFY(!s.captured);
-        s.logic.flagsChanged(keyFn, 0);
-        QCOMPARE(s.captured, (HotkeyBinding{keyFn, 0}));
+        QTest::addColumn<QList<KeyTapEvent>>("events");
+        QTest::addColumn<QList<HotkeyBinding>>("reported");
+        const quint64 cmd = flagCommand, ctl = flagControl;
+        QTest::newRow("fn alone on release")
+            << QList{flags(keyFn, flagFn), flags(keyFn, 0)} << QList{HotkeyBinding{keyFn, 0}};
+        QTest::newRow("shift released under command")
+            << QList{flags(keyCommand, cmd), flags(keyShift, cmd | flagShift), flags(keyShift, cmd),
+                     flags(keyCommand, 0)}
+            << QList{HotkeyBinding{keyShift, HotkeyBinding::command}, HotkeyBinding{keyCommand, 0}};
+        QTest::newRow("key with command, before release")
+            << QList{flags(keyCommand, cmd), down(40, cmd)} << QList{HotkeyBinding{40, HotkeyBinding::command}};
+        // Nothing more on the modifier's release; a new modifier press starts afresh.
+        QTest::newRow("key then modifier release")
+            << QList{flags(keyControl, ctl),
+                     down(keyA, ctl),
+                     KeyTapEvent{keyUp, keyA, ctl, false},
+                     flags(keyControl, 0),
+                     flags(keyOption, flagOption),
+                     flags(keyOption, 0)}
+            << QList{HotkeyBinding{keyA, HotkeyBinding::control}, HotkeyBinding{keyOption, 0}};
+        QTest::newRow("escape under modifiers")
+            << QList{flags(keyControl, ctl), flags(keyShift, ctl | flagShift), down(keyEscape, ctl | flagShift)}
+            << QList{HotkeyBinding{keyEscape, HotkeyBinding::control | HotkeyBinding::shift}};
+        QTest::newRow("caps lock") << QList{flags(keyCapsLock, flagCapsLock), flags(keyCapsLock, 0)}
+                                   << QList<HotkeyBinding>{};
+    }
+    void handle()
+    {
+        QFETCH(QList<KeyTapEvent>, events);
+        QFETCH(QList<HotkeyBinding>, reported);
+        KeyCaptureLogic logic;
+        QList<HotkeyBinding> seen;
+        QStringList shown;
+        logic.onKeyDown = [&seen](quint16 keyCode, int modifiers, bool) { seen << HotkeyBinding{keyCode, modifiers}; };
+        logic.onFlagsChanged = [&shown](int m) { shown << KeyCaptureLogic::modifierSymbols(m); };
+        QString expectedShown = QStringLiteral("无");
+        for (const KeyTapEvent &e : events) {
+            logic.handle(e);
+            if (e.type == flagsChanged)
+                expectedShown = KeyCaptureLogic::modifierSymbols(KeyCaptureLogic::modifiersFromFlags(e.flags));
+        }
+        QCOMPARE(seen, reported);
+        // The sheet's modifier display follows every flags change.
+        QCOMPARE(shown.value(shown.size() - 1, QStringLiteral("无")), expectedShown);
     }
 
-    void flagsChanged_shiftReleasedUnderCommand_capturesShiftWithCommand()
-    {
-        Sheet s;
-        s.logic.flagsChanged(keyCommand, flagCommand);
-        s.logic.flagsChanged(keyShift, flagCommand | flagShift);
-        QCOMPARE(s.shownModifiers, QStringLiteral("⇧ ⌘"));
-        s.logic.flagsChanged(keyShift, flagCommand);
-        QCOMPARE(s.captured, (HotkeyBinding{keyShift, HotkeyBinding::command}));
-        s.logic.flagsChanged(keyCommand, 0);
-        QCOMPARE(s.captured, (HotkeyBinding{keyShift, HotkeyBinding::command}));
-        QCOMPARE(s.shownModifiers, QStringLiteral("无"));
-    }
-
-    void keyDown_withCommand_capturesBeforeRelease()
-    {
-        Sheet s;
-        s.logic.flagsChanged(keyCommand, flagCommand);
-        s.logic.keyDown(40, flagCommand);
-        QCOMPARE(s.captured, (HotkeyBinding{40, HotkeyBinding::command}));
-    }
-
-    void keyDown_thenModifierRelease_capturesNothingMore()
-    {
-        Sheet s;
-        s.logic.flagsChanged(keyControl, flagControl);
-        s.logic.keyDown(keyA, flagControl);
-        s.logic.flagsChanged(keyControl, 0);
-        QCOMPARE(s.captured, (HotkeyBinding{keyA, HotkeyBinding::control}));
-        QCOMPARE(s.keyDownCalls, 1);
-        // A new modifier press starts afresh.
-        s.logic.flagsChanged(keyOption, flagOption);
-        s.logic.flagsChanged(keyOption, 0);
-        QCOMPARE(s.keyDownCalls, 2);
-    }
-
-    void keyDown_escapeUnderModifiers_cancels()
-    {
-        Sheet s;
-        s.logic.flagsChanged(keyControl, flagControl);
-        s.logic.flagsChanged(keyShift, flagControl | flagShift);
-        s.logic.handle(KeyTapEvent{KeyTap::keyDown, keyEscape, flagControl | flagShift, false});
-        QVERIFY(s.cancelled);
-        QVERIFY(!s.captured);
-    }
-
-    void flagsChanged_capsLock_changesNothing()
-    {
-        Sheet s;
-        s.logic.flagsChanged(keyCapsLock, flagCapsLock);
-        s.logic.flagsChanged(keyCapsLock, 0);
-        QCOMPARE(s.keyDownCalls, 0);
-        QCOMPARE(s.shownModifiers, QStringLiteral("无"));
-    }
-
-    void modifierSymbols_allHeld_inFixedOrder()
+    void modifierSymbols_inFixedOrder()
     {
         QCOMPARE(KeyCaptureLogic::modifiersFromFlags(flagCommand | flagOption | flagControl | flagShift | flagFn), 15);
         QCOMPARE(KeyCaptureLogic::modifierSymbols(15), QStringLiteral("⌃ ⌥ ⇧ ⌘"));
+        QCOMPARE(KeyCaptureLogic::modifierSymbols(HotkeyBinding::command | HotkeyBinding::shift),
+                 QStringLiteral("⇧ ⌘"));
+        QCOMPARE(KeyCaptureLogic::modifierSymbols(0), QStringLiteral("无"));
     }
 };
 

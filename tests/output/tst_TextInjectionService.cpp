@@ -64,53 +64,50 @@ private slots:
         QVERIFY(keys->events.isEmpty());
     }
 
-    void injectAtCursor_insertsTrimmedTextWithoutTouchingClipboard()
+    void insertViaAccessibility_data()
     {
+        QTest::addColumn<bool>("acceptsSelectedText");
+        QTest::addColumn<bool>("masked");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("location");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("caret");
+        const auto u = [](const char *text) { return QString::fromUtf8(text); };
+        QTest::newRow("trimmed, at the caret")
+            << true << false << u("ab") << 1 << 0 << u("\n  你好，world \n") << u("a你好，worldb") << 9;
+        QTest::newRow("selection replaced") << true << false << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
+        QTest::newRow("value rewritten") << false << false << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
+        QTest::newRow("range beyond the value")
+            << false << false << u("12345678") << 10 << 5 << u("XY") << u("12345678XY") << 10;
+        // A masked field cannot be read back, but the right length is trusted.
+        QTest::newRow("masked") << true << true << u("secret") << 6 << 0 << u("XY") << u("secretXY") << 8;
+    }
+    void insertViaAccessibility()
+    {
+        QFETCH(bool, acceptsSelectedText);
+        QFETCH(bool, masked);
+        QFETCH(QString, value);
+        QFETCH(int, location);
+        QFETCH(int, length);
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QFETCH(int, caret);
         pb->items = {kHello};
-        ax->field.value = QStringLiteral("ab");
-        ax->field.selection = {1, 0};
-        service->injectAtCursor(QStringLiteral("\n  你好，world \n"));
-        QCOMPARE(ax->field.value, QStringLiteral("a你好，worldb"));
-        QCOMPARE(ax->field.selection, (Accessibility::TextRange{9, 0}));
-        QVERIFY(ax->calls.contains(QStringLiteral("setSelectedText:你好，world")));
+        ax->field.acceptsSelectedText = acceptsSelectedText;
+        ax->field.masksValue = masked;
+        ax->field.value = value;
+        ax->field.selection = {location, length};
+        service->injectAtCursor(text);
+        QCOMPARE(ax->field.value, expected);
+        QCOMPARE(ax->field.selection, (Accessibility::TextRange{caret, 0}));
+        QVERIFY(ax->calls.contains(QStringLiteral("setSelectedTextRange:%1,0").arg(caret)));
+        // The clipboard is left alone and nothing else is scheduled.
         QCOMPARE(pb->count, 0);
         QCOMPARE(clock->pendingTimers(), 0);
         clock->advance(1000);
         QVERIFY(keys->events.isEmpty());
-    }
-
-    void insertViaAccessibility_movesCaretToEndOfSelection()
-    {
-        // A field that leaves its selection on the inserted text: the caret goes to its end.
-        ax->field.value = QStringLiteral("abcdef");
-        ax->field.selection = {2, 2};
-        ax->field.acceptsSelectedText = true;
-        service->injectAtCursor(QStringLiteral("XY"));
-        QVERIFY(ax->calls.contains(QStringLiteral("setSelectedTextRange:4,0")));
-        QCOMPARE(ax->field.value, QStringLiteral("abXYef"));
-    }
-
-    void insertViaAccessibility_rewritesValueWhenSelectedTextRejected()
-    {
-        ax->field.acceptsSelectedText = false;
-        ax->field.value = QStringLiteral("abcdef");
-        ax->field.selection = {2, 2};
-        service->injectAtCursor(QStringLiteral("XY"));
-        QCOMPARE(ax->field.value, QStringLiteral("abXYef"));
-        QCOMPARE(ax->field.selection, (Accessibility::TextRange{4, 0}));
-        QCOMPARE(pb->count, 0);
-        QCOMPARE(clock->pendingTimers(), 0);
-    }
-
-    void insertViaAccessibility_clampsRangeBeyondValue()
-    {
-        ax->field.acceptsSelectedText = false;
-        ax->field.value = QStringLiteral("12345678");
-        ax->field.selection = {10, 5};
-        service->injectAtCursor(QStringLiteral("XY"));
-        QCOMPARE(ax->field.value, QStringLiteral("12345678XY"));
-        QCOMPARE(ax->field.selection, (Accessibility::TextRange{10, 0}));
-        QCOMPARE(pb->count, 0);
     }
 
     void insertViaAccessibility_failuresFallBackToPaste_data()
@@ -121,55 +118,29 @@ private slots:
         QTest::newRow("no range") << 2;
         QTest::newRow("value rejected") << 3;
         QTest::newRow("inserted text not read back") << 4;
+        QTest::newRow("inserted text mangled, taken back") << 5;
+        QTest::newRow("not trusted: prompt") << 6;
     }
     void insertViaAccessibility_failuresFallBackToPaste()
     {
         QFETCH(int, failure);
         ax->field.value = QStringLiteral("abc");
-        ax->field.acceptsSelectedText = failure == 4;
+        ax->field.selection = {1, 1};
+        ax->field.acceptsSelectedText = failure >= 4;
         ax->hasFocus = failure != 0;
         ax->field.exposesValue = failure != 1;
         ax->field.exposesRange = failure != 2;
         ax->field.acceptsValue = failure != 3;
         ax->field.dropsInsertedText = failure == 4;
-        service->injectAtCursor(QStringLiteral("XY"));
-        QCOMPARE(ax->field.value, QStringLiteral("abc"));
-        QCOMPARE(pb->string(), QStringLiteral("XY"));
-        clock->advance(TextInjectionService::pasteDelayMs);
-        QCOMPARE(pastedTexts, QStringList{QStringLiteral("XY")});
-    }
-
-    void insertViaAccessibility_takesBackMangledTextBeforePasting()
-    {
-        ax->field.value = QStringLiteral("abc");
-        ax->field.selection = {1, 1};
-        ax->field.truncatesInsertedText = true;
+        ax->field.truncatesInsertedText = failure == 5;
+        ax->trusted = failure != 6;
         service->injectAtCursor(QStringLiteral("你好，world"));
         QCOMPARE(ax->field.value, QStringLiteral("abc"));
+        if (failure == 6)
+            QCOMPARE(ax->calls, QStringList{QStringLiteral("requestTrust")});
         QCOMPARE(pb->string(), QStringLiteral("你好，world"));
         clock->advance(TextInjectionService::pasteDelayMs);
         QCOMPARE(pastedTexts, QStringList{QStringLiteral("你好，world")});
-    }
-
-    void insertViaAccessibility_trustsMaskedFieldOfTheRightLength()
-    {
-        ax->field.value = QStringLiteral("secret");
-        ax->field.selection = {6, 0};
-        ax->field.masksValue = true;
-        service->injectAtCursor(QStringLiteral("XY"));
-        QCOMPARE(ax->field.value, QStringLiteral("secretXY"));
-        QCOMPARE(pb->count, 0);
-        QCOMPARE(clock->pendingTimers(), 0);
-    }
-
-    void injectAtCursor_untrustedPromptsAndPastesWithoutAccessibility()
-    {
-        ax->trusted = false;
-        service->injectAtCursor(QStringLiteral("hi"));
-        QCOMPARE(ax->calls, QStringList{QStringLiteral("requestTrust")});
-        QCOMPARE(pb->string(), QStringLiteral("hi"));
-        clock->advance(TextInjectionService::pasteDelayMs);
-        QCOMPARE(keys->events.size(), 2);
     }
 
     void paste_timingsOnTheClock()
@@ -197,18 +168,6 @@ private slots:
         QCOMPARE(keys->events.size(), 2);
     }
 
-    void restoreClipboard_skippedWhenUserCopiedMeanwhile()
-    {
-        useFieldWithoutAccessibility();
-        pb->items = {kHello};
-        service->injectAtCursor(QStringLiteral("dictated"));
-        clock->advance(200);
-        const Pasteboard::Item userCopy{QStringLiteral("text/plain"), QByteArrayLiteral("user copy")};
-        pb->setContents({userCopy});
-        clock->advance(1000);
-        QCOMPARE(pb->items, Pasteboard::Contents{userCopy});
-    }
-
     void restoreClipboard_bringsBackEveryFormat_data()
     {
         QTest::addColumn<Pasteboard::Contents>("old");
@@ -228,6 +187,28 @@ private slots:
         QCOMPARE(pb->items, old);
     }
 
+    void restoreClipboard_skippedWhenUserCopiedMeanwhile_data()
+    {
+        QTest::addColumn<bool>("overlapping");
+        QTest::newRow("one paste") << false;
+        QTest::newRow("overlapping pastes") << true;
+    }
+    void restoreClipboard_skippedWhenUserCopiedMeanwhile()
+    {
+        QFETCH(bool, overlapping);
+        useFieldWithoutAccessibility();
+        pb->items = {kHello};
+        service->injectAtCursor(QStringLiteral("first"));
+        clock->advance(100);
+        if (overlapping)
+            service->injectAtCursor(QStringLiteral("second"));
+        clock->advance(100);
+        const Pasteboard::Item userCopy{QStringLiteral("text/plain"), QByteArrayLiteral("user copy")};
+        pb->setContents({userCopy});
+        clock->advance(2000);
+        QCOMPARE(pb->items, Pasteboard::Contents{userCopy});
+    }
+
     void injectAtCursor_overlappingPastesKeepUsersClipboard()
     {
         useFieldWithoutAccessibility();
@@ -241,21 +222,6 @@ private slots:
         QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
         QCOMPARE(pb->items, (Pasteboard::Contents{kHello, kPng}));
         QCOMPARE(clock->pendingTimers(), 0);
-    }
-
-    void injectAtCursor_overlappingPasteAfterUserCopyRestoresThatCopy()
-    {
-        useFieldWithoutAccessibility();
-        pb->items = {kHello};
-        service->injectAtCursor(QStringLiteral("first"));
-        clock->advance(100);
-        service->injectAtCursor(QStringLiteral("second"));
-        clock->advance(100);
-        const Pasteboard::Item userCopy{QStringLiteral("text/plain"), QByteArrayLiteral("user copy")};
-        pb->setContents({userCopy});
-        clock->advance(2000);
-        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
-        QCOMPARE(pb->items, Pasteboard::Contents{userCopy});
     }
 
     void injectAtCursor_waitsBehindPasteInFlightToKeepOrder()
@@ -278,17 +244,15 @@ private slots:
     void paste_terminalGetsShiftedChord_data()
     {
         QTest::addColumn<bool>("byElement");
-        QTest::addColumn<bool>("byWindow");
-        QTest::newRow("terminal element") << true << false;
-        QTest::newRow("terminal window") << false << true;
+        QTest::newRow("terminal element") << true;
+        QTest::newRow("terminal window") << false;
     }
     void paste_terminalGetsShiftedChord()
     {
         QFETCH(bool, byElement);
-        QFETCH(bool, byWindow);
         useFieldWithoutAccessibility();
         ax->field.terminal = byElement;
-        keys->terminalWindow = byWindow;
+        keys->terminalWindow = !byElement;
         service->injectAtCursor(QStringLiteral("ls"));
         clock->advance(TextInjectionService::pasteDelayMs);
         const quint64 flags = KeySynth::flagCommand | KeySynth::flagShift;
