@@ -15,14 +15,30 @@ const QString kPhone = QStringLiteral("13800138000");
 const QString kSmsCode = QStringLiteral("246810");
 const QString kServerKey = QStringLiteral("sk-standin-7f3a");
 const QString kChatPath = QStringLiteral("/compatible-mode/v1/chat/completions");
+const QString kCredentialsPath = QStringLiteral("/api/config/ai-credentials");
 
 QJsonObject headersOf(const QJsonValue &request)
 {
     return request.toObject().value(QStringLiteral("headers")).toObject();
 }
+QString authorizationOf(const QJsonValue &request)
+{
+    return headersOf(request).value(QStringLiteral("authorization")).toString();
+}
 QJsonObject jsonBodyOf(const QJsonValue &request)
 {
     return QJsonDocument::fromJson(request.toObject().value(QStringLiteral("body")).toString().toUtf8()).object();
+}
+// The text of the chat request's message `index`.
+QString chatMessage(const QJsonValue &request, int index)
+{
+    return jsonBodyOf(request)
+        .value(QStringLiteral("messages"))
+        .toArray()
+        .at(index)
+        .toObject()
+        .value(QStringLiteral("content"))
+        .toString();
 }
 template <typename T> T wait(QCoro::Task<T> task)
 {
@@ -101,48 +117,40 @@ private slots:
     }
     void init() { QVERIFY(m_server.script({})); }
 
-    void restore_firstRunClearsSurvivingSecrets()
-    {
-        auto f = fixture();
-        storeSession(*f, QStringLiteral("token-from-old-install"), QStringLiteral("2099-01-01T00:00:00Z"));
-        f->defaults.remove(QStringLiteral("has_run_before_v1"));
-        f->account->restoreAuthState();
-        QVERIFY(!f->account->isLoggedIn());
-        QCOMPARE(f->defaults.boolean(QStringLiteral("has_run_before_v1")), std::optional(true));
-        QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")), std::nullopt);
-        QCOMPARE(f->secret(QStringLiteral("voxle_auth_expires_at_utc")), std::nullopt);
-        QVERIFY(!f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
-        QVERIFY(!f->defaults.contains(QStringLiteral("voxle_ai_credentials_json")));
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-user-typed")));
-    }
-
     void restore_keepsOnlyValidSessions_data()
     {
         QTest::addColumn<QString>("token");
         QTest::addColumn<QString>("expires");
+        QTest::addColumn<bool>("firstRun");
         QTest::addColumn<bool>("signedIn");
         // The manual clock starts at 2026-12-06T12:00:00Z.
-        QTest::newRow("fractional future")
-            << QStringLiteral("abcdefghijk") << QStringLiteral("2026-12-06T12:00:00.500Z") << true;
-        QTest::newRow("whole future") << QStringLiteral("abcdefghijk") << QStringLiteral("2026-12-07T00:00:00Z")
-                                      << true;
-        QTest::newRow("ten characters") << QStringLiteral("abcdefghij") << QStringLiteral("2026-12-07T00:00:00Z")
-                                        << false;
-        QTest::newRow("expired") << QStringLiteral("abcdefghijk") << QStringLiteral("2026-12-06T11:59:59Z") << false;
-        QTest::newRow("unparseable") << QStringLiteral("abcdefghijk") << QStringLiteral("next week") << false;
+        const QString token = QStringLiteral("abcdefghijk");
+        const QString tomorrow = QStringLiteral("2026-12-07T00:00:00Z");
+        QTest::newRow("fractional future") << token << QStringLiteral("2026-12-06T12:00:00.500Z") << false << true;
+        QTest::newRow("whole future") << token << tomorrow << false << true;
+        QTest::newRow("ten characters") << QStringLiteral("abcdefghij") << tomorrow << false << false;
+        QTest::newRow("expired") << token << QStringLiteral("2026-12-06T11:59:59Z") << false << false;
+        // Keychain items survive an uninstall; a first run must not sign in with them.
+        QTest::newRow("first run") << token << tomorrow << true << false;
     }
     void restore_keepsOnlyValidSessions()
     {
         QFETCH(QString, token);
         QFETCH(QString, expires);
+        QFETCH(bool, firstRun);
         QFETCH(bool, signedIn);
         auto f = fixture();
         storeSession(*f, token, expires);
+        if (firstRun)
+            f->defaults.remove(QStringLiteral("has_run_before_v1"));
         f->account->restoreAuthState();
+        QCOMPARE(f->defaults.boolean(QStringLiteral("has_run_before_v1")), std::optional(true));
         QCOMPARE(f->account->isLoggedIn(), signedIn);
         QCOMPARE(f->account->authUser().has_value(), signedIn);
         QCOMPARE(f->account->aiCredentials().has_value(), signedIn);
         QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")).has_value(), signedIn);
+        QCOMPARE(f->secret(QStringLiteral("voxle_auth_expires_at_utc")).has_value(), signedIn);
+        QCOMPARE(f->defaults.contains(QStringLiteral("voxle_auth_user_json")), signedIn);
         QCOMPARE(f->defaults.contains(QStringLiteral("voxle_ai_credentials_json")), signedIn);
         // The DashScope key is never removed by signing out.
         QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-user-typed")));
@@ -194,10 +202,9 @@ private slots:
         const QJsonArray sends = m_server.requestsTo(QStringLiteral("/api/auth/send-code"));
         QCOMPARE(jsonBodyOf(sends.first()).keys(), QStringList{QStringLiteral("phone")});
         QCOMPARE(jsonBodyOf(sends.last()).value(QStringLiteral("phone")).toString(), kPhone);
-        const QJsonArray fetches = m_server.requestsTo(QStringLiteral("/api/config/ai-credentials"));
+        const QJsonArray fetches = m_server.requestsTo(kCredentialsPath);
         QCOMPARE(fetches.size(), 1);
-        QCOMPARE(headersOf(fetches.first()).value(QStringLiteral("authorization")).toString(),
-                 QStringLiteral("Bearer ") + *token);
+        QCOMPARE(authorizationOf(fetches.first()), QStringLiteral("Bearer ") + *token);
         QCOMPARE(headersOf(fetches.first()).value(QStringLiteral("x-device-id")).toString(),
                  f->account->deviceIdentifier());
 
@@ -207,9 +214,9 @@ private slots:
         const auto me = wait(f->account->fetchMe());
         QVERIFY(me);
         QCOMPARE(me->phone, std::optional(kPhone));
-        const QJsonObject meHeaders = headersOf(m_server.requestsTo(QStringLiteral("/api/auth/me")).first());
-        QCOMPARE(meHeaders.value(QStringLiteral("authorization")).toString(), QStringLiteral("Bearer ") + *token);
-        QVERIFY(!meHeaders.contains(QStringLiteral("x-device-id")));
+        const QJsonValue meRequest = m_server.requestsTo(QStringLiteral("/api/auth/me")).first();
+        QCOMPARE(authorizationOf(meRequest), QStringLiteral("Bearer ") + *token);
+        QVERIFY(!headersOf(meRequest).contains(QStringLiteral("x-device-id")));
 
         f->account->logout();
         QVERIFY(!f->account->isLoggedIn());
@@ -226,13 +233,10 @@ private slots:
     {
         auto f = fixture();
         storeSession(*f, QStringLiteral("short"), QStringLiteral("2026-12-07T00:00:00Z"));
-        f->defaults.setData(QStringLiteral("voxle_ai_credentials_json"),
-                            R"({"apiKey":"sk-earlier","asrModel":"fun-asr-realtime","llmModel":"qwen-plus"})");
         f->account->applyAiCredentials(
             VoxleAiCredentialsDto{QStringLiteral("sk-earlier"), QStringLiteral("a"), QStringLiteral("l")});
-        QVERIFY(m_server.script(
-            {LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/config/ai-credentials"), 500,
-                                      "<html>oops</html>", QStringLiteral("text/html"))}));
+        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, 500,
+                                                          "<html>oops</html>", QStringLiteral("text/html"))}));
         signIn(*f);
         QCOMPARE(f->savedKeys, QStringList{QStringLiteral("sk-earlier")});
         QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-earlier")));
@@ -256,7 +260,7 @@ private slots:
         f->keychain.save(QStringLiteral("sk-already-here"), QStringLiteral("dashscope_api_key"));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
-        const QJsonArray fetches = m_server.requestsTo(QStringLiteral("/api/config/ai-credentials"));
+        const QJsonArray fetches = m_server.requestsTo(kCredentialsPath);
         QCOMPARE(fetches.size(), 2);
         for (const QJsonValue &r : fetches) {
             QVERIFY(!headersOf(r).contains(QStringLiteral("authorization")));
@@ -264,14 +268,13 @@ private slots:
         }
         QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
 
-        QVERIFY(m_server.script({LocalServerProcess::rule(
-            QStringLiteral("GET"), QStringLiteral("/api/config/ai-credentials"), 503, R"({"detail":"维护中"})")}));
+        QVERIFY(m_server.script(
+            {LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, 503, R"({"detail":"维护中"})")}));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("维护中")));
         // A record with a blank key leaves nothing usable.
         f->keychain.remove(QStringLiteral("dashscope_api_key"));
-        QVERIFY(m_server.script(
-            {LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/config/ai-credentials"), 200,
-                                      R"({"apiKey":"  ","asrModel":"a","llmModel":"b"})")}));
+        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, 200,
+                                                          R"({"apiKey":"  ","asrModel":"a","llmModel":"b"})")}));
         QCOMPARE(wait(f->account->ensureAiCredentials()),
                  std::optional(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
     }
@@ -285,33 +288,23 @@ private slots:
 
         f->useProxy = false;
         signIn(*f);
-        QVERIFY(m_server.script({}, true));
+        const qsizetype before = m_server.requests().size();
         // Signed in with a key: nothing is fetched.
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
-        QCOMPARE(m_server.requests().size(), 0);
+        QCOMPARE(m_server.requests().size(), before);
         // Signed in without a key: fetched with the token.
         f->keychain.remove(QStringLiteral("dashscope_api_key"));
-        // The server forgot its sessions with the reset; register the stored token again.
-        const QString token = *f->secret(QStringLiteral("voxle_auth_token"));
-        QCOMPARE(m_server.request("POST", QStringLiteral("/__control/backend/token"),
-                                  QJsonDocument(QJsonObject{{QStringLiteral("phone"), kPhone},
-                                                            {QStringLiteral("token"), token},
-                                                            {QStringLiteral("expiresAtUtc"),
-                                                             QStringLiteral("2099-01-01T00:00:00.000Z")}})
-                                      .toJson()),
-                 200);
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
         QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
-        const QJsonArray fetches = m_server.requestsTo(QStringLiteral("/api/config/ai-credentials"));
-        QCOMPARE(fetches.size(), 1);
-        QCOMPARE(headersOf(fetches.first()).value(QStringLiteral("authorization")).toString(),
-                 QStringLiteral("Bearer ") + token);
+        const QJsonArray fetches = m_server.requestsTo(kCredentialsPath);
+        QCOMPARE(fetches.size(), 2); // the sign-in's and this one
+        QCOMPARE(authorizationOf(fetches.last()),
+                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
         // Signed in, no key, fetch refused: the server's message.
         f->keychain.remove(QStringLiteral("dashscope_api_key"));
-        QVERIFY(m_server.script(
-            {LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/config/ai-credentials"), 401,
-                                      R"({"detail":"登录已过期，请重新登录"})")},
-            false));
+        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, 401,
+                                                          R"({"detail":"登录已过期，请重新登录"})")},
+                                false));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("登录已过期，请重新登录")));
     }
 
@@ -339,12 +332,7 @@ private slots:
                               {QStringLiteral("raw_text_length"), 4},
                               {QStringLiteral("output_text_length"), 4},
                               {QStringLiteral("speech_duration_ms"), 2345}}));
-        QCOMPARE(events.at(1)
-                     .toObject()
-                     .value(QStringLiteral("body"))
-                     .toObject()
-                     .value(QStringLiteral("event_type"))
-                     .toString(),
+        QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("event_type")].toString(),
                  QStringLiteral("dictation"));
 
         // A failed report (here: an empty answer) is only logged.
@@ -397,18 +385,11 @@ private slots:
         signIn(*f);
         QVERIFY(wait(f->account->polishText(QStringLiteral("hello"))));
         QVERIFY(!wait(f->account->translateText(QStringLiteral("hello"), TranslationTargetLanguage::en)));
-        QCOMPARE(jsonBodyOf(m_server.requestsTo(QStringLiteral("/api/text/translate")).last())
-                     .value(QStringLiteral("target_language"))
-                     .toString(),
-                 QStringLiteral("英文"));
-        QCOMPARE(headersOf(m_server.requestsTo(QStringLiteral("/api/text/translate")).last())
-                     .value(QStringLiteral("authorization"))
-                     .toString(),
-                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
-        QCOMPARE(headersOf(m_server.requestsTo(QStringLiteral("/api/text/polish")).last())
-                     .value(QStringLiteral("authorization"))
-                     .toString(),
-                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
+        const QString bearer = QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token"));
+        const QJsonValue lastTranslate = m_server.requestsTo(QStringLiteral("/api/text/translate")).last();
+        QCOMPARE(jsonBodyOf(lastTranslate).value(QStringLiteral("target_language")).toString(), QStringLiteral("英文"));
+        QCOMPARE(authorizationOf(lastTranslate), bearer);
+        QCOMPARE(authorizationOf(m_server.requestsTo(QStringLiteral("/api/text/polish")).last()), bearer);
     }
 
     void directRoute_chatCompletionsWithStoredKey()
@@ -428,27 +409,13 @@ private slots:
         QCOMPARE(headers.value(QStringLiteral("authorization")).toString(), QStringLiteral("Bearer ") + kServerKey);
         QCOMPARE(headers.value(QStringLiteral("content-type")).toString(), QStringLiteral("application/json"));
         QVERIFY(!headers.contains(QStringLiteral("x-device-id")));
-        const QJsonObject body = jsonBodyOf(chats.first());
-        QCOMPARE(body.keys(), (QStringList{QStringLiteral("max_tokens"), QStringLiteral("messages"),
-                                           QStringLiteral("model"), QStringLiteral("stream")}));
-        const QJsonArray messages = body.value(QStringLiteral("messages")).toArray();
-        QVERIFY(messages.at(0)
-                    .toObject()
-                    .value(QStringLiteral("content"))
-                    .toString()
-                    .startsWith(QStringLiteral("你是专业的写作编辑")));
-        QCOMPARE(messages.at(1).toObject().value(QStringLiteral("content")).toString(), QStringLiteral("嗯，明天开会"));
+        QVERIFY(chatMessage(chats.first(), 0).startsWith(QStringLiteral("你是专业的写作编辑")));
+        QCOMPARE(chatMessage(chats.first(), 1), QStringLiteral("嗯，明天开会"));
 
         QCOMPARE(wait(f->account->translateText(QStringLiteral("早上好"), TranslationTargetLanguage::ja)),
                  std::nullopt);
         QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
-        const QJsonObject translateBody = jsonBodyOf(m_server.requestsTo(kChatPath).last());
-        QVERIFY(translateBody.value(QStringLiteral("messages"))
-                    .toArray()
-                    .at(0)
-                    .toObject()
-                    .value(QStringLiteral("content"))
-                    .toString()
+        QVERIFY(chatMessage(m_server.requestsTo(kChatPath).last(), 0)
                     .startsWith(QStringLiteral("请把用户的语音内容翻译成日语。\n\n")));
     }
 
@@ -485,7 +452,7 @@ private slots:
     {
         auto f = fixture();
         f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
-        QVERIFY(m_server.script({QJsonObject{{QStringLiteral("path"), kChatPath}, {QStringLiteral("hang"), true}}}));
+        QVERIFY(m_server.script(LocalServerProcess::hang(kChatPath)));
         auto task = f->account->polishText(QStringLiteral("hello"));
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
         f->clock.advance(29999);
@@ -507,13 +474,7 @@ private slots:
         cloud.reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("abc"),
                                QStringLiteral("Abc."), 900);
         QVERIFY(spinUntil([&] { return m_server.usageEvents().size() == 1; }));
-        QCOMPARE(m_server.usageEvents()
-                     .first()
-                     .toObject()
-                     .value(QStringLiteral("body"))
-                     .toObject()
-                     .value(QStringLiteral("output_text_length"))
-                     .toInt(),
+        QCOMPARE(m_server.usageEvents().first()[QStringLiteral("body")][QStringLiteral("output_text_length")].toInt(),
                  4);
     }
 
@@ -541,8 +502,7 @@ private slots:
         QCOMPARE(refused.failure, QStringLiteral("录音过长"));
 
         // Cancelling the finishing task aborts the upload at once.
-        QVERIFY(m_server.script({QJsonObject{{QStringLiteral("path"), QStringLiteral("/api/text/polish")},
-                                             {QStringLiteral("hang"), true}}}));
+        QVERIFY(m_server.script(LocalServerProcess::hang(QStringLiteral("/api/text/polish"))));
         f->useProxy = true;
         CancelToken cancel;
         auto task = cloud.polishText(QStringLiteral("hello"), cancel);

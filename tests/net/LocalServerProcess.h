@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,32 +15,7 @@
 class LocalServerProcess
 {
 public:
-    ~LocalServerProcess() { stop(); }
-
-    bool start(const QStringList &args = {})
-    {
-        const QString binary =
-            qEnvironmentVariable("VOXLE_BUILD_DIR") + QStringLiteral("/localserver/voxle-localserver");
-        m_process.setProgram(binary);
-        m_process.setArguments(args);
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return false;
-        QByteArray line;
-        while (!line.contains('\n')) {
-            if (!m_process.waitForReadyRead(5000))
-                return false;
-            line += m_process.readAllStandardOutput();
-        }
-        const QByteArray first = line.left(line.indexOf('\n')).trimmed();
-        if (!first.startsWith("port="))
-            return false;
-        m_port = first.mid(5).toUShort();
-        return m_port != 0;
-    }
-
-    void stop()
+    ~LocalServerProcess()
     {
         if (m_process.state() == QProcess::NotRunning)
             return;
@@ -52,28 +26,37 @@ public:
         }
     }
 
+    bool start(const QStringList &args = {})
+    {
+        m_process.start(qEnvironmentVariable("VOXLE_BUILD_DIR") + QStringLiteral("/localserver/voxle-localserver"),
+                        args);
+        QByteArray out;
+        while (!out.contains('\n') && m_process.waitForReadyRead(10000))
+            out += m_process.readAllStandardOutput();
+        if (!out.startsWith("port="))
+            return false;
+        m_port = out.mid(5, out.indexOf('\n') - 5).trimmed().toUShort();
+        return m_port != 0;
+    }
+
     quint16 port() const { return m_port; }
     QUrl origin() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
     QString serverStderr() { return QString::fromUtf8(m_process.readAllStandardError()); }
 
     // One blocking request; returns the status (0 on a transport failure) and fills `body`.
-    int request(const QByteArray &verb, const QString &path, const QByteArray &payload = {}, QByteArray *body = nullptr,
-                const QList<QPair<QByteArray, QByteArray>> &headers = {})
+    int request(const QByteArray &verb, const QString &path, const QByteArray &payload = {}, QByteArray *body = nullptr)
     {
         QNetworkRequest request(QUrl(origin().toString() + path));
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        for (const auto &[name, value] : headers)
-            request.setRawHeader(name, value);
         QNetworkReply *reply = m_nam.sendCustomRequest(request, verb, payload);
         QEventLoop loop;
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         QTimer::singleShot(10000, &loop, &QEventLoop::quit);
         loop.exec();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (body)
             *body = reply->readAll();
         reply->deleteLater();
-        return status;
+        return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     }
 
     QJsonObject getJson(const QString &path)
@@ -99,6 +82,11 @@ public:
                            {QStringLiteral("body"), QString::fromUtf8(body)},
                            {QStringLiteral("content_type"), contentType}};
     }
+    // A rule under which `path` accepts the request and never answers.
+    static QJsonArray hang(const QString &path)
+    {
+        return {QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("hang"), true}}};
+    }
 
     // The requests the backend endpoints have seen since the last reset, oldest first.
     QJsonArray requests()
@@ -116,6 +104,16 @@ public:
     QJsonArray usageEvents()
     {
         return getJson(QStringLiteral("/__control/usage")).value(QStringLiteral("events")).toArray();
+    }
+
+    // The realtime recognition endpoint's script and its per-connection log.
+    bool setAsrScript(const QJsonObject &script)
+    {
+        return request("POST", QStringLiteral("/__control/asr"), QJsonDocument(script).toJson()) == 200;
+    }
+    QJsonArray asrConnections()
+    {
+        return getJson(QStringLiteral("/__control/asr/log")).value(QStringLiteral("connections")).toArray();
     }
 
 private:

@@ -12,13 +12,15 @@
 #include <QtEndian>
 
 namespace {
-quint32 u32At(const QByteArray &b, int at)
+template <typename T> QByteArray le(T value)
 {
-    return qFromLittleEndian<quint32>(b.constData() + at);
+    QByteArray bytes(sizeof(T), Qt::Uninitialized);
+    qToLittleEndian<T>(value, bytes.data());
+    return bytes;
 }
-quint16 u16At(const QByteArray &b, int at)
+QJsonObject obj(const char *json)
 {
-    return qFromLittleEndian<quint16>(b.constData() + at);
+    return QJsonDocument::fromJson(json).object();
 }
 VoxleServerApi::RawResponse http(int status, const QByteArray &body)
 {
@@ -47,35 +49,24 @@ private slots:
             pcm[i] = char(i * 7);
         const QByteArray wav = ProxyRecognition::makeWav(pcm, 16000, 1);
         QCOMPARE(wav.size(), 32044);
-        QCOMPARE(wav.left(4), QByteArray("RIFF"));
-        QCOMPARE(u32At(wav, 4), 32036u);
-        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
-        QCOMPARE(u32At(wav, 16), 16u);
-        QCOMPARE(u16At(wav, 20), quint16(1));
-        QCOMPARE(u16At(wav, 22), quint16(1));
-        QCOMPARE(u32At(wav, 24), 16000u);
-        QCOMPARE(u32At(wav, 28), 32000u);
-        QCOMPARE(u16At(wav, 32), quint16(2));
-        QCOMPARE(u16At(wav, 34), quint16(16));
-        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
-        QCOMPARE(u32At(wav, 40), 32000u);
-        QCOMPARE(wav.mid(44), pcm);
+        const QByteArray header = "RIFF" + le<quint32>(32036) + "WAVEfmt " + le<quint32>(16) + le<quint16>(1) +
+                                  le<quint16>(1) + le<quint32>(16000) + le<quint32>(32000) + le<quint16>(2) +
+                                  le<quint16>(16) + "data" + le<quint32>(32000);
+        QCOMPARE(wav, header + pcm);
     }
 
     void makeWav_oddAndEmptyInputsWrittenAsIs()
     {
         const QByteArray odd = ProxyRecognition::makeWav(QByteArray("abc"), 16000, 1);
         QCOMPARE(odd.size(), 47);
-        QCOMPARE(u32At(odd, 4), 39u);
-        QCOMPARE(u32At(odd, 40), 3u);
-        QCOMPARE(odd.right(3), QByteArray("abc"));
+        QCOMPARE(odd.mid(4, 4), le<quint32>(39));
+        QCOMPARE(odd.mid(40), le<quint32>(3) + "abc");
         const QByteArray empty = ProxyRecognition::makeWav(QByteArray(), 16000, 1);
         QCOMPARE(empty.size(), 44);
-        QCOMPARE(u32At(empty, 4), 36u);
+        QCOMPARE(empty.mid(4, 4), le<quint32>(36));
         // Stereo 44.1 kHz fields follow the arguments.
-        const QByteArray stereo = ProxyRecognition::makeWav(QByteArray(4, 0), 44100, 2);
-        QCOMPARE(u32At(stereo, 28), 176400u);
-        QCOMPARE(u16At(stereo, 32), quint16(4));
+        QCOMPARE(ProxyRecognition::makeWav(QByteArray(4, 0), 44100, 2).mid(22, 12),
+                 le<quint16>(2) + le<quint32>(44100) + le<quint32>(176400) + le<quint16>(4));
         QVERIFY(ProxyRecognition::makeWav(QByteArray(4, 0), 0, 1).isEmpty());
     }
 
@@ -109,17 +100,12 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("expected"); // "" = no message
         QTest::newRow("message") << QByteArray(R"({"message":"m","detail":"d"})") << QStringLiteral("m");
-        QTest::newRow("detail string") << QByteArray(R"({"detail":"bad phone"})") << QStringLiteral("bad phone");
-        QTest::newRow("detail list") << QByteArray(R"({"detail":[{"loc":["body"],"msg":"field required"}]})")
-                                     << QStringLiteral("field required");
         QTest::newRow("empty detail list") << QByteArray(R"({"detail":[]})") << QString();
         QTest::newRow("list of strings") << QByteArray(R"({"detail":["x"]})") << QString();
-        QTest::newRow("error object") << QByteArray(R"({"error":{"message":"x"}})") << QStringLiteral("x");
         QTest::newRow("empty message falls through")
             << QByteArray(R"({"message":"","error":{"message":"e"}})") << QStringLiteral("e");
         QTest::newRow("all empty") << QByteArray(R"({"message":"","detail":"","error":{"message":""}})") << QString();
         QTest::newRow("non-string message") << QByteArray(R"({"message":5})") << QString();
-        QTest::newRow("html") << QByteArray("<html><body>Internal Server Error</body></html>") << QString();
         QTest::newRow("array") << QByteArray(R"([{"message":"m"}])") << QString();
     }
     void serverErrorMessage_firstNonEmptyCandidateWins()
@@ -131,10 +117,7 @@ private slots:
 
     void decodeResponse_statusRules()
     {
-        QCOMPARE(thrownMessage(http(400, R"({"message":""})")), QStringLiteral("请求失败（HTTP 400）"));
         QCOMPARE(thrownMessage(http(502, "")), QStringLiteral("请求失败（HTTP 502）"));
-        QCOMPARE(thrownMessage(http(200, R"({"txt":"a"})")), QStringLiteral("返回解析失败"));
-        QCOMPARE(thrownMessage(http(204, "")), QStringLiteral("返回解析失败"));
         QCOMPARE(thrownMessage(http(200, R"({"text":5})")), QStringLiteral("返回解析失败"));
         QCOMPARE(thrownMessage(VoxleServerApi::RawResponse{false, 0, {}}), QStringLiteral("连接失败：无响应"));
         QCOMPARE(VoxleServerApi::decodeResponse<VoxleTextResponse>(http(299, R"({"text":"ok","x":1})")).text,
@@ -149,26 +132,20 @@ private slots:
     void records_requiredAndOptionalKeys()
     {
         const auto full = VoxleUserSummaryDto::fromJson(
-            QJsonDocument::fromJson(
-                R"({"id":"7","email":null,"phone":"138","isAdmin":false,"createdAtUtc":"t","unknown":[1]})")
-                .object());
+            obj(R"({"id":"7","email":null,"phone":"138","isAdmin":false,"createdAtUtc":"t","unknown":[1]})"));
         QVERIFY(full);
         QCOMPARE(full->phone, std::optional<QString>(QStringLiteral("138")));
         QVERIFY(!full->email);
         QVERIFY(!full->isDisabled);
         // Missing required key, wrong type of an optional key.
-        QVERIFY(!VoxleUserSummaryDto::fromJson(QJsonDocument::fromJson(R"({"id":"7","isAdmin":false})").object()));
-        QVERIFY(!VoxleUserSummaryDto::fromJson(
-            QJsonDocument::fromJson(R"({"id":"7","isAdmin":false,"createdAtUtc":"t","phone":138})").object()));
-        QVERIFY(!VoxleAiCredentialsDto::fromJson(QJsonDocument::fromJson(R"({"apiKey":"k","asrModel":"a"})").object()));
-        QVERIFY(!VoxleSliderChallengeResponse::fromJson(
-            QJsonDocument::fromJson(R"({"challengeId":"c","targetPosition":1.5})").object()));
-        QCOMPARE(VoxleSliderChallengeResponse::fromJson(
-                     QJsonDocument::fromJson(R"({"challengeId":"c","targetPosition":120})").object())
-                     ->targetPosition,
-                 120);
-        QVERIFY(!VoxleAuthResponse::fromJson(
-            QJsonDocument::fromJson(R"({"token":"t","expiresAtUtc":"e","user":{"id":"1"}})").object()));
+        QVERIFY(!VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":false})")));
+        QVERIFY(!VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":false,"createdAtUtc":"t","phone":138})")));
+        QVERIFY(!VoxleAiCredentialsDto::fromJson(obj(R"({"apiKey":"k","asrModel":"a"})")));
+        QVERIFY(!VoxleSliderChallengeResponse::fromJson(obj(R"({"challengeId":"c","targetPosition":1.5})")));
+        QCOMPARE(
+            VoxleSliderChallengeResponse::fromJson(obj(R"({"challengeId":"c","targetPosition":120})"))->targetPosition,
+            120);
+        QVERIFY(!VoxleAuthResponse::fromJson(obj(R"({"token":"t","expiresAtUtc":"e","user":{"id":"1"}})")));
 
         // Round trip of a persisted record keeps absent keys absent.
         QCOMPARE(VoxleUserSummaryDto::fromJson(full->toJson()), full);
@@ -267,33 +244,28 @@ private slots:
 
     void resolveOrigin_plainHttpOnlyOnLoopback()
     {
-        const QUrl fallback(QStringLiteral("https://api.voxle.app"));
-        QCOMPARE(VoxleEndpoints::resolveOrigin(QString(), fallback), fallback);
-        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://127.0.0.1:8080/x"), fallback),
-                 QUrl(QStringLiteral("http://127.0.0.1:8080")));
-        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://localhost:9"), fallback),
-                 QUrl(QStringLiteral("http://localhost:9")));
-        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://[::1]:9"), fallback),
-                 QUrl(QStringLiteral("http://[::1]:9")));
-        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://example.com"), fallback), fallback);
-        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("http://127.0.0.1.example.com"), fallback), fallback);
-        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("https://staging.voxle.app"), fallback),
-                 QUrl(QStringLiteral("https://staging.voxle.app")));
-        QCOMPARE(VoxleEndpoints::resolveOrigin(QStringLiteral("ws://127.0.0.1:7"), fallback),
-                 QUrl(QStringLiteral("http://127.0.0.1:7")));
+        const QString fallback = QStringLiteral("https://api.voxle.app");
+        const std::pair<QString, QString> table[] = {
+            {QString(), fallback},
+            {QStringLiteral("http://127.0.0.1:8080/x"), QStringLiteral("http://127.0.0.1:8080")},
+            {QStringLiteral("http://localhost:9"), QStringLiteral("http://localhost:9")},
+            {QStringLiteral("http://[::1]:9"), QStringLiteral("http://[::1]:9")},
+            {QStringLiteral("http://example.com"), fallback},
+            {QStringLiteral("http://127.0.0.1.example.com"), fallback},
+            {QStringLiteral("https://staging.voxle.app"), QStringLiteral("https://staging.voxle.app")},
+            {QStringLiteral("ws://127.0.0.1:7"), QStringLiteral("http://127.0.0.1:7")}};
+        for (const auto &[override, origin] : table)
+            QCOMPARE(VoxleEndpoints::resolveOrigin(override, QUrl(fallback)), QUrl(origin));
         QCOMPARE(VoxleEndpoints::appendPath(QUrl(QStringLiteral("http://127.0.0.1:7")), QStringLiteral("/api/auth/me")),
                  QUrl(QStringLiteral("http://127.0.0.1:7/api/auth/me")));
     }
 
     void chatErrorMessage_table()
     {
-        QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":{"message":"Incorrect API key provided."}})", 401),
-                 QStringLiteral("Incorrect API key provided."));
         QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":{"message":"","msg":"m2"}})", 400),
                  QStringLiteral("m2"));
         QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":"flat","message":"top"})", 429),
                  QStringLiteral("top"));
-        QCOMPARE(ChatCompletionClient::chatErrorMessage("Unauthorized", 401), QStringLiteral("连接失败（HTTP 401）"));
         QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"message":""})", 201),
                  QStringLiteral("连接失败（HTTP 201）"));
     }
