@@ -29,10 +29,6 @@ QCoro::Task<> collect(QCoro::Task<std::optional<QString>> task, std::shared_ptr<
     result->done = true;
 }
 
-QJsonObject jsonBodyOf(const QJsonValue &request)
-{
-    return QJsonDocument::fromJson(request.toObject().value(QStringLiteral("body")).toString().toUtf8()).object();
-}
 } // namespace
 
 // The sign-in window and the captcha window against the real stand-in backend over loopback HTTP.
@@ -120,58 +116,14 @@ private slots:
     // Lets the coroutines woken by closed windows finish before the next test.
     void cleanup() { drainEvents(); }
 
-    void captcha_solvedTokenIsAcceptedBySendCode()
-    {
-        auto f = fixture();
-        auto result = startCaptcha(*f);
-        SliderCaptchaView *view = f->ui.sliderWindow();
-        QVERIFY(view);
-        QCOMPARE(view->windowTitle(), QStringLiteral("安全验证"));
-        QCOMPARE(view->size(), QSize(420, 360));
-        solve(*f);
-        QVERIFY(result->done);
-        QVERIFY(result->token && !result->token->isEmpty());
-        QVERIFY(spinUntil([&]() { return f->ui.sliderWindow() == nullptr; }));
-        // The token is the backend's own: send-code accepts it once.
-        QCOMPARE(QCoro::waitFor(f->account->sendCode(kPhone, result->token)), std::nullopt);
-        QVERIFY(QCoro::waitFor(f->account->sendCode(kPhone, result->token)).has_value());
-    }
-
-    void captcha_wrongPositionFailsThenLoadsANewChallenge()
-    {
-        auto f = fixture();
-        auto result = startCaptcha(*f);
-        SliderCaptchaView *view = f->ui.sliderWindow();
-        QVERIFY(waitForChallenge(view));
-        const QString firstId = *view->challengeId();
-        // Far from the slot on purpose.
-        const bool right = view->targetPosition() < 50;
-        dragTo(view, right ? 308 : 0);
-        QVERIFY(spinUntil([view]() { return view->statusText() == QStringLiteral("验证失败，正在刷新…"); }));
-        const QJsonArray verifies = m_server.requestsTo(QStringLiteral("/api/auth/slider-verify"));
-        QCOMPARE(verifies.size(), 1);
-        QCOMPARE(jsonBodyOf(verifies.first()).value(QStringLiteral("position")).toInt(), right ? 100 : 0);
-        QCOMPARE(jsonBodyOf(verifies.first()).value(QStringLiteral("challengeId")).toString(), firstId);
-
-        f->clock.advance(599);
-        drainEvents();
-        QCOMPARE(m_server.requestsTo(QStringLiteral("/api/auth/slider-challenge")).size(), 1);
-        f->clock.advance(1);
-        QVERIFY(waitForChallenge(view));
-        QCOMPARE(m_server.requestsTo(QStringLiteral("/api/auth/slider-challenge")).size(), 2);
-        QVERIFY(view->challengeId() != std::optional(firstId));
-        QVERIFY(!result->done);
-        view->cancelButton()->click();
-        QVERIFY(spinUntil([&]() { return result->done; }));
-        QCOMPARE(result->token, std::nullopt);
-    }
-
     void runSliderCaptcha_secondCallRaisesAndCloseOrCancelReturnNothing()
     {
         auto f = fixture();
         auto first = startCaptcha(*f);
         SliderCaptchaView *view = f->ui.sliderWindow();
         QVERIFY(view);
+        QCOMPARE(view->windowTitle(), QStringLiteral("安全验证"));
+        QCOMPARE(view->size(), QSize(420, 360));
         auto second = startCaptcha(*f);
         // The second call returns nothing at once; the first keeps waiting on the same window.
         QVERIFY(second->done);
@@ -207,27 +159,14 @@ private slots:
         f->ui.presentAuthWindow();
         QCOMPARE(f->ui.authWindow(), window);
 
-        QTest::keyClicks(window->phoneField(), QStringLiteral("139-0013-9000"));
-        QCOMPARE(window->phone(), kPhone);
-        // Closing the captcha returns to the form: send enabled again, no message.
-        window->sendButton()->click();
-        QVERIFY(f->ui.sliderWindow());
-        QVERIFY(window->isSendingCode());
-        f->ui.sliderWindow()->close();
-        QVERIFY(spinUntil([window]() { return !window->isSendingCode(); }));
-        QVERIFY(window->sendButton()->isEnabled());
-        QCOMPARE(window->errorText(), std::nullopt);
-        QCOMPARE(m_server.requestsTo(QStringLiteral("/api/auth/send-code")).size(), 0);
-
+        window->phoneField()->setText(kPhone);
+        // The captcha's token is the backend's own: send-code accepts it and the countdown starts.
         window->sendButton()->click();
         QVERIFY(f->ui.sliderWindow());
         solve(*f);
         QVERIFY(spinUntil([window]() { return window->resendSecondsLeft() == 60; }));
-        QCOMPARE(window->sendButton()->text(), QStringLiteral("60s"));
         QCOMPARE(window->errorText(), std::nullopt);
         QCOMPARE(m_server.requestsTo(QStringLiteral("/api/auth/send-code")).size(), 1);
-        f->clock.advance(5000);
-        QCOMPARE(window->sendButton()->text(), QStringLiteral("55s"));
 
         window->codeField()->setText(QStringLiteral("000000"));
         window->loginButton()->click();

@@ -69,21 +69,6 @@ private:
     };
 
 private slots:
-    void form_showsItsTexts()
-    {
-        Rig rig;
-        QCOMPARE(rig.window->phoneField()->placeholderText(), QStringLiteral("11 位手机号"));
-        QCOMPARE(rig.window->codeField()->placeholderText(), QStringLiteral("输入短信验证码"));
-        QCOMPARE(rig.sendLabel(), QStringLiteral("发送验证码"));
-        QCOMPARE(rig.window->loginButton()->text(), QStringLiteral("登录"));
-        QStringList texts;
-        for (const QLabel *label : rig.window->findChildren<QLabel *>())
-            texts << label->text();
-        for (const char *text : {"言川 Voxle", "手机号", "验证码", "登录后自动注册；发送验证码前需要完成滑块验证。"})
-            QVERIFY2(texts.contains(QString::fromUtf8(text)), text);
-        QVERIFY(!rig.window->errorLabel()->isVisible());
-    }
-
     void input_keepsOnlyDigitsUpToTheLimit_data()
     {
         QTest::addColumn<bool>("phone");
@@ -126,53 +111,62 @@ private slots:
         Rig rig;
         QTest::keyClicks(rig.window->phoneField(), QStringLiteral("1380013800"));
         rig.window->sendButton()->click();
-        QCOMPARE(rig.window->errorText(), std::optional(QStringLiteral("请输入 11 位手机号")));
         QVERIFY(rig.window->errorLabel()->isVisible());
         QCOMPARE(rig.window->errorLabel()->text(), QStringLiteral("请输入 11 位手机号"));
         QVERIFY(rig.captchas.isEmpty());
         QVERIFY(rig.sendEnabled());
     }
 
-    void send_captchaCancelledReturnsToFormWithoutMessage()
+    // A closed captcha or a refused send returns to the form without a countdown; only the refusal shows a message,
+    // which the next attempt clears.
+    void send_unfinishedReturnsToTheForm_data()
     {
+        QTest::addColumn<bool>("captchaSolved");
+        QTest::addColumn<std::optional<QString>>("message");
+        QTest::newRow("captcha closed") << false << std::optional<QString>();
+        QTest::newRow("send refused") << true << std::optional(QStringLiteral("请先完成滑块验证"));
+    }
+    void send_unfinishedReturnsToTheForm()
+    {
+        QFETCH(bool, captchaSolved);
+        QFETCH(std::optional<QString>, message);
         Rig rig;
         rig.window->phoneField()->setText(QStringLiteral("13800138000"));
         rig.window->sendButton()->click();
-        QCOMPARE(rig.captchas.size(), 1);
-        QVERIFY(rig.window->isSendingCode());
         QCOMPARE(rig.sendLabel(), QStringLiteral("发送中…"));
         QVERIFY(!rig.sendEnabled());
-        Rig::answer(rig.captchas, std::nullopt);
-        QVERIFY(!rig.window->isSendingCode());
+        Rig::answer(rig.captchas, captchaSolved ? std::optional(QStringLiteral("slider-token")) : std::nullopt);
+        if (captchaSolved)
+            Rig::answer(rig.sends, message);
+        QCOMPARE(rig.sendCalls.size(), captchaSolved ? 1 : 0);
         QCOMPARE(rig.sendLabel(), QStringLiteral("发送验证码"));
         QVERIFY(rig.sendEnabled());
+        QCOMPARE(rig.window->errorText(), message);
+        QCOMPARE(rig.window->errorLabel()->isVisible(), message.has_value());
+        QCOMPARE(rig.clock.pendingTimers(), 0);
+        rig.window->sendButton()->click();
         QCOMPARE(rig.window->errorText(), std::nullopt);
-        QVERIFY(rig.sendCalls.isEmpty());
     }
 
     void send_successCountsDownSixtySecondsOnTheClock()
     {
         Rig rig;
         rig.sendSuccessfully(QStringLiteral("13800138000"));
-        QCOMPARE(rig.sendCalls.size(), 1);
-        QCOMPARE(rig.sendCalls.first(),
-                 std::make_pair(QStringLiteral("13800138000"), std::optional(QStringLiteral("slider-token"))));
+        QCOMPARE(rig.sendCalls, (QList<std::pair<QString, std::optional<QString>>>{
+                                    {QStringLiteral("13800138000"), QStringLiteral("slider-token")}}));
         QCOMPARE(rig.window->resendSecondsLeft(), 60);
         QCOMPARE(rig.sendLabel(), QStringLiteral("60s"));
         QVERIFY(!rig.sendEnabled());
-        QVERIFY(!rig.window->isSendingCode());
         QVERIFY(rig.window->codeField()->hasFocus());
 
         rig.clock.advance(999);
         QCOMPARE(rig.sendLabel(), QStringLiteral("60s"));
         rig.clock.advance(1);
         QCOMPARE(rig.sendLabel(), QStringLiteral("59s"));
-        rig.clock.advance(17000);
-        QCOMPARE(rig.sendLabel(), QStringLiteral("42s"));
         // Pressing send during the countdown does nothing.
         rig.window->sendCodeAction();
         QCOMPARE(rig.captchas.size(), 1);
-        rig.clock.advance(41000);
+        rig.clock.advance(58000);
         QCOMPARE(rig.sendLabel(), QStringLiteral("1s"));
         QVERIFY(!rig.sendEnabled());
         rig.clock.advance(1000);
@@ -186,52 +180,30 @@ private slots:
         QCOMPARE(rig.captchas.size(), 2);
     }
 
-    void send_messageIsShownAndSendStaysAvailable()
-    {
-        Rig rig;
-        rig.window->phoneField()->setText(QStringLiteral("13800138000"));
-        rig.window->sendButton()->click();
-        Rig::answer(rig.captchas, QStringLiteral("slider-token"));
-        QVERIFY(rig.window->isSendingCode());
-        Rig::answer(rig.sends, QStringLiteral("请先完成滑块验证"));
-        QCOMPARE(rig.window->errorText(), std::optional(QStringLiteral("请先完成滑块验证")));
-        QVERIFY(rig.window->errorLabel()->isVisible());
-        QCOMPARE(rig.window->resendSecondsLeft(), 0);
-        QVERIFY(rig.sendEnabled());
-        QCOMPARE(rig.window->phone(), QStringLiteral("13800138000"));
-        QCOMPARE(rig.clock.pendingTimers(), 0);
-        // The next attempt clears the message.
-        rig.window->sendButton()->click();
-        QCOMPARE(rig.window->errorText(), std::nullopt);
-    }
-
     void countdown_endsWithTheWindow()
     {
         Rig rig;
         rig.sendSuccessfully(QStringLiteral("13800138000"));
         rig.clock.advance(3000);
-        QCOMPARE(rig.sendLabel(), QStringLiteral("57s"));
         rig.window.reset();
         drainEvents();
         QCOMPARE(rig.clock.pendingTimers(), 0);
-        rig.clock.advance(60000);
     }
 
     void login_requiresBothFieldsThenShowsTheFlowsMessage()
     {
         Rig rig;
-        rig.window->loginButton()->click();
-        QCOMPARE(rig.window->errorText(), std::optional(QStringLiteral("请输入手机号和验证码")));
-        rig.window->phoneField()->setText(QStringLiteral("13800138000"));
-        rig.window->loginButton()->click();
-        QCOMPARE(rig.window->errorText(), std::optional(QStringLiteral("请输入手机号和验证码")));
+        for (const QString &phone : {QString(), QStringLiteral("13800138000")}) {
+            rig.window->phoneField()->setText(phone);
+            rig.window->loginButton()->click();
+            QCOMPARE(rig.window->errorText(), std::optional(QStringLiteral("请输入手机号和验证码")));
+        }
         QVERIFY(rig.loginCalls.isEmpty());
 
         rig.window->codeField()->setText(QStringLiteral("246810"));
         rig.window->loginButton()->click();
-        QCOMPARE(rig.loginCalls.size(), 1);
-        QCOMPARE(rig.loginCalls.first(), std::make_pair(QStringLiteral("13800138000"), QStringLiteral("246810")));
-        QVERIFY(rig.window->isLoggingIn());
+        QCOMPARE(rig.loginCalls,
+                 (QList<std::pair<QString, QString>>{{QStringLiteral("13800138000"), QStringLiteral("246810")}}));
         QCOMPARE(rig.window->errorText(), std::nullopt);
         QVERIFY(!rig.window->loginButton()->isEnabled());
         // A second press while the first is in flight sends nothing more.
@@ -239,7 +211,6 @@ private slots:
         QCOMPARE(rig.loginCalls.size(), 1);
 
         Rig::answer(rig.logins, QStringLiteral("验证码错误"));
-        QVERIFY(!rig.window->isLoggingIn());
         QVERIFY(rig.window->loginButton()->isEnabled());
         QCOMPARE(rig.window->errorText(), std::optional(QStringLiteral("验证码错误")));
         QCOMPARE(rig.window->code(), QStringLiteral("246810"));

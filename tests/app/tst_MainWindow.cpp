@@ -18,10 +18,13 @@ using Capture = VoxleSettingsView::HotkeyCaptureType;
 using Pane = SettingsOpener::Pane;
 
 namespace {
-bool showsText(const QWidget *page, const QString &text)
+QList<QPushButton *> visibleButtons(const QWidget *page, const QString &text)
 {
-    const auto labels = page->findChildren<QLabel *>();
-    return std::any_of(labels.begin(), labels.end(), [&](const QLabel *l) { return l->text() == text; });
+    QList<QPushButton *> found;
+    for (QPushButton *b : page->findChildren<QPushButton *>())
+        if (b->text() == text && !b->isHidden())
+            found << b;
+    return found;
 }
 } // namespace
 
@@ -32,28 +35,19 @@ class TestMainWindow : public QObject
 private slots:
     void sizeRule_smallWindowGetsDefaultSizeAndLargeKeepsWidth()
     {
-        QWidget small;
-        small.resize(800, 600);
-        MainWindow::applySizeRule(small, true);
-        QCOMPARE(small.size(), QSize(1120, 760));
-        QCOMPARE(small.minimumSize(), QSize(980, 760));
-        QCOMPARE(small.maximumSize(), QSize(QWIDGETSIZE_MAX, 760));
-
-        QWidget wide;
-        wide.resize(1000, 700);
-        MainWindow::applySizeRule(wide, true);
-        QCOMPARE(wide.size(), QSize(1000, 760));
-
         // Narrow but tall enough still counts as too small.
-        QWidget narrow;
-        narrow.resize(890, 760);
-        MainWindow::applySizeRule(narrow, false);
-        QCOMPARE(narrow.size(), QSize(1120, 760));
-
-        QWidget big;
-        big.resize(1400, 900);
-        MainWindow::applySizeRule(big, true);
-        QCOMPARE(big.size(), QSize(1400, 760));
+        const QList<std::tuple<QSize, bool, QSize>> cases{{{800, 600}, true, {1120, 760}},
+                                                          {{1000, 700}, true, {1000, 760}},
+                                                          {{890, 760}, false, {1120, 760}},
+                                                          {{1400, 900}, true, {1400, 760}}};
+        for (const auto &[start, first, expected] : cases) {
+            QWidget window;
+            window.resize(start);
+            MainWindow::applySizeRule(window, first);
+            QCOMPARE(window.size(), expected);
+            QCOMPARE(window.minimumSize(), QSize(980, 760));
+            QCOMPARE(window.maximumSize(), QSize(QWIDGETSIZE_MAX, 760));
+        }
     }
 
     void mainWindow_titleSizeAndSidebarSelection()
@@ -80,22 +74,15 @@ private slots:
         QCOMPARE(root->currentPage(), root->aboutView());
         QVERIFY(root->sidebar()->row(VoxleSection::about)->font().weight() == QFont::DemiBold);
         QVERIFY(root->sidebar()->row(VoxleSection::account)->font().weight() == QFont::Normal);
-        QVERIFY(showsText(root->aboutView(), QStringLiteral("Voxle macOS 版")));
-        QVERIFY(showsText(root->aboutView(), QStringLiteral("1.0.0")));
 
         QTest::mouseClick(root->sidebar()->row(VoxleSection::assistant), Qt::LeftButton);
-        QVERIFY(showsText(root->assistantView(), QStringLiteral("语音问答与指令（UI 占位）")));
-        QVERIFY(
-            showsText(root->assistantView(), QStringLiteral("这里后续会做成对话列表 + 输入框，支持多轮对话与指令。")));
+        QCOMPARE(root->currentPage(), root->assistantView());
 
         // Home's "打开设置" selects the settings page.
         rig.state->preferences().setSelection(VoxleSection::home);
-        QPushButton *openSettings = nullptr;
-        for (QPushButton *b : root->homeView()->findChildren<QPushButton *>())
-            if (b->text() == QStringLiteral("打开设置"))
-                openSettings = b;
-        QVERIFY(openSettings);
-        openSettings->click();
+        const QList<QPushButton *> openSettings = visibleButtons(root->homeView(), QStringLiteral("打开设置"));
+        QCOMPARE(openSettings.size(), 1);
+        openSettings.first()->click();
         QCOMPARE(root->currentPage(), root->settingsView());
     }
 
@@ -133,13 +120,7 @@ private slots:
         rig.state->cancelRecording();
 
         // Permission buttons only for what is not allowed.
-        auto buttonsNamed = [&](const QString &text) {
-            QList<QPushButton *> found;
-            for (QPushButton *b : home.findChildren<QPushButton *>())
-                if (b->text() == text && !b->isHidden())
-                    found << b;
-            return found;
-        };
+        auto buttonsNamed = [&](const QString &text) { return visibleButtons(&home, text); };
         QCOMPARE(buttonsNamed(QStringLiteral("请求权限")).size(), 2);
         buttonsNamed(QStringLiteral("请求权限"))[0]->click();
         QCOMPARE(rig.inputMonitoringRequests, 1);
@@ -164,15 +145,13 @@ private slots:
 
         settings.schemePicker()->setCurrentIndex(1);
         QCOMPARE(rig.state->preferences().hotkeyScheme(), HotkeyScheme::modifiers);
-        QCOMPARE(rig.defaults.string(QStringLiteral("hotkey_scheme")),
-                 std::optional<QString>(QStringLiteral("modifiers")));
         QVERIFY(settings.explanationText().startsWith(QStringLiteral("说明：仅在“单独点击并松开”修饰键时触发；")));
         QVERIFY(settings.explanationText().endsWith(QStringLiteral("此方案固定为「点击切换（Toggle）」。")));
         QVERIFY(settings.showsModifierActions());
         QVERIFY(!settings.showsCustomBindings());
-        QCOMPARE(settings.modifierPicker(0)->currentText(), QStringLiteral("录音"));
-        QCOMPARE(settings.modifierPicker(1)->currentText(), QStringLiteral("润色"));
-        QCOMPARE(settings.modifierPicker(2)->currentText(), QStringLiteral("翻译"));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(settings.modifierPicker(i)->currentText(),
+                     (QStringList{QStringLiteral("录音"), QStringLiteral("润色"), QStringLiteral("翻译")}[i]));
         QCOMPARE(settings.modifierPicker(2)->count(), 4);
         settings.modifierPicker(1)->setCurrentIndex(0);
         QCOMPARE(rig.state->preferences().modifierControlAction(), HotkeyAction::off);
@@ -206,7 +185,6 @@ private slots:
         QCOMPARE(settings.hotkeyCaptureType(), std::nullopt);
         QCOMPARE(rig.state->preferences().translateHotkey(), answer);
         QCOMPARE(settings.bindingText(Capture::translate), QStringLiteral("⌃ ⇧ A"));
-        QVERIFY(rig.defaults.contains(QStringLiteral("hotkey_translate_binding_json")));
 
         // Cancelling the sheet keeps what was there.
         answer.reset();
@@ -222,7 +200,6 @@ private slots:
         settings.clearButton(Capture::translate)->click();
         QCOMPARE(settings.bindingText(Capture::translate), QStringLiteral("未设置"));
         QCOMPARE(rig.state->preferences().translateHotkey(), std::nullopt);
-        QVERIFY(!rig.defaults.contains(QStringLiteral("hotkey_translate_binding_json")));
         QCOMPARE(settings.bindingText(Capture::polish), QStringLiteral("Fn"));
     }
 
@@ -235,8 +212,6 @@ private slots:
         QCOMPARE(settings.translationTargetPicker()->currentText(), QStringLiteral("英文"));
         settings.translationTargetPicker()->setCurrentIndex(2);
         QCOMPARE(rig.state->preferences().translationTargetLanguage(), TranslationTargetLanguage::ja);
-        QCOMPARE(rig.defaults.string(QStringLiteral("translation_target_language")),
-                 std::optional<QString>(QStringLiteral("日语")));
         settings.speechLanguagePicker()->setCurrentIndex(0);
         QCOMPARE(rig.state->preferences().speechLanguage(), SpeechLanguage::autoDetect);
 

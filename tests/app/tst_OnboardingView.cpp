@@ -20,73 +20,64 @@ class TestOnboardingView : public QObject
     }
 
 private slots:
-    void skipping_reachesTheEndAndCompletes()
+    // Skipping every step through the window: the texts of each step, completion reported and the window closed.
+    void skipping_reachesTheEndAndClosesTheWindow()
     {
         AppRig rig;
+        OnboardingWindow window(*rig.state, rig.settingsOpener, rig.clock);
+        QCOMPARE(window.windowTitle(), QStringLiteral("欢迎使用言川 Voxle"));
+        QCOMPARE(window.size(), QSize(600, 450));
         int completed = 0;
-        OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, [&] { ++completed; });
-        view.show();
-        QCOMPARE(view.titleText(), QStringLiteral("欢迎使用言川 Voxle"));
-        QCOMPARE(view.explanationText(),
-                 QStringLiteral("为了提供顺畅的语音输入和翻译体验，我们需要您进行一些基础授权。"));
-        QCOMPARE(view.buttonTexts(), QStringList{QStringLiteral("开始设置")});
-        QVERIFY(view.press(QStringLiteral("开始设置")));
-
-        QCOMPARE(view.step(), 2);
-        QCOMPARE(view.titleText(), QStringLiteral("麦克风权限"));
-        QVERIFY(view.press(QStringLiteral("暂不开启")));
-        QCOMPARE(view.step(), 3);
-        QCOMPARE(view.titleText(), QStringLiteral("输入监控权限"));
-        QCOMPARE(view.explanationText(),
-                 QStringLiteral("为了能在任何界面下通过按键唤醒应用，我们需要全局键盘监听权限。\n\n") + manualAdd());
-        QVERIFY(view.press(QStringLiteral("暂不开启")));
-        QCOMPARE(view.step(), 4);
-        QCOMPARE(view.titleText(), QStringLiteral("辅助功能权限"));
-        QVERIFY(view.press(QStringLiteral("暂不开启")));
-        QCOMPARE(view.step(), 5);
-        QCOMPARE(view.titleText(), QStringLiteral("一切准备就绪！"));
-        QCOMPARE(view.explanationText(), QStringLiteral("现在，按下你的热键（例如 Fn），试着说一句话吧！"));
-        QVERIFY(view.press(QStringLiteral("完成")));
+        connect(&window, &OnboardingWindow::completed, this, [&] { ++completed; });
+        window.show();
+        OnboardingView *view = window.view();
+        QCOMPARE(view->buttonTexts(), QStringList{QStringLiteral("开始设置")});
+        const QHash<int, QString> explanations{
+            {0, QStringLiteral("为了提供顺畅的语音输入和翻译体验，我们需要您进行一些基础授权。")},
+            {2, QStringLiteral("为了能在任何界面下通过按键唤醒应用，我们需要全局键盘监听权限。\n\n") + manualAdd()},
+            {3, QStringLiteral("为了能将转换好的文字自动输入到你当前的文档或聊天框中，我们需要辅助功能权限。\n\n") +
+                    manualAdd()},
+            {4, QStringLiteral("现在，按下你的热键（例如 Fn），试着说一句话吧！")}};
+        const QStringList titles{QStringLiteral("欢迎使用言川 Voxle"), QStringLiteral("麦克风权限"),
+                                 QStringLiteral("输入监控权限"), QStringLiteral("辅助功能权限"),
+                                 QStringLiteral("一切准备就绪！")};
+        const QStringList presses{QStringLiteral("开始设置"), QStringLiteral("暂不开启"), QStringLiteral("暂不开启"),
+                                  QStringLiteral("暂不开启"), QStringLiteral("完成")};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(view->step(), i + 1);
+            QCOMPARE(view->titleText(), titles[i]);
+            if (explanations.contains(i))
+                QCOMPARE(view->explanationText(), explanations[i]);
+            QVERIFY(view->press(presses[i]));
+        }
         QCOMPARE(completed, 1);
-        QCOMPARE(rig.inputMonitoringRequests, 0);
-        QCOMPARE(rig.accessibilityRequests, 0);
+        QVERIFY(!window.isVisible());
+        QCOMPARE(rig.inputMonitoringRequests + rig.accessibilityRequests, 0);
     }
 
-    void microphone_buttonsByStatus()
+    void microphone_buttonsFollowTheStatus()
     {
         AppRig rig;
         rig.mic.current = MicrophoneAccess::Status::denied;
+        rig.mic.grantOnRequest = false;
         OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
         view.show();
         view.press(QStringLiteral("开始设置"));
         QCOMPARE(view.buttonTexts(), (QStringList{QStringLiteral("打开系统设置授权"), QStringLiteral("暂不开启")}));
         view.press(QStringLiteral("打开系统设置授权"));
         QCOMPARE(rig.settingsOpener.opened, QList<Pane>{Pane::microphone});
-        QCOMPARE(view.step(), 2);
 
-        // Not determined: the request, and on consent the next step.
+        // Not determined: the request; refused, the step stays and points to the settings.
         rig.mic.current = MicrophoneAccess::Status::notDetermined;
         rig.state->refreshPermissionLabels();
         QCOMPARE(view.buttonTexts(), (QStringList{QStringLiteral("授权麦克风"), QStringLiteral("暂不开启")}));
         view.press(QStringLiteral("授权麦克风"));
         rig.settle();
         QCOMPARE(rig.mic.requests, 1);
-        QCOMPARE(view.step(), 3);
-    }
-
-    void microphone_refusalStaysAndGrantedShowsBadge()
-    {
-        AppRig rig;
-        rig.mic.current = MicrophoneAccess::Status::notDetermined;
-        rig.mic.grantOnRequest = false;
-        OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
-        view.show();
-        view.press(QStringLiteral("开始设置"));
-        view.press(QStringLiteral("授权麦克风"));
-        rig.settle();
         QCOMPARE(view.step(), 2);
         QCOMPARE(view.buttonTexts().first(), QStringLiteral("打开系统设置授权"));
 
+        // Allowed in the settings meanwhile: a badge and "下一步".
         rig.mic.current = MicrophoneAccess::Status::authorized;
         rig.state->refreshPermissionLabels();
         QVERIFY(view.showsGrantedBadge());
@@ -96,31 +87,56 @@ private slots:
         QVERIFY(!view.showsGrantedBadge());
     }
 
-    void inputMonitoring_requestThenSettingsThenPollAdvances()
+    void microphone_consentMovesOn()
     {
+        AppRig rig;
+        rig.mic.current = MicrophoneAccess::Status::notDetermined;
+        OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
+        view.show();
+        view.press(QStringLiteral("开始设置"));
+        QVERIFY(view.press(QStringLiteral("授权麦克风")));
+        rig.settle();
+        QCOMPARE(view.step(), 3);
+    }
+
+    void permissionStep_asksUntilGrantedThenThePollAdvances_data()
+    {
+        QTest::addColumn<int>("skips");
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("askedKey");
+        QTest::newRow("input monitoring")
+            << 1 << QStringLiteral("授权快捷键唤醒") << QStringLiteral("hasRequestedInputMonitoring");
+        QTest::newRow("accessibility") << 2 << QStringLiteral("授权自动输入文字")
+                                       << QStringLiteral("hasRequestedAccessibility");
+    }
+    void permissionStep_asksUntilGrantedThenThePollAdvances()
+    {
+        QFETCH(int, skips);
+        QFETCH(QString, request);
+        QFETCH(QString, askedKey);
         AppRig rig;
         OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
         view.show();
         view.press(QStringLiteral("开始设置"));
-        view.press(QStringLiteral("暂不开启"));
-        QCOMPARE(view.step(), 3);
-        QCOMPARE(view.buttonTexts().first(), QStringLiteral("授权快捷键唤醒"));
-        view.press(QStringLiteral("授权快捷键唤醒"));
-        QCOMPARE(rig.inputMonitoringRequests, 1);
-        QCOMPARE(rig.defaults.boolean(QStringLiteral("hasRequestedInputMonitoring")), std::optional<bool>(true));
+        for (int i = 0; i < skips; ++i)
+            view.press(QStringLiteral("暂不开启"));
+        const bool input = skips == 1;
+        const int &requests = input ? rig.inputMonitoringRequests : rig.accessibilityRequests;
         // Asked and refused: the label reads "未允许", so the same button asks again.
-        QCOMPARE(rig.state->inputMonitoringPermissionLabel(), QStringLiteral("未允许"));
-        QCOMPARE(view.buttonTexts().first(), QStringLiteral("授权快捷键唤醒"));
-        view.press(QStringLiteral("授权快捷键唤醒"));
-        QCOMPARE(rig.inputMonitoringRequests, 2);
+        for (int i = 1; i <= 2; ++i) {
+            QCOMPARE(view.buttonTexts().first(), request);
+            view.press(request);
+            QCOMPARE(requests, i);
+        }
+        QCOMPARE(rig.defaults.boolean(askedKey), std::optional<bool>(true));
         QVERIFY(rig.settingsOpener.opened.isEmpty());
 
         // Granted in the desktop's settings: the poll moves on within a second, without a click.
-        rig.inputMonitoring = true;
+        (input ? rig.inputMonitoring : rig.accessibility) = true;
         rig.advance(999);
-        QCOMPARE(view.step(), 3);
+        QCOMPARE(view.step(), skips + 2);
         rig.advance(1);
-        QCOMPARE(view.step(), 4);
+        QCOMPARE(view.step(), skips + 3);
     }
 
     void inputMonitoring_askedWithStaleLabelOpensSettings()
@@ -139,48 +155,14 @@ private slots:
         QCOMPARE(rig.inputMonitoringRequests, 0);
     }
 
-    void accessibility_requestAndPoll()
-    {
-        AppRig rig;
-        OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
-        view.show();
-        for (const QString &text : {QStringLiteral("开始设置"), QStringLiteral("暂不开启"), QStringLiteral("暂不开启")})
-            view.press(text);
-        QCOMPARE(view.step(), 4);
-        QCOMPARE(view.explanationText(),
-                 QStringLiteral("为了能将转换好的文字自动输入到你当前的文档或聊天框中，我们需要辅助功能权限。\n\n") +
-                     manualAdd());
-        view.press(QStringLiteral("授权自动输入文字"));
-        QCOMPARE(rig.accessibilityRequests, 1);
-        QCOMPARE(rig.defaults.boolean(QStringLiteral("hasRequestedAccessibility")), std::optional<bool>(true));
-
-        rig.accessibility = true;
-        rig.advance(1000);
-        QCOMPARE(view.step(), 5);
-        QCOMPARE(view.buttonTexts(), QStringList{QStringLiteral("完成")});
-    }
-
-    void poll_onlyWhileShown()
+    // The poll runs only while shown and keeps the same buttons while nothing changes.
+    void poll_onlyWhileShownAndKeepsButtons()
     {
         AppRig rig;
         OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
         QVERIFY(!view.isPolling());
         view.show();
         QVERIFY(view.isPolling());
-        view.press(QStringLiteral("开始设置"));
-        view.press(QStringLiteral("暂不开启"));
-        view.hide();
-        QVERIFY(!view.isPolling());
-        rig.inputMonitoring = true;
-        rig.advance(5000);
-        QCOMPARE(view.step(), 3);
-    }
-
-    void poll_keepsButtonsWhileNothingChanges()
-    {
-        AppRig rig;
-        OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
-        view.show();
         view.press(QStringLiteral("开始设置"));
         view.press(QStringLiteral("暂不开启"));
         rig.settle();
@@ -193,25 +175,13 @@ private slots:
         const QPointer<QPushButton> before = requestButton();
         QVERIFY(before);
         rig.advance(3000);
-        QVERIFY(before);
         QCOMPARE(requestButton(), before.data());
-    }
 
-    void window_finishClosesAndReports()
-    {
-        AppRig rig;
-        OnboardingWindow window(*rig.state, rig.settingsOpener, rig.clock);
-        QCOMPARE(window.windowTitle(), QStringLiteral("欢迎使用言川 Voxle"));
-        QCOMPARE(window.size(), QSize(600, 450));
-        int completed = 0;
-        connect(&window, &OnboardingWindow::completed, this, [&] { ++completed; });
-        window.show();
-        OnboardingView *view = window.view();
-        for (const QString &text : {QStringLiteral("开始设置"), QStringLiteral("暂不开启"), QStringLiteral("暂不开启"),
-                                    QStringLiteral("暂不开启"), QStringLiteral("完成")})
-            QVERIFY(view->press(text));
-        QCOMPARE(completed, 1);
-        QVERIFY(!window.isVisible());
+        view.hide();
+        QVERIFY(!view.isPolling());
+        rig.inputMonitoring = true;
+        rig.advance(5000);
+        QCOMPARE(view.step(), 3);
     }
 };
 

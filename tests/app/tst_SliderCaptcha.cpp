@@ -104,17 +104,6 @@ private slots:
         QCOMPARE(seeded.halfOpen(0, 360), 267.350944626402);
     }
 
-    void random_drawsStayInTheirRanges()
-    {
-        SliderCaptchaRandom random(987654321);
-        for (int i = 0; i < 20000; ++i) {
-            const double c = random.closed(-20, 380);
-            QVERIFY(c >= -20 && c <= 380);
-            const double h = random.halfOpen(0, 160);
-            QVERIFY(h >= 0 && h < 160);
-        }
-    }
-
     void art_sameSeedDrawsTheSamePicture()
     {
         const QSize size(360, 160);
@@ -123,14 +112,8 @@ private slots:
         QCOMPARE(first, again);
         QVERIFY(first != SliderCaptchaArtView::renderImage(123456790, size));
         // Seeds below 2 all draw seed 1's picture.
-        QCOMPARE(SliderCaptchaArtView::renderImage(0, size), SliderCaptchaArtView::renderImage(1, size));
-        QCOMPARE(SliderCaptchaArtView::renderImage(-5, size), SliderCaptchaArtView::renderImage(1, size));
-        // The base fills the canvas opaquely.
-        QCOMPARE(qAlpha(first.pixel(180, 80)), 255);
-        QCOMPARE(qAlpha(first.pixel(20, 150)), 255);
-        // Teal: green and blue well above red.
-        const QColor middle = first.pixelColor(180, 120);
-        QVERIFY2(middle.green() > middle.red() && middle.blue() > middle.red(), qPrintable(middle.name()));
+        for (const qint64 low : {0, -5})
+            QCOMPARE(SliderCaptchaArtView::renderImage(low, size), SliderCaptchaArtView::renderImage(1, size));
         // The widget draws the same as the static render.
         SliderCaptchaArtView view;
         view.setSeed(123456789);
@@ -175,13 +158,10 @@ private slots:
         QTest::addColumn<double>("handleLeft");
         QTest::addColumn<qint64>("position");
         QTest::newRow("left end") << -40 << 0.0 << qint64(0);
-        QTest::newRow("no movement") << 0 << 0.0 << qint64(0);
         QTest::newRow("one point") << 1 << 1.0 << qint64(0);
         QTest::newRow("two points") << 2 << 2.0 << qint64(1);
         QTest::newRow("middle") << 154 << 154.0 << qint64(50);
-        QTest::newRow("quarter") << 77 << 77.0 << qint64(25);
         QTest::newRow("just short") << 307 << 307.0 << qint64(100);
-        QTest::newRow("right end") << 308 << 308.0 << qint64(100);
         QTest::newRow("beyond") << 500 << 308.0 << qint64(100);
     }
     void drag_positionIsRoundedPercentWithEndsAtZeroAndHundred()
@@ -275,14 +255,6 @@ private slots:
         QVERIFY(!rig.view->challengeId());
         rig.answerChallenge(challenge(QStringLiteral("fresh"), 20));
         QCOMPARE(rig.view->challengeId(), std::optional(QStringLiteral("fresh")));
-    }
-
-    void cancel_buttonReportsCancel()
-    {
-        Rig rig;
-        QSignalSpy cancelled(rig.view.get(), &SliderCaptchaView::cancelled);
-        rig.view->cancelButton()->click();
-        QCOMPARE(cancelled.size(), 1);
     }
 };
 

@@ -46,26 +46,19 @@ private:
         const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
         if (headerEnd < 0)
             return;
-        Request request;
         const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-        const QList<QByteArray> start = lines.first().trimmed().split(' ');
-        request.method = start.value(0);
-        request.path = start.value(1);
-        qsizetype length = 0;
-        for (const QByteArray &line : lines.mid(1)) {
-            const qsizetype colon = line.indexOf(':');
-            const QByteArray name = line.left(colon).trimmed().toLower();
-            const QByteArray value = line.mid(colon + 1).trimmed();
-            if (name == "content-length")
-                length = value.toLongLong();
-            else if (name == "content-type")
-                request.contentType = value;
-        }
+        auto header = [&lines](const QByteArray &name) {
+            for (const QByteArray &line : lines)
+                if (line.toLower().startsWith(name + ':'))
+                    return line.mid(name.size() + 1).trimmed();
+            return QByteArray();
+        };
+        const qsizetype length = header("content-length").toLongLong();
         if (buffer.size() < headerEnd + 4 + length)
             return;
-        request.body = buffer.mid(headerEnd + 4, length);
+        const QList<QByteArray> start = lines.first().trimmed().split(' ');
+        requests << Request{start.value(0), start.value(1), header("content-type"), buffer.mid(headerEnd + 4, length)};
         m_buffers.remove(socket);
-        requests << request;
         socket->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         socket->disconnectFromHost();
     }
@@ -103,15 +96,21 @@ private slots:
         QCOMPARE(QDir::homePath(), m_home.path());
     }
 
-    void send_fileWithOnlyUrl_postsRecordWithDefaultSessionId()
+    void send_fileWithOnlyUrl_postsRecordWithDefaultSessionIdFromAnyThread()
     {
         Collector collector;
         QVERIFY(collector.listen());
         writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url().toUtf8() + "\n");
 
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
-        sendDebugEvent(QStringLiteral("TextInjectionService.injectAtCursor"), QStringLiteral("[DEBUG] inject enter"),
-                       QStringLiteral("C"), QJsonObject{{QStringLiteral("trimmedLen"), 12}});
+        // Hotkey and audio code call in from their own threads.
+        QScopedPointer<QThread> thread(QThread::create([] {
+            sendDebugEvent(QStringLiteral("TextInjectionService.injectAtCursor"),
+                           QStringLiteral("[DEBUG] inject enter"), QStringLiteral("C"),
+                           QJsonObject{{QStringLiteral("flags"), qint64(8388608)}, {QStringLiteral("fn"), true}});
+        }));
+        thread->start();
+        QVERIFY(thread->wait(5000));
         QTRY_COMPARE(collector.requests.size(), 1);
 
         const Request &request = collector.requests.first();
@@ -123,14 +122,14 @@ private slots:
         QCOMPARE(event.keys(), (QStringList{QStringLiteral("data"), QStringLiteral("hypothesisId"),
                                             QStringLiteral("location"), QStringLiteral("msg"), QStringLiteral("runId"),
                                             QStringLiteral("sessionId"), QStringLiteral("ts")}));
-        QCOMPARE(event.value(QStringLiteral("sessionId")).toString(), QStringLiteral("fn-hotkey-not-effective"));
-        QCOMPARE(event.value(QStringLiteral("runId")).toString(), QStringLiteral("pre-fix"));
-        QCOMPARE(event.value(QStringLiteral("hypothesisId")).toString(), QStringLiteral("C"));
-        QCOMPARE(event.value(QStringLiteral("location")).toString(),
-                 QStringLiteral("TextInjectionService.injectAtCursor"));
-        QCOMPARE(event.value(QStringLiteral("msg")).toString(), QStringLiteral("[DEBUG] inject enter"));
+        for (const auto &[key, value] : {std::pair{"sessionId", "fn-hotkey-not-effective"},
+                                         {"runId", "pre-fix"},
+                                         {"hypothesisId", "C"},
+                                         {"location", "TextInjectionService.injectAtCursor"},
+                                         {"msg", "[DEBUG] inject enter"}})
+            QCOMPARE(event.value(QLatin1String(key)).toString(), QString::fromUtf8(value));
         // Integers travel as JSON integers, never as 12.0 or 1.7e12.
-        QVERIFY2(request.body.contains("\"trimmedLen\":12}"), request.body.constData());
+        QVERIFY2(request.body.contains("\"data\":{\"flags\":8388608,\"fn\":true}"), request.body.constData());
         const QByteArray tsText = request.body.mid(request.body.indexOf("\"ts\":") + 5);
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d{13}[,}]")).match(QString::fromLatin1(tsText)).hasMatch(),
                  request.body.constData());
@@ -152,8 +151,6 @@ private slots:
         QCOMPARE(event.value(QStringLiteral("sessionId")).toString(), QStringLiteral(" 会话 2 ")); // untrimmed
         QCOMPARE(event.value(QStringLiteral("hypothesisId")).toString(), QString());
         // No data given: still an empty object.
-        QVERIFY(event.value(QStringLiteral("data")).isObject());
-        QVERIFY(event.value(QStringLiteral("data")).toObject().isEmpty());
         QVERIFY2(collector.requests.first().body.contains("\"data\":{}"), collector.requests.first().body.constData());
     }
 
@@ -174,23 +171,6 @@ private slots:
         QCOMPARE(event.value(QStringLiteral("msg")).toString(), QStringLiteral("marker"));
         // The carriage return stays part of the session id.
         QCOMPARE(event.value(QStringLiteral("sessionId")).toString(), QStringLiteral("crlf\r"));
-    }
-
-    void send_fromAnotherThread_arrives()
-    {
-        Collector collector;
-        QVERIFY(collector.listen());
-        writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url().toUtf8() + "\n");
-        QScopedPointer<QThread> thread(QThread::create([] {
-            sendDebugEvent(QStringLiteral("GlobalHotkeyService.handleEvent(flagsChanged)"),
-                           QStringLiteral("[DEBUG] flagsChanged"), QStringLiteral("B"),
-                           QJsonObject{{QStringLiteral("flags"), qint64(8388608)}, {QStringLiteral("fn"), true}});
-        }));
-        thread->start();
-        QVERIFY(thread->wait(5000));
-        QTRY_COMPARE(collector.requests.size(), 1);
-        QVERIFY2(collector.requests.first().body.contains("\"data\":{\"flags\":8388608,\"fn\":true}"),
-                 collector.requests.first().body.constData());
     }
 
     void send_onlySessionIdInFile_usesDefaultCollector()

@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <functional>
 
 // Started with DBUS_SESSION_BUS_ADDRESS naming a socket nobody listens on, before any libsecret call.
 class TestLibsecretSecretStoreNoBus : public QObject
@@ -16,23 +17,22 @@ private slots:
         KeychainStore store(backend);
         const QString key = QStringLiteral("dashscope_api_key");
 
-        for (int op = 0; op < 3; ++op) {
+        const QList<std::pair<const char *, std::function<void()>>> calls{
+            {"read", [&] { store.read(key); }},
+            {"save", [&] { store.save(QStringLiteral("sk"), key); }},
+            {"remove", [&] { store.remove(key); }}};
+        for (const auto &[name, call] : calls) {
             QElapsedTimer timer;
             timer.start();
             int status = 0;
             try {
-                if (op == 0)
-                    store.read(key);
-                else if (op == 1)
-                    store.save(QStringLiteral("sk"), key);
-                else
-                    store.remove(key);
+                call();
             } catch (const KeychainError &error) {
                 status = error.status;
             }
             QCOMPARE(status, LibsecretSecretStore::kStatusUnavailable);
             QVERIFY2(timer.elapsed() < 1000,
-                     qPrintable(QStringLiteral("op %1 took %2 ms").arg(op).arg(timer.elapsed())));
+                     qPrintable(QStringLiteral("%1 took %2 ms").arg(QLatin1String(name)).arg(timer.elapsed())));
         }
         // A failed read carries no value, so callers that count failures as absent see nothing stale.
         const SecretStore::Result raw = backend.read(QStringLiteral("app.voxle.desktop"), key);
