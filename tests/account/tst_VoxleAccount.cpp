@@ -98,6 +98,13 @@ private:
         QVERIFY(f.account->isLoggedIn());
     }
 
+    // The credentials endpoint answers with `body`; `reset` also forgets users and sessions.
+    bool answerCredentials(int status, const QByteArray &body, bool reset = true)
+    {
+        return m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, status, body)},
+                               reset);
+    }
+
     void storeSession(Fixture &f, const QString &token, const QString &expires)
     {
         f.defaults.setBool(QStringLiteral("has_run_before_v1"), true);
@@ -235,8 +242,7 @@ private slots:
         storeSession(*f, QStringLiteral("short"), QStringLiteral("2026-12-07T00:00:00Z"));
         f->account->applyAiCredentials(
             VoxleAiCredentialsDto{QStringLiteral("sk-earlier"), QStringLiteral("a"), QStringLiteral("l")});
-        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, 500,
-                                                          "<html>oops</html>", QStringLiteral("text/html"))}));
+        QVERIFY(answerCredentials(500, "<html>oops</html>"));
         signIn(*f);
         QCOMPARE(f->savedKeys, QStringList{QStringLiteral("sk-earlier")});
         QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-earlier")));
@@ -268,13 +274,11 @@ private slots:
         }
         QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
 
-        QVERIFY(m_server.script(
-            {LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, 503, R"({"detail":"维护中"})")}));
+        QVERIFY(answerCredentials(503, R"({"detail":"维护中"})"));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("维护中")));
         // A record with a blank key leaves nothing usable.
         f->keychain.remove(QStringLiteral("dashscope_api_key"));
-        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, 200,
-                                                          R"({"apiKey":"  ","asrModel":"a","llmModel":"b"})")}));
+        QVERIFY(answerCredentials(200, R"({"apiKey":"  ","asrModel":"a","llmModel":"b"})"));
         QCOMPARE(wait(f->account->ensureAiCredentials()),
                  std::optional(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
     }
@@ -302,9 +306,7 @@ private slots:
                  QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
         // Signed in, no key, fetch refused: the server's message.
         f->keychain.remove(QStringLiteral("dashscope_api_key"));
-        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, 401,
-                                                          R"({"detail":"登录已过期，请重新登录"})")},
-                                false));
+        QVERIFY(answerCredentials(401, R"({"detail":"登录已过期，请重新登录"})", false));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("登录已过期，请重新登录")));
     }
 

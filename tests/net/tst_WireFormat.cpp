@@ -187,16 +187,13 @@ private slots:
     void userMessage_mapsEachErrorKind()
     {
         QCOMPARE(VoxleServerApi::userMessage(VoxleApiError(QStringLiteral("x"))), QStringLiteral("x"));
-        QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(QNetworkReply::TimeoutError, QStringLiteral("t"))),
-                 QStringLiteral("连接超时"));
-        QCOMPARE(VoxleServerApi::userMessage(
-                     VoxleTransportError(QNetworkReply::NetworkSessionFailedError, QStringLiteral("n"))),
-                 QStringLiteral("网络未连接"));
-        QCOMPARE(VoxleServerApi::userMessage(
-                     VoxleTransportError(QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused"))),
-                 QStringLiteral("Connection refused"));
-        QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(QNetworkReply::UnknownNetworkError, QString())),
-                 QStringLiteral("网络错误"));
+        const std::tuple<QNetworkReply::NetworkError, QString, QString> table[] = {
+            {QNetworkReply::TimeoutError, QStringLiteral("t"), QStringLiteral("连接超时")},
+            {QNetworkReply::NetworkSessionFailedError, QStringLiteral("n"), QStringLiteral("网络未连接")},
+            {QNetworkReply::ConnectionRefusedError, QStringLiteral("refused"), QStringLiteral("refused")},
+            {QNetworkReply::UnknownNetworkError, QString(), QStringLiteral("网络错误")}};
+        for (const auto &[code, detail, message] : table)
+            QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(code, detail)), message);
     }
 
     void headerLog_redactsTheBearerToken()
@@ -206,10 +203,9 @@ private slots:
         request.setRawHeader("Content-Type", "application/json");
         request.setRawHeader("Authorization", "Bearer secret-token-123");
         request.setRawHeader("X-Device-Id", "abc");
-        const QString logged = VoxleServerApi::headerMapForLog(request);
-        QVERIFY(!logged.contains(QStringLiteral("secret-token-123")));
-        QCOMPARE(logged, QStringLiteral(R"(["Content-Type": "application/json", "Authorization": "Bearer <redacted>", )"
-                                        R"("X-Device-Id": "abc"])"));
+        QCOMPARE(VoxleServerApi::headerMapForLog(request),
+                 QStringLiteral(R"(["Content-Type": "application/json", "Authorization": "Bearer <redacted>", )"
+                                R"("X-Device-Id": "abc"])"));
     }
 
     void bodyLog_redactsSecretValuesOnly()
