@@ -3,6 +3,7 @@
 #include <QList>
 #include <QStringList>
 #include <array>
+#include <optional>
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -76,6 +77,29 @@ const QStringList &terminalClasses()
     return classes;
 }
 
+// The focus may sit on a child of the client window, whose properties are on the client: asks `visit` about
+// the focused window and then each ancestor below the root, until it answers.
+template <typename Visit> auto fromFocusUp(Display *display, Visit visit) -> decltype(visit(Window{}))
+{
+    Window window = 0;
+    int revert = 0;
+    XGetInputFocus(display, &window, &revert);
+    for (int depth = 0; window != 0 && window != PointerRoot && depth < 16; ++depth) {
+        if (auto answer = visit(window))
+            return answer;
+        Window root = 0, parent = 0;
+        Window *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, window, &root, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        if (parent == root)
+            break;
+        window = parent;
+    }
+    return std::nullopt;
+}
 } // namespace
 
 XTestKeySynth::XTestKeySynth() : m_display(XOpenDisplay(nullptr))
@@ -132,33 +156,21 @@ QString XTestKeySynth::focusedWindowClass()
 {
     if (!m_display)
         return {};
-    Window window = 0;
-    int revert = 0;
-    XGetInputFocus(m_display, &window, &revert);
-    // The focus may sit on a child of the client window; the class hint is on the client.
-    for (int depth = 0; window != 0 && window != PointerRoot && depth < 16; ++depth) {
-        XClassHint hint{nullptr, nullptr};
-        if (XGetClassHint(m_display, window, &hint)) {
-            QString name = QString::fromLocal8Bit(hint.res_class ? hint.res_class : hint.res_name).toLower();
-            if (hint.res_class && hint.res_name &&
-                terminalClasses().contains(QString::fromLocal8Bit(hint.res_name).toLower()))
-                name = QString::fromLocal8Bit(hint.res_name).toLower();
-            XFree(hint.res_name);
-            XFree(hint.res_class);
-            return name;
-        }
-        Window root = 0, parent = 0;
-        Window *children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(m_display, window, &root, &parent, &children, &count))
-            break;
-        if (children)
-            XFree(children);
-        if (parent == root)
-            break;
-        window = parent;
-    }
-    return {};
+    return fromFocusUp(m_display,
+                       [this](Window window) -> std::optional<QString> {
+                           XClassHint hint{nullptr, nullptr};
+                           if (!XGetClassHint(m_display, window, &hint))
+                               return std::nullopt;
+                           QString name =
+                               QString::fromLocal8Bit(hint.res_class ? hint.res_class : hint.res_name).toLower();
+                           if (hint.res_class && hint.res_name &&
+                               terminalClasses().contains(QString::fromLocal8Bit(hint.res_name).toLower()))
+                               name = QString::fromLocal8Bit(hint.res_name).toLower();
+                           XFree(hint.res_name);
+                           XFree(hint.res_class);
+                           return name;
+                       })
+        .value_or(QString());
 }
 
 qint64 XTestKeySynth::focusedWindowPid()
@@ -168,34 +180,22 @@ qint64 XTestKeySynth::focusedWindowPid()
     const Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", True);
     if (pidAtom == 0)
         return 0;
-    Window window = 0;
-    int revert = 0;
-    XGetInputFocus(m_display, &window, &revert);
-    for (int depth = 0; window != 0 && window != PointerRoot && depth < 16; ++depth) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0, remaining = 0;
-        unsigned char *data = nullptr;
-        if (XGetWindowProperty(m_display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &remaining,
-                               &data) == Success &&
-            data) {
-            const qint64 pid = (format == 32 && count == 1) ? static_cast<qint64>(*reinterpret_cast<long *>(data)) : 0;
-            XFree(data);
-            if (pid > 0)
-                return pid;
-        }
-        Window root = 0, parent = 0;
-        Window *children = nullptr;
-        unsigned int n = 0;
-        if (!XQueryTree(m_display, window, &root, &parent, &children, &n))
-            break;
-        if (children)
-            XFree(children);
-        if (parent == root)
-            break;
-        window = parent;
-    }
-    return 0;
+    return fromFocusUp(m_display,
+                       [this, pidAtom](Window window) -> std::optional<qint64> {
+                           Atom type = 0;
+                           int format = 0;
+                           unsigned long count = 0, remaining = 0;
+                           unsigned char *data = nullptr;
+                           if (XGetWindowProperty(m_display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                                                  &count, &remaining, &data) != Success ||
+                               !data)
+                               return std::nullopt;
+                           const qint64 pid =
+                               (format == 32 && count == 1) ? static_cast<qint64>(*reinterpret_cast<long *>(data)) : 0;
+                           XFree(data);
+                           return pid > 0 ? std::optional<qint64>(pid) : std::nullopt;
+                       })
+        .value_or(0);
 }
 
 bool XTestKeySynth::focusedWindowIsTerminal()
