@@ -1,5 +1,7 @@
 #include "app/HotkeyCaptureSheetKeys.h"
 
+#include "platform/linux/X11KeyTranslator.h"
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <X11/XKBlib.h>
@@ -85,7 +87,7 @@ std::optional<PhysicalKey> physicalKey(const QKeyEvent &event)
     const quint32 sym = keysymForQtKey(event.key());
     if (sym == 0)
         return std::nullopt;
-    return PhysicalKey{sym, sym};
+    return PhysicalKey{X11KeyTranslator::usKeyCodeForKeysym(sym).value_or(0), sym};
 }
 
 } // namespace HotkeyCaptureSheetKeys

@@ -27,7 +27,9 @@ bool isBusy(HotkeyHost::DictationStatus status)
 
 bool bindingMatches(const HotkeyBinding &b, quint16 keyCode, quint64 flags)
 {
-    return b.keyCode == keyCode && has(flags, KeyTap::flagCommand) == b.has(HotkeyBinding::command) &&
+    // AltGr is no Mac modifier, but a held one makes the key type something else: an extra modifier.
+    return b.keyCode == keyCode && !has(flags, KeyTap::flagAltGr) &&
+           has(flags, KeyTap::flagCommand) == b.has(HotkeyBinding::command) &&
            has(flags, KeyTap::flagOption) == b.has(HotkeyBinding::option) &&
            has(flags, KeyTap::flagControl) == b.has(HotkeyBinding::control) &&
            has(flags, KeyTap::flagShift) == b.has(HotkeyBinding::shift);
@@ -355,9 +357,9 @@ QList<KeyCombo> GlobalHotkeyService::swallowCandidates() const
     QList<KeyCombo> combos;
     if (!m_tapCreated || m_isListenOnlyTap)
         return combos;
-    const KeyCombo fnRole{KeyTap::keyFn, 0, true};
+    const KeyCombo fnRole{KeyTap::keyFn, 0, true, true};
     if (isBusy(m_state.hotkeyStatus()))
-        appendUnique(combos, KeyCombo{KeyTap::keyEscape, 0, true});
+        appendUnique(combos, KeyCombo{KeyTap::keyEscape, 0, true, true});
     switch (m_state.hotkeyScheme()) {
     case HotkeyScheme::fn:
         // The Fn stand-in is the product's own key; the focused application never sees it, as with a real Fn.
@@ -376,7 +378,7 @@ QList<KeyCombo> GlobalHotkeyService::swallowCandidates() const
                 continue;
             if (b->keyCode == KeyTap::keyFn)
                 appendUnique(combos, fnRole);
-            else if (!KeyTap::isModifierKeyCode(b->keyCode))
+            else
                 appendUnique(combos, KeyCombo{b->keyCode, b->modifiers & 0xF, false});
         }
         break;

@@ -37,6 +37,9 @@ constexpr quint64 flagOption = 0x80000;
 constexpr quint64 flagCommand = 0x100000;
 constexpr quint64 flagNumericPad = 0x200000;
 constexpr quint64 flagFn = 0x800000;
+// Not a Mac flag: a key that chooses the third or fifth level (AltGr) is held. It is not Option, and no
+// binding matches while it is held.
+constexpr quint64 flagAltGr = 0x1000000;
 
 // Membership mask over key codes 0..63 of the modifier keys (Caps Lock is not one of them).
 constexpr quint64 modifierKeyCodeMask = 0xFDC0000000000000ULL;
@@ -59,16 +62,48 @@ struct KeyTapEvent {
 
 enum class KeyTapVerdict { pass, swallow };
 
-// A key the interpreter may want to swallow in its present state: the key code with exactly the given
-// HotkeyBinding modifier bits (command 1, option 2, control 4, shift 8), or with any modifiers at all.
-// Caps Lock never matters. Key code 63 (Fn) stands for the key that plays the Fn role.
+// A key the interpreter swallows in its present state: the key code with exactly the given HotkeyBinding
+// modifier bits (command 1, option 2, control 4, shift 8) and no AltGr, or with any modifiers at all. Caps
+// Lock, Num Lock and Fn never matter. Key code 63 (Fn) stands for the key that plays the Fn role. A first
+// press is swallowed; its autorepeats only when `repeats` is set.
+// A modifier key among them (a binding of a modifier alone) is never swallowed, as it fires on its release
+// and nothing can take back a release the desktop has already seen. Instead, when it goes down with exactly
+// the given modifiers held, the tap makes sure its release is no bare tap for the desktop (which would open
+// a menu bar or a launcher).
 struct KeyCombo {
     quint16 keyCode = 0;
     int modifiers = 0;
     bool anyModifiers = false;
+    bool repeats = false;
 
     bool operator==(const KeyCombo &) const = default;
 };
+
+namespace KeyTap {
+inline int bindingModifiers(quint64 flags)
+{
+    return ((flags & flagCommand) ? 1 : 0) | ((flags & flagOption) ? 2 : 0) | ((flags & flagControl) ? 4 : 0) |
+           ((flags & flagShift) ? 8 : 0);
+}
+
+// Whether a tap that holds keys by grabs swallows this event, decided from the candidates alone, before
+// (and whatever) the handler answers: the press of a held key, or the press of the Fn-role key.
+inline bool grabSwallows(const QList<KeyCombo> &candidates, const KeyTapEvent &event)
+{
+    const bool rolePress = event.type == flagsChanged && event.keyCode == keyFn && (event.flags & flagFn) != 0;
+    if (event.type != keyDown && !rolePress)
+        return false;
+    for (const KeyCombo &c : candidates) {
+        if (c.keyCode != event.keyCode || (isModifierKeyCode(c.keyCode) && !rolePress))
+            continue;
+        const bool modifiersMatch =
+            c.anyModifiers || (bindingModifiers(event.flags) == c.modifiers && (event.flags & flagAltGr) == 0);
+        if (modifiersMatch && (!event.autorepeat || c.repeats))
+            return true;
+    }
+    return false;
+}
+} // namespace KeyTap
 
 // The physical key that plays the Fn role where the hardware Fn key is invisible (X11).
 enum class FnRoleKey {
@@ -168,8 +203,9 @@ public:
     // events but ignores every swallow answer.
     virtual bool create(Mode mode, Handler handler) = 0;
     virtual void enable() = 0;
-    // The keys that may have to be swallowed in the interpreter's present state. Backends that cannot filter
-    // every event (X11) take hold of exactly these, and let the handler's answer decide each press.
+    // The keys the interpreter swallows in its present state. Backends that cannot filter every event (X11)
+    // take hold of exactly these and answer their presses at once by KeyTap::grabSwallows, without waiting
+    // for the handler (the keyboard stands still until a held press is answered).
     virtual void setSwallowCandidates(const QList<KeyCombo> &combos) = 0;
     // Which physical key plays Fn (key code 63, flag 0x800000).
     virtual void setFnRoleKey(FnRoleKey key) = 0;

@@ -1,15 +1,19 @@
 #include "base/VoxleTypes.h"
 #include "platform/linux/X11KeyTranslator.h"
 
+#include <QSet>
 #include <QTest>
+#include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 
 using namespace KeyTap;
 
 namespace {
-// X key codes as the usual evdev keymap numbers them; the translator only uses them for identity.
-constexpr quint32 kcA = 38, kcSpace = 65, kcShiftL = 50, kcShiftR = 62, kcCtrlL = 37, kcCtrlR = 105, kcMenu = 135,
-                  kcCaps = 66, kcF13 = 191, kcSuperL = 133, kcAltR = 108;
+// X key codes as the evdev keymap numbers the places of a PC keyboard.
+constexpr quint32 kcQ = 24, kcY = 29, kcA = 38, kcK = 45, kcZ = 52, kcSpace = 65, kcShiftL = 50, kcShiftR = 62,
+                  kcCtrlL = 37, kcCtrlR = 105, kcMenu = 135, kcCaps = 66, kcF13 = 191, kcSuperL = 133, kcAltR = 108,
+                  kcLessGreater = 94, kcComma = 59;
+constexpr quint16 unmapped = X11KeyTranslator::unmappedKeyCodeBase;
 
 KeyTapEvent ev(int type, quint16 code, quint64 flags, bool repeat = false)
 {
@@ -30,9 +34,37 @@ private slots:
         QCOMPARE(t.press(kcA, XK_a), ev(keyDown, keyA, 0));
     }
 
-    void press_modifiers_becomeFlagsChangedWithBothSidesTracked()
+    // A key is its place: what the layout prints on it does not matter, so every layout has one code per key.
+    void press_layouts_givePlacesNotSymbols_data()
+    {
+        QTest::addColumn<quint32>("xKeyCode");
+        QTest::addColumn<quint32>("keysym");
+        QTest::addColumn<int>("code");
+        QTest::newRow("German z on the US y key") << kcY << quint32(XK_z) << 16;
+        QTest::newRow("German y on the US z key") << kcZ << quint32(XK_y) << 6;
+        QTest::newRow("French a on the US q key") << kcQ << quint32(XK_a) << 12;
+        QTest::newRow("French q on the US a key") << kcA << quint32(XK_q) << 0;
+        QTest::newRow("Dvorak t on the US k key") << kcK << quint32(XK_t) << 40;
+        QTest::newRow("Dvorak w on the US comma key") << kcComma << quint32(XK_w) << 43;
+        // The ISO key beside left Shift is not the comma key, though both print "<" somewhere.
+        QTest::newRow("ISO less-greater key") << kcLessGreater << quint32(XK_less) << 10;
+        QTest::newRow("a key the Mac lacks") << kcMenu << quint32(XK_Menu) << int(unmapped + kcMenu);
+    }
+    void press_layouts_givePlacesNotSymbols()
+    {
+        QFETCH(quint32, xKeyCode);
+        QFETCH(quint32, keysym);
+        QFETCH(int, code);
+        X11KeyTranslator t;
+        t.setFnRoleKey(FnRoleKey::f20);
+        QCOMPARE(t.press(xKeyCode, keysym), ev(keyDown, quint16(code), 0));
+        QVERIFY(t.xKeyCodesForMacKeyCode(quint16(code)).contains(xKeyCode));
+    }
+
+    void press_modifiers_areWhatTheKeyDoes()
     {
         X11KeyTranslator t;
+        t.setFnRoleKey(FnRoleKey::f20);
         QCOMPARE(t.press(kcShiftL, XK_Shift_L), ev(flagsChanged, keyShift, flagShift));
         QCOMPARE(t.press(kcShiftR, XK_Shift_R), ev(flagsChanged, keyRightShift, flagShift));
         // A held modifier's repeat changes nothing.
@@ -41,10 +73,20 @@ private slots:
         QCOMPARE(t.press(kcSuperL, XK_Super_L), ev(flagsChanged, keyCommand, flagShift | flagCommand));
         QCOMPARE(t.press(kcSpace, XK_space), ev(keyDown, keySpace, flagShift | flagCommand));
         QCOMPARE(t.release(kcShiftR, XK_Shift_R), ev(flagsChanged, keyRightShift, flagCommand));
-        QCOMPARE(t.press(kcAltR, XK_ISO_Level3_Shift), ev(flagsChanged, keyRightOption, flagCommand | flagOption));
+        // Caps Lock made a Control key is Control.
+        QCOMPARE(t.press(kcCaps, XK_Control_L), ev(flagsChanged, keyControl, flagCommand | flagControl));
+        t.release(kcCaps, XK_Control_L);
+        t.release(kcSuperL, XK_Super_L);
+        // Right Alt is Option on a US keymap, AltGr (no Option) on a German one; AltGr marks what is typed with it.
+        QCOMPARE(t.press(kcAltR, XK_Alt_R), ev(flagsChanged, keyRightOption, flagOption));
+        t.release(kcAltR, XK_Alt_R);
+        QCOMPARE(t.press(kcAltR, XK_ISO_Level3_Shift), ev(keyDown, quint16(unmapped + kcAltR), flagAltGr));
+        QCOMPARE(t.press(kcQ, XK_q), ev(keyDown, 12, flagAltGr));
+        QCOMPARE(t.release(kcAltR, XK_ISO_Level3_Shift), ev(keyUp, quint16(unmapped + kcAltR), 0));
+        QCOMPARE(t.press(kcQ, XK_q), ev(keyDown, 12, 0, true));
     }
 
-    void press_fnRoleKey_playsFnAndFreesItsOwnMeaning()
+    void press_fnRoleKey_isKnownByItsPlace()
     {
         X11KeyTranslator t;
         QCOMPARE(t.press(kcMenu, XK_Menu), ev(flagsChanged, keyFn, flagFn));
@@ -55,13 +97,22 @@ private slots:
         QCOMPARE(t.press(kcCtrlR, XK_Control_R), ev(flagsChanged, keyFn, flagFn));
         QCOMPARE(t.press(kcCtrlL, XK_Control_L), ev(flagsChanged, keyControl, flagFn | flagControl));
         // Menu is no longer the role key: a key the Mac lacks, still reported.
-        QCOMPARE(t.press(kcMenu, XK_Menu),
-                 ev(keyDown, X11KeyTranslator::unmappedKeyCodeBase + kcMenu, flagFn | flagControl));
+        QCOMPARE(t.press(kcMenu, XK_Menu), ev(keyDown, quint16(unmapped + kcMenu), flagFn | flagControl));
 
+        // Stock keymaps put XF86Tools where F13 is; the place decides.
         t.setFnRoleKey(FnRoleKey::f13);
         t.reset();
-        QCOMPARE(t.press(kcF13, XK_F13), ev(flagsChanged, keyFn, flagFn));
-        QCOMPARE(t.keysymsForMacKeyCode(keyFn), QList<quint32>{XK_F13});
+        QCOMPARE(t.press(kcF13, XF86XK_Tools), ev(flagsChanged, keyFn, flagFn));
+        QCOMPARE(t.xKeyCodesForMacKeyCode(keyFn), QList<quint32>{kcF13});
+        // Right Alt as the role key is Fn whether the keymap makes it Alt or AltGr.
+        t.setFnRoleKey(FnRoleKey::rightAlt);
+        t.reset();
+        QCOMPARE(t.press(kcAltR, XK_ISO_Level3_Shift), ev(flagsChanged, keyFn, flagFn));
+        // Every role is a key of its own.
+        QSet<quint32> places;
+        for (const FnRoleKey key : FnRoleKeys::all())
+            places.insert(X11KeyTranslator::roleKeyCode(key));
+        QCOMPARE(places.size(), FnRoleKeys::all().size());
     }
 
     void press_capsLock_togglesFlagOnPressOnly()
@@ -78,25 +129,34 @@ private slots:
         QCOMPARE(t.press(kcCaps, XK_Caps_Lock), ev(flagsChanged, keyFn, flagCapsLock | flagFn));
     }
 
-    void macKeyCodeForKeysym_everyNamedPcKey_roundTrips()
+    // Key events without a key code (synthesised ones) are placed where a US keyboard has their keysym, so they
+    // read as the same keys a real press would.
+    void usKeyCodeForKeysym_namedKeys_readBackAsTheirCode()
     {
         X11KeyTranslator t;
         int named = 0;
         for (quint16 code = 0; code < 128; ++code) {
-            if (code == keyFn || keyName(code).startsWith(QLatin1String("KeyCode(")))
+            if (code == keyFn || keyName(code).startsWith(QLatin1String("KeyCode(")) || isModifierKeyCode(code) ||
+                code == keyCapsLock)
+                continue;
+            const QList<quint32> places = t.xKeyCodesForMacKeyCode(code);
+            if (places.isEmpty())
                 continue;
             ++named;
-            const QList<quint32> syms = t.keysymsForMacKeyCode(code);
-            QVERIFY2(!syms.isEmpty(), qPrintable(keyName(code)));
-            for (const quint32 sym : syms)
-                QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(sym), std::optional<quint16>(code));
+            QCOMPARE(places.size(), 1);
         }
-        QCOMPARE(named, 75);
-        // Keysyms as reported with Shift held name the same keys.
-        QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(XK_K), std::optional<quint16>(40));
-        QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(XK_exclam), std::optional<quint16>(18));
-        QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(XK_question), std::optional<quint16>(44));
-        QCOMPARE(X11KeyTranslator::macKeyCodeForKeysym(XK_Menu), std::nullopt);
+        QVERIFY(named > 60);
+        for (const auto &[sym, code] : {std::pair<quint32, quint16>{XK_K, 40},
+                                        {XK_exclam, 18},
+                                        {XK_question, 44},
+                                        {XK_Control_R, keyRightControl},
+                                        {XK_Super_L, keyCommand},
+                                        {XK_F5, 96}}) {
+            const std::optional<quint32> place = X11KeyTranslator::usKeyCodeForKeysym(sym);
+            QVERIFY(place);
+            QCOMPARE(t.macKeyCode(*place, sym), code);
+        }
+        QCOMPARE(t.macKeyCode(*X11KeyTranslator::usKeyCodeForKeysym(XK_Menu), XK_Menu), keyFn);
     }
 
     void fnRoleKeys_idsAreStableAndParse()
@@ -106,10 +166,8 @@ private slots:
         QCOMPARE(keys.first(), FnRoleKey::menu);
         QCOMPARE(FnRoleKeys::id(FnRoleKey::rightAlt), QStringLiteral("right_alt"));
         QCOMPARE(FnRoleKeys::id(FnRoleKey::f20), QStringLiteral("f20"));
-        for (const FnRoleKey key : keys) {
+        for (const FnRoleKey key : keys)
             QCOMPARE(FnRoleKeys::parse(FnRoleKeys::id(key)), std::optional<FnRoleKey>(key));
-            QVERIFY(!X11KeyTranslator::fnRoleKeysyms(key).isEmpty());
-        }
         QCOMPARE(FnRoleKeys::parse(QStringLiteral("Menu")), std::nullopt);
     }
 };

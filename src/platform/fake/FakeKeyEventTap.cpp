@@ -27,9 +27,11 @@ KeyTapVerdict FakeKeyEventTap::send(const KeyTapEvent &event)
 {
     if (!enabled || !m_handler)
         return KeyTapVerdict::pass;
-    const KeyTapVerdict verdict = m_handler(event);
-    // A listen-only tap cannot drop anything, whatever the handler says.
-    return mode == Mode::listenOnly ? KeyTapVerdict::pass : verdict;
+    // The grabs are in place before the key goes down; a listen-only tap holds none.
+    const bool swallowed = mode == Mode::activeFilter && KeyTap::grabSwallows(swallowCandidates, event);
+    const KeyTapVerdict applied = swallowed ? KeyTapVerdict::swallow : KeyTapVerdict::pass;
+    deliveries << Delivery{event, applied, m_handler(event)};
+    return applied;
 }
 
 KeyTapVerdict FakeKeyEventTap::keyDown(quint16 keyCode, quint64 flags, bool autorepeat)

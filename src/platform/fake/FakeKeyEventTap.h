@@ -3,7 +3,9 @@
 #include "platform/KeyEventTap.h"
 
 // A keyboard tap driven by the test: it records how it was created and what it was asked to hold, and
-// delivers the events the test sends through the installed handler.
+// delivers the events the test sends through the installed handler. Like the X11 tap, it can swallow only
+// the presses of the keys it was asked to hold, decided before the handler runs; the handler's own answer
+// is kept in `deliveries` so tests can compare the two.
 class FakeKeyEventTap final : public KeyEventTap
 {
 public:
@@ -19,6 +21,13 @@ public:
     QList<KeyCombo> swallowCandidates;
     int swallowCandidateUpdates = 0;
     FnRoleKey fnRoleKey = FnRoleKeys::defaultKey;
+    // Every event delivered, what the tap did with it, and what the handler answered.
+    struct Delivery {
+        KeyTapEvent event;
+        KeyTapVerdict applied;
+        KeyTapVerdict handler;
+    };
+    QList<Delivery> deliveries;
 
     bool inputMonitoringGranted() const override { return granted; }
     bool create(Mode mode, Handler handler) override;
@@ -26,7 +35,8 @@ public:
     void setSwallowCandidates(const QList<KeyCombo> &combos) override;
     void setFnRoleKey(FnRoleKey key) override { fnRoleKey = key; }
 
-    // Delivers an event when the tap is enabled; a disabled or missing tap passes everything.
+    // Delivers an event when the tap is enabled and returns what happened to it; a disabled or missing tap
+    // passes everything.
     KeyTapVerdict send(const KeyTapEvent &event);
     KeyTapVerdict keyDown(quint16 keyCode, quint64 flags = 0, bool autorepeat = false);
     KeyTapVerdict keyUp(quint16 keyCode, quint64 flags = 0);

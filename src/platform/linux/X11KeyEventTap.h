@@ -1,22 +1,19 @@
 #pragma once
 
 #include "platform/KeyEventTap.h"
-#include "platform/linux/X11KeyTranslator.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
-#include <QSet>
+#include <QThread>
 
-struct _XDisplay;
-union _XEvent;
-class QSocketNotifier;
-
-// The session keyboard on X11, on a connection of its own. Every key is observed through XInput2 raw events
-// on the root window, which never take anything from other applications. Swallowing is done only for the keys
-// the interpreter names as candidates: each is held by a synchronous passive grab, so its press stops at this
-// client until the interpreter has answered, and is then either kept (swallowed) or replayed to the focused
-// window (passed). A key another client has grabbed stays observed only, as with a listen-only tap.
+// The session keyboard on X11, on a connection and a thread of its own. Every key is observed through XInput2
+// raw events on the root window, which never take anything from other applications. Swallowing is done only
+// for the keys the interpreter names as candidates: each is held by a synchronous passive grab, so its press
+// stops the whole keyboard until it is answered. The tap's thread answers it at once, from the candidates and
+// the keys it has seen held (KeyTap::grabSwallows), and only then hands the event to the handler on the thread
+// that created the tap: nothing the program does, however slow, can hold the user's keyboard. A key another
+// client has grabbed stays observed only, as with a listen-only tap. Key codes follow the active keymap and
+// layout group (MappingNotify, XKB state and map notifications).
 class X11KeyEventTap final : public QObject, public KeyEventTap
 {
     Q_OBJECT
@@ -32,8 +29,9 @@ public:
     void setSwallowCandidates(const QList<KeyCombo> &combos) override;
     void setFnRoleKey(FnRoleKey key) override;
 
-    FnRoleKey fnRoleKey() const { return m_translator.fnRoleKey(); }
-    // Candidates held by grabs right now, and those whose grab the server refused.
+    FnRoleKey fnRoleKey() const { return m_roleKey; }
+    // Candidates held by grabs right now, and those whose grab the server refused (as last reported by the
+    // tap's thread).
     QList<KeyCombo> grabbedCombos() const { return m_grabbed; }
     QList<KeyCombo> refusedCombos() const { return m_refused; }
 
@@ -41,38 +39,19 @@ signals:
     void grabsChanged();
 
 private:
-    void readEvents();
-    void dispatch(_XEvent &event);
-    void handleKey(bool press, quint32 xKeyCode, unsigned long time, bool raw);
-    void handleGrabbedPress(quint32 xKeyCode, unsigned long time);
-    void rebuildKeymap();
-    void applyGrabs();
-    QList<quint32> keycodesFor(const KeyCombo &combo) const;
-    static QList<unsigned int> masksFor(const KeyCombo &combo);
-    void scheduleRead();
+    class Worker;
+
+    void deliver(const KeyTapEvent &event);
+    void takeGrabReport(const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused);
 
     QByteArray m_displayName;
-    _XDisplay *m_display = nullptr;
-    unsigned long m_root = 0;
-    int m_xiOpcode = -1;
     Mode m_mode = Mode::listenOnly;
     Handler m_handler;
     bool m_enabled = false;
-    bool m_reading = false;
-    QSocketNotifier *m_notifier = nullptr;
-    X11KeyTranslator m_translator;
-    QHash<quint32, quint32> m_keysymAt; // X key code -> keysym at its first level
+    FnRoleKey m_roleKey = FnRoleKeys::defaultKey;
     QList<KeyCombo> m_wanted;
-    QHash<quint32, QSet<unsigned int>> m_wantedMasks; // X key code -> modifier masks asked for
-    QHash<quint32, QSet<unsigned int>> m_grabs;       // X key code -> modifier masks actually held
     QList<KeyCombo> m_grabbed;
     QList<KeyCombo> m_refused;
-    struct Transition {
-        bool press;
-        quint32 xKeyCode;
-        unsigned long time;
-        bool operator==(const Transition &) const = default;
-    };
-    QList<Transition> m_recentRaw;             // raw transitions not yet matched by a core event
-    QHash<quint32, unsigned long> m_swallowAt; // X key code -> time of the press to swallow
+    QThread m_thread;
+    Worker *m_worker = nullptr; // lives on m_thread
 };

@@ -4,123 +4,150 @@
 #include <utility>
 
 namespace {
-// Positional macOS key codes (ANSI layout) by the keysym a PC keyboard's key carries at its first level.
-constexpr std::pair<quint32, quint16> kKeysymToMac[] = {
-    {XK_a, 0},
-    {XK_s, 1},
-    {XK_d, 2},
-    {XK_f, 3},
-    {XK_h, 4},
-    {XK_g, 5},
-    {XK_z, 6},
-    {XK_x, 7},
-    {XK_c, 8},
-    {XK_v, 9},
-    {XK_b, 11},
-    {XK_q, 12},
-    {XK_w, 13},
-    {XK_e, 14},
-    {XK_r, 15},
-    {XK_y, 16},
-    {XK_t, 17},
-    {XK_1, 18},
-    {XK_2, 19},
-    {XK_3, 20},
-    {XK_4, 21},
-    {XK_6, 22},
-    {XK_5, 23},
-    {XK_equal, 24},
-    {XK_9, 25},
-    {XK_7, 26},
-    {XK_minus, 27},
-    {XK_8, 28},
-    {XK_0, 29},
-    {XK_bracketright, 30},
-    {XK_o, 31},
-    {XK_u, 32},
-    {XK_bracketleft, 33},
-    {XK_i, 34},
-    {XK_p, 35},
-    {XK_Return, 36},
-    {XK_l, 37},
-    {XK_j, 38},
-    {XK_apostrophe, 39},
-    {XK_k, 40},
-    {XK_semicolon, 41},
-    {XK_backslash, 42},
-    {XK_comma, 43},
-    {XK_slash, 44},
-    {XK_n, 45},
-    {XK_m, 46},
-    {XK_period, 47},
-    {XK_Tab, 48},
-    {XK_space, 49},
-    {XK_grave, 50},
-    {XK_BackSpace, 51},
-    {XK_Escape, 53},
-    {XK_Super_R, 54},
-    {XK_Super_L, 55},
-    {XK_Shift_L, 56},
-    {XK_Caps_Lock, 57},
-    {XK_Alt_L, 58},
-    {XK_Control_L, 59},
-    {XK_Shift_R, 60},
-    {XK_Alt_R, 61},
-    {XK_Control_R, 62},
-    {XK_F17, 64},
-    {XK_KP_Decimal, 65},
-    {XK_KP_Multiply, 67},
-    {XK_KP_Add, 69},
-    {XK_KP_Divide, 75},
-    {XK_KP_Enter, 76},
-    {XK_KP_Subtract, 78},
-    {XK_F18, 79},
-    {XK_F19, 80},
-    {XK_F20, 90},
-    {XK_F5, 96},
-    {XK_F6, 97},
-    {XK_F7, 98},
-    {XK_F3, 99},
-    {XK_F8, 100},
-    {XK_F9, 101},
-    {XK_F11, 103},
-    {XK_F13, 105},
-    {XK_F16, 106},
-    {XK_F14, 107},
-    {XK_F10, 109},
-    {XK_F12, 111},
-    {XK_F15, 113},
-    {XK_Insert, 114},
-    {XK_Home, 115},
-    {XK_Prior, 116},
-    {XK_Delete, 117},
-    {XK_F4, 118},
-    {XK_End, 119},
-    {XK_F2, 120},
-    {XK_Next, 121},
-    {XK_F1, 122},
-    {XK_Left, 123},
-    {XK_Right, 124},
-    {XK_Down, 125},
+struct Position {
+    quint32 xKeyCode; // evdev numbering
+    quint16 mac;      // ANSI macOS key code at that place
+    quint32 usKeysym; // what a US keyboard prints there, for events without a key code
 };
-// Keysyms outside the main table that name the same positions, including the shifted symbols of the US layout,
-// so that a keysym looked up with Shift held (as toolkits report it) still finds its key.
-constexpr std::pair<quint32, quint16> kAliases[] = {
-    {XK_Up, 126},        {XK_ISO_Level3_Shift, 61},
-    {XK_Meta_L, 58},     {XK_Meta_R, 61},
-    {XK_Help, 114},      {XK_ISO_Left_Tab, 48},
-    {XK_exclam, 18},     {XK_at, 19},
-    {XK_numbersign, 20}, {XK_dollar, 21},
-    {XK_percent, 23},    {XK_asciicircum, 22},
-    {XK_ampersand, 26},  {XK_asterisk, 28},
-    {XK_parenleft, 25},  {XK_parenright, 29},
-    {XK_underscore, 27}, {XK_plus, 24},
-    {XK_braceleft, 33},  {XK_braceright, 30},
-    {XK_bar, 42},        {XK_colon, 41},
-    {XK_quotedbl, 39},   {XK_less, 43},
-    {XK_greater, 47},    {XK_question, 44},
-    {XK_asciitilde, 50},
+
+// The keys of a PC keyboard by place. Modifier keys are absent: they are known by their keysym.
+constexpr Position kPositions[] = {
+    {9, 53, XK_Escape},
+    {10, 18, XK_1},
+    {11, 19, XK_2},
+    {12, 20, XK_3},
+    {13, 21, XK_4},
+    {14, 23, XK_5},
+    {15, 22, XK_6},
+    {16, 26, XK_7},
+    {17, 28, XK_8},
+    {18, 25, XK_9},
+    {19, 29, XK_0},
+    {20, 27, XK_minus},
+    {21, 24, XK_equal},
+    {22, 51, XK_BackSpace},
+    {23, 48, XK_Tab},
+    {24, 12, XK_q},
+    {25, 13, XK_w},
+    {26, 14, XK_e},
+    {27, 15, XK_r},
+    {28, 17, XK_t},
+    {29, 16, XK_y},
+    {30, 32, XK_u},
+    {31, 34, XK_i},
+    {32, 31, XK_o},
+    {33, 35, XK_p},
+    {34, 33, XK_bracketleft},
+    {35, 30, XK_bracketright},
+    {36, 36, XK_Return},
+    {38, 0, XK_a},
+    {39, 1, XK_s},
+    {40, 2, XK_d},
+    {41, 3, XK_f},
+    {42, 5, XK_g},
+    {43, 4, XK_h},
+    {44, 38, XK_j},
+    {45, 40, XK_k},
+    {46, 37, XK_l},
+    {47, 41, XK_semicolon},
+    {48, 39, XK_apostrophe},
+    {49, 50, XK_grave},
+    {51, 42, XK_backslash},
+    {52, 6, XK_z},
+    {53, 7, XK_x},
+    {54, 8, XK_c},
+    {55, 9, XK_v},
+    {56, 11, XK_b},
+    {57, 45, XK_n},
+    {58, 46, XK_m},
+    {59, 43, XK_comma},
+    {60, 47, XK_period},
+    {61, 44, XK_slash},
+    {63, 67, XK_KP_Multiply},
+    {65, 49, XK_space},
+    {67, 122, XK_F1},
+    {68, 120, XK_F2},
+    {69, 99, XK_F3},
+    {70, 118, XK_F4},
+    {71, 96, XK_F5},
+    {72, 97, XK_F6},
+    {73, 98, XK_F7},
+    {74, 100, XK_F8},
+    {75, 101, XK_F9},
+    {76, 109, XK_F10},
+    {82, 78, XK_KP_Subtract},
+    {86, 69, XK_KP_Add},
+    {94, 10, 0},
+    {95, 103, XK_F11},
+    {96, 111, XK_F12},
+    {104, 76, XK_KP_Enter},
+    {106, 75, XK_KP_Divide},
+    {110, 115, XK_Home},
+    {111, 126, XK_Up},
+    {112, 116, XK_Prior},
+    {113, 123, XK_Left},
+    {114, 124, XK_Right},
+    {115, 119, XK_End},
+    {116, 125, XK_Down},
+    {117, 121, XK_Next},
+    {118, 114, XK_Insert},
+    {119, 117, XK_Delete},
+    {129, 65, XK_KP_Decimal},
 };
+
+// Modifier keysyms and the Mac modifier key they act as, with the place a US keyboard has them.
+struct Modifier {
+    quint32 keysym;
+    quint16 mac;
+    quint32 usKeyCode;
+};
+constexpr Modifier kModifiers[] = {
+    {XK_Shift_L, 56, 50},  {XK_Shift_R, 60, 62},  {XK_Control_L, 59, 37}, {XK_Control_R, 62, 105},
+    {XK_Alt_L, 58, 64},    {XK_Meta_L, 58, 64},   {XK_Alt_R, 61, 108},    {XK_Meta_R, 61, 108},
+    {XK_Super_L, 55, 133}, {XK_Super_R, 54, 134}, {XK_Caps_Lock, 57, 66},
+};
+
+// Shifted symbols of the US layout (so a key reported by its shifted keysym is still found) and keys the Mac
+// lacks, by their place on a US keyboard.
+constexpr std::pair<quint32, quint32> kOtherUs[] = {
+    {XK_exclam, 10},
+    {XK_at, 11},
+    {XK_numbersign, 12},
+    {XK_dollar, 13},
+    {XK_percent, 14},
+    {XK_asciicircum, 15},
+    {XK_ampersand, 16},
+    {XK_asterisk, 17},
+    {XK_parenleft, 18},
+    {XK_parenright, 19},
+    {XK_underscore, 20},
+    {XK_plus, 21},
+    {XK_braceleft, 34},
+    {XK_braceright, 35},
+    {XK_colon, 47},
+    {XK_quotedbl, 48},
+    {XK_asciitilde, 49},
+    {XK_bar, 51},
+    {XK_less, 59},
+    {XK_greater, 60},
+    {XK_question, 61},
+    {XK_ISO_Left_Tab, 23},
+    {XK_ISO_Level3_Shift, 108},
+    {XK_Num_Lock, 77},
+    {XK_Help, 146},
+    {XK_Menu, 135},
+    {XK_Scroll_Lock, 78},
+    {XK_Pause, 127},
+};
+
+const Modifier *modifierFor(quint32 keysym)
+{
+    for (const Modifier &m : kModifiers) {
+        if (m.keysym == keysym)
+            return &m;
+    }
+    return nullptr;
+}
 
 quint64 flagForModifier(quint16 macKeyCode)
 {
@@ -149,90 +176,94 @@ void X11KeyTranslator::reset()
 {
     m_keysDown.clear();
     m_heldModifiers.clear();
+    m_heldLevelShifts.clear();
 }
 
-std::optional<quint16> X11KeyTranslator::macKeyCodeForKeysym(quint32 keysym)
+quint32 X11KeyTranslator::roleKeyCode(FnRoleKey key)
 {
-    // Letters arrive in either case depending on how the caller looked them up.
+    switch (key) {
+    case FnRoleKey::menu:
+        return 135;
+    case FnRoleKey::rightControl:
+        return 105;
+    case FnRoleKey::rightAlt:
+        return 108;
+    case FnRoleKey::rightSuper:
+        return 134;
+    case FnRoleKey::capsLock:
+        return 66;
+    case FnRoleKey::scrollLock:
+        return 78;
+    case FnRoleKey::pause:
+        return 127;
+    case FnRoleKey::f13:
+    case FnRoleKey::f14:
+    case FnRoleKey::f15:
+    case FnRoleKey::f16:
+    case FnRoleKey::f17:
+    case FnRoleKey::f18:
+    case FnRoleKey::f19:
+    case FnRoleKey::f20:
+        // Stock keymaps give these places XF86Tools, XF86Launch5..9 and XF86AudioMicMute, not F13..F20.
+        return 191 + quint32(int(key) - int(FnRoleKey::f13));
+    }
+    return 135;
+}
+
+bool X11KeyTranslator::isLevelShift(quint32 keysym)
+{
+    return keysym == XK_ISO_Level3_Shift || keysym == XK_Mode_switch || keysym == XK_ISO_Level5_Shift ||
+           keysym == XK_ISO_Level3_Latch || keysym == XK_ISO_Level3_Lock || keysym == XK_ISO_Level5_Lock;
+}
+
+std::optional<quint32> X11KeyTranslator::usKeyCodeForKeysym(quint32 keysym)
+{
     if (keysym >= XK_A && keysym <= XK_Z)
         keysym = keysym - XK_A + XK_a;
-    for (const auto &[sym, code] : kKeysymToMac) {
-        if (sym == keysym)
-            return code;
+    if (keysym >= XK_F13 && keysym <= XK_F20)
+        return 191 + (keysym - XK_F13);
+    for (const Position &p : kPositions) {
+        if (p.usKeysym == keysym)
+            return p.xKeyCode;
     }
-    for (const auto &[sym, code] : kAliases) {
+    if (const Modifier *m = modifierFor(keysym))
+        return m->usKeyCode;
+    for (const auto &[sym, code] : kOtherUs) {
         if (sym == keysym)
             return code;
     }
     return std::nullopt;
 }
 
-QList<quint32> X11KeyTranslator::fnRoleKeysyms(FnRoleKey key)
-{
-    switch (key) {
-    case FnRoleKey::menu:
-        return {XK_Menu};
-    case FnRoleKey::rightControl:
-        return {XK_Control_R};
-    case FnRoleKey::rightAlt:
-        // Many layouts make the right Alt key AltGr.
-        return {XK_Alt_R, XK_ISO_Level3_Shift};
-    case FnRoleKey::rightSuper:
-        return {XK_Super_R};
-    case FnRoleKey::capsLock:
-        return {XK_Caps_Lock};
-    case FnRoleKey::scrollLock:
-        return {XK_Scroll_Lock};
-    case FnRoleKey::pause:
-        return {XK_Pause};
-    case FnRoleKey::f13:
-        return {XK_F13};
-    case FnRoleKey::f14:
-        return {XK_F14};
-    case FnRoleKey::f15:
-        return {XK_F15};
-    case FnRoleKey::f16:
-        return {XK_F16};
-    case FnRoleKey::f17:
-        return {XK_F17};
-    case FnRoleKey::f18:
-        return {XK_F18};
-    case FnRoleKey::f19:
-        return {XK_F19};
-    case FnRoleKey::f20:
-        return {XK_F20};
-    }
-    return {XK_Menu};
-}
-
-bool X11KeyTranslator::isFnRoleKey(quint32 keysym) const
-{
-    return fnRoleKeysyms(m_roleKey).contains(keysym);
-}
-
-QList<quint32> X11KeyTranslator::keysymsForMacKeyCode(quint16 macKeyCode) const
-{
-    if (macKeyCode == KeyTap::keyFn)
-        return fnRoleKeysyms(m_roleKey);
-    QList<quint32> syms;
-    for (const auto &[sym, code] : kKeysymToMac) {
-        if (code == macKeyCode && !isFnRoleKey(sym))
-            syms << sym;
-    }
-    for (const auto &[sym, code] : kAliases) {
-        if (code == macKeyCode && !isFnRoleKey(sym))
-            syms << sym;
-    }
-    return syms;
-}
-
 quint16 X11KeyTranslator::macKeyCode(quint32 xKeyCode, quint32 keysym) const
 {
-    if (isFnRoleKey(keysym))
+    if (isFnRoleKey(xKeyCode))
         return KeyTap::keyFn;
-    if (const std::optional<quint16> code = macKeyCodeForKeysym(keysym))
-        return *code;
+    if (const Modifier *m = modifierFor(keysym))
+        return m->mac;
+    for (const Position &p : kPositions) {
+        if (p.xKeyCode == xKeyCode)
+            return p.mac;
+    }
     return static_cast<quint16>(unmappedKeyCodeBase + (xKeyCode & 0xFFF));
+}
+
+QList<quint32> X11KeyTranslator::xKeyCodesForMacKeyCode(quint16 macKeyCode) const
+{
+    if (macKeyCode == KeyTap::keyFn)
+        return {roleKeyCode(m_roleKey)};
+    QList<quint32> codes;
+    if (macKeyCode >= unmappedKeyCodeBase) {
+        codes << quint32(macKeyCode - unmappedKeyCodeBase);
+    } else {
+        for (const Position &p : kPositions) {
+            if (p.mac == macKeyCode)
+                codes << p.xKeyCode;
+        }
+    }
+    // The role key plays Fn and nothing else.
+    codes.removeAll(roleKeyCode(m_roleKey));
+    return codes;
 }
 
 quint64 X11KeyTranslator::flags() const
@@ -240,6 +271,8 @@ quint64 X11KeyTranslator::flags() const
     quint64 f = m_capsLockOn ? KeyTap::flagCapsLock : 0;
     for (const quint16 code : m_heldModifiers)
         f |= flagForModifier(code);
+    if (!m_heldLevelShifts.isEmpty())
+        f |= KeyTap::flagAltGr;
     return f;
 }
 
@@ -277,6 +310,13 @@ std::optional<KeyTapEvent> X11KeyTranslator::transition(quint32 xKeyCode, quint3
         else
             m_heldModifiers.remove(xKeyCode);
         return KeyTapEvent{KeyTap::flagsChanged, code, flags(), false};
+    }
+    // AltGr is a key of its own for the interpreter; while it is held, no binding matches.
+    if (code != KeyTap::keyFn && isLevelShift(keysym)) {
+        if (down)
+            m_heldLevelShifts.insert(xKeyCode);
+        else
+            m_heldLevelShifts.remove(xKeyCode);
     }
     return KeyTapEvent{down ? KeyTap::keyDown : KeyTap::keyUp, code, flags(), down && wasDown};
 }
