@@ -3,6 +3,7 @@
 #include "hotkeys/HotkeyHost.h"
 
 #include <QStringList>
+#include <functional>
 
 // Records every command the interpreter gives, as "action:<id>", "toggle:<mode>", "cancel", "error:<text>".
 class FakeHotkeyHost final : public HotkeyHost
@@ -19,6 +20,7 @@ public:
     std::optional<HotkeyBinding> polish;
     std::optional<HotkeyBinding> record;
     QStringList calls;
+    std::function<void()> onAction; // runs inside performHotkeyAction, say to stand for slow work
 
     HotkeyScheme hotkeyScheme() const override { return scheme; }
     RecordingTriggerMode triggerMode() const override { return trigger; }
@@ -31,7 +33,12 @@ public:
     std::optional<HotkeyBinding> polishHotkey() const override { return polish; }
     std::optional<HotkeyBinding> recordHotkey() const override { return record; }
 
-    void performHotkeyAction(HotkeyAction action) override { calls << QStringLiteral("action:") + id(action); }
+    void performHotkeyAction(HotkeyAction action) override
+    {
+        calls << QStringLiteral("action:") + id(action);
+        if (onAction)
+            onAction();
+    }
     void toggleRecordingFromHotkey(DictationMode m) override
     {
         calls << QStringLiteral("toggle:") +

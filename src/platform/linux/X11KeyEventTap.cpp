@@ -320,8 +320,10 @@ private:
                 refused << combo;
         }
         X11KeyEventTap *owner = m_owner;
+        const QList<KeyCombo> asked = m_wanted;
         QMetaObject::invokeMethod(
-            owner, [owner, grabbed, refused] { owner->takeGrabReport(grabbed, refused); }, Qt::QueuedConnection);
+            owner, [owner, asked, grabbed, refused] { owner->takeGrabReport(asked, grabbed, refused); },
+            Qt::QueuedConnection);
         // XSync may have queued events inside Xlib, where the socket notifier cannot see them.
         if (XQLength(m_display) > 0)
             QTimer::singleShot(0, this, [this] { readEvents(); });
@@ -629,11 +631,12 @@ void X11KeyEventTap::deliver(const KeyTapEvent &event)
         m_handler(event);
 }
 
-void X11KeyEventTap::takeGrabReport(const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused)
+void X11KeyEventTap::takeGrabReport(const QList<KeyCombo> &asked, const QList<KeyCombo> &grabbed,
+                                    const QList<KeyCombo> &refused)
 {
-    const bool changed = grabbed != m_grabbed || refused != m_refused;
     m_grabbed = grabbed;
     m_refused = refused;
-    if (changed)
-        emit grabsChanged();
+    // A report for candidates already replaced is no news: newer grabs are on their way.
+    if (asked == m_wanted)
+        emit grabsApplied();
 }

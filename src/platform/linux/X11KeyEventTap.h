@@ -36,13 +36,15 @@ public:
     QList<KeyCombo> refusedCombos() const { return m_refused; }
 
 signals:
-    void grabsChanged();
+    // The tap's thread has (re)taken the grabs for the latest candidates: after new candidates, a role key, a
+    // keymap or a group change.
+    void grabsApplied();
 
 private:
     class Worker;
 
     void deliver(const KeyTapEvent &event);
-    void takeGrabReport(const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused);
+    void takeGrabReport(const QList<KeyCombo> &asked, const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused);
 
     QByteArray m_displayName;
     Mode m_mode = Mode::listenOnly;
