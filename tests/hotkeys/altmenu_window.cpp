@@ -27,7 +27,8 @@ int main(int argc, char **argv)
         if (now == window.menuBar())
             say(QStringLiteral("menubar"));
     });
-    QObject::connect(field, &QLineEdit::textChanged, &app, [&](const QString &text) { say(QStringLiteral("text ") + text); });
+    QObject::connect(field, &QLineEdit::textChanged, &app,
+                     [&](const QString &text) { say(QStringLiteral("text ") + text); });
     window.resize(300, 120);
     window.show();
     QTimer ready;

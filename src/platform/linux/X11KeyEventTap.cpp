@@ -249,7 +249,8 @@ private:
         return m_translator.xKeyCodesForMacKeyCode(combo.keyCode);
     }
 
-    void applyGrabs()
+    // `regrab`: the keymap changed, so every grab is taken again even where the masks look the same.
+    void applyGrabs(bool regrab = false)
     {
         if (!m_display || !m_enabled)
             return;
@@ -277,9 +278,13 @@ private:
         QList<std::pair<quint32, std::pair<unsigned int, unsigned long>>> requests;
         for (const quint32 kc : std::as_const(touched)) {
             const QSet<unsigned int> target = wanted.value(kc);
-            if (m_wantedMasks.value(kc) == target)
+            const QSet<unsigned int> current = m_wantedMasks.value(kc);
+            if (!regrab && current == target)
                 continue;
-            XUngrabKey(m_display, static_cast<int>(kc), AnyModifier, m_root);
+            // Grabs still wanted are taken again in place, never dropped first: a key pressed in between
+            // would slip through.
+            for (const unsigned int mask : current - target)
+                XUngrabKey(m_display, static_cast<int>(kc), mask, m_root);
             m_grabs.remove(kc);
             m_wantedMasks.remove(kc);
             if (target.isEmpty())
@@ -405,13 +410,9 @@ private:
 
     void keymapChanged()
     {
-        // Key codes and modifier bits may have moved: drop every grab and take them afresh.
-        for (auto it = m_grabs.cbegin(); it != m_grabs.cend(); ++it)
-            XUngrabKey(m_display, static_cast<int>(it.key()), AnyModifier, m_root);
-        m_grabs.clear();
-        m_wantedMasks.clear();
+        // Key codes and modifier bits may have moved.
         refreshKeymap();
-        applyGrabs();
+        applyGrabs(true);
     }
 
     void handleKey(bool press, quint32 xKeyCode, unsigned long time, bool raw)
