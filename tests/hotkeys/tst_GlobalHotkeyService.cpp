@@ -39,11 +39,6 @@ struct Rig {
             return d.event.type != keyDown || d.applied == d.handler;
         });
     }
-    bool holds(quint16 keyCode) const
-    {
-        return std::any_of(tap.swallowCandidates.begin(), tap.swallowCandidates.end(),
-                           [keyCode](const KeyCombo &c) { return c.keyCode == keyCode; });
-    }
 };
 
 KeyTapEvent flags(quint16 key, quint64 f)
@@ -197,21 +192,6 @@ private slots:
         QVERIFY(r.answersAgree());
     }
 
-    void fnScheme_swallowCandidates_followFnAndStatus()
-    {
-        Rig r(HotkeyScheme::fn);
-        QVERIFY(r.holds(keyFn));
-        QVERIFY(!r.holds(keySpace));
-        r.fnDown();
-        QVERIFY(r.holds(keySpace));
-        r.fnUp();
-        QVERIFY(!r.holds(keySpace));
-        QVERIFY(!r.holds(keyEscape));
-        r.host.status = Status::processing;
-        r.changed();
-        QVERIFY(r.holds(keyEscape));
-    }
-
     void escape_cancelsOnlyWhileBusy_data()
     {
         QTest::addColumn<HotkeyScheme>("scheme");
@@ -354,18 +334,6 @@ private slots:
         QCOMPARE(r.tap.flags(keyCommand, 0), KeyTapVerdict::pass);
         QCOMPARE(r.host.calls, (QStringList{kTranslate, kPolish}));
         QVERIFY(r.answersAgree());
-    }
-
-    void custom_swallowCandidates_listBindingsAndFn()
-    {
-        Rig r(HotkeyScheme::custom);
-        r.host.record = HotkeyBinding{40, HotkeyBinding::control};
-        r.host.polish = HotkeyBinding{keyShift, HotkeyBinding::command};
-        r.host.translate = HotkeyBinding{keyFn, 0};
-        r.changed();
-        QCOMPARE(r.tap.swallowCandidates,
-                 (QList<KeyCombo>{KeyCombo{keyFn, 0, true, true}, KeyCombo{keyShift, HotkeyBinding::command, false},
-                                  KeyCombo{40, HotkeyBinding::control, false}}));
     }
 };
 

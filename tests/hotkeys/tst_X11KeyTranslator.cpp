@@ -158,18 +158,6 @@ private slots:
         }
         QCOMPARE(t.macKeyCode(*X11KeyTranslator::usKeyCodeForKeysym(XK_Menu), XK_Menu), keyFn);
     }
-
-    void fnRoleKeys_idsAreStableAndParse()
-    {
-        const QList<FnRoleKey> keys = FnRoleKeys::all();
-        QCOMPARE(keys.size(), 15);
-        QCOMPARE(keys.first(), FnRoleKey::menu);
-        QCOMPARE(FnRoleKeys::id(FnRoleKey::rightAlt), QStringLiteral("right_alt"));
-        QCOMPARE(FnRoleKeys::id(FnRoleKey::f20), QStringLiteral("f20"));
-        for (const FnRoleKey key : keys)
-            QCOMPARE(FnRoleKeys::parse(FnRoleKeys::id(key)), std::optional<FnRoleKey>(key));
-        QCOMPARE(FnRoleKeys::parse(QStringLiteral("Menu")), std::nullopt);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestX11KeyTranslator)
