@@ -16,7 +16,7 @@
 
 namespace {
 // Xlib has one error handler for the whole process. The tap's thread collects the errors of its own
-// connection while it waits for them; everything else goes to whoever handled errors before.
+// connection; everything else goes to whoever handled errors before.
 struct ErrorSink {
     Display *display = nullptr;
     QSet<unsigned long> failedSerials;
@@ -76,6 +76,7 @@ public:
     {
         delete m_notifier;
         m_notifier = nullptr;
+        t_sink = nullptr;
         for (auto it = m_grabs.cbegin(); it != m_grabs.cend(); ++it)
             XUngrabKey(m_display, static_cast<int>(it.key()), AnyModifier, m_root);
         XCloseDisplay(m_display);
@@ -84,6 +85,9 @@ public:
 
     void enable(Mode mode)
     {
+        // From here on every error of this connection is the tap's own business, never the end of the program.
+        m_errors.display = m_display;
+        t_sink = &m_errors;
         m_mode = mode;
         m_enabled = true;
         unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
@@ -273,8 +277,7 @@ private:
         for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
             touched.insert(it.key());
 
-        ErrorSink sink{m_display, {}};
-        t_sink = &sink;
+        m_errors.failedSerials.clear();
         QList<std::pair<quint32, std::pair<unsigned int, unsigned long>>> requests;
         for (const quint32 kc : std::as_const(touched)) {
             const QSet<unsigned int> target = wanted.value(kc);
@@ -297,10 +300,9 @@ private:
             }
         }
         XSync(m_display, False);
-        t_sink = nullptr;
         for (const auto &[kc, request] : std::as_const(requests)) {
             // Refused: another client holds this combination; it stays observed only.
-            if (!sink.failedSerials.contains(request.second))
+            if (!m_errors.failedSerials.contains(request.second))
                 m_grabs[kc].insert(request.first);
         }
 
@@ -493,6 +495,7 @@ private:
     int m_xkbEventBase;
     X11KeyEventTap *m_owner;
     bool m_haveXTest = false;
+    ErrorSink m_errors;
     Mode m_mode = Mode::listenOnly;
     bool m_enabled = false;
     bool m_reading = false;
