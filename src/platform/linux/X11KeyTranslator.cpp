@@ -288,10 +288,11 @@ std::optional<KeyTapEvent> X11KeyTranslator::release(quint32 xKeyCode, quint32 k
 
 std::optional<KeyTapEvent> X11KeyTranslator::transition(quint32 xKeyCode, quint32 keysym, bool down)
 {
-    const quint16 code = macKeyCode(xKeyCode, keysym);
+    // A key held across a layout-group switch is released as what it was pressed as.
     const bool wasDown = m_keysDown.contains(xKeyCode);
+    const quint16 code = wasDown ? m_keysDown.value(xKeyCode) : macKeyCode(xKeyCode, keysym);
     if (down)
-        m_keysDown.insert(xKeyCode);
+        m_keysDown.insert(xKeyCode, code);
     else
         m_keysDown.remove(xKeyCode);
 
@@ -312,11 +313,9 @@ std::optional<KeyTapEvent> X11KeyTranslator::transition(quint32 xKeyCode, quint3
         return KeyTapEvent{KeyTap::flagsChanged, code, flags(), false};
     }
     // AltGr is a key of its own for the interpreter; while it is held, no binding matches.
-    if (code != KeyTap::keyFn && isLevelShift(keysym)) {
-        if (down)
-            m_heldLevelShifts.insert(xKeyCode);
-        else
-            m_heldLevelShifts.remove(xKeyCode);
-    }
+    if (!down)
+        m_heldLevelShifts.remove(xKeyCode);
+    else if (!wasDown && code != KeyTap::keyFn && isLevelShift(keysym))
+        m_heldLevelShifts.insert(xKeyCode);
     return KeyTapEvent{down ? KeyTap::keyDown : KeyTap::keyUp, code, flags(), down && wasDown};
 }

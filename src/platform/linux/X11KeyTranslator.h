@@ -47,7 +47,7 @@ private:
 
     FnRoleKey m_roleKey = FnRoleKeys::defaultKey;
     bool m_capsLockOn = false;
-    QSet<quint32> m_keysDown;                // X key codes held
+    QHash<quint32, quint16> m_keysDown;      // X key code held -> the macOS key code it went down as
     QHash<quint32, quint16> m_heldModifiers; // X key code -> macOS modifier key code
     QSet<quint32> m_heldLevelShifts;         // X key codes of AltGr-like keys held
 };
