@@ -77,9 +77,10 @@ std::optional<PhysicalKey> physicalKey(const QKeyEvent &event)
 {
     const quint32 scanCode = event.nativeScanCode();
     if (scanCode != 0) {
-        quint32 sym = firstLevelKeysym(scanCode);
+        // The keysym in the active layout group: it tells what a modifier key does there.
+        quint32 sym = event.nativeVirtualKey();
         if (sym == 0)
-            sym = event.nativeVirtualKey();
+            sym = firstLevelKeysym(scanCode);
         if (sym == 0)
             sym = keysymForQtKey(event.key());
         return PhysicalKey{scanCode, sym};
