@@ -1,13 +1,16 @@
 // A window whose menu bar takes the keyboard when Alt is tapped alone (as under the Windows style), standing
 // for the applications where a bare Alt tap opens the menu. It reports on standard output: "ready" once it
-// has the focus, "menubar" whenever the menu bar takes the keyboard, and "text <contents>" for its field.
+// has the focus, "menubar" whenever the menu bar takes the keyboard, "key <X key code>" for every key press it
+// gets, and "text <contents>" for its field.
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QStyleFactory>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 
 int main(int argc, char **argv)
 {
@@ -27,6 +30,17 @@ int main(int argc, char **argv)
         if (now == window.menuBar())
             say(QStringLiteral("menubar"));
     });
+    struct KeyWatch : QObject {
+        std::function<void(const QString &)> say;
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() == QEvent::KeyPress && watched->isWindowType())
+                say(QStringLiteral("key %1").arg(static_cast<QKeyEvent *>(event)->nativeScanCode()));
+            return false;
+        }
+    } watch;
+    watch.say = say;
+    app.installEventFilter(&watch);
     QObject::connect(field, &QLineEdit::textChanged, &app,
                      [&](const QString &text) { say(QStringLiteral("text ") + text); });
     window.resize(300, 120);
