@@ -137,11 +137,18 @@ private slots:
         QCOMPARE(r.host.calls, QStringList{kPolish});
         r.clock.advance(40);
         QCOMPARE(r.host.calls, (QStringList{kPolish, kPolish}));
+        // Pressed again while the item waits: one item, one action.
+        r.fnDown();
+        r.fnUp();
+        r.fnDown();
+        r.clock.advance(60);
+        QCOMPARE(r.host.calls.size(), 3);
+        r.fnUp();
         // A scheme change before the delay cancels the item.
         r.fnDown();
         r.host.scheme = HotkeyScheme::custom;
         r.clock.advance(100);
-        QCOMPARE(r.host.calls.size(), 2);
+        QCOMPARE(r.host.calls.size(), 3);
         QVERIFY(r.answersAgree());
     }
 
