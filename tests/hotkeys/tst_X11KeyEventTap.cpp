@@ -183,21 +183,6 @@ private slots:
         QVERIFY(!tap.create(KeyEventTap::Mode::listenOnly, {}));
     }
 
-    void modifiersScheme_controlTap_firesControlAction()
-    {
-        Rig r(HotkeyScheme::modifiers);
-        QVERIFY(r.field.ok());
-        QVERIFY(r.apply());
-        QVERIFY(r.service.isListenOnlyTap());
-        r.field.tap(XK_Control_L);
-        QTRY_COMPARE(r.host.calls, QStringList{QStringLiteral("action:polish")});
-        // A spoiled tap fires nothing; the typed key reaches the application.
-        r.field.chord({XK_Control_L}, XKeysymToKeycode(r.field.display(), XK_b));
-        r.field.tap(XK_Super_L);
-        QTRY_COMPARE(r.host.calls, (QStringList{QStringLiteral("action:polish"), QStringLiteral("action:translate")}));
-        QVERIFY(r.field.arrived(XK_b));
-    }
-
     void customScheme_binding_firesAndNeverReachesField()
     {
         // Right Ctrl plays Fn, so Right Ctrl + K is Fn + K for the interpreter, though X sees Control + K: the

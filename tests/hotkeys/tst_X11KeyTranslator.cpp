@@ -10,8 +10,8 @@ using namespace KeyTap;
 
 namespace {
 // X key codes as the evdev keymap numbers the places of a PC keyboard.
-constexpr quint32 kcQ = 24, kcY = 29, kcA = 38, kcK = 45, kcZ = 52, kcSpace = 65, kcShiftL = 50, kcShiftR = 62,
-                  kcCtrlL = 37, kcCtrlR = 105, kcMenu = 135, kcCaps = 66, kcF13 = 191, kcSuperL = 133, kcAltR = 108,
+constexpr quint32 kcQ = 24, kcY = 29, kcA = 38, kcK = 45, kcSpace = 65, kcShiftL = 50, kcShiftR = 62, kcCtrlL = 37,
+                  kcCtrlR = 105, kcMenu = 135, kcCaps = 66, kcF13 = 191, kcSuperL = 133, kcAltR = 108,
                   kcLessGreater = 94, kcComma = 59;
 constexpr quint16 unmapped = X11KeyTranslator::unmappedKeyCodeBase;
 
@@ -41,9 +41,7 @@ private slots:
         QTest::addColumn<quint32>("keysym");
         QTest::addColumn<int>("code");
         QTest::newRow("German z on the US y key") << kcY << quint32(XK_z) << 16;
-        QTest::newRow("German y on the US z key") << kcZ << quint32(XK_y) << 6;
         QTest::newRow("French a on the US q key") << kcQ << quint32(XK_a) << 12;
-        QTest::newRow("French q on the US a key") << kcA << quint32(XK_q) << 0;
         QTest::newRow("Dvorak t on the US k key") << kcK << quint32(XK_t) << 40;
         QTest::newRow("Dvorak w on the US comma key") << kcComma << quint32(XK_w) << 43;
         // The ISO key beside left Shift is not the comma key, though both print "<" somewhere.
