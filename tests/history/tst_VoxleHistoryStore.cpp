@@ -5,10 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,10 +65,53 @@ public:
         return values;
     }
     void exec(const char *sql) { QCOMPARE(sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr), SQLITE_OK); }
+    void exec(const QByteArray &sql) { exec(sql.constData()); }
 
 private:
     sqlite3 *m_db = nullptr;
 };
+
+// Collects what the store logs (from its own thread) while a test runs.
+class LogCapture
+{
+public:
+    LogCapture() { s_previous = qInstallMessageHandler(&LogCapture::handle); }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(s_previous);
+        QMutexLocker lock(&s_mutex);
+        s_lines.clear();
+    }
+    static QString text()
+    {
+        QMutexLocker lock(&s_mutex);
+        return s_lines.join(QLatin1Char('\n'));
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (type == QtWarningMsg && QByteArray(context.category) == "app.voxle.desktop.History") {
+            QMutexLocker lock(&s_mutex);
+            s_lines << message;
+        }
+        s_previous(type, context, message);
+    }
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+QStringList filesIn(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Every operation on a store that cannot open its file answers empty and does not crash.
 void exerciseBrokenStore(VoxleHistoryStore &store, const ManualClock &clock)
@@ -116,6 +163,7 @@ private slots:
                  (QStringList{QStringLiteral("idx_dictation_history_created_at"),
                               QStringLiteral("idx_dictation_history_kind")}));
         QCOMPARE(raw.column("PRAGMA journal_mode;"), QStringList{QStringLiteral("wal")});
+        QCOMPARE(raw.column("PRAGMA user_version;"), QStringList{QStringLiteral("1")});
     }
 
     void insert_trimsTextsAndSkipsBlankOutput()
@@ -279,24 +327,211 @@ private slots:
         }
     }
 
-    void notADatabase_fetchesNothingAndLeavesTheFileAlone()
+    void otherWriter_isWaitedForInsteadOfLosingTheRow()
     {
         ManualClock clock;
-        const QString dir = freshDir();
-        QVERIFY(QDir().mkpath(dir));
+        VoxleHistoryStore store(freshDir(), clock);
+        RawDb other(store.databasePath());
+        other.exec("BEGIN IMMEDIATE;");
+        other.exec("INSERT INTO dictation_history(created_at, kind, raw_text, output_text) "
+                   "VALUES('2026-12-06T11:00:00Z', 'record', '', 'theirs');");
+        store.insert(Kind::record, QString(), QStringLiteral("ours"), clock.now());
+        QThread::msleep(300); // the store's insert meets the lock meanwhile
+        other.exec("COMMIT;");
+        QCOMPARE(outputs(fetch(store)), (QStringList{QStringLiteral("ours"), QStringLiteral("theirs")}));
+    }
+
+    void failedBatch_storesEveryRowItCanAndLogsNoText()
+    {
+        ManualClock clock;
+        LogCapture log;
+        VoxleHistoryStore store(freshDir(), clock);
+        {
+            // A row the database refuses in a way that undoes the whole transaction.
+            RawDb raw(store.databasePath());
+            raw.exec("CREATE TRIGGER refuse BEFORE INSERT ON dictation_history WHEN NEW.output_text = '拒收' "
+                     "BEGIN SELECT RAISE(ROLLBACK, 'refused'); END;");
+        }
+        // The worker waits on a lock, so the next rows pile up into one batch behind it.
+        RawDb other(store.databasePath());
+        other.exec("BEGIN IMMEDIATE;");
+        store.insert(Kind::record, QString(), QStringLiteral("first"), clock.now());
+        QThread::msleep(200);
+        for (const char *text : {"秘密一", "拒收", "秘密二"})
+            store.insert(Kind::record, QStringLiteral("说的话"), QString::fromUtf8(text), clock.now());
+        other.exec("COMMIT;");
+        QCOMPARE(outputs(fetch(store)),
+                 (QStringList{QStringLiteral("秘密二"), QStringLiteral("秘密一"), QStringLiteral("first")}));
+        QVERIFY(LogCapture::text().contains(QStringLiteral("1 of 3 rows not stored")));
+        for (const QString &word : {QStringLiteral("秘密"), QStringLiteral("拒收"), QStringLiteral("说的话")})
+            QVERIFY(!LogCapture::text().contains(word));
+    }
+
+    void damagedFile_isMovedAsideAndANewHistoryStarts()
+    {
+        ManualClock clock;
+        // Not a database at all, and a database whose table pages are garbage.
+        const QString junkDir = freshDir();
+        QVERIFY(QDir().mkpath(junkDir));
         const QByteArray junk = QByteArray("This is not an SQLite database, just some words.\n").repeated(200);
         {
-            QFile file(dir + QStringLiteral("/history.db"));
+            QFile file(junkDir + QStringLiteral("/history.db"));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(junk);
         }
+        const QString corruptDir = freshDir();
+        QByteArray corrupt;
+        {
+            VoxleHistoryStore store(corruptDir, clock);
+            for (int i = 0; i < 50; ++i)
+                store.insert(Kind::record, QString(), QStringLiteral("old %1").arg(i), clock.now());
+            QCOMPARE(fetch(store).size(), 50);
+        }
+        {
+            const QString path = corruptDir + QStringLiteral("/history.db");
+            const int root = RawDb(path)
+                                 .column("SELECT rootpage FROM sqlite_master WHERE name = "
+                                         "'dictation_history';")
+                                 .value(0)
+                                 .toInt();
+            QVERIFY(root > 1);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(qint64(root - 1) * 4096));
+            file.write(QByteArray(4096, '\x5a'));
+            file.close();
+            corrupt = readFile(path);
+        }
+        for (const auto &[dir, original] : {std::pair{junkDir, junk}, std::pair{corruptDir, corrupt}}) {
+            LogCapture log;
+            VoxleHistoryStore store(dir, clock);
+            QCOMPARE(fetch(store).size(), 0);
+            store.insert(Kind::polish, QString(), QStringLiteral("new"), clock.now());
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("new")});
+            const QStringList aside = QDir(dir).entryList({QStringLiteral("history.db.corrupt-*")}, QDir::Files);
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(readFile(dir + QLatin1Char('/') + aside.first()), original);
+            QVERIFY(LogCapture::text().contains(QStringLiteral("moved aside to")));
+        }
+    }
+
+    void healthyButUnavailableFile_isNeverMovedAside()
+    {
+        ManualClock clock;
+        const QString dir = freshDir();
         {
             VoxleHistoryStore store(dir, clock);
-            exerciseBrokenStore(store, clock);
+            store.insert(Kind::record, QString(), QStringLiteral("kept"), clock.now());
         }
-        QFile file(dir + QStringLiteral("/history.db"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), junk);
+        // Locked by another program for longer than the store waits: busy, not damaged.
+        {
+            RawDb other(dir + QStringLiteral("/history.db"));
+            other.exec("PRAGMA journal_mode=DELETE;");
+            other.exec("BEGIN EXCLUSIVE;");
+            VoxleHistoryStore store(dir, clock, 50);
+            QCOMPARE(fetch(store).size(), 0);
+            other.exec("COMMIT;");
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
+        }
+        QCOMPARE(filesIn(dir), QStringList{QStringLiteral("history.db")});
+
+        // Damaged while another running instance has it: only that instance may move it.
+        QProcess owner;
+        owner.start(QStringLiteral(HISTORY_CHILD), {dir, QStringLiteral("hold")});
+        QVERIFY(owner.waitForReadyRead(10000));
+        QCOMPARE(owner.readLine(), QByteArray("ready\n"));
+        const QByteArray junk(8192, '\x01');
+        {
+            for (const QString &name : filesIn(dir))
+                if (name.startsWith(QStringLiteral("history.db-")))
+                    QFile::remove(dir + QLatin1Char('/') + name);
+            QFile file(dir + QStringLiteral("/history.db"));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(junk);
+        }
+        {
+            LogCapture log;
+            VoxleHistoryStore second(dir, clock);
+            exerciseBrokenStore(second, clock);
+            QVERIFY(LogCapture::text().contains(QStringLiteral("another running instance")));
+        }
+        QCOMPARE(readFile(dir + QStringLiteral("/history.db")), junk);
+        QVERIFY(filesIn(dir).filter(QStringLiteral("corrupt")).isEmpty());
+        owner.closeWriteChannel();
+        QVERIFY(owner.waitForFinished(10000));
+        VoxleHistoryStore afterwards(dir, clock);
+        QCOMPARE(filesIn(dir).filter(QStringLiteral("corrupt")).size(), 1);
+    }
+
+    void schemaVersion_oldFilesMigrateNewerFilesStayUntouched()
+    {
+        ManualClock clock;
+        const QString oldDir = freshDir();
+        const QString newerDir = freshDir();
+        const char *table = "CREATE TABLE dictation_history(id INTEGER PRIMARY KEY AUTOINCREMENT, created_at TEXT "
+                            "NOT NULL, kind TEXT NOT NULL, raw_text TEXT NOT NULL, output_text TEXT NOT NULL%1);";
+        for (const QString &dir : {oldDir, newerDir}) {
+            QVERIFY(QDir().mkpath(dir));
+            RawDb raw(dir + QStringLiteral("/history.db"));
+            const bool newer = dir == newerDir;
+            raw.exec(QString::fromLatin1(table).arg(newer ? QStringLiteral(", mood TEXT") : QString()).toUtf8());
+            raw.exec("INSERT INTO dictation_history(created_at, kind, raw_text, output_text) "
+                     "VALUES('2026-12-06T11:00:00Z', 'record', 'r', 'kept');");
+            if (newer)
+                raw.exec("PRAGMA user_version=7;");
+        }
+        {
+            VoxleHistoryStore store(oldDir, clock);
+            store.insert(Kind::record, QString(), QStringLiteral("added"), clock.now());
+            QCOMPARE(outputs(fetch(store)), (QStringList{QStringLiteral("added"), QStringLiteral("kept")}));
+        }
+        RawDb old(oldDir + QStringLiteral("/history.db"));
+        QCOMPARE(old.column("PRAGMA user_version;"), QStringList{QStringLiteral("1")});
+        QCOMPARE(old.column("SELECT count(*) FROM sqlite_master WHERE type = 'index';"),
+                 QStringList{QStringLiteral("2")});
+
+        const QString newerPath = newerDir + QStringLiteral("/history.db");
+        const QString schemaSql = QStringLiteral("SELECT group_concat(sql) FROM sqlite_master;");
+        const QStringList schemaBefore = RawDb(newerPath).column(schemaSql.toUtf8());
+        {
+            VoxleHistoryStore store(newerDir, clock);
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
+            store.insert(Kind::record, QString(), QStringLiteral("added"), clock.now());
+            QCoro::waitFor(store.deleteAll());
+            QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
+        }
+        RawDb newer(newerPath);
+        QCOMPARE(newer.column("PRAGMA user_version;"), QStringList{QStringLiteral("7")});
+        QCOMPARE(newer.column(schemaSql.toUtf8()), schemaBefore);
+    }
+
+    void killedWriter_leavesADatabaseWithEveryCommittedRow()
+    {
+        const QString dir = freshDir();
+        QProcess writer;
+        writer.start(QStringLiteral(HISTORY_CHILD), {dir, QStringLiteral("insert")});
+        int committed = -1;
+        while (committed < 500 && writer.waitForReadyRead(10000)) {
+            while (writer.canReadLine()) {
+                const QByteArray line = writer.readLine().trimmed();
+                if (line.startsWith("committed "))
+                    committed = line.mid(10).toInt();
+            }
+        }
+        QVERIFY(committed >= 500);
+        ::kill(static_cast<pid_t>(writer.processId()), SIGKILL); // while it goes on inserting
+        QVERIFY(writer.waitForFinished(10000));
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+
+        ManualClock clock;
+        VoxleHistoryStore store(dir, clock);
+        const QList<VoxleHistoryEntry> rows = fetch(store, std::nullopt, 1000000);
+        QVERIFY(rows.size() > committed);
+        for (int n = 0; n <= committed; ++n)
+            QCOMPARE(rows[rows.size() - 1 - n].outputText, QStringLiteral("row %1").arg(n));
+        QCOMPARE(RawDb(store.databasePath()).column("PRAGMA integrity_check;"), QStringList{QStringLiteral("ok")});
+        QVERIFY(filesIn(dir).filter(QStringLiteral("corrupt")).isEmpty());
     }
 };
 
