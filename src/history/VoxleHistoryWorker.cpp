@@ -189,7 +189,6 @@ bool VoxleHistoryWorker::handleFailure(int rc, const char *operation)
     qCWarning(lcHistory).noquote() << "[VoxleHistoryStore]" << operation << "failed:" << describe(rc);
     if (!isDamaged(rc))
         return false;
-    close();
     return moveAside(rc) && open();
 }
 

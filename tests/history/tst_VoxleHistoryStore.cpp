@@ -207,6 +207,7 @@ private slots:
     void operations_runInSubmissionOrder()
     {
         ManualClock clock;
+        LogCapture log;
         VoxleHistoryStore store(freshDir(), clock);
         for (int i = 0; i < 50; ++i)
             store.insert(Kind::record, QString(), QStringLiteral("before %1").arg(i), clock.now());
@@ -221,6 +222,7 @@ private slots:
         QCOMPARE(first.first().outputText, QStringLiteral("before 49"));
         QCoro::waitFor(std::move(cleared));
         QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("last")});
+        QCOMPARE(LogCapture::text(), QString()); // a healthy store has nothing to report
     }
 
     void remove_deletesOneRowAndIdsAreNeverReused()
