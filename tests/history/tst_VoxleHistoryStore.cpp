@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -346,7 +347,7 @@ private slots:
         other.exec("COMMIT;");
         QCOMPARE(outputs(fetch(store)),
                  (QStringList{QStringLiteral("秘密二"), QStringLiteral("秘密一"), QStringLiteral("first")}));
-        QVERIFY(LogCapture::text().contains(QStringLiteral("1 of 3 rows not stored")));
+        QVERIFY(LogCapture::text().contains(QRegularExpression(QStringLiteral("\\b1 of \\d rows not stored"))));
         for (const QString &word : {QStringLiteral("秘密"), QStringLiteral("拒收"), QStringLiteral("说的话")})
             QVERIFY(!LogCapture::text().contains(word));
     }
