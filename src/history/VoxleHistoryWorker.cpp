@@ -67,7 +67,7 @@ VoxleHistoryWorker::~VoxleHistoryWorker()
 void VoxleHistoryWorker::initialize()
 {
     m_instanceLock = std::make_unique<QLockFile>(m_dbPath + QStringLiteral(".lock"));
-    // Only a lock whose process is gone is stale, however old it is.
+    // Only a lock whose process is gone is stale, however old it is (Qt's lock is also an flock on Linux).
     m_instanceLock->setStaleLockTime(0);
     m_ownsFile = m_instanceLock->tryLock(0);
     open();
