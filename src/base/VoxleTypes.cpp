@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <array>
+#include <climits>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -206,10 +208,11 @@ std::optional<HotkeyBinding> HotkeyBinding::fromStorageJson(const QByteArray &js
         return std::nullopt;
     const double c = code.toDouble();
     const double m = mods.toDouble();
-    // Only whole numbers in range decode, as a strict decoder would insist.
-    if (c != static_cast<double>(static_cast<qint64>(c)) || c < 0 || c > 65535)
+    // Only whole numbers in range decode, as a strict decoder would insist. The range is checked first:
+    // converting a double outside the integer's range is undefined.
+    if (!(c >= 0 && c <= 65535) || std::trunc(c) != c)
         return std::nullopt;
-    if (m != static_cast<double>(static_cast<qint64>(m)) || m < INT_MIN || m > INT_MAX)
+    if (!(m >= INT_MIN && m <= INT_MAX) || std::trunc(m) != m)
         return std::nullopt;
     return HotkeyBinding{static_cast<quint16>(c), static_cast<int>(m)};
 }

@@ -11,10 +11,19 @@ void sendDebugEvent(const QString &location, const QString &message, const QStri
                     const QJsonObject &data)
 {
     const DebugEventConfig config = DebugEventConfig::load();
-    const QUrl url(config.collectorUrl, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty())
+    const std::optional<QUrl> url = config.collectorEndpoint();
+    if (!url)
         return;
+    const QByteArray body =
+        debugEventBody(config, location, message, hypothesisId, data, QDateTime::currentMSecsSinceEpoch());
+    if (body.isEmpty())
+        return;
+    DebugEventSender::post(*url, body);
+}
 
+QByteArray debugEventBody(const DebugEventConfig &config, const QString &location, const QString &message,
+                          const QString &hypothesisId, const QJsonObject &data, qint64 timestampMs)
+{
     QJsonObject event;
     event.insert(QStringLiteral("sessionId"), config.sessionId);
     event.insert(QStringLiteral("runId"), QStringLiteral("pre-fix"));
@@ -22,9 +31,6 @@ void sendDebugEvent(const QString &location, const QString &message, const QStri
     event.insert(QStringLiteral("location"), location);
     event.insert(QStringLiteral("msg"), message);
     event.insert(QStringLiteral("data"), data);
-    event.insert(QStringLiteral("ts"), QDateTime::currentMSecsSinceEpoch());
-    const QByteArray body = QJsonDocument(event).toJson(QJsonDocument::Compact);
-    if (body.isEmpty())
-        return;
-    DebugEventSender::post(url, body);
+    event.insert(QStringLiteral("ts"), timestampMs);
+    return QJsonDocument(event).toJson(QJsonDocument::Compact);
 }

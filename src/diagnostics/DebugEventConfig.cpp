@@ -32,9 +32,23 @@ DebugEventConfig DebugEventConfig::load()
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return {};
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    return fromFileContents(bytes);
+}
+
+DebugEventConfig DebugEventConfig::fromFileContents(const QByteArray &bytes)
+{
+    // Stateless, so that a sequence cut off at the end of the file is an error rather than silently dropped.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return {};
     return parse(text);
+}
+
+std::optional<QUrl> DebugEventConfig::collectorEndpoint() const
+{
+    const QUrl url(collectorUrl, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return std::nullopt;
+    return url;
 }

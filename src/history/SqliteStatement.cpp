@@ -4,7 +4,8 @@
 
 SqliteStatement::SqliteStatement(sqlite3 *db, const char *sql)
 {
-    if (db && sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+    m_prepareResult = db ? sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) : SQLITE_MISUSE;
+    if (m_prepareResult != SQLITE_OK) {
         sqlite3_finalize(m_stmt);
         m_stmt = nullptr;
     }
@@ -42,7 +43,7 @@ void SqliteStatement::reset()
 
 int SqliteStatement::step()
 {
-    return m_stmt ? sqlite3_step(m_stmt) : SQLITE_MISUSE;
+    return m_stmt ? sqlite3_step(m_stmt) : m_prepareResult;
 }
 
 QString SqliteStatement::columnText(int index) const

@@ -6,7 +6,7 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 // One prepared statement, finalized when it goes out of scope. A failed prepare leaves it invalid; every call
-// on an invalid statement does nothing and reports failure.
+// on an invalid statement does nothing and reports failure (step reports the prepare's error).
 class SqliteStatement
 {
 public:
@@ -25,7 +25,7 @@ public:
     // Makes the statement ready to run again; bindings are kept until rebound.
     void reset();
 
-    // The SQLite result code (SQLITE_ROW, SQLITE_DONE or an error); SQLITE_MISUSE when invalid.
+    // The SQLite result code (SQLITE_ROW, SQLITE_DONE or an error); the prepare's error when invalid.
     int step();
 
     // Columns of the current row, index from 0; a NULL text reads as empty.
@@ -34,4 +34,5 @@ public:
 
 private:
     sqlite3_stmt *m_stmt = nullptr;
+    int m_prepareResult = 0;
 };

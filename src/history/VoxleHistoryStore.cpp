@@ -30,11 +30,16 @@ void createPrivateDirectory(const QString &directory)
 } // namespace
 
 VoxleHistoryStore::VoxleHistoryStore(const QString &directory, Clock &clock, QObject *parent)
+    : VoxleHistoryStore(directory, clock, kBusyTimeoutMs, parent)
+{
+}
+
+VoxleHistoryStore::VoxleHistoryStore(const QString &directory, Clock &clock, int busyTimeoutMs, QObject *parent)
     : QObject(parent), m_clock(clock), m_dbPath(QDir(directory).absoluteFilePath(QStringLiteral("history.db")))
 {
     createPrivateDirectory(directory);
     m_thread.setObjectName(QStringLiteral("VoxleHistoryStore"));
-    m_worker = new VoxleHistoryWorker(m_dbPath);
+    m_worker = new VoxleHistoryWorker(m_dbPath, busyTimeoutMs);
     m_worker->moveToThread(&m_thread);
     m_thread.start();
     QMetaObject::invokeMethod(m_worker, &VoxleHistoryWorker::initialize, Qt::BlockingQueuedConnection);

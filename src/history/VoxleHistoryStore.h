@@ -14,16 +14,22 @@ class VoxleHistoryWorker;
 struct VoxleHistoryPendingInserts;
 
 // The local history database <directory>/history.db. Every SQLite call runs on the store's own thread,
-// in submission order, so an insert made before a fetch is visible to it. Nothing is reported as an
-// error: a failure leaves the database as it was and a fetch yields fewer rows or none.
+// in submission order, so an insert made before a fetch is visible to it. Nothing is reported to the caller:
+// failures are logged (without the texts) and leave the database as it was, and a fetch yields fewer rows or
+// none. A damaged file is moved aside (history.db.corrupt-<time>) and a new one started, by the first running
+// instance only; a file written by a newer version of the program is read but never changed.
 // Lives on the thread that creates it (the main thread); results are delivered there.
 class VoxleHistoryStore : public QObject
 {
     Q_OBJECT
 public:
-    // Creates the directory (owner only), then opens the database and creates the schema before returning.
-    // The app passes <GenericDataLocation>/Voxle; clock.now() is "now" for retention cutoffs.
+    // How long a statement waits while another program holds the file locked.
+    static constexpr int kBusyTimeoutMs = 5000;
+
+    // Creates the directory (owner only), then opens the database and brings its schema up to date before
+    // returning. The app passes <GenericDataLocation>/Voxle; clock.now() is "now" for retention cutoffs.
     VoxleHistoryStore(const QString &directory, Clock &clock, QObject *parent = nullptr);
+    VoxleHistoryStore(const QString &directory, Clock &clock, int busyTimeoutMs, QObject *parent = nullptr);
     // Runs everything already submitted, then closes the database.
     ~VoxleHistoryStore() override;
 

@@ -112,33 +112,39 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
         co_return result;
     }
     const QByteArray answer = reply->readAll();
+    co_return resultOf(status.isValid() ? std::optional<int>(status.toInt()) : std::nullopt, answer);
+}
+
+ChatCompletionClient::Result ChatCompletionClient::resultOf(std::optional<int> httpStatus, const QByteArray &answer)
+{
+    Result result;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(answer);
     if (!decoder.hasError()) {
         qCDebug(lcAppState).noquote() << "[DashScope] 响应结果:" << text;
-        if (status.isValid())
+        if (httpStatus)
             qCDebug(lcAppState).noquote() << "[DashScope] 响应结果:" << text;
     }
-    if (!status.isValid()) {
+    if (!httpStatus) {
         result.error = QStringLiteral("连接失败：无响应");
-        co_return result;
+        return result;
     }
-    if (status.toInt() != 200) {
-        result.error = chatErrorMessage(answer, status.toInt());
-        co_return result;
+    if (*httpStatus != 200) {
+        result.error = chatErrorMessage(answer, *httpStatus);
+        return result;
     }
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(answer, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         // Not JSON at all: reported like a failed transfer, with the parser's description.
         result.transport = VoxleTransportError(QNetworkReply::ProtocolInvalidOperationError, parseError.errorString());
-        co_return result;
+        return result;
     }
     const auto content = doc.isObject() ? contentOf(doc.object()) : std::nullopt;
     if (!content) {
         result.error = QStringLiteral("返回解析失败");
-        co_return result;
+        return result;
     }
     result.text = content;
-    co_return result;
+    return result;
 }

@@ -39,6 +39,8 @@ public:
     static QJsonObject requestBody(const QList<Message> &messages, std::optional<int> maxTokens);
     // The message of a non-200 answer: error.message, error.msg, message, else "连接失败（HTTP n）".
     static QString chatErrorMessage(const QByteArray &body, int status);
+    // What an answer means: the HTTP status (none when the answer was not HTTP) and the body as received.
+    static Result resultOf(std::optional<int> httpStatus, const QByteArray &answer);
     // choices[0].message.content when present as a string.
     static std::optional<QString> contentOf(const QJsonObject &response);
 

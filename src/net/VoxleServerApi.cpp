@@ -78,16 +78,33 @@ QString VoxleServerApi::headerMapForLog(const QNetworkRequest &request)
 }
 
 namespace {
+const QStringList &secretKeys()
+{
+    static const QStringList keys{QStringLiteral("token"), QStringLiteral("apiKey"), QStringLiteral("sliderToken")};
+    return keys;
+}
+
+// Qt keeps only the last of repeated keys, so a secret value can hide in the text behind a later repeat of its
+// key; escapes can spell a key too.
+bool mayHideSecret(const QString &text)
+{
+    if (text.contains(QLatin1String("\\u")))
+        return true;
+    for (const QString &key : secretKeys()) {
+        if (text.contains(QLatin1Char('"') + key + QLatin1Char('"')))
+            return true;
+    }
+    return false;
+}
+
 bool redactSecrets(QJsonValue &value)
 {
-    static const QStringList secretKeys{QStringLiteral("token"), QStringLiteral("apiKey"),
-                                        QStringLiteral("sliderToken")};
     bool changed = false;
     if (value.isObject()) {
         QJsonObject o = value.toObject();
         for (auto it = o.begin(); it != o.end(); ++it) {
             QJsonValue v = it.value();
-            if (secretKeys.contains(it.key()) && v.isString()) {
+            if (secretKeys().contains(it.key()) && v.isString()) {
                 it.value() = QStringLiteral("<redacted>");
                 changed = true;
             } else if (redactSecrets(v)) {
@@ -117,7 +134,9 @@ QString VoxleServerApi::bodyForLog(const QString &text)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
     QJsonValue value = doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());
-    if ((!doc.isObject() && !doc.isArray()) || !redactSecrets(value))
+    if (!doc.isObject() && !doc.isArray())
+        return text;
+    if (!redactSecrets(value) && !mayHideSecret(text))
         return text;
     const QJsonDocument redacted = value.isObject() ? QJsonDocument(value.toObject()) : QJsonDocument(value.toArray());
     return QString::fromUtf8(redacted.toJson(QJsonDocument::Compact));

@@ -139,6 +139,9 @@ private slots:
         QCOMPARE(names.size(), 72); // Command, Shift, Option and Control name two keys each
         QCOMPARE(HotkeyBinding::fromStorageJson("{\"keyCode\":1.5,\"modifiersRawValue\":0}"), std::nullopt);
         QCOMPARE(HotkeyBinding::fromStorageJson("[]"), std::nullopt);
+        // Beyond every integer type: refused before any conversion (the conversion itself would be undefined).
+        QCOMPARE(HotkeyBinding::fromStorageJson("{\"keyCode\":1e300,\"modifiersRawValue\":0}"), std::nullopt);
+        QCOMPARE(HotkeyBinding::fromStorageJson("{\"keyCode\":49,\"modifiersRawValue\":-1e19}"), std::nullopt);
     }
 
     void apiKey_savedTrimmedBlankDeletesAndFailureShowsError()

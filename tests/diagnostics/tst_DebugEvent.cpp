@@ -1,4 +1,5 @@
 #include "diagnostics/DebugEvent.h"
+#include "diagnostics/DebugEventConfig.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -194,6 +195,15 @@ private slots:
         seen.sort();
         QCOMPARE(seen,
                  (QStringList{QStringLiteral("m|only-session"), QStringLiteral("no file|fn-hotkey-not-effective")}));
+    }
+
+    void config_fileCutInsideACharacter_readsAsDefaults()
+    {
+        // Not UTF-8 once the last character is cut in half, so neither value is taken.
+        const DebugEventConfig config =
+            DebugEventConfig::fromFileContents("DEBUG_SESSION_ID=\xe4\xbc\x9a\nDEBUG_SERVER_URL=http://h/\xe4\xbc");
+        QCOMPARE(config.sessionId, DebugEventConfig().sessionId);
+        QCOMPARE(config.collectorUrl, DebugEventConfig().collectorUrl);
     }
 
     void send_noCollector_doesNotSlowTheCaller()

@@ -5,10 +5,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,10 +66,62 @@ public:
         return values;
     }
     void exec(const char *sql) { QCOMPARE(sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr), SQLITE_OK); }
+    void exec(const QByteArray &sql) { exec(sql.constData()); }
 
 private:
     sqlite3 *m_db = nullptr;
 };
+
+// Collects what the store logs (from its own thread) while a test runs.
+class LogCapture
+{
+public:
+    LogCapture() { s_previous = qInstallMessageHandler(&LogCapture::handle); }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(s_previous);
+        QMutexLocker lock(&s_mutex);
+        s_lines.clear();
+    }
+    static QString text()
+    {
+        QMutexLocker lock(&s_mutex);
+        return s_lines.join(QLatin1Char('\n'));
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (type == QtWarningMsg && QByteArray(context.category) == "app.voxle.desktop.History") {
+            QMutexLocker lock(&s_mutex);
+            s_lines << message;
+        }
+        s_previous(type, context, message);
+    }
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+QStringList filesIn(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files, QDir::Name);
+}
+
+// Writes over the file from offset on; from the start, the bytes become its whole content.
+void overwrite(const QString &path, const QByteArray &bytes, qint64 offset = 0)
+{
+    QFile file(path);
+    QVERIFY(file.open(offset == 0 ? QIODevice::WriteOnly : QIODevice::ReadWrite));
+    QVERIFY(file.seek(offset));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Every operation on a store that cannot open its file answers empty and does not crash.
 void exerciseBrokenStore(VoxleHistoryStore &store, const ManualClock &clock)
@@ -116,6 +173,7 @@ private slots:
                  (QStringList{QStringLiteral("idx_dictation_history_created_at"),
                               QStringLiteral("idx_dictation_history_kind")}));
         QCOMPARE(raw.column("PRAGMA journal_mode;"), QStringList{QStringLiteral("wal")});
+        QCOMPARE(raw.column("PRAGMA user_version;"), QStringList{QStringLiteral("1")});
     }
 
     void insert_trimsTextsAndSkipsBlankOutput()
@@ -159,6 +217,7 @@ private slots:
     void operations_runInSubmissionOrder()
     {
         ManualClock clock;
+        LogCapture log;
         VoxleHistoryStore store(freshDir(), clock);
         for (int i = 0; i < 50; ++i)
             store.insert(Kind::record, QString(), QStringLiteral("before %1").arg(i), clock.now());
@@ -172,7 +231,9 @@ private slots:
         QCOMPARE(first.size(), 50);
         QCOMPARE(first.first().outputText, QStringLiteral("before 49"));
         QCoro::waitFor(std::move(cleared));
+        QCoro::waitFor(store.remove(fetch(store).first().id - 1)); // a missing id is no failure either
         QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("last")});
+        QCOMPARE(LogCapture::text(), QString()); // a healthy store has nothing to report
     }
 
     void remove_deletesOneRowAndIdsAreNeverReused()
@@ -244,26 +305,12 @@ private slots:
         QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("now")}); // created within the current second
     }
 
-    void applyRetention_monthFrom31MarchKeepsFromLastDayOfFebruary()
-    {
-        // The test runs in Asia/Shanghai (UTC+8): 31 March 10:00 there is 02:00 UTC.
-        ManualClock clock(at("2026-03-31T02:00:00Z"));
-        VoxleHistoryStore store(freshDir(), clock);
-        store.insert(Kind::record, QString(), QStringLiteral("just before"), at("2026-02-28T01:59:59Z"));
-        store.insert(Kind::record, QString(), QStringLiteral("cutoff"), at("2026-02-28T02:00:00Z"));
-        store.insert(Kind::record, QString(), QStringLiteral("1 Mar"), at("2026-03-01T00:00:00Z"));
-        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::month1));
-        QCOMPARE(outputs(fetch(store)), (QStringList{QStringLiteral("1 Mar"), QStringLiteral("cutoff")}));
-    }
-
     void unusableLocation_behavesAsEmptyWithoutCrashing()
     {
         ManualClock clock;
         // A plain file where the data folder should be: the folder cannot be created, even by root.
         const QString blocker = m_tmp.path() + QStringLiteral("/blocker");
-        QFile file(blocker);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        overwrite(blocker, QByteArray());
         QStringList dirs{blocker + QStringLiteral("/Voxle")};
         // A read-only folder stops everyone but root.
         if (geteuid() != 0) {
@@ -279,24 +326,186 @@ private slots:
         }
     }
 
-    void notADatabase_fetchesNothingAndLeavesTheFileAlone()
+    void lockedFileAndFailedBatch_everyRowThatCanBeStoredIsStored()
+    {
+        ManualClock clock;
+        LogCapture log;
+        VoxleHistoryStore store(freshDir(), clock);
+        {
+            // A row the database refuses in a way that undoes the whole transaction.
+            RawDb raw(store.databasePath());
+            raw.exec("CREATE TRIGGER refuse BEFORE INSERT ON dictation_history WHEN NEW.output_text = '拒收' "
+                     "BEGIN SELECT RAISE(ROLLBACK, 'refused'); END;");
+        }
+        // Another program holds the file locked for a moment: the store waits rather than dropping the row, and
+        // meanwhile the next rows pile up into one batch behind it.
+        RawDb other(store.databasePath());
+        other.exec("BEGIN IMMEDIATE;");
+        store.insert(Kind::record, QString(), QStringLiteral("first"), clock.now());
+        QThread::msleep(200);
+        for (const char *text : {"秘密一", "拒收", "秘密二"})
+            store.insert(Kind::record, QStringLiteral("说的话"), QString::fromUtf8(text), clock.now());
+        other.exec("COMMIT;");
+        QCOMPARE(outputs(fetch(store)),
+                 (QStringList{QStringLiteral("秘密二"), QStringLiteral("秘密一"), QStringLiteral("first")}));
+        QVERIFY(LogCapture::text().contains(QRegularExpression(QStringLiteral("\\b1 of \\d rows not stored"))));
+        for (const QString &word : {QStringLiteral("秘密"), QStringLiteral("拒收"), QStringLiteral("说的话")})
+            QVERIFY(!LogCapture::text().contains(word));
+    }
+
+    void damagedFile_isMovedAsideAndANewHistoryStarts()
+    {
+        ManualClock clock;
+        // Not a database at all, and a database whose table pages are garbage.
+        const QString junkDir = freshDir();
+        QVERIFY(QDir().mkpath(junkDir));
+        const QByteArray junk = QByteArray("This is not an SQLite database, just some words.\n").repeated(200);
+        overwrite(junkDir + QStringLiteral("/history.db"), junk);
+        const QString corruptDir = freshDir();
+        QByteArray corrupt;
+        {
+            VoxleHistoryStore store(corruptDir, clock);
+            for (int i = 0; i < 50; ++i)
+                store.insert(Kind::record, QString(), QStringLiteral("old %1").arg(i), clock.now());
+            QCOMPARE(fetch(store).size(), 50);
+        }
+        {
+            const QString path = corruptDir + QStringLiteral("/history.db");
+            const int root = RawDb(path)
+                                 .column("SELECT rootpage FROM sqlite_master WHERE name = "
+                                         "'dictation_history';")
+                                 .value(0)
+                                 .toInt();
+            QVERIFY(root > 1);
+            overwrite(path, QByteArray(4096, '\x5a'), qint64(root - 1) * 4096);
+            corrupt = readFile(path);
+        }
+        for (const auto &[dir, original] : {std::pair{junkDir, junk}, std::pair{corruptDir, corrupt}}) {
+            LogCapture log;
+            VoxleHistoryStore store(dir, clock);
+            QCOMPARE(fetch(store).size(), 0);
+            const QStringList aside = QDir(dir).entryList({QStringLiteral("history.db.corrupt-*")}, QDir::Files);
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(readFile(dir + QLatin1Char('/') + aside.first()), original);
+            QVERIFY(LogCapture::text().contains(QStringLiteral("moved aside to")));
+            store.insert(Kind::polish, QString(), QStringLiteral("new"), clock.now());
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("new")});
+        }
+    }
+
+    void healthyButUnavailableFile_isNeverMovedAside()
     {
         ManualClock clock;
         const QString dir = freshDir();
-        QVERIFY(QDir().mkpath(dir));
-        const QByteArray junk = QByteArray("This is not an SQLite database, just some words.\n").repeated(200);
-        {
-            QFile file(dir + QStringLiteral("/history.db"));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(junk);
-        }
         {
             VoxleHistoryStore store(dir, clock);
-            exerciseBrokenStore(store, clock);
+            store.insert(Kind::record, QString(), QStringLiteral("kept"), clock.now());
         }
-        QFile file(dir + QStringLiteral("/history.db"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), junk);
+        // Locked by another program for longer than the store waits: busy, not damaged.
+        {
+            RawDb other(dir + QStringLiteral("/history.db"));
+            other.exec("PRAGMA journal_mode=DELETE;");
+            other.exec("BEGIN EXCLUSIVE;");
+            VoxleHistoryStore store(dir, clock, 50);
+            QCOMPARE(fetch(store).size(), 0);
+            other.exec("COMMIT;");
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
+        }
+        QCOMPARE(filesIn(dir), QStringList{QStringLiteral("history.db")});
+
+        // Damaged while another running instance has it: only that instance may move it.
+        QProcess owner;
+        owner.start(QStringLiteral(HISTORY_CHILD), {dir, QStringLiteral("hold")});
+        QVERIFY(owner.waitForReadyRead(10000));
+        QCOMPARE(owner.readLine(), QByteArray("ready\n"));
+        const QByteArray junk(8192, '\x01');
+        for (const QString &name : filesIn(dir))
+            if (name.startsWith(QStringLiteral("history.db-")))
+                QFile::remove(dir + QLatin1Char('/') + name);
+        overwrite(dir + QStringLiteral("/history.db"), junk);
+        {
+            LogCapture log;
+            VoxleHistoryStore second(dir, clock);
+            exerciseBrokenStore(second, clock);
+            QVERIFY(LogCapture::text().contains(QStringLiteral("another running instance")));
+        }
+        QCOMPARE(readFile(dir + QStringLiteral("/history.db")), junk);
+        QVERIFY(filesIn(dir).filter(QStringLiteral("corrupt")).isEmpty());
+        owner.closeWriteChannel();
+        QVERIFY(owner.waitForFinished(10000));
+        VoxleHistoryStore afterwards(dir, clock);
+        QCOMPARE(filesIn(dir).filter(QStringLiteral("corrupt")).size(), 1);
+    }
+
+    void schemaVersion_oldFilesMigrateNewerFilesStayUntouched()
+    {
+        ManualClock clock;
+        const QString oldDir = freshDir();
+        const QString newerDir = freshDir();
+        const char *table = "CREATE TABLE dictation_history(id INTEGER PRIMARY KEY AUTOINCREMENT, created_at TEXT "
+                            "NOT NULL, kind TEXT NOT NULL, raw_text TEXT NOT NULL, output_text TEXT NOT NULL%1);";
+        for (const QString &dir : {oldDir, newerDir}) {
+            QVERIFY(QDir().mkpath(dir));
+            RawDb raw(dir + QStringLiteral("/history.db"));
+            const bool newer = dir == newerDir;
+            raw.exec(QString::fromLatin1(table).arg(newer ? QStringLiteral(", mood TEXT") : QString()).toUtf8());
+            raw.exec("INSERT INTO dictation_history(created_at, kind, raw_text, output_text) "
+                     "VALUES('2026-12-06T11:00:00Z', 'record', 'r', 'kept');");
+            if (newer)
+                raw.exec("PRAGMA user_version=7;");
+        }
+        {
+            VoxleHistoryStore store(oldDir, clock);
+            store.insert(Kind::record, QString(), QStringLiteral("added"), clock.now());
+            QCOMPARE(outputs(fetch(store)), (QStringList{QStringLiteral("added"), QStringLiteral("kept")}));
+        }
+        RawDb old(oldDir + QStringLiteral("/history.db"));
+        QCOMPARE(old.column("PRAGMA user_version;"), QStringList{QStringLiteral("1")});
+        QCOMPARE(old.column("SELECT count(*) FROM sqlite_master WHERE type = 'index';"),
+                 QStringList{QStringLiteral("2")});
+
+        const QString newerPath = newerDir + QStringLiteral("/history.db");
+        const QString schemaSql = QStringLiteral("SELECT group_concat(sql) FROM sqlite_master;");
+        const QStringList schemaBefore = RawDb(newerPath).column(schemaSql.toUtf8());
+        {
+            VoxleHistoryStore store(newerDir, clock);
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
+            store.insert(Kind::record, QString(), QStringLiteral("added"), clock.now());
+            QCoro::waitFor(store.deleteAll());
+            QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
+            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
+        }
+        RawDb newer(newerPath);
+        QCOMPARE(newer.column("PRAGMA user_version;"), QStringList{QStringLiteral("7")});
+        QCOMPARE(newer.column(schemaSql.toUtf8()), schemaBefore);
+    }
+
+    void killedWriter_leavesADatabaseWithEveryCommittedRow()
+    {
+        const QString dir = freshDir();
+        QProcess writer;
+        writer.start(QStringLiteral(HISTORY_CHILD), {dir, QStringLiteral("insert")});
+        int committed = -1;
+        while (committed < 500 && writer.waitForReadyRead(10000)) {
+            while (writer.canReadLine()) {
+                const QByteArray line = writer.readLine().trimmed();
+                if (line.startsWith("committed "))
+                    committed = line.mid(10).toInt();
+            }
+        }
+        QVERIFY(committed >= 500);
+        ::kill(static_cast<pid_t>(writer.processId()), SIGKILL); // while it goes on inserting
+        QVERIFY(writer.waitForFinished(10000));
+        QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+
+        ManualClock clock;
+        VoxleHistoryStore store(dir, clock);
+        const QList<VoxleHistoryEntry> rows = fetch(store, std::nullopt, 1000000);
+        QVERIFY(rows.size() > committed);
+        for (int n = 0; n <= committed; ++n)
+            QCOMPARE(rows[rows.size() - 1 - n].outputText, QStringLiteral("row %1").arg(n));
+        QCOMPARE(RawDb(store.databasePath()).column("PRAGMA integrity_check;"), QStringList{QStringLiteral("ok")});
+        QVERIFY(filesIn(dir).filter(QStringLiteral("corrupt")).isEmpty());
     }
 };
 

@@ -218,6 +218,9 @@ private slots:
                  QStringLiteral("<redacted>"));
         QVERIFY(logged.contains(QStringLiteral("2026-12-07T00:00:00Z")));
         QVERIFY(!VoxleServerApi::bodyForLog(QStringLiteral(R"([{"apiKey":"sk-9"}])")).contains(QStringLiteral("sk-9")));
+        // Qt reads only the last of repeated keys; the secret before it stays out of the log too.
+        for (const char *repeated : {R"({"token":"tok-dup","token":1})", R"({"\u0074oken":"tok-dup","\u0074oken":1})"})
+            QVERIFY(!VoxleServerApi::bodyForLog(QString::fromLatin1(repeated)).contains(QStringLiteral("tok-dup")));
         // Everything else is logged exactly as it was.
         const QString plain = QStringLiteral("{ \"text\" : \"你好\" }");
         QCOMPARE(VoxleServerApi::bodyForLog(plain), plain);

@@ -1,0 +1,3 @@
+#include "history/HistoryLogging.h"
+
+Q_LOGGING_CATEGORY(lcHistory, "app.voxle.desktop.History")
