@@ -5,7 +5,8 @@
 
 #include <QVBoxLayout>
 
-OnboardingWindow::OnboardingWindow(VoxleAppState &state, SettingsOpener &settings, Clock &clock, QWidget *parent)
+OnboardingWindow::OnboardingWindow(VoxleAppState &state, SettingsOpener &settings, Clock &clock,
+                                   OnboardingView::Desktop desktop, QWidget *parent)
     : QWidget(parent, Qt::Window), m_view(nullptr)
 {
     setWindowTitle(QStringLiteral("欢迎使用言川 Voxle"));
@@ -15,7 +16,7 @@ OnboardingWindow::OnboardingWindow(VoxleAppState &state, SettingsOpener &setting
     m_view = new OnboardingView(state, settings, clock, [this] {
         close();
         emit completed();
-    });
+    }, desktop);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

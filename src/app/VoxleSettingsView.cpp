@@ -234,14 +234,17 @@ void VoxleSettingsView::refresh()
     m_translationTarget->setCurrentIndex(
         static_cast<int>(allTranslationTargetLanguages().indexOf(prefs.translationTargetLanguage())));
 
+    using Permission = VoxleAppState::Permission;
     const QString labels[] = {m_state.microphonePermissionLabel(), m_state.inputMonitoringPermissionLabel(),
                               m_state.accessibilityPermissionLabel()};
-    const bool requestable[] = {labels[0] == QStringLiteral("未请求"), labels[1] == QStringLiteral("未允许"),
-                                labels[2] == QStringLiteral("未允许")};
+    const bool requestable[] = {m_state.microphonePermission() == MicrophoneAccess::Status::notDetermined,
+                                m_state.inputMonitoringPermission() == Permission::notGranted,
+                                m_state.accessibilityPermission() == Permission::notGranted};
     const QString openTexts[] = {QStringLiteral("打开麦克风权限设置"), QStringLiteral("打开输入监控权限设置"),
                                  QStringLiteral("打开辅助功能权限设置")};
     for (int i = 0; i < 3; ++i) {
         m_permissionRows.at(i)->setValue(labels[i]);
+        m_permissionRequests[i] = requestable[i];
         m_permissionButtons.at(i)->setText(requestable[i] ? QStringLiteral("请求权限") : openTexts[i]);
     }
     m_refreshing = false;
@@ -278,7 +281,7 @@ void VoxleSettingsView::setBinding(HotkeyCaptureType type, std::optional<HotkeyB
 
 void VoxleSettingsView::pressPermission(int index)
 {
-    const bool request = m_permissionButtons.at(index)->text() == QStringLiteral("请求权限");
+    const bool request = m_permissionRequests[index];
     static const SettingsOpener::Pane panes[] = {
         SettingsOpener::Pane::microphone, SettingsOpener::Pane::inputMonitoring, SettingsOpener::Pane::accessibility};
     if (!request) {
