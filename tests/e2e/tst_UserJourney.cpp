@@ -2,6 +2,7 @@
 // input (XTest through xdotool), windows found by their titles, pages read back from screenshots with OCR, a
 // system tray host, the stand-in service with the scripted engine, and a GTK text field in another process.
 #include "E2eHarness.h"
+#include "OcrText.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -109,48 +110,7 @@ QString activeWindow()
     return QStringLiteral("0x%1").arg(id, 0, 16);
 }
 
-// Letters, digits and Chinese characters only: OCR gets punctuation and spacing wrong.
-QString key(const QString &text)
-{
-    QString out;
-    for (const QChar c : text.normalized(QString::NormalizationForm_KC).toLower()) {
-        if (c.isLetterOrNumber())
-            out += c;
-    }
-    return out;
-}
-
-int editDistance(const QString &a, const QString &b)
-{
-    QList<int> row(b.size() + 1);
-    for (int j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (int i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
-        row[0] = i;
-        for (int j = 1; j <= b.size(); ++j) {
-            const int above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
-// Found as is, or as a same-length stretch with at most a quarter of its characters misread.
-bool readsAs(const QString &ocrText, const QString &expected)
-{
-    const QString haystack = key(ocrText);
-    const QString needle = key(expected);
-    if (haystack.contains(needle))
-        return true;
-    const int allowed = int(needle.size()) / 4;
-    for (qsizetype at = 0; allowed > 0 && at + needle.size() <= haystack.size(); ++at) {
-        if (editDistance(haystack.mid(at, needle.size()), needle) <= allowed)
-            return true;
-    }
-    return false;
-}
+using OcrText::readsAs;
 } // namespace
 
 class TestUserJourney : public QObject
@@ -413,27 +373,11 @@ private:
     // The main window's page, right of the sidebar, as OCR reads it; see ocr().
     QString readPage(const QStringList &expected = {}) { return ocr(m_window.id, kSidebarWidth, expected); }
 
-    // The window's picture with the darkest channel turned into dark text on light, enlarged. A second pass at
-    // another scale and threshold runs only when the first misses an expected text (each pass misreads other
-    // strings, and a pass costs seconds on a loaded machine).
     QString ocr(const QString &window, int cropLeft, const QStringList &expected = {})
     {
-        const QString dir = m_harness.home();
-        run(QStringLiteral("import"), {QStringLiteral("-window"), window, dir + QStringLiteral("/win.png")});
-        QString text;
-        for (const auto &[scale, threshold] : {std::pair{300, 60}, std::pair{400, 80}}) {
-            const QString script = QStringLiteral(R"sh(
-                convert "$1/win.png" -crop +$2+0 +repage -shave 2x2 -channel RGB -separate -evaluate-sequence Min \
-                  -resize $3% -negate -threshold $4% -bordercolor white -border 20 "$1/ocr.png" &&
-                OMP_THREAD_LIMIT=1 tesseract "$1/ocr.png" - -l chi_sim --psm 11 2>/dev/null)sh");
-            text += QString::fromUtf8(run(QStringLiteral("sh"), {QStringLiteral("-c"), script, QStringLiteral("ocr"), dir,
-                                                                 QString::number(cropLeft), QString::number(scale),
-                                                                 QString::number(threshold)},
-                                          60000));
-            if (std::all_of(expected.cbegin(), expected.cend(), [&](const QString &e) { return readsAs(text, e); }))
-                break;
-        }
-        return text;
+        const QString png = m_harness.home() + QStringLiteral("/window.png");
+        run(QStringLiteral("import"), {QStringLiteral("-window"), window, png});
+        return OcrText::read(png, cropLeft, expected);
     }
 
     E2eHarness m_harness;
