@@ -37,9 +37,8 @@ OnboardingView::OnboardingView(VoxleAppState &state, SettingsOpener &settings, C
 OnboardingView::OnboardingView(VoxleAppState &state, SettingsOpener &settings, Clock &clock,
                                std::function<void()> onComplete, Desktop desktop, QWidget *parent)
     : QWidget(parent), m_state(state), m_settings(settings), m_clock(clock), m_onComplete(std::move(onComplete)),
-      m_desktop(desktop),
-      m_icon(new QLabel(this)), m_title(new QLabel(this)), m_explanation(new QLabel(this)), m_badge(new QWidget(this)),
-      m_buttons(new QVBoxLayout)
+      m_desktop(desktop), m_icon(new QLabel(this)), m_title(new QLabel(this)), m_explanation(new QLabel(this)),
+      m_badge(new QWidget(this)), m_buttons(new QVBoxLayout)
 {
     setObjectName(QStringLiteral("voxleOnboarding"));
     setAttribute(Qt::WA_StyledBackground);
@@ -322,6 +321,10 @@ void OnboardingView::rebuild()
         m_icon->setText(QStringLiteral("★"));
         m_title->setText(QStringLiteral("一切准备就绪！"));
         m_explanation->setText(QStringLiteral("现在，按下你的热键（例如 Fn），试着说一句话吧！"));
+        if (!m_desktop.fnRoleKeyLabel.isEmpty())
+            m_explanation->setText(
+                m_explanation->text() +
+                QStringLiteral("\n在此桌面上由「%1」充当 Fn，可在「设置」中更换。").arg(m_desktop.fnRoleKeyLabel));
         addButton(QStringLiteral("完成"), kMainButtonWidth, [this] {
             if (m_onComplete)
                 m_onComplete();

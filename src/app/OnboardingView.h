@@ -24,6 +24,8 @@ public:
     struct Desktop {
         // False where any program may listen to the keyboard (X11): the step only says so.
         bool inputMonitoringNeeded = true;
+        // The key that plays Fn where the keyboard's own Fn key is invisible; empty where Fn itself works.
+        QString fnRoleKeyLabel;
     };
 
     OnboardingView(VoxleAppState &state, SettingsOpener &settings, Clock &clock, std::function<void()> onComplete,

@@ -13,10 +13,13 @@ OnboardingWindow::OnboardingWindow(VoxleAppState &state, SettingsOpener &setting
     setPalette(VoxleStyle::darkPalette());
     setStyleSheet(VoxleStyle::windowStyleSheet());
     setFixedSize(600, 450);
-    m_view = new OnboardingView(state, settings, clock, [this] {
-        close();
-        emit completed();
-    }, desktop);
+    m_view = new OnboardingView(
+        state, settings, clock,
+        [this] {
+            close();
+            emit completed();
+        },
+        desktop);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

@@ -13,8 +13,8 @@ class OnboardingWindow : public QWidget
 {
     Q_OBJECT
 public:
-    OnboardingWindow(VoxleAppState &state, SettingsOpener &settings, Clock &clock,
-                     OnboardingView::Desktop desktop = {}, QWidget *parent = nullptr);
+    OnboardingWindow(VoxleAppState &state, SettingsOpener &settings, Clock &clock, OnboardingView::Desktop desktop = {},
+                     QWidget *parent = nullptr);
 
     OnboardingView *view() const { return m_view; }
 

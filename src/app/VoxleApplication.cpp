@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QSystemTrayIcon>
@@ -130,11 +131,19 @@ void VoxleApplication::showOnboarding()
         const bool x11 = QGuiApplication::platformName() == QStringLiteral("xcb") &&
                          qEnvironmentVariable("XDG_SESSION_TYPE") != QStringLiteral("wayland");
         m_onboarding =
-            std::make_unique<OnboardingWindow>(*m_state, m_settingsOpener, m_clock, OnboardingView::Desktop{!x11});
+            std::make_unique<OnboardingWindow>(*m_state, m_settingsOpener, m_clock,
+                                               OnboardingView::Desktop{!x11, FnRoleKeys::label(m_keyTap.fnRoleKey())});
         connect(m_onboarding.get(), &OnboardingWindow::completed, this, [this]() {
             m_onboarding->close();
             m_onboarding.release()->deleteLater();
         });
+        // Centred, as the guide is the first thing a new user reads (a window manager may otherwise put it
+        // where part of it is off screen).
+        if (QScreen *screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), m_onboarding->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            m_onboarding->move(frame.topLeft());
+        }
     }
     m_onboarding->show();
     m_onboarding->raise();
@@ -198,8 +207,8 @@ void VoxleApplication::buildMainWindow()
 {
     if (m_mainWindow)
         return;
-    m_mainWindow = std::make_unique<MainWindow>(VoxleViewServices{*m_state, *m_account, m_history, m_clock,
-                                                                  m_settingsOpener, m_pasteboard, m_defaults});
+    m_mainWindow = std::make_unique<MainWindow>(
+        VoxleViewServices{*m_state, *m_account, m_history, m_clock, m_settingsOpener, m_pasteboard, m_defaults});
     connect(m_mainWindow.get(), &MainWindow::firstPainted, this, &VoxleApplication::mainWindowFirstPainted);
     VoxleRootView *root = m_mainWindow->rootView();
     root->closeAuthWindow = [this]() { m_authUi->closeAuthWindow(); };

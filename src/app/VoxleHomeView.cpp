@@ -134,7 +134,8 @@ void VoxleHomeView::refresh()
     const std::tuple<PermissionRow *, QString, bool> permissions[] = {
         {&m_mic, m_state.microphonePermissionLabel(),
          m_state.microphonePermission() == MicrophoneAccess::Status::authorized},
-        {&m_input, m_state.inputMonitoringPermissionLabel(), m_state.inputMonitoringPermission() == Permission::granted},
+        {&m_input, m_state.inputMonitoringPermissionLabel(),
+         m_state.inputMonitoringPermission() == Permission::granted},
         {&m_access, m_state.accessibilityPermissionLabel(), m_state.accessibilityPermission() == Permission::granted}};
     for (const auto &[permission, label, granted] : permissions) {
         permission->row->setValue(label);

@@ -115,8 +115,7 @@ private slots:
             const QString raw = rig.state->preferences().historyRetention();
             QMetaObject::invokeMethod(
                 &rig.state->preferences(),
-                [&rig, raw] { rig.historyStore->applyRetention(*parseHistoryRetention(raw)); },
-                Qt::QueuedConnection);
+                [&rig, raw] { rig.historyStore->applyRetention(*parseHistoryRetention(raw)); }, Qt::QueuedConnection);
         });
 
         VoxleHistoryView view(*rig.state, *rig.historyStore, rig.pasteboard, rig.clock);

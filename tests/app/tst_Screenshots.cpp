@@ -115,8 +115,9 @@ private slots:
                     continue;
                 const QRect shown = label->geometry();
                 QVERIFY2(window.rect().contains(shown), qPrintable(label->text()));
-                QVERIFY2(std::abs(shown.center().x() - centre) <= 2,
-                         qPrintable(QStringLiteral("step %1: \"%2\" is off centre").arg(view->step()).arg(label->text())));
+                QVERIFY2(
+                    std::abs(shown.center().x() - centre) <= 2,
+                    qPrintable(QStringLiteral("step %1: \"%2\" is off centre").arg(view->step()).arg(label->text())));
             }
             if (!next.isEmpty())
                 QVERIFY(view->press(next));

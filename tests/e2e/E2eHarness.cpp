@@ -146,8 +146,8 @@ bool E2eHarness::control(const QByteArray &path, const QJsonObject &body)
 QJsonObject E2eHarness::controlGet(const QByteArray &path)
 {
     QNetworkAccessManager network;
-    QNetworkReply *reply =
-        network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port) + QString::fromLatin1(path))));
+    QNetworkReply *reply = network.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port) + QString::fromLatin1(path))));
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     loop.exec();

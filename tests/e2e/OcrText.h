@@ -53,9 +53,9 @@ inline bool readsAs(const QString &ocrText, const QString &expected)
     return false;
 }
 
-// The text of the PNG at `png`, right of `cropLeft` (transparent parts read as the black an X screenshot shows). A second pass at another scale and threshold runs only
-// when the first misses an expected text: each pass misreads other strings, and a pass costs seconds on a
-// loaded machine.
+// The text of the PNG at `png`, right of `cropLeft` (transparent parts read as the black an X screenshot shows). A
+// second pass at another scale and threshold runs only when the first misses an expected text: each pass misreads other
+// strings, and a pass costs seconds on a loaded machine.
 inline QString read(const QString &png, int cropLeft = 0, const QStringList &expected = {})
 {
     QString text;
@@ -68,9 +68,9 @@ inline QString read(const QString &png, int cropLeft = 0, const QStringList &exp
             OMP_THREAD_LIMIT=1 tesseract "$out" - -l chi_sim --psm 11 2>/dev/null
             rm -f "$out")sh");
         QProcess process;
-        process.start(QStringLiteral("sh"), {QStringLiteral("-c"), script, QStringLiteral("ocr"), png,
-                                             QString::number(cropLeft), QString::number(scale),
-                                             QString::number(threshold)});
+        process.start(QStringLiteral("sh"),
+                      {QStringLiteral("-c"), script, QStringLiteral("ocr"), png, QString::number(cropLeft),
+                       QString::number(scale), QString::number(threshold)});
         if (!process.waitForFinished(60000))
             process.kill();
         text += QString::fromUtf8(process.readAllStandardOutput());

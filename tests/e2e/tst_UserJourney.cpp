@@ -53,7 +53,8 @@ QList<XWindow> windowsTitled(const QString &title)
     static const QRegularExpression line(
         QStringLiteral(R"re(^\s*(0x[0-9a-f]+) "(.*)": \("voxle" "Voxle"\)\s+(\d+)x(\d+)[+-])re"));
     QList<XWindow> found;
-    const QString tree = QString::fromUtf8(run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}));
+    const QString tree =
+        QString::fromUtf8(run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}));
     for (const QString &row : tree.split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch m = line.match(row);
         if (m.hasMatch() && m.captured(2) == title)
@@ -89,9 +90,9 @@ std::optional<XWindow> mainWindow(int timeoutMs)
 
 void click(const XWindow &window, QPoint at, int button = 1)
 {
-    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), window.id,
-                                    QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
-                                    QString::number(button)});
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QStringLiteral("--window"), window.id, QString::number(at.x()),
+         QString::number(at.y()), QStringLiteral("click"), QString::number(button)});
 }
 
 void typeText(const QString &text)
@@ -123,15 +124,17 @@ private slots:
         if (!problem.isEmpty())
             QSKIP(qPrintable(problem));
         // Programs look for the tray once, when they start: the host comes first.
-        if (!run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}).contains("\"panel\"")) {
-            m_tray.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"),
-                                                     QStringLiteral("--align"), QStringLiteral("right"),
-                                                     QStringLiteral("--widthtype"), QStringLiteral("request"),
-                                                     QStringLiteral("--height"), QStringLiteral("32")});
+        if (!run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+                 .contains("\"panel\"")) {
+            m_tray.start(QStringLiteral("trayer"),
+                         {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                          QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+                          QStringLiteral("--height"), QStringLiteral("32")});
             QVERIFY(m_tray.waitForStarted(5000));
             QElapsedTimer timer;
             timer.start();
-            while (!run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}).contains("\"panel\""))
+            while (!run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+                        .contains("\"panel\""))
                 QVERIFY2(timer.elapsed() < 10000, "the tray host did not appear");
         }
         m_speech = m_harness.speechWav(kSentence);
@@ -157,16 +160,22 @@ private slots:
     void sidebar_eachPageShowsItsTitleAndLabels()
     {
         const std::pair<Page, QStringList> pages[] = {
-            {home, {QStringLiteral("言川 Voxle"), QStringLiteral("智能听写，开口即成文"), QStringLiteral("快速入口"),
-                    QStringLiteral("开始录音")}},
-            {account, {QStringLiteral("账户信息"), QStringLiteral("登录状态"), QStringLiteral("设备 ID"),
-                       QStringLiteral("未登录")}},
-            {settings, {QStringLiteral("设置"), QStringLiteral("热键、模型、语言与权限"), QStringLiteral("热键方案"),
-                        QStringLiteral("权限配置")}},
-            {history, {QStringLiteral("历史记录"), QStringLiteral("您的数据保持私密"), QStringLiteral("保存历史"),
-                       QStringLiteral("暂无历史记录")}},
+            {home,
+             {QStringLiteral("言川 Voxle"), QStringLiteral("智能听写，开口即成文"), QStringLiteral("快速入口"),
+              QStringLiteral("开始录音")}},
+            {account,
+             {QStringLiteral("账户信息"), QStringLiteral("登录状态"), QStringLiteral("设备 ID"),
+              QStringLiteral("未登录")}},
+            {settings,
+             {QStringLiteral("设置"), QStringLiteral("热键、模型、语言与权限"), QStringLiteral("热键方案"),
+              QStringLiteral("权限配置")}},
+            {history,
+             {QStringLiteral("历史记录"), QStringLiteral("您的数据保持私密"), QStringLiteral("保存历史"),
+              QStringLiteral("暂无历史记录")}},
             {assistant, {QStringLiteral("助手"), QStringLiteral("对话"), QStringLiteral("语音问答与指令")}},
-            {about, {QStringLiteral("关于"), QStringLiteral("Voxle Linux 版"), QStringLiteral("信息"), QStringLiteral("1.0.0")}},
+            {about,
+             {QStringLiteral("关于"), QStringLiteral("Voxle Linux 版"), QStringLiteral("信息"),
+              QStringLiteral("1.0.0")}},
         };
         for (const auto &[page, labels] : pages) {
             click(m_window, kSidebar[page]);
@@ -181,8 +190,8 @@ private slots:
     {
         click(m_window, kSidebar[account]);
         click(m_window, kLoginButton);
-        const auto signIn = waitForWindow([](const XWindow &) { return true; },
-                                          QStringLiteral("登录 / 注册 — 言川 Voxle"), 5000);
+        const auto signIn =
+            waitForWindow([](const XWindow &) { return true; }, QStringLiteral("登录 / 注册 — 言川 Voxle"), 5000);
         QVERIFY2(signIn, "the sign-in window did not open");
         click(*signIn, kPhoneField);
         typeText(kPhone);
@@ -205,9 +214,9 @@ private slots:
         }
         QVERIFY2(target >= 0, "no open slider challenge");
         const int distance = target * kSliderTravel / 100;
-        run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--window"), captcha->id,
-                                        QString::number(kSliderHandle.x()), QString::number(kSliderHandle.y()),
-                                        QStringLiteral("mousedown"), QStringLiteral("1")});
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QStringLiteral("--window"), captcha->id, QString::number(kSliderHandle.x()),
+             QString::number(kSliderHandle.y()), QStringLiteral("mousedown"), QStringLiteral("1")});
         for (int step = 1; step <= 8; ++step) {
             run(QStringLiteral("xdotool"),
                 {QStringLiteral("mousemove"), QStringLiteral("--window"), captcha->id,
@@ -260,8 +269,7 @@ private slots:
         m_window = *window;
         click(m_window, kSidebar[history]);
         QThread::msleep(500);
-        const QStringList rowLabels{QStringLiteral("今天"), QStringLiteral("复制"),
-                                    QStringLiteral("删除")};
+        const QStringList rowLabels{QStringLiteral("今天"), QStringLiteral("复制"), QStringLiteral("删除")};
         QString text = readPage(rowLabels);
         for (const QString &label : rowLabels)
             QVERIFY2(readsAs(text, label), qPrintable(label + QStringLiteral(" not read in:\n") + text));
@@ -275,8 +283,8 @@ private slots:
         QString clipboard;
         while (clipboard != kSentence && timer.elapsed() < 3000) {
             clipboard = QString::fromUtf8(
-                run(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"),
-                                              QStringLiteral("-o")}, 3000));
+                run(QStringLiteral("xclip"),
+                    {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o")}, 3000));
         }
         QCOMPARE(clipboard, kSentence);
 
@@ -350,7 +358,8 @@ private slots:
             [](const XWindow &w) { return w.size.width() < 400 && w.size.height() > 40 && w.size.height() < 200; },
             kMainTitle, 3000);
         QVERIFY2(menu, "the tray menu did not open");
-        QVERIFY2(readsAs(ocr(menu->id, 0, {QStringLiteral("退出")}), QStringLiteral("退出")), "the tray menu offers no 退出");
+        QVERIFY2(readsAs(ocr(menu->id, 0, {QStringLiteral("退出")}), QStringLiteral("退出")),
+                 "the tray menu offers no 退出");
         click(*menu, {menu->size.width() / 2, menu->size.height() - 12});
         QVERIFY2(m_harness.app()->waitForFinished(5000), "the program did not end");
         QCOMPARE(m_harness.app()->exitStatus(), QProcess::NormalExit);
