@@ -156,7 +156,8 @@ void OnboardingView::poll()
 {
     m_state.refreshPermissionLabels();
     using Permission = VoxleAppState::Permission;
-    if (m_step == 3 && m_state.inputMonitoringPermission() == Permission::granted)
+    // Where there is nothing to grant, the step is read and left by its own button.
+    if (m_step == 3 && m_desktop.inputMonitoringNeeded && m_state.inputMonitoringPermission() == Permission::granted)
         goTo(4);
     else if (m_step == 4 && m_state.accessibilityPermission() == Permission::granted)
         goTo(5);

@@ -160,7 +160,7 @@ private slots:
     void inputMonitoring_withoutMeaningOnThisDesktop_isDone()
     {
         AppRig rig;
-        rig.inputMonitoring = false;
+        rig.inputMonitoring = true; // what an X11 session reports
         rig.state->refreshPermissionLabels();
         OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {},
                             OnboardingView::Desktop{false, QStringLiteral("右 Ctrl")});
@@ -169,6 +169,10 @@ private slots:
         QCOMPARE(view.step(), 3);
         QVERIFY(view.explanationText().contains(QStringLiteral("无需单独授权")));
         QVERIFY(view.showsGrantedBadge());
+        // Shown long enough to be read: the poll does not move on by itself.
+        view.show();
+        rig.advance(3 * OnboardingView::pollIntervalMs);
+        QCOMPARE(view.step(), 3);
         QCOMPARE(view.buttonTexts(), QStringList{QStringLiteral("下一步")});
         QVERIFY(view.press(QStringLiteral("下一步")));
         QCOMPARE(view.step(), 4);
