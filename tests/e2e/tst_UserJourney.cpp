@@ -193,6 +193,7 @@ private slots:
         const auto signIn =
             waitForWindow([](const XWindow &) { return true; }, QStringLiteral("登录 / 注册 — 言川 Voxle"), 5000);
         QVERIFY2(signIn, "the sign-in window did not open");
+        QCOMPARE(signIn->size, QSize(600, 520));
         click(*signIn, kPhoneField);
         typeText(kPhone);
         click(*signIn, kSendCode);
@@ -237,7 +238,15 @@ private slots:
                 QThread::msleep(100);
         }
         QVERIFY2(!code.isEmpty(), "the slider was not accepted, or no code was sent");
+        // A mistyped code is refused and the form stays; the right one signs in.
+        const QString wrong = code == QStringLiteral("000000") ? QStringLiteral("111111") : QStringLiteral("000000");
         click(*signIn, kCodeField);
+        typeText(wrong);
+        click(*signIn, kSignIn);
+        QThread::msleep(1000);
+        QVERIFY2(isViewable(signIn->id), "a wrong code closed the sign-in window");
+        click(*signIn, kCodeField);
+        pressKey(QStringLiteral("ctrl+a"));
         typeText(code);
         click(*signIn, kSignIn);
 
