@@ -162,6 +162,16 @@ BackendService::BackendService(HttpFront &front, RecognitionEngine &engine, cons
     front.route("GET", "/__control/usage", [this](const HttpRequest &, Responder respond) {
         respond(json(200, QJsonObject{{QStringLiteral("events"), m_usage}}));
     });
+    // What a person would read off the screen or the phone: open slider targets and the codes sent.
+    front.route("GET", "/__control/backend/auth", [this](const HttpRequest &, Responder respond) {
+        QJsonObject challenges;
+        for (auto it = m_challenges.cbegin(); it != m_challenges.cend(); ++it)
+            challenges.insert(it.key(), it->target);
+        QJsonObject codes;
+        for (auto it = m_pendingCodes.cbegin(); it != m_pendingCodes.cend(); ++it)
+            codes.insert(it.key(), it.value());
+        respond(json(200, QJsonObject{{QStringLiteral("challenges"), challenges}, {QStringLiteral("codes"), codes}}));
+    });
     front.route("GET", "/__control/backend/requests", [this](const HttpRequest &, Responder respond) {
         respond(json(200, QJsonObject{{QStringLiteral("requests"), m_requests}}));
     });

@@ -1,6 +1,7 @@
 # Headless desktop for tests and benchmarks: Xvfb, a session D-Bus, the Secret Service (gnome-keyring),
-# AT-SPI and PulseAudio with a virtual microphone. Every service is a child of the calling script and is
-# stopped by PID. Source this file, then call desktop_start / desktop_stop.
+# AT-SPI and PulseAudio with a virtual microphone; with VOXLE_DESKTOP_TRAY=1 also a system tray (trayer).
+# Every service is a child of the calling script and is stopped by PID.
+# Source this file, then call desktop_start / desktop_stop.
 
 DESKTOP_PIDS=()
 
@@ -34,6 +35,13 @@ desktop_start() {
 
   openbox --sm-disable >"$VOXLE_DESKTOP_DIR/openbox.log" 2>&1 &
   DESKTOP_PIDS+=($!)
+
+  # A system tray host, when asked for: programs look for a tray once at start-up, so it comes first.
+  if [ "${VOXLE_DESKTOP_TRAY:-}" = 1 ]; then
+    trayer --edge top --align right --widthtype request --height 32 >"$VOXLE_DESKTOP_DIR/trayer.log" 2>&1 &
+    DESKTOP_PIDS+=($!)
+    _wait_for 20 sh -c 'xwininfo -root -tree | grep -q "\"panel\""'
+  fi
 
   printf 'voxle-test-keyring' | gnome-keyring-daemon --foreground --unlock --components=secrets \
     >"$VOXLE_DESKTOP_DIR/keyring.log" 2>&1 &

@@ -1,6 +1,7 @@
 #include "app/HotkeyCaptureSheet.h"
 
 #include "app/HotkeyCaptureSheetKeys.h"
+#include "app/VoxleStyle.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -60,6 +61,7 @@ HotkeyCaptureSheet::HotkeyCaptureSheet(const QString &title, const QString &subt
     m_captureView->installEventFilter(this);
 
     m_cancelButton = new QPushButton(QStringLiteral("取消"), this);
+    VoxleStyle::makeSecondary(m_cancelButton);
     // The button must never take the focus away from the capture view (Space or Return would press it).
     m_cancelButton->setFocusPolicy(Qt::NoFocus);
     m_cancelButton->setAutoDefault(false);

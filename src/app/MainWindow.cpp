@@ -3,6 +3,7 @@
 #include "app/VoxleRootView.h"
 #include "app/VoxleStyle.h"
 
+#include <QEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
@@ -13,8 +14,24 @@ MainWindow::MainWindow(VoxleViewServices services, QWidget *parent)
     setCentralWidget(m_root);
     setPalette(VoxleStyle::darkPalette());
     setStyleSheet(VoxleStyle::windowStyleSheet());
-    setWindowTitle(QStringLiteral("言川 Voxle (macOS)"));
+    setWindowTitle(title());
     resize(defaultWidth, fixedHeight);
+    m_root->installEventFilter(this);
+}
+
+QString MainWindow::title()
+{
+    return QStringLiteral("言川 Voxle");
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!m_painted && watched == m_root && event->type() == QEvent::Paint) {
+        m_painted = true;
+        // Reported once this paint has reached the screen.
+        QTimer::singleShot(0, this, &MainWindow::firstPainted);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::applySizeRule(QWidget &window, bool allowCentring)
@@ -44,7 +61,7 @@ void MainWindow::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, [self = QPointer<MainWindow>(this)] {
         if (!self)
             return;
-        self->setWindowTitle(QStringLiteral("言川 Voxle (macOS)"));
+        self->setWindowTitle(title());
         applySizeRule(*self, true);
     });
 }

@@ -12,8 +12,6 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString kAllowed = QStringLiteral("已允许");
-const QString kNotAllowed = QStringLiteral("未允许");
 const QString kManualAdd =
     QStringLiteral("请在弹出的系统设置中开启开关。如果应用未在列表中，请点击系统设置列表下方的「+」号，"
                    "在应用程序中选择「言川 Voxle」手动添加。");
@@ -32,9 +30,15 @@ QCoro::Task<> requestMicrophoneFor(QPointer<OnboardingView> view, VoxleAppState 
 
 OnboardingView::OnboardingView(VoxleAppState &state, SettingsOpener &settings, Clock &clock,
                                std::function<void()> onComplete, QWidget *parent)
+    : OnboardingView(state, settings, clock, std::move(onComplete), Desktop{}, parent)
+{
+}
+
+OnboardingView::OnboardingView(VoxleAppState &state, SettingsOpener &settings, Clock &clock,
+                               std::function<void()> onComplete, Desktop desktop, QWidget *parent)
     : QWidget(parent), m_state(state), m_settings(settings), m_clock(clock), m_onComplete(std::move(onComplete)),
-      m_icon(new QLabel(this)), m_title(new QLabel(this)), m_explanation(new QLabel(this)), m_badge(new QWidget(this)),
-      m_buttons(new QVBoxLayout)
+      m_desktop(desktop), m_icon(new QLabel(this)), m_title(new QLabel(this)), m_explanation(new QLabel(this)),
+      m_badge(new QWidget(this)), m_buttons(new QVBoxLayout)
 {
     setObjectName(QStringLiteral("voxleOnboarding"));
     setAttribute(Qt::WA_StyledBackground);
@@ -60,14 +64,15 @@ OnboardingView::OnboardingView(VoxleAppState &state, SettingsOpener &settings, C
     check->setStyleSheet(QStringLiteral("color: #30d158; font-size: 16px;"));
     badgeLayout->addStretch(1);
     badgeLayout->addWidget(check);
-    badgeLayout->addWidget(new QLabel(QStringLiteral("已授权"), m_badge));
+    m_badgeText = new QLabel(QStringLiteral("已授权"), m_badge);
+    badgeLayout->addWidget(m_badgeText);
     badgeLayout->addStretch(1);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(24, 24, 24, 24);
     column->setSpacing(14);
     column->addStretch(1);
-    column->addWidget(m_icon);
+    column->addWidget(m_icon, 0, Qt::AlignHCenter);
     column->addWidget(m_title);
     column->addWidget(m_explanation);
     column->addWidget(m_badge);
@@ -150,9 +155,11 @@ void OnboardingView::schedulePoll()
 void OnboardingView::poll()
 {
     m_state.refreshPermissionLabels();
-    if (m_step == 3 && m_state.inputMonitoringPermissionLabel() == kAllowed)
+    using Permission = VoxleAppState::Permission;
+    // Where there is nothing to grant, the step is read and left by its own button.
+    if (m_step == 3 && m_desktop.inputMonitoringNeeded && m_state.inputMonitoringPermission() == Permission::granted)
         goTo(4);
-    else if (m_step == 4 && m_state.accessibilityPermissionLabel() == kAllowed)
+    else if (m_step == 4 && m_state.accessibilityPermission() == Permission::granted)
         goTo(5);
 }
 
@@ -175,8 +182,9 @@ void OnboardingView::addButton(const QString &text, int width, std::function<voi
     m_shownButtons << button;
 }
 
-void OnboardingView::addBadge()
+void OnboardingView::addBadge(const QString &text)
 {
+    m_badgeText->setText(text);
     m_badge->show();
 }
 
@@ -189,12 +197,12 @@ void OnboardingView::rebuild()
 {
     // The poll refreshes the labels every second: rebuild only when what the step shows has changed, so that a
     // button is never replaced under the user's pointer.
-    const QStringList shown{QString::number(m_step),
-                            m_state.microphonePermissionLabel(),
-                            m_state.inputMonitoringPermissionLabel(),
-                            m_state.accessibilityPermissionLabel(),
-                            QString::number(m_state.hasRequestedInputMonitoring()),
-                            QString::number(m_state.hasRequestedAccessibility())};
+    const QList<int> shown{m_step,
+                           static_cast<int>(m_state.microphonePermission()),
+                           static_cast<int>(m_state.inputMonitoringPermission()),
+                           static_cast<int>(m_state.accessibilityPermission()),
+                           m_state.hasRequestedInputMonitoring(),
+                           m_state.hasRequestedAccessibility()};
     if (shown == m_shown)
         return;
     m_shown = shown;
@@ -211,6 +219,7 @@ void OnboardingView::rebuild()
     iconFont.setPixelSize(72);
     m_icon->setFont(iconFont);
 
+    using Permission = VoxleAppState::Permission;
     auto skipTo = [this](int next) {
         auto *skip = new QPushButton(QStringLiteral("暂不开启"), this);
         skip->setFixedWidth(kMainButtonWidth);
@@ -238,15 +247,19 @@ void OnboardingView::rebuild()
         m_icon->setStyleSheet(QStringLiteral("color: #0a84ff;"));
         m_title->setText(QStringLiteral("麦克风权限"));
         m_explanation->setText(QStringLiteral("我们需要使用麦克风来听你说话。"));
-        const QString mic = m_state.microphonePermissionLabel();
-        if (mic == kAllowed) {
-            addBadge();
+        switch (m_state.microphonePermission()) {
+        case MicrophoneAccess::Status::authorized:
+            addBadge(QStringLiteral("已授权"));
             addButton(QStringLiteral("下一步"), kMainButtonWidth, [this] { goTo(3); });
-        } else if (mic == QStringLiteral("已拒绝") || mic == QStringLiteral("受限制")) {
+            break;
+        case MicrophoneAccess::Status::denied:
+        case MicrophoneAccess::Status::restricted:
             addButton(QStringLiteral("打开系统设置授权"), kMainButtonWidth,
                       [this] { m_settings.open(SettingsOpener::Pane::microphone); });
-        } else {
+            break;
+        case MicrophoneAccess::Status::notDetermined:
             addButton(QStringLiteral("授权麦克风"), kMainButtonWidth, [this] { requestMicrophone(); });
+            break;
         }
         skipTo(3);
         break;
@@ -254,17 +267,24 @@ void OnboardingView::rebuild()
     case 3: {
         m_icon->setText(QStringLiteral("⌨"));
         m_title->setText(QStringLiteral("输入监控权限"));
+        const Permission permission = m_state.inputMonitoringPermission();
+        if (!m_desktop.inputMonitoringNeeded) {
+            // Nothing to grant here: every X11 client may listen to the keyboard. The step says so and is done.
+            m_explanation->setText(QStringLiteral("在当前桌面（X11）上，全局按键监听无需单独授权，热键已可直接使用。"));
+            addBadge(QStringLiteral("无需授权"));
+            addButton(QStringLiteral("下一步"), kMainButtonWidth, [this] { goTo(4); });
+            break;
+        }
         m_explanation->setText(QStringLiteral("为了能在任何界面下通过按键唤醒应用，我们需要全局键盘监听权限。\n\n") +
                                kManualAdd);
-        const QString label = m_state.inputMonitoringPermissionLabel();
-        if (label == kAllowed) {
-            addBadge();
+        if (permission == Permission::granted) {
+            addBadge(QStringLiteral("已授权"));
             addButton(QStringLiteral("下一步"), kMainButtonWidth, [this] { goTo(4); });
         } else {
-            const bool openSettings = label != kNotAllowed && m_state.hasRequestedInputMonitoring();
+            const bool openSettings = permission != Permission::notGranted && m_state.hasRequestedInputMonitoring();
             addButton(openSettings ? QStringLiteral("打开系统设置授权") : QStringLiteral("授权快捷键唤醒"),
                       kWideButtonWidth, [this] {
-                          if (m_state.inputMonitoringPermissionLabel() == kNotAllowed ||
+                          if (m_state.inputMonitoringPermission() == Permission::notGranted ||
                               !m_state.hasRequestedInputMonitoring())
                               m_state.requestInputMonitoring();
                           else
@@ -280,15 +300,15 @@ void OnboardingView::rebuild()
         m_explanation->setText(
             QStringLiteral("为了能将转换好的文字自动输入到你当前的文档或聊天框中，我们需要辅助功能权限。\n\n") +
             kManualAdd);
-        const QString label = m_state.accessibilityPermissionLabel();
-        if (label == kAllowed) {
-            addBadge();
+        const Permission permission = m_state.accessibilityPermission();
+        if (permission == Permission::granted) {
+            addBadge(QStringLiteral("已授权"));
             addButton(QStringLiteral("下一步"), kMainButtonWidth, [this] { goTo(5); });
         } else {
-            const bool openSettings = label != kNotAllowed && m_state.hasRequestedAccessibility();
+            const bool openSettings = permission != Permission::notGranted && m_state.hasRequestedAccessibility();
             addButton(openSettings ? QStringLiteral("打开系统设置授权") : QStringLiteral("授权自动输入文字"),
                       kMainButtonWidth, [this] {
-                          if (m_state.accessibilityPermissionLabel() == kNotAllowed ||
+                          if (m_state.accessibilityPermission() == Permission::notGranted ||
                               !m_state.hasRequestedAccessibility())
                               m_state.requestAccessibility();
                           else
@@ -302,6 +322,10 @@ void OnboardingView::rebuild()
         m_icon->setText(QStringLiteral("★"));
         m_title->setText(QStringLiteral("一切准备就绪！"));
         m_explanation->setText(QStringLiteral("现在，按下你的热键（例如 Fn），试着说一句话吧！"));
+        if (!m_desktop.fnRoleKeyLabel.isEmpty())
+            m_explanation->setText(
+                m_explanation->text() +
+                QStringLiteral("\n在此桌面上由「%1」充当 Fn，可在「设置」中更换。").arg(m_desktop.fnRoleKeyLabel));
         addButton(QStringLiteral("完成"), kMainButtonWidth, [this] {
             if (m_onComplete)
                 m_onComplete();

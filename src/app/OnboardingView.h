@@ -20,8 +20,18 @@ class OnboardingView : public QWidget
 public:
     static constexpr qint64 pollIntervalMs = 1000;
 
+    // What the permissions mean on the desktop the program runs on.
+    struct Desktop {
+        // False where any program may listen to the keyboard (X11): the step only says so.
+        bool inputMonitoringNeeded = true;
+        // The key that plays Fn where the keyboard's own Fn key is invisible; empty where Fn itself works.
+        QString fnRoleKeyLabel;
+    };
+
     OnboardingView(VoxleAppState &state, SettingsOpener &settings, Clock &clock, std::function<void()> onComplete,
                    QWidget *parent = nullptr);
+    OnboardingView(VoxleAppState &state, SettingsOpener &settings, Clock &clock, std::function<void()> onComplete,
+                   Desktop desktop, QWidget *parent = nullptr);
     ~OnboardingView() override;
 
     int step() const { return m_step; }
@@ -42,7 +52,7 @@ private:
     void goTo(int step);
     void rebuild();
     void addButton(const QString &text, int width, std::function<void()> action);
-    void addBadge();
+    void addBadge(const QString &text);
     void requestMicrophone();
     void schedulePoll();
     void poll();
@@ -51,6 +61,7 @@ private:
     SettingsOpener &m_settings;
     Clock &m_clock;
     std::function<void()> m_onComplete;
+    Desktop m_desktop;
     int m_step = 1;
     Clock::TimerId m_pollTimer = 0;
 
@@ -58,7 +69,8 @@ private:
     QLabel *m_title;
     QLabel *m_explanation;
     QWidget *m_badge;
+    QLabel *m_badgeText = nullptr;
     QVBoxLayout *m_buttons;
     QList<QPushButton *> m_shownButtons;
-    QStringList m_shown; // what the step was last built from
+    QList<int> m_shown; // what the step was last built from
 };

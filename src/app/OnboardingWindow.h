@@ -1,9 +1,10 @@
 #pragma once
 
+#include "app/OnboardingView.h"
+
 #include <QWidget>
 
 class Clock;
-class OnboardingView;
 class SettingsOpener;
 class VoxleAppState;
 
@@ -12,7 +13,8 @@ class OnboardingWindow : public QWidget
 {
     Q_OBJECT
 public:
-    OnboardingWindow(VoxleAppState &state, SettingsOpener &settings, Clock &clock, QWidget *parent = nullptr);
+    OnboardingWindow(VoxleAppState &state, SettingsOpener &settings, Clock &clock, OnboardingView::Desktop desktop = {},
+                     QWidget *parent = nullptr);
 
     OnboardingView *view() const { return m_view; }
 

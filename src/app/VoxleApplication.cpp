@@ -2,6 +2,7 @@
 
 #include "app/VoxleRootView.h"
 #include "app/VoxleSettingsView.h"
+#include "app/VoxleSidebar.h"
 #include "app/VoxleStyle.h"
 #include "asr/DashScopeEndpoint.h"
 #include "diagnostics/DebugEvent.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QSystemTrayIcon>
@@ -55,7 +57,7 @@ VoxleApplication::VoxleApplication(QObject *parent)
         m_defaults,
         m_keychain,
         m_historyRecorder,
-        m_audio,
+        m_audioTiming,
         m_sessions,
         m_injector,
         *m_cloud,
@@ -83,14 +85,18 @@ VoxleApplication::VoxleApplication(QObject *parent)
 
 VoxleApplication::~VoxleApplication() = default;
 
-void VoxleApplication::start()
+void VoxleApplication::start(bool showWindow)
 {
     applyDarkAppearance();
+    buildMainWindow();
+    if (showWindow)
+        showMainWindow();
     const bool listenAccess = m_keyTap.inputMonitoringGranted();
     sendDebugEvent(QStringLiteral("AppDelegate.applicationDidFinishLaunching"),
                    QStringLiteral("[DEBUG] app did finish launching"), QStringLiteral("D"),
                    {{QStringLiteral("micAuth"), static_cast<int>(m_microphone.status())},
                     {QStringLiteral("listenEventAccess"), listenAccess}});
+    // Shown after the main window, so the guide is the window in front.
     if (permissionsMissing())
         showOnboarding();
 
@@ -121,11 +127,23 @@ bool VoxleApplication::permissionsMissing()
 void VoxleApplication::showOnboarding()
 {
     if (!m_onboarding) {
-        m_onboarding = std::make_unique<OnboardingWindow>(*m_state, m_settingsOpener, m_clock);
+        // On an X11 session every client may listen to the keyboard: nothing to grant.
+        const bool x11 = QGuiApplication::platformName() == QStringLiteral("xcb") &&
+                         qEnvironmentVariable("XDG_SESSION_TYPE") != QStringLiteral("wayland");
+        m_onboarding =
+            std::make_unique<OnboardingWindow>(*m_state, m_settingsOpener, m_clock,
+                                               OnboardingView::Desktop{!x11, FnRoleKeys::label(m_keyTap.fnRoleKey())});
         connect(m_onboarding.get(), &OnboardingWindow::completed, this, [this]() {
             m_onboarding->close();
             m_onboarding.release()->deleteLater();
         });
+        // Centred, as the guide is the first thing a new user reads (a window manager may otherwise put it
+        // where part of it is off screen).
+        if (QScreen *screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), m_onboarding->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            m_onboarding->move(frame.topLeft());
+        }
     }
     m_onboarding->show();
     m_onboarding->raise();
@@ -185,7 +203,37 @@ void VoxleApplication::refreshTray()
     m_tray->setToolTip(QStringLiteral("言川 Voxle – ") + m_state->statusLabel());
 }
 
-void VoxleApplication::showMainWindow() {}
+void VoxleApplication::buildMainWindow()
+{
+    if (m_mainWindow)
+        return;
+    m_mainWindow = std::make_unique<MainWindow>(
+        VoxleViewServices{*m_state, *m_account, m_history, m_clock, m_settingsOpener, m_pasteboard, m_defaults});
+    connect(m_mainWindow.get(), &MainWindow::firstPainted, this, &VoxleApplication::mainWindowFirstPainted);
+    VoxleRootView *root = m_mainWindow->rootView();
+    root->closeAuthWindow = [this]() { m_authUi->closeAuthWindow(); };
+    m_authUi->setMainWindow(m_mainWindow.get());
+    connect(root->settingsView(), &VoxleSettingsView::fnRoleKeyChanged, this, &VoxleApplication::applyFnRoleKey);
+    connect(root->sidebar(), &VoxleSidebar::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void VoxleApplication::applyFnRoleKey(FnRoleKey key)
+{
+    // The stored choice is what the capture sheet reads; the running tap follows it at once.
+    m_keyTap.setFnRoleKey(key);
+    m_hotkeys->refreshSwallowCandidates();
+}
+
+void VoxleApplication::showMainWindow()
+{
+    buildMainWindow();
+    MainWindow *window = m_mainWindow.get();
+    if (window->isMinimized())
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 QCoro::Task<> VoxleApplication::pasteLast()
 {
@@ -199,6 +247,7 @@ QJsonObject VoxleApplication::handleCommand(const QJsonObject &command)
     const QString name = command.value(QStringLiteral("command")).toString();
     const QJsonObject ok{{QStringLiteral("ok"), true}};
     if (name == QStringLiteral("toggle")) {
+        m_audioTiming.markFirstToggle();
         m_state->toggleRecordingFromHotkey(DictationMode::polish);
         return ok;
     }
@@ -227,7 +276,8 @@ QJsonObject VoxleApplication::handleCommand(const QJsonObject &command)
                 {QStringLiteral("status"), m_state->statusLabel()},
                 {QStringLiteral("overlay"), overlayKindName(overlay.kind)},
                 {QStringLiteral("message"), overlay.message.value_or(QString())},
-                {QStringLiteral("partial"), overlay.partial.value_or(QString())}};
+                {QStringLiteral("partial"), overlay.partial.value_or(QString())},
+                {QStringLiteral("firstToggleToFirstPcmMs"), m_audioTiming.firstToggleToFirstPcmMs()}};
     }
     return {{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("unknown command")}};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AudioCaptureTiming.h"
 #include "app/AuthWindow.h"
 #include "app/MainWindow.h"
 #include "app/OnboardingWindow.h"
@@ -43,18 +44,27 @@ public:
     explicit VoxleApplication(QObject *parent = nullptr);
     ~VoxleApplication() override;
 
-    // The start-up sequence: dark appearance, permission check and onboarding, overlay, hotkeys.
-    void start();
+    // The start-up sequence: dark appearance, the main window (shown when `showMainWindow`), the permission
+    // check and onboarding, overlay, hotkeys, tray.
+    void start(bool showMainWindow = true);
     // A command of the command line, from this process or a later launch.
     QJsonObject handleCommand(const QJsonObject &command);
 
     VoxleAppState &state() { return *m_state; }
+    MainWindow *mainWindow() const { return m_mainWindow.get(); }
+    // Shows the main window, or brings it back to the front with the keyboard focus when it is hidden,
+    // minimised or behind other windows.
     void showMainWindow();
+
+signals:
+    void mainWindowFirstPainted();
 
 private:
     void applyDarkAppearance();
     bool permissionsMissing();
     void showOnboarding();
+    void buildMainWindow();
+    void applyFnRoleKey(FnRoleKey key);
     void setUpTray();
     void refreshTray();
     QCoro::Task<> pasteLast();
@@ -68,6 +78,7 @@ private:
     LinuxMicrophoneAccess m_microphone;
     LinuxAudioInput m_audioInput;
     AudioCaptureService m_audio;
+    AudioCaptureTiming m_audioTiming{m_audio};
     ParaformerSessionFactory m_sessions;
     XTestKeySynth m_keySynth;
     AtspiAccessibility m_accessibility;

@@ -93,7 +93,14 @@ VoxleHistoryView::VoxleHistoryView(VoxleAppState &state, VoxleHistoryStore &stor
             m_retention->setCurrentIndex(index);
     };
     syncRetention();
-    connect(&m_state.preferences(), &VoxlePreferences::historyRetentionChanged, this, syncRetention);
+    connect(&m_state.preferences(), &VoxlePreferences::historyRetentionChanged, this, [this, syncRetention] {
+        syncRetention();
+        // The state applies the new retention on the next turn of the event loop, and the store runs its work in
+        // order: a load queued two turns from now follows the deletion and lists what is left.
+        QMetaObject::invokeMethod(
+            this, [this] { QMetaObject::invokeMethod(this, &VoxleHistoryView::reload, Qt::QueuedConnection); },
+            Qt::QueuedConnection);
+    });
     connect(m_retention, &QComboBox::currentIndexChanged, this, [this](int index) {
         const QString raw = m_retention->itemData(index).toString();
         if (index >= 0 && raw != m_state.preferences().historyRetention())

@@ -12,10 +12,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <tuple>
 
 namespace {
-const QString kAllowed = QStringLiteral("已允许");
-
 QString bindingText(const std::optional<HotkeyBinding> &binding)
 {
     return binding ? displayText(*binding, false) : QStringLiteral("未设置");
@@ -131,13 +130,17 @@ void VoxleHomeView::refresh()
     for (int i = 0; i < values.size(); ++i)
         m_rows.at(i)->setValue(values.at(i));
 
-    const std::pair<PermissionRow *, QString> permissions[] = {{&m_mic, m_state.microphonePermissionLabel()},
-                                                               {&m_input, m_state.inputMonitoringPermissionLabel()},
-                                                               {&m_access, m_state.accessibilityPermissionLabel()}};
-    for (const auto &[permission, label] : permissions) {
+    using Permission = VoxleAppState::Permission;
+    const std::tuple<PermissionRow *, QString, bool> permissions[] = {
+        {&m_mic, m_state.microphonePermissionLabel(),
+         m_state.microphonePermission() == MicrophoneAccess::Status::authorized},
+        {&m_input, m_state.inputMonitoringPermissionLabel(),
+         m_state.inputMonitoringPermission() == Permission::granted},
+        {&m_access, m_state.accessibilityPermissionLabel(), m_state.accessibilityPermission() == Permission::granted}};
+    for (const auto &[permission, label, granted] : permissions) {
         permission->row->setValue(label);
-        permission->request->setVisible(label != kAllowed);
-        permission->openSettings->setVisible(label != kAllowed);
+        permission->request->setVisible(!granted);
+        permission->openSettings->setVisible(!granted);
     }
 
     QString line;

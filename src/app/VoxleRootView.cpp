@@ -39,11 +39,15 @@ VoxleRootView::VoxleRootView(VoxleViewServices services, QWidget *parent)
     layout->setSpacing(0);
     layout->addWidget(m_sidebar);
     layout->addWidget(m_detail, 1);
-    for (QWidget *page :
-         {static_cast<QWidget *>(m_home), static_cast<QWidget *>(m_account), static_cast<QWidget *>(m_settings),
-          static_cast<QWidget *>(m_history), static_cast<QWidget *>(m_assistant), static_cast<QWidget *>(m_about)}) {
-        m_detail->addWidget(scrolling(page, m_detail));
-        m_pages << page;
+    const std::pair<VoxleSection, QWidget *> pages[] = {
+        {VoxleSection::home, m_home},           {VoxleSection::account, m_account},
+        {VoxleSection::settings, m_settings},   {VoxleSection::history, m_history},
+        {VoxleSection::assistant, m_assistant}, {VoxleSection::about, m_about}};
+    for (const auto &[section, page] : pages) {
+        QScrollArea *area = scrolling(page, m_detail);
+        m_detail->addWidget(area);
+        m_areaFor.insert(section, area);
+        m_pageIn.insert(area, page);
     }
 
     connect(&services.state.preferences(), &VoxlePreferences::selectionChanged, this, &VoxleRootView::showSelection);
@@ -59,7 +63,7 @@ VoxleRootView::VoxleRootView(VoxleViewServices services, QWidget *parent)
 
 QWidget *VoxleRootView::currentPage() const
 {
-    return m_pages.value(m_detail->currentIndex());
+    return m_pageIn.value(m_detail->currentWidget());
 }
 
 void VoxleRootView::showEvent(QShowEvent *event)
@@ -70,5 +74,5 @@ void VoxleRootView::showEvent(QShowEvent *event)
 
 void VoxleRootView::showSelection()
 {
-    m_detail->setCurrentIndex(static_cast<int>(allSections().indexOf(m_services.state.preferences().selection())));
+    m_detail->setCurrentWidget(m_areaFor.value(m_services.state.preferences().selection()));
 }

@@ -3,6 +3,7 @@
 #include "app/VoxleViewServices.h"
 #include "base/VoxleTypes.h"
 
+#include <QHash>
 #include <QWidget>
 #include <functional>
 
@@ -50,5 +51,6 @@ private:
     VoxleHistoryView *m_history;
     VoxleAssistantView *m_assistant;
     VoxleAboutView *m_about;
-    QList<QWidget *> m_pages; // in section order, each inside its scroll area
+    QHash<VoxleSection, QWidget *> m_areaFor; // the scroll area holding each section's page
+    QHash<QWidget *, QWidget *> m_pageIn;     // the page inside each scroll area
 };

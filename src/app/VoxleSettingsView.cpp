@@ -28,6 +28,17 @@ QLabel *explanationLabel(QWidget *parent)
     return label;
 }
 
+// The pickers carry each choice's value with its label: what is chosen is read back as a value.
+template <typename Enum> void select(QComboBox *picker, Enum value)
+{
+    picker->setCurrentIndex(picker->findData(static_cast<int>(value)));
+}
+
+template <typename Enum> Enum chosen(const QComboBox *picker, int index)
+{
+    return static_cast<Enum>(picker->itemData(index).toInt());
+}
+
 QCoro::Task<> requestMicrophone(VoxleAppState *state)
 {
     co_await state->requestMicrophoneAccess();
@@ -51,12 +62,12 @@ VoxleSettingsView::VoxleSettingsView(VoxleAppState &state, UserDefaults &default
     auto *schemeForm = new QFormLayout;
     m_scheme = new QComboBox(hotkeys);
     for (HotkeyScheme scheme : allHotkeySchemes())
-        m_scheme->addItem(label(scheme));
+        m_scheme->addItem(label(scheme), static_cast<int>(scheme));
     schemeForm->addRow(QStringLiteral("热键方案"), m_scheme);
     m_fnRoleKey = new QComboBox(hotkeys);
     for (FnRoleKey key : FnRoleKeys::all())
-        m_fnRoleKey->addItem(FnRoleKeys::label(key));
-    m_fnRoleKey->setCurrentIndex(static_cast<int>(FnRoleKeys::all().indexOf(FnRoleKeyPreference::read(m_defaults))));
+        m_fnRoleKey->addItem(FnRoleKeys::label(key), static_cast<int>(key));
+    select(m_fnRoleKey, FnRoleKeyPreference::read(m_defaults));
     schemeForm->addRow(QStringLiteral("充当 Fn 的按键"), m_fnRoleKey);
     hotkeys->body()->addLayout(schemeForm);
     m_explanation = explanationLabel(hotkeys);
@@ -68,7 +79,7 @@ VoxleSettingsView::VoxleSettingsView(VoxleAppState &state, UserDefaults &default
     for (const QString &name : {QStringLiteral("Fn"), QStringLiteral("Control（⌃）"), QStringLiteral("Command（⌘）")}) {
         auto *picker = new QComboBox(m_modifierBox);
         for (HotkeyAction action : allHotkeyActions())
-            picker->addItem(label(action));
+            picker->addItem(label(action), static_cast<int>(action));
         modifierForm->addRow(name, picker);
         m_modifierPickers << picker;
     }
@@ -101,10 +112,10 @@ VoxleSettingsView::VoxleSettingsView(VoxleAppState &state, UserDefaults &default
     auto *languageForm = new QFormLayout;
     m_speechLanguage = new QComboBox(languages);
     for (SpeechLanguage language : allSpeechLanguages())
-        m_speechLanguage->addItem(label(language));
+        m_speechLanguage->addItem(label(language), static_cast<int>(language));
     m_translationTarget = new QComboBox(languages);
     for (TranslationTargetLanguage language : allTranslationTargetLanguages())
-        m_translationTarget->addItem(label(language));
+        m_translationTarget->addItem(label(language), static_cast<int>(language));
     languageForm->addRow(QStringLiteral("语音语言"), m_speechLanguage);
     languageForm->addRow(QStringLiteral("翻译到"), m_translationTarget);
     languages->body()->addLayout(languageForm);
@@ -129,31 +140,33 @@ VoxleSettingsView::VoxleSettingsView(VoxleAppState &state, UserDefaults &default
     // Controls write the preferences; the preferences' signals bring every control back in step.
     connect(m_scheme, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!m_refreshing && index >= 0)
-            m_state.preferences().setHotkeyScheme(allHotkeySchemes().at(index));
+            m_state.preferences().setHotkeyScheme(chosen<HotkeyScheme>(m_scheme, index));
     });
     using ActionSetter = void (VoxlePreferences::*)(HotkeyAction);
     const ActionSetter setters[] = {&VoxlePreferences::setModifierFnAction, &VoxlePreferences::setModifierControlAction,
                                     &VoxlePreferences::setModifierCommandAction};
     for (int i = 0; i < 3; ++i) {
-        connect(m_modifierPickers.at(i), &QComboBox::currentIndexChanged, this, [this, setter = setters[i]](int index) {
-            if (!m_refreshing && index >= 0)
-                (m_state.preferences().*setter)(allHotkeyActions().at(index));
-        });
+        connect(m_modifierPickers.at(i), &QComboBox::currentIndexChanged, this,
+                [this, i, setter = setters[i]](int index) {
+                    if (!m_refreshing && index >= 0)
+                        (m_state.preferences().*setter)(chosen<HotkeyAction>(m_modifierPickers.at(i), index));
+                });
     }
     connect(m_fnRoleKey, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (m_refreshing || index < 0)
             return;
-        const FnRoleKey key = FnRoleKeys::all().at(index);
+        const auto key = chosen<FnRoleKey>(m_fnRoleKey, index);
         FnRoleKeyPreference::write(m_defaults, key);
         emit fnRoleKeyChanged(key);
     });
     connect(m_speechLanguage, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!m_refreshing && index >= 0)
-            m_state.preferences().setSpeechLanguage(allSpeechLanguages().at(index));
+            m_state.preferences().setSpeechLanguage(chosen<SpeechLanguage>(m_speechLanguage, index));
     });
     connect(m_translationTarget, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!m_refreshing && index >= 0)
-            m_state.preferences().setTranslationTargetLanguage(allTranslationTargetLanguages().at(index));
+            m_state.preferences().setTranslationTargetLanguage(
+                chosen<TranslationTargetLanguage>(m_translationTarget, index));
     });
 
     for (auto signal : {&VoxlePreferences::hotkeySchemeChanged, &VoxlePreferences::bindingsChanged,
@@ -202,7 +215,7 @@ void VoxleSettingsView::refresh()
     const VoxlePreferences &prefs = m_state.preferences();
     m_refreshing = true;
     const HotkeyScheme scheme = prefs.hotkeyScheme();
-    m_scheme->setCurrentIndex(static_cast<int>(allHotkeySchemes().indexOf(scheme)));
+    select(m_scheme, scheme);
     switch (scheme) {
     case HotkeyScheme::fn:
         m_explanation->setText(
@@ -223,25 +236,27 @@ void VoxleSettingsView::refresh()
     const HotkeyAction actions[] = {prefs.modifierFnAction(), prefs.modifierControlAction(),
                                     prefs.modifierCommandAction()};
     for (int i = 0; i < 3; ++i)
-        m_modifierPickers.at(i)->setCurrentIndex(static_cast<int>(allHotkeyActions().indexOf(actions[i])));
+        select(m_modifierPickers.at(i), actions[i]);
 
     const std::optional<HotkeyBinding> bindings[] = {prefs.recordHotkey(), prefs.polishHotkey(),
                                                      prefs.translateHotkey()};
     for (int i = 0; i < 3; ++i)
         m_bindingRows.at(i)->setValue(bindings[i] ? displayText(*bindings[i], false) : QStringLiteral("未设置"));
 
-    m_speechLanguage->setCurrentIndex(static_cast<int>(allSpeechLanguages().indexOf(prefs.speechLanguage())));
-    m_translationTarget->setCurrentIndex(
-        static_cast<int>(allTranslationTargetLanguages().indexOf(prefs.translationTargetLanguage())));
+    select(m_speechLanguage, prefs.speechLanguage());
+    select(m_translationTarget, prefs.translationTargetLanguage());
 
+    using Permission = VoxleAppState::Permission;
     const QString labels[] = {m_state.microphonePermissionLabel(), m_state.inputMonitoringPermissionLabel(),
                               m_state.accessibilityPermissionLabel()};
-    const bool requestable[] = {labels[0] == QStringLiteral("未请求"), labels[1] == QStringLiteral("未允许"),
-                                labels[2] == QStringLiteral("未允许")};
+    const bool requestable[] = {m_state.microphonePermission() == MicrophoneAccess::Status::notDetermined,
+                                m_state.inputMonitoringPermission() == Permission::notGranted,
+                                m_state.accessibilityPermission() == Permission::notGranted};
     const QString openTexts[] = {QStringLiteral("打开麦克风权限设置"), QStringLiteral("打开输入监控权限设置"),
                                  QStringLiteral("打开辅助功能权限设置")};
     for (int i = 0; i < 3; ++i) {
         m_permissionRows.at(i)->setValue(labels[i]);
+        m_permissionRequests[i] = requestable[i];
         m_permissionButtons.at(i)->setText(requestable[i] ? QStringLiteral("请求权限") : openTexts[i]);
     }
     m_refreshing = false;
@@ -278,7 +293,7 @@ void VoxleSettingsView::setBinding(HotkeyCaptureType type, std::optional<HotkeyB
 
 void VoxleSettingsView::pressPermission(int index)
 {
-    const bool request = m_permissionButtons.at(index)->text() == QStringLiteral("请求权限");
+    const bool request = m_permissionRequests[index];
     static const SettingsOpener::Pane panes[] = {
         SettingsOpener::Pane::microphone, SettingsOpener::Pane::inputMonitoring, SettingsOpener::Pane::accessibility};
     if (!request) {

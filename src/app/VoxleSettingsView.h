@@ -80,4 +80,6 @@ private:
     QComboBox *m_translationTarget = nullptr;
     QList<VoxleKeyValueRow *> m_permissionRows;
     QList<QPushButton *> m_permissionButtons;
+    // Whether each permission button asks for the permission (else it opens the desktop's settings).
+    bool m_permissionRequests[3] = {false, false, false};
 };

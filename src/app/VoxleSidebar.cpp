@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -28,10 +29,26 @@ QString symbol(VoxleSection section)
     }
     return {};
 }
+
+// The symbols differ in width: drawn into one square each, the labels beside them line up.
+QIcon symbolIcon(const QString &symbol, const QFont &font)
+{
+    constexpr int side = 18;
+    QPixmap pixmap(side * 2, side * 2);
+    pixmap.setDevicePixelRatio(2);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(QColor(235, 235, 245));
+    painter.setFont(font);
+    painter.drawText(QRect(0, 0, side, side), Qt::AlignCenter, symbol);
+    painter.end();
+    return QIcon(pixmap);
+}
 } // namespace
 
 VoxleSidebar::VoxleSidebar(VoxlePreferences &preferences, QWidget *parent)
-    : QWidget(parent), m_preferences(preferences), m_rows(new QButtonGroup(this))
+    : QWidget(parent), m_preferences(preferences), m_rows(new QButtonGroup(this)),
+      m_quit(new QPushButton(QStringLiteral("退出"), this))
 {
     setObjectName(QStringLiteral("voxleSidebar"));
     setAttribute(Qt::WA_StyledBackground);
@@ -60,7 +77,9 @@ VoxleSidebar::VoxleSidebar(VoxlePreferences &preferences, QWidget *parent)
 
     m_rows->setExclusive(true);
     for (VoxleSection section : allSections()) {
-        auto *row = new QPushButton(symbol(section) + QStringLiteral("   ") + label(section), this);
+        auto *row = new QPushButton(label(section), this);
+        row->setIcon(symbolIcon(symbol(section), font()));
+        row->setIconSize(QSize(18, 18));
         row->setObjectName(QStringLiteral("voxleSidebarRow"));
         row->setCheckable(true);
         row->setFocusPolicy(Qt::NoFocus);
@@ -68,7 +87,14 @@ VoxleSidebar::VoxleSidebar(VoxlePreferences &preferences, QWidget *parent)
         column->addWidget(row);
     }
     column->addStretch(1);
+    m_quit->setObjectName(QStringLiteral("voxleSidebarRow"));
+    m_quit->setIcon(symbolIcon(QStringLiteral("✕"), font()));
+    m_quit->setIconSize(QSize(18, 18));
+    m_quit->setFocusPolicy(Qt::NoFocus);
+    m_quit->setToolTip(QStringLiteral("退出言川 Voxle"));
+    column->addWidget(m_quit);
 
+    connect(m_quit, &QPushButton::clicked, this, &VoxleSidebar::quitRequested);
     connect(m_rows, &QButtonGroup::idClicked, this,
             [this](int id) { m_preferences.setSelection(static_cast<VoxleSection>(id)); });
     connect(&m_preferences, &VoxlePreferences::selectionChanged, this, &VoxleSidebar::refresh);

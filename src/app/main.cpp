@@ -79,16 +79,15 @@ int main(int argc, char **argv)
         err << "voxle: another instance is starting; try again\n";
         return 1;
     }
-    voxle.start();
-    voxle.handleCommand(*command);
+    // A plain launch shows the main window; a launch that carries a command (a desktop shortcut's --toggle)
+    // runs it without putting a window in the user's way.
+    const bool show = command->value(QStringLiteral("command")).toString() == QStringLiteral("show");
     if (parser.isSet(reportShown)) {
-        // Queued behind the first paint of the windows shown above.
-        QMetaObject::invokeMethod(
-            &app,
-            [&out]() {
-                out << "shown" << Qt::endl;
-            },
-            Qt::QueuedConnection);
+        QObject::connect(&voxle, &VoxleApplication::mainWindowFirstPainted, &app,
+                         [&out]() { out << "shown" << Qt::endl; });
     }
+    voxle.start(show);
+    if (!show)
+        voxle.handleCommand(*command);
     return app.exec();
 }

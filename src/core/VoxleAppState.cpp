@@ -37,11 +37,17 @@ QString permissionLabel(MicrophoneAccess::Status status)
     return QStringLiteral("未知");
 }
 
-QString requestedLabel(bool granted, UserDefaults &defaults, const QString &flag)
+QString permissionLabel(VoxleAppState::Permission permission)
 {
-    if (granted)
+    switch (permission) {
+    case VoxleAppState::Permission::granted:
         return QStringLiteral("已允许");
-    return defaults.boolean(flag).value_or(false) ? QStringLiteral("未允许") : QStringLiteral("未请求");
+    case VoxleAppState::Permission::notGranted:
+        return QStringLiteral("未允许");
+    case VoxleAppState::Permission::notRequested:
+        break;
+    }
+    return QStringLiteral("未请求");
 }
 } // namespace
 
@@ -481,13 +487,20 @@ QCoro::Task<> VoxleAppState::hideErrorLater(CancelToken token)
 
 void VoxleAppState::refreshPermissionLabels()
 {
-    m_microphonePermissionLabel = permissionLabel(m_services.microphone.status());
-    m_inputMonitoringPermissionLabel =
-        requestedLabel(m_services.inputMonitoringGranted && m_services.inputMonitoringGranted(), m_services.defaults,
-                       QStringLiteral("hasRequestedInputMonitoring"));
-    m_accessibilityPermissionLabel =
-        requestedLabel(m_services.accessibilityTrusted && m_services.accessibilityTrusted(), m_services.defaults,
-                       QStringLiteral("hasRequestedAccessibility"));
+    const auto permission = [this](bool granted, const QString &askedFlag) {
+        if (granted)
+            return Permission::granted;
+        return m_services.defaults.boolean(askedFlag).value_or(false) ? Permission::notGranted
+                                                                      : Permission::notRequested;
+    };
+    m_microphonePermission = m_services.microphone.status();
+    m_microphonePermissionLabel = permissionLabel(m_microphonePermission);
+    m_inputMonitoringPermission = permission(m_services.inputMonitoringGranted && m_services.inputMonitoringGranted(),
+                                             QStringLiteral("hasRequestedInputMonitoring"));
+    m_inputMonitoringPermissionLabel = permissionLabel(m_inputMonitoringPermission);
+    m_accessibilityPermission = permission(m_services.accessibilityTrusted && m_services.accessibilityTrusted(),
+                                           QStringLiteral("hasRequestedAccessibility"));
+    m_accessibilityPermissionLabel = permissionLabel(m_accessibilityPermission);
     emit labelsChanged();
 }
 

@@ -4,6 +4,7 @@
 #include "base/VoxleTypes.h"
 #include "core/OverlayState.h"
 #include "core/VoxlePreferences.h"
+#include "platform/MicrophoneAccess.h"
 
 #include <QByteArray>
 #include <QCoro/QCoroTask>
@@ -21,7 +22,6 @@ class Clock;
 class DictationCloud;
 class DictationHistory;
 class KeychainStore;
-class MicrophoneAccess;
 class StreamingSession;
 class StreamingSessionFactory;
 class TextInjector;
@@ -87,6 +87,11 @@ public:
     QString microphonePermissionLabel() const { return m_microphonePermissionLabel; }
     QString inputMonitoringPermissionLabel() const { return m_inputMonitoringPermissionLabel; }
     QString accessibilityPermissionLabel() const { return m_accessibilityPermissionLabel; }
+    // The permissions as values, as of the last refresh (the labels are their display form).
+    enum class Permission { notRequested, notGranted, granted };
+    MicrophoneAccess::Status microphonePermission() const { return m_microphonePermission; }
+    Permission inputMonitoringPermission() const { return m_inputMonitoringPermission; }
+    Permission accessibilityPermission() const { return m_accessibilityPermission; }
     QString lastNetworkErrorLabel() const { return m_lastNetworkErrorLabel; }
     void setLastNetworkErrorLabel(const QString &text);
     QString lastStreamingAckLabel() const { return m_lastStreamingAckLabel; }
@@ -170,6 +175,9 @@ private:
     QString m_microphonePermissionLabel = QStringLiteral("未检测");
     QString m_inputMonitoringPermissionLabel = QStringLiteral("未检测");
     QString m_accessibilityPermissionLabel = QStringLiteral("未检测");
+    MicrophoneAccess::Status m_microphonePermission = MicrophoneAccess::Status::notDetermined;
+    Permission m_inputMonitoringPermission = Permission::notRequested;
+    Permission m_accessibilityPermission = Permission::notRequested;
     QString m_lastNetworkErrorLabel;
     QString m_lastStreamingAckLabel;
     bool m_apiKeyConfigured = false;

@@ -1,6 +1,7 @@
 #include "AppRig.h"
 #include "app/HistoryEntryRow.h"
 #include "app/VoxleHistoryView.h"
+#include "history/VoxleHistoryRetention.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -103,15 +104,34 @@ private slots:
                      QString::fromUtf8(label));
     }
 
-    void retention_pickerBindsThePreference()
+    void retention_pickerBindsThePreferenceAndTheListFollowsTheDeletion()
     {
         AppRig rig;
+        const QDateTime now = rig.clock.now();
+        rig.historyStore->insert(Kind::record, QString(), QStringLiteral("三天前"), now.addDays(-3));
+        rig.historyStore->insert(Kind::record, QString(), QStringLiteral("刚才"), now);
+        // As the application wires it: the state applies a new retention to the store on the next turn.
+        connect(&rig.state->preferences(), &VoxlePreferences::historyRetentionChanged, this, [&rig] {
+            const QString raw = rig.state->preferences().historyRetention();
+            QMetaObject::invokeMethod(
+                &rig.state->preferences(),
+                [&rig, raw] { rig.historyStore->applyRetention(*parseHistoryRetention(raw)); }, Qt::QueuedConnection);
+        });
+
         VoxleHistoryView view(*rig.state, *rig.historyStore, rig.pasteboard, rig.clock);
+        QSignalSpy loaded(&view, &VoxleHistoryView::loaded);
+        view.show();
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(outputs(view), (QStringList{QStringLiteral("刚才"), QStringLiteral("三天前")}));
         QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("永远"));
-        view.retentionPicker()->setCurrentIndex(view.retentionPicker()->findData(QStringLiteral("week1")));
-        QCOMPARE(rig.state->preferences().historyRetention(), QStringLiteral("week1"));
-        rig.state->preferences().setHistoryRetention(QStringLiteral("hours24"));
-        QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("24小时"));
+
+        view.retentionPicker()->setCurrentIndex(view.retentionPicker()->findData(QStringLiteral("hours24")));
+        QCOMPARE(rig.state->preferences().historyRetention(), QStringLiteral("hours24"));
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(outputs(view), QStringList{QStringLiteral("刚才")});
+
+        rig.state->preferences().setHistoryRetention(QStringLiteral("week1"));
+        QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("1周"));
     }
 };
 

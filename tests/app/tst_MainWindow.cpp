@@ -58,7 +58,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_COMPARE(window.size(), QSize(1120, 760));
-        QCOMPARE(window.windowTitle(), QStringLiteral("言川 Voxle (macOS)"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("言川 Voxle"));
 
         VoxleRootView *root = window.rootView();
         QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
@@ -77,6 +77,12 @@ private slots:
 
         QTest::mouseClick(root->sidebar()->row(VoxleSection::assistant), Qt::LeftButton);
         QCOMPARE(root->currentPage(), root->assistantView());
+
+        // The way out where no tray is shown.
+        QSignalSpy quit(root->sidebar(), &VoxleSidebar::quitRequested);
+        QCOMPARE(root->sidebar()->quitButton()->text(), QStringLiteral("退出"));
+        QTest::mouseClick(root->sidebar()->quitButton(), Qt::LeftButton);
+        QCOMPARE(quit.size(), 1);
 
         // Home's "打开设置" selects the settings page.
         rig.state->preferences().setSelection(VoxleSection::home);

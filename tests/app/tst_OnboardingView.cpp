@@ -155,6 +155,34 @@ private slots:
         QCOMPARE(rig.inputMonitoringRequests, 0);
     }
 
+    // On X11 any program may listen to the keyboard: the step says so and lets the user on, asking for nothing;
+    // the end names the key that plays Fn.
+    void inputMonitoring_withoutMeaningOnThisDesktop_isDone()
+    {
+        AppRig rig;
+        rig.inputMonitoring = true; // what an X11 session reports
+        rig.state->refreshPermissionLabels();
+        OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {},
+                            OnboardingView::Desktop{false, QStringLiteral("右 Ctrl")});
+        view.press(QStringLiteral("开始设置"));
+        view.press(QStringLiteral("暂不开启"));
+        QCOMPARE(view.step(), 3);
+        QVERIFY(view.explanationText().contains(QStringLiteral("无需单独授权")));
+        QVERIFY(view.showsGrantedBadge());
+        // Shown long enough to be read: the poll does not move on by itself.
+        view.show();
+        rig.advance(3 * OnboardingView::pollIntervalMs);
+        QCOMPARE(view.step(), 3);
+        QCOMPARE(view.buttonTexts(), QStringList{QStringLiteral("下一步")});
+        QVERIFY(view.press(QStringLiteral("下一步")));
+        QCOMPARE(view.step(), 4);
+        QCOMPARE(rig.inputMonitoringRequests, 0);
+        QVERIFY(rig.settingsOpener.opened.isEmpty());
+        // The last step names the key that plays Fn here.
+        QVERIFY(view.press(QStringLiteral("暂不开启")));
+        QVERIFY(view.explanationText().contains(QStringLiteral("「右 Ctrl」充当 Fn")));
+    }
+
     // The poll runs only while shown and keeps the same buttons while nothing changes.
     void poll_onlyWhileShownAndKeepsButtons()
     {

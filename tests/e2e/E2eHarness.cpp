@@ -143,6 +143,19 @@ bool E2eHarness::control(const QByteArray &path, const QJsonObject &body)
     return ok;
 }
 
+QJsonObject E2eHarness::controlGet(const QByteArray &path)
+{
+    QNetworkAccessManager network;
+    QNetworkReply *reply = network.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port) + QString::fromLatin1(path))));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
+    reply->deleteLater();
+    return doc.isObject() ? doc.object() : QJsonObject();
+}
+
 bool E2eHarness::startVoxle(const QJsonObject &settings)
 {
     stopVoxle();

@@ -27,10 +27,14 @@ public:
     quint16 port() const { return m_port; }
     // POSTs a JSON body to one of the stand-in's control endpoints.
     bool control(const QByteArray &path, const QJsonObject &body);
+    // GETs one of the stand-in's control endpoints; empty when it fails.
+    QJsonObject controlGet(const QByteArray &path);
 
     // Writes the settings, then starts Voxle and waits until it answers.
     bool startVoxle(const QJsonObject &settings);
     void stopVoxle();
+    // The running application's process (its exit status once it has quit).
+    QProcess *app() const { return m_app.get(); }
     // Runs `voxle <args>` and returns its JSON answer.
     QJsonObject voxle(const QStringList &args);
     // Sends one command straight to the running instance's socket, as `voxle --toggle` would, without the
