@@ -38,7 +38,8 @@ public:
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                          [this]() { log += QString::fromUtf8(m_process.readAllStandardOutput()); });
-        m_process.start(QStringLiteral("fcitx5"), {});
+        // Replaces an instance that D-Bus activation may have started for an earlier GTK window on this bus.
+        m_process.start(QStringLiteral("fcitx5"), {QStringLiteral("-r")});
     }
     ~Fcitx5Server()
     {

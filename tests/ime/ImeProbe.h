@@ -52,6 +52,22 @@ public:
     ImeProbe &operator=(const ImeProbe &) = delete;
 
     qint64 pid() const { return m_process.processId(); }
+
+    // Gives the window the X input focus (the fcitx GTK module makes its input context then).
+    bool focusX11Window()
+    {
+        QProcess search;
+        search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
+                                                 QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                                 QString::number(pid())});
+        search.waitForFinished(10000);
+        const QString window = QString::fromUtf8(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0);
+        if (window.isEmpty())
+            return false;
+        QProcess focus;
+        focus.start(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+        return focus.waitForFinished(10000) && focus.exitCode() == 0;
+    }
     void send(const QString &command) { m_process.write(command.toUtf8() + '\n'); }
 
     static bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 5000)

@@ -62,12 +62,7 @@ private slots:
         probe = std::make_unique<ImeProbe>(QStringLiteral(VOXLE_IME_PROBE),
                                            QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
         QVERIFY(ImeProbe::waitUntil([this]() { return probe->ready; }, 15000));
-        const QString window = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
-                                                               QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                                               QString::number(probe->pid())})
-                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                                   .value(0);
-        run(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+        QVERIFY(probe->focusX11Window());
         im = std::make_unique<Fcitx5InputMethodCommit>();
         QVERIFY(ImeProbe::waitUntil([this]() { return im->isFrameworkRunning(); }));
         // The GTK module makes its input context once the window has the focus.
