@@ -7,7 +7,7 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
-Q_LOGGING_CATEGORY(lcInputMethod, "app.voxle.desktop.InputMethod")
+Q_LOGGING_CATEGORY(lcInputMethod, "app.voxle.desktop.InputMethod", QtWarningMsg)
 
 namespace {
 
