@@ -5,14 +5,19 @@
 #include <QJsonObject>
 
 namespace {
-const QString kLocation = QStringLiteral("InputMethodLiveText.finish");
+const QString kLocation = QStringLiteral("InputMethodLiveText.injectAtCursor");
 const QString kHypothesis = QStringLiteral("C");
 } // namespace
 
-InputMethodLiveText::InputMethodLiveText(InputMethodCommit &inputMethod) : m_inputMethod(inputMethod) {}
+InputMethodLiveText::InputMethodLiveText(TextInjector &injector, InputMethodCommit &inputMethod)
+    : m_injector(injector), m_inputMethod(inputMethod)
+{
+}
 
 void InputMethodLiveText::showPartial(const QString &text)
 {
+    if (!m_enabled || !m_inputMethod.isFrameworkRunning())
+        return;
     if (m_inFlight) {
         m_pending = text;
         return;
@@ -36,44 +41,46 @@ void InputMethodLiveText::send(const QString &text)
     });
 }
 
-void InputMethodLiveText::finish(const QString &text, Fallback fallback)
+bool InputMethodLiveText::reset()
 {
     const bool sent = m_sent;
     ++m_generation;
     m_sent = false;
     m_inFlight = false;
     m_pending.reset();
-    const QString trimmed = text.trimmed();
-    if (!sent) {
-        fallback(text);
+    return sent;
+}
+
+void InputMethodLiveText::injectAtCursor(const QString &text)
+{
+    if (!reset()) {
+        m_injector.injectAtCursor(text);
         return;
     }
+    const QString trimmed = text.trimmed();
     if (trimmed.isEmpty()) {
         m_inputMethod.clearPreedit([](InputMethodCommit::Outcome) {});
         return;
     }
     // Calls reach the framework in order, so a preedit still on its way is shown before the commit removes it.
     const QString route = m_inputMethod.routeName();
-    m_inputMethod.commit(trimmed, [this, text, route, fallback = std::move(fallback)](InputMethodCommit::Outcome o) {
-        if (o == InputMethodCommit::Outcome::done) {
+    InputMethodCommit &inputMethod = m_inputMethod;
+    TextInjector &injector = m_injector;
+    inputMethod.commit(trimmed, [&inputMethod, &injector, text, route](InputMethodCommit::Outcome outcome) {
+        if (outcome == InputMethodCommit::Outcome::done) {
             sendDebugEvent(kLocation, QStringLiteral("[DEBUG] IME commit success"), kHypothesis,
                            {{QStringLiteral("route"), route}, {QStringLiteral("len"), text.trimmed().size()}});
             return;
         }
-        sendDebugEvent(kLocation, QStringLiteral("[DEBUG] IME commit declined; fallback to injection"), kHypothesis,
-                       {{QStringLiteral("route"), route}, {QStringLiteral("outcome"), static_cast<int>(o)}});
-        m_inputMethod.clearPreedit([](InputMethodCommit::Outcome) {});
-        fallback(text);
+        sendDebugEvent(kLocation, QStringLiteral("[DEBUG] IME commit declined; fallback"), kHypothesis,
+                       {{QStringLiteral("route"), route}, {QStringLiteral("outcome"), static_cast<int>(outcome)}});
+        inputMethod.clearPreedit([](InputMethodCommit::Outcome) {});
+        injector.injectAtCursor(text);
     });
 }
 
 void InputMethodLiveText::cancel()
 {
-    const bool sent = m_sent;
-    ++m_generation;
-    m_sent = false;
-    m_inFlight = false;
-    m_pending.reset();
-    if (sent)
+    if (reset())
         m_inputMethod.clearPreedit([](InputMethodCommit::Outcome) {});
 }

@@ -12,12 +12,12 @@ class tst_InputMethodLiveText : public QObject
     ManualClock clock;
     std::unique_ptr<FakeInputMethodCommit> im;
     std::unique_ptr<InputMethodLiveText> live;
-    QStringList fallbacks;
-
-    InputMethodLiveText::Fallback fallback()
-    {
-        return [this](const QString &text) { fallbacks << text; };
-    }
+    // The ordinary injector behind the live text.
+    struct Recorder : TextInjector {
+        QStringList texts;
+        void injectAtCursor(const QString &text) override { texts << text; }
+    } ordinary;
+    QStringList &fallbacks = ordinary.texts;
 
 private slots:
     void init()
@@ -26,7 +26,8 @@ private slots:
         im->replyDelayMs = 20;
         im->field.value = QStringLiteral("前文");
         im->field.cursor = 2;
-        live = std::make_unique<InputMethodLiveText>(*im);
+        live = std::make_unique<InputMethodLiveText>(ordinary, *im);
+        live->setEnabled(true);
         fallbacks.clear();
     }
 
@@ -43,7 +44,7 @@ private slots:
         QCOMPARE(im->field.livePreedit, QStringLiteral("今天天气"));
 
         live->showPartial(QStringLiteral("今天天气不错"));
-        live->finish(QStringLiteral("  今天天气不错。\n"), fallback());
+        live->injectAtCursor(QStringLiteral("  今天天气不错。\n"));
         clock.advance(100);
         QCOMPARE(im->field.value, QStringLiteral("前文今天天气不错。"));
         QCOMPARE(im->field.livePreedit, QString());
@@ -72,7 +73,7 @@ private slots:
         clock.advance(20);
         // The user moved to a password field before the end.
         im->field.password = true;
-        live->finish(QStringLiteral("密码是"), fallback());
+        live->injectAtCursor(QStringLiteral("密码是"));
         clock.advance(100);
         QCOMPARE(im->field.value, QStringLiteral("前文"));
         QCOMPARE(im->field.livePreedit, QString());
@@ -85,7 +86,7 @@ private slots:
         live->showPartial(QStringLiteral("你"));
         clock.advance(20);
         QCOMPARE(im->field.livePreedit, QString());
-        live->finish(QStringLiteral("你们"), fallback());
+        live->injectAtCursor(QStringLiteral("你们"));
         clock.advance(20);
         QCOMPARE(im->field.value, QStringLiteral("前文你们"));
         QCOMPARE(im->field.userPreedit, QStringLiteral("ni hao"));
@@ -94,12 +95,18 @@ private slots:
 
     void noLiveText_finalGoesTheOrdinaryWay()
     {
-        live->finish(QStringLiteral("直接"), fallback());
+        live->setEnabled(false);
+        live->showPartial(QStringLiteral("关着"));
+        live->injectAtCursor(QStringLiteral("直接"));
         QCOMPARE(fallbacks, QStringList{QStringLiteral("直接")});
+        live->setEnabled(true);
+        im->running = false;
+        live->showPartial(QStringLiteral("没有输入法"));
         QVERIFY(im->calls.isEmpty());
+        im->running = true;
 
         live->showPartial(QStringLiteral("嗯"));
-        live->finish(QStringLiteral("  "), fallback());
+        live->injectAtCursor(QStringLiteral("  "));
         clock.advance(100);
         QCOMPARE(im->field.livePreedit, QString());
         QCOMPARE(im->field.value, QStringLiteral("前文"));
