@@ -16,8 +16,9 @@ InputMethodLiveText::InputMethodLiveText(TextInjector &injector, InputMethodComm
 
 void InputMethodLiveText::showPartial(const QString &text)
 {
-    if (!m_enabled || !m_inputMethod.isFrameworkRunning())
+    if (!m_enabled || !m_inputMethod.isFrameworkRunning() || m_latest == text)
         return;
+    m_latest = text;
     if (m_inFlight) {
         m_pending = text;
         return;
@@ -48,6 +49,7 @@ bool InputMethodLiveText::reset()
     m_sent = false;
     m_inFlight = false;
     m_pending.reset();
+    m_latest.reset();
     return sent;
 }
 

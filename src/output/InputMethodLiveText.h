@@ -40,4 +40,6 @@ private:
     bool m_sent = false;
     bool m_inFlight = false;
     std::optional<QString> m_pending;
+    // The newest partial taken, so that a repeat costs nothing.
+    std::optional<QString> m_latest;
 };

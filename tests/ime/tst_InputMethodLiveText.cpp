@@ -44,6 +44,10 @@ private slots:
         QCOMPARE(im->field.livePreedit, QStringLiteral("今天天气"));
 
         live->showPartial(QStringLiteral("今天天气不错"));
+        clock.advance(20);
+        // The same partial again (the overlay redraws for the level meter) sends nothing.
+        live->showPartial(QStringLiteral("今天天气不错"));
+        QCOMPARE(im->calls.size(), 3);
         live->injectAtCursor(QStringLiteral("  今天天气不错。\n"));
         clock.advance(100);
         QCOMPARE(im->field.value, QStringLiteral("前文今天天气不错。"));
