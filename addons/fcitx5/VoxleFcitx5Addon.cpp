@@ -38,9 +38,7 @@ VoxleFcitx5Addon::VoxleFcitx5Addon(fcitx::AddonManager *manager) : m_instance(ma
                 m_waylandDisplays.push_back(display);
             });
         m_waylandClosed = wayland->call<fcitx::IWaylandModule::addConnectionClosedCallback>(
-            [this](const std::string &, wl_display *display) {
-                std::erase(m_waylandDisplays, display);
-            });
+            [this](const std::string &, wl_display *display) { std::erase(m_waylandDisplays, display); });
     }
 #endif
 }
@@ -49,9 +47,9 @@ VoxleFcitx5Addon::~VoxleFcitx5Addon() = default;
 
 fcitx::InputContext *VoxleFcitx5Addon::focusedContext() const
 {
-    // Only the context that has the focus at this moment: the last focused one may belong to a window the user
-    // has left.
-    fcitx::InputContext *ic = m_instance->mostRecentInputContext();
+    // Only a context that has the focus at this moment, never one the user has left: fcitx5 answers the last
+    // focused context while it still has the focus, and none after it lost it.
+    fcitx::InputContext *ic = m_instance->lastFocusedInputContext();
     return ic && ic->hasFocus() ? ic : nullptr;
 }
 
@@ -60,13 +58,12 @@ bool VoxleFcitx5Addon::isPassword(const fcitx::InputContext &ic)
     return ic.capabilityFlags().testAny(fcitx::CapabilityFlag::PasswordOrSensitive);
 }
 
-std::tuple<bool, bool, bool, std::string> VoxleFcitx5Addon::focusState()
+std::tuple<bool, bool, std::string> VoxleFcitx5Addon::focusState()
 {
     fcitx::InputContext *ic = focusedContext();
     if (!ic)
-        return {false, false, false, std::string()};
-    const bool composing = !ic->inputPanel().clientPreedit().empty() && !(m_preeditContext.get() == ic);
-    return {true, isPassword(*ic), composing, ic->program()};
+        return {false, false, std::string()};
+    return {true, isPassword(*ic), ic->program()};
 }
 
 std::string VoxleFcitx5Addon::commit(const std::string &text)
@@ -114,28 +111,23 @@ std::string VoxleFcitx5Addon::setPreedit(const std::string &text)
     return "shown";
 }
 
-bool VoxleFcitx5Addon::clearPreedit()
+void VoxleFcitx5Addon::clearPreedit()
 {
-    const bool cleared = clearOwnPreedit();
+    clearOwnPreedit();
     flush();
-    return cleared;
 }
 
-bool VoxleFcitx5Addon::clearOwnPreedit()
+void VoxleFcitx5Addon::clearOwnPreedit()
 {
     fcitx::InputContext *ic = m_preeditContext.get();
     const std::string ours = m_preeditText;
     m_preeditContext.unwatch();
     m_preeditText.clear();
-    if (!ic)
-        return false;
-    auto &panel = ic->inputPanel();
     // The user may have started a composition of their own over it since: that one stays.
-    if (panel.clientPreedit().toString() != ours)
-        return false;
-    panel.setClientPreedit(fcitx::Text());
+    if (!ic || ic->inputPanel().clientPreedit().toString() != ours)
+        return;
+    ic->inputPanel().setClientPreedit(fcitx::Text());
     ic->updatePreedit();
-    return true;
 }
 
 void VoxleFcitx5Addon::flush()
@@ -148,6 +140,7 @@ void VoxleFcitx5Addon::flush()
 
 fcitx::AddonInstance *VoxleFcitx5AddonFactory::create(fcitx::AddonManager *manager)
 {
+    // fcitx5's add-on manager takes ownership of what its factory returns.
     return new VoxleFcitx5Addon(manager);
 }
 

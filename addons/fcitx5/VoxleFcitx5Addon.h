@@ -29,20 +29,20 @@ public:
     explicit VoxleFcitx5Addon(fcitx::AddonManager *manager);
     ~VoxleFcitx5Addon() override;
 
-    // (focused, password, composing, program): the context that has the focus now, if any.
-    std::tuple<bool, bool, bool, std::string> focusState();
+    // (focused, password, program): the context that has the focus now, if any.
+    std::tuple<bool, bool, std::string> focusState();
     // "committed", or why not: "no-focus", "password".
     std::string commit(const std::string &text);
     // "shown", or why not: "no-focus", "password", "composing" (the user's own preedit is open),
     // "unsupported" (the client draws no preedit).
     std::string setPreedit(const std::string &text);
-    // Removes the live text where it was shown; true when there was some.
-    bool clearPreedit();
+    // Removes the live text where it was shown.
+    void clearPreedit();
 
 private:
     fcitx::InputContext *focusedContext() const;
     static bool isPassword(const fcitx::InputContext &ic);
-    bool clearOwnPreedit();
+    void clearOwnPreedit();
     void flush();
 
     class Service : public fcitx::dbus::ObjectVTable<Service>
@@ -51,16 +51,16 @@ private:
         explicit Service(VoxleFcitx5Addon &addon) : m_addon(addon) {}
 
     private:
-        std::tuple<bool, bool, bool, std::string> focusState() { return m_addon.focusState(); }
+        std::tuple<bool, bool, std::string> focusState() { return m_addon.focusState(); }
         std::string commit(const std::string &text) { return m_addon.commit(text); }
         std::string setPreedit(const std::string &text) { return m_addon.setPreedit(text); }
-        bool clearPreedit() { return m_addon.clearPreedit(); }
+        void clearPreedit() { m_addon.clearPreedit(); }
 
         VoxleFcitx5Addon &m_addon;
-        FCITX_OBJECT_VTABLE_METHOD(focusState, "FocusState", "", "bbbs");
+        FCITX_OBJECT_VTABLE_METHOD(focusState, "FocusState", "", "bbs");
         FCITX_OBJECT_VTABLE_METHOD(commit, "Commit", "s", "s");
         FCITX_OBJECT_VTABLE_METHOD(setPreedit, "SetPreedit", "s", "s");
-        FCITX_OBJECT_VTABLE_METHOD(clearPreedit, "ClearPreedit", "", "b");
+        FCITX_OBJECT_VTABLE_METHOD(clearPreedit, "ClearPreedit", "", "");
     };
 
     fcitx::Instance *m_instance;

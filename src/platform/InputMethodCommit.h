@@ -17,14 +17,13 @@ public:
         noFramework, // no framework this route can talk to is running
         noFocus,     // no input context has the focus now
         password,    // the focused field is a password or otherwise sensitive field
-        composing,   // the user's own composition is open there (live text is not shown over it)
+        composing,   // the user's own composition is open there (live text is not drawn over it)
         unsupported, // the focused client draws no preedit
         failed,      // no answer in time, or the framework lacks the part this route needs
     };
     struct FocusState {
         bool focused = false;
         bool password = false;
-        bool composing = false;
         QString program;
     };
     using Done = std::function<void(Outcome)>;
@@ -44,4 +43,26 @@ public:
     virtual void setPreedit(const QString &text, Done done) = 0;
     // Removes the live text, leaving the field as it was before it was shown.
     virtual void clearPreedit(Done done) = 0;
+
+    // For logs and debug events.
+    static QString outcomeName(Outcome outcome)
+    {
+        switch (outcome) {
+        case Outcome::done:
+            return QStringLiteral("done");
+        case Outcome::noFramework:
+            return QStringLiteral("no-framework");
+        case Outcome::noFocus:
+            return QStringLiteral("no-focus");
+        case Outcome::password:
+            return QStringLiteral("password");
+        case Outcome::composing:
+            return QStringLiteral("composing");
+        case Outcome::unsupported:
+            return QStringLiteral("unsupported");
+        case Outcome::failed:
+            return QStringLiteral("failed");
+        }
+        return {};
+    }
 };

@@ -31,7 +31,7 @@ void FakeInputMethodCommit::focusState(std::function<void(std::optional<FocusSta
             done(std::nullopt);
             return;
         }
-        done(FocusState{focused, focused && field.password, focused && !field.userPreedit.isEmpty(), {}});
+        done(FocusState{focused, focused && field.password, {}});
     });
 }
 

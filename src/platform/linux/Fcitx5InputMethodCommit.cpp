@@ -35,20 +35,18 @@ InputMethodCommit::Outcome outcomeFromReply(const QString &answer)
 
 Fcitx5InputMethodCommit::Fcitx5InputMethodCommit(const QDBusConnection &bus, int timeoutMs, QObject *parent)
     : QObject(parent), m_bus(bus), m_timeoutMs(timeoutMs),
-      m_watcher(new QDBusServiceWatcher(kService, m_bus,
-                                        QDBusServiceWatcher::WatchForRegistration |
-                                            QDBusServiceWatcher::WatchForUnregistration,
-                                        this))
+      m_watcher(new QDBusServiceWatcher(
+          kService, m_bus, QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
+          this))
 {
     connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, [this]() {
         m_running = true;
         m_warnedMissingAddon = false;
     });
     connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this]() { m_running = false; });
-    QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                      QStringLiteral("/org/freedesktop/DBus"),
-                                                      QStringLiteral("org.freedesktop.DBus"),
-                                                      QStringLiteral("NameHasOwner"));
+    QDBusMessage ask =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
     ask << kService;
     auto *watch = new QDBusPendingCallWatcher(m_bus.asyncCall(ask, m_timeoutMs), this);
     connect(watch, &QDBusPendingCallWatcher::finished, this, [this, watch]() {
@@ -116,15 +114,13 @@ void Fcitx5InputMethodCommit::callForOutcome(const QString &method, const QVaria
         return;
     }
     call(method, args, [this, done = std::move(done)](const QDBusMessage &reply) {
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        if (reply.type() != QDBusMessage::ReplyMessage) {
             done(failure(reply));
             return;
         }
-        const QVariant answer = reply.arguments().first();
-        if (answer.typeId() == QMetaType::Bool)
-            done(Outcome::done); // ClearPreedit: removed, or nothing of ours was left to remove
-        else
-            done(outcomeFromReply(answer.toString()));
+        // ClearPreedit answers nothing: whatever of ours was there is gone.
+        const QVariantList answer = reply.arguments();
+        done(answer.isEmpty() ? Outcome::done : outcomeFromReply(answer.first().toString()));
     });
 }
 
@@ -136,12 +132,12 @@ void Fcitx5InputMethodCommit::focusState(std::function<void(std::optional<FocusS
     }
     call(QStringLiteral("FocusState"), {}, [this, done = std::move(done)](const QDBusMessage &reply) {
         const QVariantList a = reply.arguments();
-        if (reply.type() != QDBusMessage::ReplyMessage || a.size() != 4) {
+        if (reply.type() != QDBusMessage::ReplyMessage || a.size() != 3) {
             failure(reply);
             done(std::nullopt);
             return;
         }
-        done(FocusState{a[0].toBool(), a[1].toBool(), a[2].toBool(), a[3].toString()});
+        done(FocusState{a[0].toBool(), a[1].toBool(), a[2].toString()});
     });
 }
 
