@@ -124,25 +124,29 @@ void TextInjectionService::commitViaInputMethodOrPaste(const QString &text)
     }
     m_inputMethodPending = true;
     const QString route = m_inputMethod->routeName();
-    m_inputMethod->commit(text, [this, alive = std::weak_ptr<bool>(m_alive), text, route](InputMethodCommit::Outcome outcome) {
-        if (alive.expired())
-            return;
-        m_inputMethodPending = false;
-        if (outcome == InputMethodCommit::Outcome::done) {
-            debugEvent(QStringLiteral("[DEBUG] IME commit success"),
-                       {{QStringLiteral("route"), route}, {QStringLiteral("len"), characterCount(text)}});
-            printLine(QStringLiteral("[TextInjector] 已通过输入法提交文本 (%1)").arg(route));
-        } else {
-            debugEvent(QStringLiteral("[DEBUG] IME commit declined; fallback to paste"),
-                       {{QStringLiteral("route"), route}, {QStringLiteral("outcome"), static_cast<int>(outcome)}});
-            startPaste(text);
-        }
-        while (!m_afterInputMethod.empty() && !m_inputMethodPending) {
-            const QString next = m_afterInputMethod.front();
-            m_afterInputMethod.pop_front();
-            insertTrimmed(next);
-        }
-    });
+    m_inputMethod->commit(
+        text, [this, alive = std::weak_ptr<bool>(m_alive), text, route](InputMethodCommit::Outcome outcome) {
+            if (alive.expired())
+                return;
+            m_inputMethodPending = false;
+            if (outcome == InputMethodCommit::Outcome::done) {
+                debugEvent(QStringLiteral("[DEBUG] IME commit success"),
+                           {{QStringLiteral("route"), route}, {QStringLiteral("len"), characterCount(text)}});
+                printLine(QStringLiteral("[TextInjector] 已通过输入法提交文本 (%1)").arg(route));
+            } else {
+                debugEvent(QStringLiteral("[DEBUG] IME commit declined; fallback to paste"),
+                           {{QStringLiteral("route"), route},
+                            {QStringLiteral("outcome"), InputMethodCommit::outcomeName(outcome)}});
+                printLine(QStringLiteral("[TextInjector] 输入法未接受文本 (%1: %2)，改用粘贴")
+                              .arg(route, InputMethodCommit::outcomeName(outcome)));
+                startPaste(text);
+            }
+            while (!m_afterInputMethod.empty() && !m_inputMethodPending) {
+                const QString next = m_afterInputMethod.front();
+                m_afterInputMethod.pop_front();
+                insertTrimmed(next);
+            }
+        });
 }
 
 bool TextInjectionService::insertViaAccessibility(const QString &text)
