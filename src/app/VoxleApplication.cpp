@@ -95,8 +95,8 @@ void VoxleApplication::wireInputMethod()
             [this]() { m_liveText.setEnabled(m_state->preferences().liveTextPreedit()); });
     connect(m_state.get(), &VoxleAppState::overlayChanged, this, [this]() {
         const OverlayState &overlay = m_state->overlay();
-        if (m_state->status() == VoxleAppState::AppStatus::recording &&
-            overlay.kind == OverlayState::Kind::recording && overlay.partial)
+        if (m_state->status() == VoxleAppState::AppStatus::recording && overlay.kind == OverlayState::Kind::recording &&
+            overlay.partial)
             m_liveText.showPartial(*overlay.partial);
     });
     connect(m_state.get(), &VoxleAppState::statusChanged, this, [this]() {

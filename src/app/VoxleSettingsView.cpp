@@ -114,7 +114,8 @@ VoxleSettingsView::VoxleSettingsView(VoxleAppState &state, UserDefaults &default
     // Live text through the input method.
     auto *inputMethod = new VoxleSectionCard(QStringLiteral("输入法"), this);
     auto *liveText = new QCheckBox(QStringLiteral("实时显示识别文字"), inputMethod);
-    liveText->setToolTip(QStringLiteral("说话时，识别中的文字以输入法预编辑的形式显示在输入框里（需要 Fcitx5 与 Voxle 插件）"));
+    liveText->setToolTip(
+        QStringLiteral("说话时，识别中的文字以输入法预编辑的形式显示在输入框里（需要 Fcitx5 与 Voxle 插件）"));
     liveText->setChecked(prefs.liveTextPreedit());
     inputMethod->body()->addWidget(liveText);
     page->addWidget(inputMethod);

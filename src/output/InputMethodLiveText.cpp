@@ -74,8 +74,9 @@ void InputMethodLiveText::injectAtCursor(const QString &text)
                            {{QStringLiteral("route"), route}, {QStringLiteral("len"), text.trimmed().size()}});
             return;
         }
-        sendDebugEvent(kLocation, QStringLiteral("[DEBUG] IME commit declined; fallback"), kHypothesis,
-                       {{QStringLiteral("route"), route}, {QStringLiteral("outcome"), static_cast<int>(outcome)}});
+        sendDebugEvent(
+            kLocation, QStringLiteral("[DEBUG] IME commit declined; fallback"), kHypothesis,
+            {{QStringLiteral("route"), route}, {QStringLiteral("outcome"), InputMethodCommit::outcomeName(outcome)}});
         inputMethod.clearPreedit([](InputMethodCommit::Outcome) {});
         injector.injectAtCursor(text);
     });
