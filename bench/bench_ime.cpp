@@ -15,8 +15,9 @@ namespace {
 // 1,000 characters (code points), no white space at either end.
 QString imeBenchText()
 {
-    const QStringList parts = {QStringLiteral("言川语音输入把说的话变成文字，"), QStringLiteral("Voxle dictation 2026 "),
-                               QStringLiteral("😀👍"), QStringLiteral("中文与English混排。")};
+    const QStringList parts = {QStringLiteral("言川语音输入把说的话变成文字，"),
+                               QStringLiteral("Voxle dictation 2026 "), QStringLiteral("😀👍"),
+                               QStringLiteral("中文与English混排。")};
     QString text;
     int codePoints = 0;
     for (int i = 0; codePoints < 1000; ++i) {
@@ -45,13 +46,8 @@ int benchIme(const QStringList &args)
                    {{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
     Fcitx5InputMethodCommit im;
     bool focused = ImeProbe::waitUntil([&]() { return probe.ready; }, 15000) && probe.focusX11Window();
-    focused = focused && ImeProbe::waitUntil([&]() {
-                  bool answered = false;
-                  std::optional<InputMethodCommit::FocusState> state;
-                  im.focusState([&](std::optional<InputMethodCommit::FocusState> s) { state = s, answered = true; });
-                  ImeProbe::waitUntil([&]() { return answered; });
-                  return state && state->focused;
-              }, 15000);
+    focused = focused && ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }) &&
+              probe.waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); });
     if (!focused) {
         err << "ime: the GTK entry never got an fcitx5 input context with the focus\n";
         return 1;

@@ -27,7 +27,8 @@ public:
         e.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
         e.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
         e.insert(QStringLiteral("XDG_DATA_DIRS"), build + QStringLiteral("/fcitx5/share:/usr/share"));
-        e.insert(QStringLiteral("FCITX_ADDON_DIRS"), build + QStringLiteral("/fcitx5/lib:/usr/lib/x86_64-linux-gnu/fcitx5"));
+        e.insert(QStringLiteral("FCITX_ADDON_DIRS"),
+                 build + QStringLiteral("/fcitx5/lib:/usr/lib/x86_64-linux-gnu/fcitx5"));
         for (auto it = env.cbegin(); it != env.cend(); ++it) {
             if (it.value() == QLatin1String("-"))
                 e.remove(it.key());
@@ -57,7 +58,8 @@ public:
     {
         QElapsedTimer t;
         t.start();
-        while (!(log.contains(QLatin1String("Loaded addon voxle")) && log.contains(QLatin1String("Loaded addon pinyin")))) {
+        while (!(log.contains(QLatin1String("Loaded addon voxle")) &&
+                 log.contains(QLatin1String("Loaded addon pinyin")))) {
             if (t.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning)
                 return false;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

@@ -1,6 +1,8 @@
 #pragma once
 
 // The GTK 3 window of ime_probe.py in its own process: what its entries hold and show as preedit, as it reports.
+#include "platform/InputMethodCommit.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -57,9 +59,9 @@ public:
     bool focusX11Window()
     {
         QProcess search;
-        search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
-                                                 QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                                 QString::number(pid())});
+        search.start(QStringLiteral("xdotool"),
+                     {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                      QStringLiteral("--pid"), QString::number(pid())});
         search.waitForFinished(10000);
         const QString window = QString::fromUtf8(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0);
         if (window.isEmpty())
@@ -80,6 +82,34 @@ public:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
         return true;
+    }
+
+    // Waits until the input method reports the focus in this window (imeFocused), nudging the window's focus
+    // now and then: a window that took the focus while its input-method module was still connecting may
+    // never tell the framework.
+    bool waitForImeFocus(const std::function<bool()> &imeFocused)
+    {
+        for (int attempt = 0; attempt < 6; ++attempt) {
+            // The focus changes of a window's first moments (mapping, the window manager, xdotool) reach the
+            // framework one after another: only a focus that stays counts.
+            if (waitUntil(imeFocused, 2000) && !waitUntil([&]() { return !imeFocused(); }, 700))
+                return true;
+            send(QStringLiteral("refocus"));
+        }
+        return false;
+    }
+
+    // True when the input method reports a focused input context; asks and waits for the answer.
+    static bool reportsFocus(InputMethodCommit &im)
+    {
+        std::optional<InputMethodCommit::FocusState> state;
+        bool answered = false;
+        im.focusState([&](std::optional<InputMethodCommit::FocusState> s) {
+            state = s;
+            answered = true;
+        });
+        waitUntil([&]() { return answered; });
+        return state && state->focused;
     }
 
     QMap<QString, QString> text;

@@ -1,6 +1,7 @@
 # A GTK 3 window with a text entry and a password entry, run as the target of input-method tests.
 # Reports on stdout, one JSON object a line: {"ready"}, {"focus": name}, {"text": value, "entry": name},
-# {"preedit": text, "entry": name}. Reads commands on stdin: "focus main|password", "clear".
+# {"preedit": text, "entry": name}. Reads commands on stdin: "focus main|password", "clear", "refocus" (the main
+# entry loses and takes the focus again, so the input method hears of it afresh).
 import json
 import sys
 
@@ -38,6 +39,9 @@ def command(channel, condition):
     words = line.split()
     if words[:1] == ["focus"]:
         entries[words[1]].grab_focus()
+    elif words[:1] == ["refocus"]:
+        window.set_focus(None)
+        entries["main"].grab_focus()
     elif words[:1] == ["clear"]:
         for entry in entries.values():
             entry.set_text("")

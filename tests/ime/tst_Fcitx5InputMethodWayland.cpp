@@ -67,9 +67,9 @@ private slots:
         sway.setProcessEnvironment(env);
         sway.setProcessChannelMode(QProcess::MergedChannels);
         sway.setStandardOutputFile(runtime.filePath(QStringLiteral("sway.log")));
-        sway.start(QStringLiteral("unshare"), {QStringLiteral("--user"), QStringLiteral("--map-user=1000"),
-                                               QStringLiteral("--map-group=1000"), QStringLiteral("sway"),
-                                               QStringLiteral("-c"), config.fileName()});
+        sway.start(QStringLiteral("unshare"),
+                   {QStringLiteral("--user"), QStringLiteral("--map-user=1000"), QStringLiteral("--map-group=1000"),
+                    QStringLiteral("sway"), QStringLiteral("-c"), config.fileName()});
         QString socket;
         QVERIFY(ImeProbe::waitUntil(
             [&]() {
@@ -102,10 +102,7 @@ private slots:
 
         im = std::make_unique<Fcitx5InputMethodCommit>();
         QVERIFY(ImeProbe::waitUntil([this]() { return im->isFrameworkRunning(); }));
-        QVERIFY(ImeProbe::waitUntil([this]() {
-            const auto state = focusState();
-            return state && state->focused;
-        }));
+        QVERIFY(probe->waitForImeFocus([this]() { return ImeProbe::reportsFocus(*im); }));
     }
 
     void cleanupTestCase()

@@ -59,20 +59,14 @@ private slots:
             QSKIP("needs the test desktop (scripts/lib/desktop.sh)");
         fcitx = std::make_unique<Fcitx5Server>();
         QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log));
-        probe = std::make_unique<ImeProbe>(QStringLiteral(VOXLE_IME_PROBE),
-                                           QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
+        probe = std::make_unique<ImeProbe>(
+            QStringLiteral(VOXLE_IME_PROBE),
+            QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
         QVERIFY(ImeProbe::waitUntil([this]() { return probe->ready; }, 15000));
         QVERIFY(probe->focusX11Window());
         im = std::make_unique<Fcitx5InputMethodCommit>();
         QVERIFY(ImeProbe::waitUntil([this]() { return im->isFrameworkRunning(); }));
-        // The GTK module makes its input context once the window has the focus.
-        QVERIFY(ImeProbe::waitUntil([this]() {
-            std::optional<InputMethodCommit::FocusState> state;
-            bool answered = false;
-            im->focusState([&](std::optional<InputMethodCommit::FocusState> s) { state = s, answered = true; });
-            ImeProbe::waitUntil([&]() { return answered; });
-            return state && state->focused;
-        }));
+        QVERIFY(probe->waitForImeFocus([this]() { return ImeProbe::reportsFocus(*im); }));
     }
 
     void cleanupTestCase()
@@ -89,12 +83,14 @@ private slots:
                                                        QStringLiteral("clipboard"), QStringLiteral("-i")});
         clipboardOwner.write("用户的剪贴板");
         clipboardOwner.closeWriteChannel();
-        QTRY_COMPARE(run(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}),
+        QTRY_COMPARE(run(QStringLiteral("xclip"),
+                         {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}),
                      QStringLiteral("用户的剪贴板"));
 
-        QCOMPARE(commit(kMixed), InputMethodCommit::Outcome::done);
+        QCOMPARE(InputMethodCommit::outcomeName(commit(kMixed)), QStringLiteral("done"));
         QTRY_COMPARE(mainText(), kMixed);
-        QCOMPARE(run(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}),
+        QCOMPARE(run(QStringLiteral("xclip"),
+                     {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}),
                  QStringLiteral("用户的剪贴板"));
         QCOMPARE(clipboardOwner.state(), QProcess::Running);
         clipboardOwner.kill();
@@ -106,8 +102,8 @@ private slots:
         probe->send(QStringLiteral("clear"));
         QTRY_COMPARE(mainText(), QString());
         fcitx->run(QStringLiteral("fcitx5-remote"), {QStringLiteral("-o")});
-        run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"),
-                                        QStringLiteral("nihao")});
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), QStringLiteral("nihao")});
         QTRY_COMPARE(probe->preedit.value(QStringLiteral("main")), QStringLiteral("ni hao"));
 
         // Live text is not drawn over the user's own composition.
@@ -131,8 +127,8 @@ private slots:
         probe->send(QStringLiteral("focus password"));
         QTRY_COMPARE(probe->focus, QStringLiteral("password"));
         std::optional<InputMethodCommit::FocusState> state;
-        QTRY_VERIFY((im->focusState([&](auto s) { state = s; }), ImeProbe::waitUntil([&]() { return state.has_value(); }),
-                     state->password));
+        QTRY_VERIFY((im->focusState([&](auto s) { state = s; }),
+                     ImeProbe::waitUntil([&]() { return state.has_value(); }), state->password));
         QCOMPARE(commit(QStringLiteral("不该出现")), InputMethodCommit::Outcome::password);
         Answer live;
         im->setPreedit(QStringLiteral("不该出现"), live.callback());

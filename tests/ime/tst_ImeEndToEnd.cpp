@@ -5,6 +5,7 @@
 #include "E2eHarness.h"
 #include "Fcitx5Server.h"
 #include "ImeProbe.h"
+#include "platform/linux/Fcitx5InputMethodCommit.h"
 
 #include <QJsonArray>
 #include <QTest>
@@ -51,10 +52,14 @@ private slots:
             QFAIL(qPrintable(problem));
         fcitx = std::make_unique<Fcitx5Server>();
         QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log));
-        probe = std::make_unique<ImeProbe>(QStringLiteral(VOXLE_IME_PROBE),
-                                           QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
+        probe = std::make_unique<ImeProbe>(
+            QStringLiteral(VOXLE_IME_PROBE),
+            QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
         QVERIFY(ImeProbe::waitUntil([this]() { return probe->ready; }, 15000));
         QVERIFY(probe->focusX11Window());
+        Fcitx5InputMethodCommit im;
+        QVERIFY(ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }));
+        QVERIFY(probe->waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); }));
         QVERIFY(harness.startServer(QStringLiteral("scripted")));
         QVERIFY(harness.control("/__control/asr", {{QStringLiteral("sentences"), QJsonArray{kSentence}}}));
         clipboardOwner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
@@ -92,7 +97,8 @@ private slots:
 
     void liveTextOn_partialsStandAsPreeditFinalReplacesCancelRemoves()
     {
-        QVERIFY(harness.startVoxle({{QStringLiteral("use_proxy"), false}, {QStringLiteral("live_text_preedit"), true}}));
+        QVERIFY(
+            harness.startVoxle({{QStringLiteral("use_proxy"), false}, {QStringLiteral("live_text_preedit"), true}}));
         clear();
         QVERIFY(toggle());
         QVERIFY(harness.waitForStatus(kRecording, 10000));

@@ -69,6 +69,10 @@ private slots:
         // The reply to the preedit still on its way does not send the partial waiting behind it.
         QVERIFY(!im->calls.contains(QStringLiteral("setPreedit:说到一半了")));
         QVERIFY(!live->isActive());
+        // The next dictation starts afresh, even with the words the cancelled one ended on.
+        live->showPartial(QStringLiteral("说到一半了"));
+        clock.advance(20);
+        QCOMPARE(im->field.livePreedit, QStringLiteral("说到一半了"));
     }
 
     void refusedCommit_clearsAndFallsBack()

@@ -26,9 +26,10 @@ private slots:
         QProcess ibus;
         ibus.setProcessEnvironment(env);
         ibus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        ibus.start(QStringLiteral("ibus-daemon"), {QStringLiteral("--single"), QStringLiteral("--emoji-extension=disable")});
-        QVERIFY(ImeProbe::waitUntil([&]() { return !QDir(config.filePath(QStringLiteral("ibus/bus"))).isEmpty(); },
-                                    10000));
+        ibus.start(QStringLiteral("ibus-daemon"),
+                   {QStringLiteral("--single"), QStringLiteral("--emoji-extension=disable")});
+        QVERIFY(
+            ImeProbe::waitUntil([&]() { return !QDir(config.filePath(QStringLiteral("ibus/bus"))).isEmpty(); }, 10000));
         ImeProbe probe(QStringLiteral(VOXLE_IME_PROBE), {{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("ibus")},
                                                          {QStringLiteral("XDG_CONFIG_HOME"), config.path()}});
         QVERIFY(ImeProbe::waitUntil([&]() { return probe.ready; }, 15000));
