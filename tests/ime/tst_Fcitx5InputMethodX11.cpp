@@ -2,7 +2,6 @@
 // process using the fcitx GTK module, the X clipboard. Run inside scripts/lib/desktop.sh.
 #include "Fcitx5Server.h"
 #include "ImeProbe.h"
-#include "output/InputMethodLiveText.h"
 #include "platform/linux/Fcitx5InputMethodCommit.h"
 
 #include <QTest>
@@ -138,37 +137,6 @@ private slots:
         QCOMPARE(probe->preedit.value(QStringLiteral("password")), QString());
         probe->send(QStringLiteral("focus main"));
         QTRY_COMPARE(probe->focus, QStringLiteral("main"));
-    }
-
-    void liveText_followsPartialsThenFinalReplacesAndCancelRemoves()
-    {
-        probe->send(QStringLiteral("clear"));
-        QTRY_COMPARE(mainText(), QString());
-        QCOMPARE(commit(QStringLiteral("前文")), InputMethodCommit::Outcome::done);
-        QTRY_COMPARE(mainText(), QStringLiteral("前文"));
-
-        struct : TextInjector {
-            QStringList texts;
-            void injectAtCursor(const QString &text) override { texts << text; }
-        } ordinary;
-        InputMethodLiveText live(ordinary, *im);
-        live.setEnabled(true);
-        live.showPartial(QStringLiteral("今天"));
-        QTRY_COMPARE(probe->preedit.value(QStringLiteral("main")), QStringLiteral("今天"));
-        live.showPartial(QStringLiteral("今天天气"));
-        QTRY_COMPARE(probe->preedit.value(QStringLiteral("main")), QStringLiteral("今天天气"));
-        QCOMPARE(mainText(), QStringLiteral("前文"));
-        live.injectAtCursor(QStringLiteral("今天天气不错。"));
-        QTRY_COMPARE(mainText(), QStringLiteral("前文今天天气不错。"));
-        QTRY_COMPARE(probe->preedit.value(QStringLiteral("main")), QString());
-        QVERIFY(ordinary.texts.isEmpty());
-
-        live.showPartial(QStringLiteral("算了不说"));
-        QTRY_COMPARE(probe->preedit.value(QStringLiteral("main")), QStringLiteral("算了不说"));
-        live.cancel();
-        QTRY_COMPARE(probe->preedit.value(QStringLiteral("main")), QString());
-        QTest::qWait(200);
-        QCOMPARE(mainText(), QStringLiteral("前文今天天气不错。"));
     }
 };
 
