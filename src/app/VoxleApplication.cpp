@@ -59,7 +59,7 @@ VoxleApplication::VoxleApplication(QObject *parent)
         m_historyRecorder,
         m_audioTiming,
         m_sessions,
-        m_injector,
+        m_liveText,
         *m_cloud,
         m_microphone,
         [this]() { return m_keyTap.inputMonitoringGranted(); },
@@ -70,6 +70,7 @@ VoxleApplication::VoxleApplication(QObject *parent)
         [this]() { m_injector.requestAccessibilityTrust(); },
     });
     m_state->load();
+    wireInputMethod();
     m_keyTap.setFnRoleKey(FnRoleKeyPreference::read(m_defaults));
     m_hotkeyHost = std::make_unique<VoxleAppStateHotkeyHost>(*m_state);
     m_hotkeys = std::make_unique<GlobalHotkeyService>(*m_hotkeyHost, m_keyTap, m_clock);
@@ -84,6 +85,28 @@ VoxleApplication::VoxleApplication(QObject *parent)
 }
 
 VoxleApplication::~VoxleApplication() = default;
+
+void VoxleApplication::wireInputMethod()
+{
+    // The user's input method sits between accessibility and the paste; live text (a setting) shows the
+    // partials in the field through it while recording and is removed when a dictation ends without text.
+    m_injector.setInputMethod(&m_inputMethod);
+    VoxlePreferences &prefs = m_state->preferences();
+    m_liveText.setEnabled(prefs.liveTextPreedit());
+    connect(&prefs, &VoxlePreferences::liveTextPreeditChanged, this,
+            [this]() { m_liveText.setEnabled(m_state->preferences().liveTextPreedit()); });
+    connect(m_state.get(), &VoxleAppState::overlayChanged, this, [this]() {
+        const OverlayState &overlay = m_state->overlay();
+        if (m_state->status() == VoxleAppState::AppStatus::recording && overlay.kind == OverlayState::Kind::recording &&
+            overlay.partial)
+            m_liveText.showPartial(*overlay.partial);
+    });
+    connect(m_state.get(), &VoxleAppState::statusChanged, this, [this]() {
+        const VoxleAppState::AppStatus status = m_state->status();
+        if (status == VoxleAppState::AppStatus::idle || status == VoxleAppState::AppStatus::error)
+            m_liveText.cancel();
+    });
+}
 
 void VoxleApplication::start(bool showWindow)
 {

@@ -18,8 +18,10 @@
 #include "core/VoxleHistoryRecorder.h"
 #include "history/VoxleHistoryStore.h"
 #include "hotkeys/GlobalHotkeyService.h"
+#include "output/InputMethodLiveText.h"
 #include "output/TextInjectionService.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/Fcitx5InputMethodCommit.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LibsecretSecretStore.h"
 #include "platform/linux/LinuxAudioInput.h"
@@ -61,6 +63,7 @@ signals:
 
 private:
     void applyDarkAppearance();
+    void wireInputMethod();
     bool permissionsMissing();
     void showOnboarding();
     void buildMainWindow();
@@ -83,7 +86,10 @@ private:
     XTestKeySynth m_keySynth;
     AtspiAccessibility m_accessibility;
     QtClipboardPasteboard m_pasteboard;
+    Fcitx5InputMethodCommit m_inputMethod;
     TextInjectionService m_injector;
+    // What the state inserts through: live text in front of the injector.
+    InputMethodLiveText m_liveText{m_injector, m_inputMethod};
     QNetworkAccessManager m_network;
     LinuxSettingsOpener m_settingsOpener;
     // Destroyed after the account it serves (members go in reverse order).

@@ -9,6 +9,7 @@
 #include "hotkeys/FnRoleKeyPreference.h"
 #include "platform/SettingsOpener.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoro/QCoroTask>
 #include <QFormLayout>
@@ -120,6 +121,20 @@ VoxleSettingsView::VoxleSettingsView(VoxleAppState &state, UserDefaults &default
     languageForm->addRow(QStringLiteral("翻译到"), m_translationTarget);
     languages->body()->addLayout(languageForm);
     page->addWidget(languages);
+
+    // Live text through the input method.
+    auto *inputMethod = new VoxleSectionCard(QStringLiteral("输入法"), this);
+    auto *liveText = new QCheckBox(QStringLiteral("实时显示识别文字"), inputMethod);
+    liveText->setToolTip(
+        QStringLiteral("说话时，识别中的文字以输入法预编辑的形式显示在输入框里（需要 Fcitx5 与 Voxle 插件）"));
+    liveText->setChecked(prefs.liveTextPreedit());
+    inputMethod->body()->addWidget(liveText);
+    page->addWidget(inputMethod);
+    connect(liveText, &QCheckBox::toggled, this, [this](bool on) { m_state.preferences().setLiveTextPreedit(on); });
+    connect(&prefs, &VoxlePreferences::liveTextPreeditChanged, liveText, [this, liveText]() {
+        const QSignalBlocker block(liveText);
+        liveText->setChecked(m_state.preferences().liveTextPreedit());
+    });
 
     // Permissions.
     auto *permissions = new VoxleSectionCard(QStringLiteral("权限配置"), this);

@@ -27,6 +27,9 @@ void VoxlePreferences::load()
     loadAction(kModifierCommandAction, &VoxlePreferences::setModifierCommandAction);
 
     setPolishEnabled(m_defaults.boolean(kPolishEnabled).value_or(false));
+    // Read only: nothing is stored for it until the user changes it.
+    m_liveTextPreedit = m_defaults.boolean(kLiveTextPreedit).value_or(false);
+    emit liveTextPreeditChanged();
 
     if (const auto stored = m_defaults.string(kTranslationTarget)) {
         if (const auto language = parseTranslationTargetLanguageLabel(*stored))
@@ -126,6 +129,13 @@ void VoxlePreferences::setPolishEnabled(bool enabled)
     m_defaultModeLabel = enabled ? QStringLiteral("润色听写") : QStringLiteral("仅听写");
     m_defaults.setBool(kPolishEnabled, enabled);
     emit polishEnabledChanged();
+}
+
+void VoxlePreferences::setLiveTextPreedit(bool enabled)
+{
+    m_liveTextPreedit = enabled;
+    m_defaults.setBool(kLiveTextPreedit, enabled);
+    emit liveTextPreeditChanged();
 }
 
 void VoxlePreferences::setUseProxy(bool useProxy)

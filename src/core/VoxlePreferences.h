@@ -20,6 +20,7 @@ class VoxlePreferences : public QObject
     Q_PROPERTY(
         QString streamingAsrModel READ streamingAsrModel WRITE setStreamingAsrModel NOTIFY streamingAsrModelChanged)
     Q_PROPERTY(double audioInputGain READ audioInputGain WRITE setAudioInputGain NOTIFY audioInputGainChanged)
+    Q_PROPERTY(bool liveTextPreedit READ liveTextPreedit WRITE setLiveTextPreedit NOTIFY liveTextPreeditChanged)
 
 public:
     // The stored keys.
@@ -35,6 +36,7 @@ public:
     static inline const QString kUseProxy = QStringLiteral("use_proxy");
     static inline const QString kTranslationTarget = QStringLiteral("translation_target_language");
     static inline const QString kHistoryRetention = QStringLiteral("history_retention");
+    static inline const QString kLiveTextPreedit = QStringLiteral("live_text_preedit");
 
     // Reactions that belong to other parts of the application state.
     struct Hooks {
@@ -70,6 +72,9 @@ public:
 
     bool polishEnabled() const { return m_polishEnabled; }
     void setPolishEnabled(bool enabled);
+    // Partial text shown in the focused field through the input method while recording; off by default.
+    bool liveTextPreedit() const { return m_liveTextPreedit; }
+    void setLiveTextPreedit(bool enabled);
     QString defaultModeLabel() const { return m_defaultModeLabel; }
 
     bool useProxy() const { return m_useProxy; }
@@ -100,6 +105,7 @@ signals:
     void bindingsChanged();
     void modifierActionsChanged();
     void polishEnabledChanged();
+    void liveTextPreeditChanged();
     void useProxyChanged();
     void translationTargetLanguageChanged();
     void historyRetentionChanged();
@@ -125,6 +131,7 @@ private:
     HotkeyAction m_modifierControlAction = HotkeyAction::polish;
     HotkeyAction m_modifierCommandAction = HotkeyAction::translate;
     bool m_polishEnabled = false;
+    bool m_liveTextPreedit = false;
     QString m_defaultModeLabel = QStringLiteral("仅听写");
     bool m_useProxy = true;
     TranslationTargetLanguage m_translationTarget = TranslationTargetLanguage::en;

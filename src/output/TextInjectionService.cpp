@@ -1,6 +1,7 @@
 #include "output/TextInjectionService.h"
 
 #include "diagnostics/DebugEvent.h"
+#include "platform/InputMethodCommit.h"
 #include "platform/KeySynth.h"
 
 #include <QJsonObject>
@@ -83,7 +84,21 @@ void TextInjectionService::injectAtCursor(const QString &text)
     debugEvent(QStringLiteral("[DEBUG] inject enter"), {{QStringLiteral("trimmedLen"), characterCount(trimmed)}});
     if (trimmed.isEmpty())
         return;
+    insertTrimmed(trimmed);
+}
 
+void TextInjectionService::setInputMethod(InputMethodCommit *inputMethod)
+{
+    m_inputMethod = inputMethod;
+}
+
+void TextInjectionService::insertTrimmed(const QString &trimmed)
+{
+    if (m_inputMethodPending) {
+        // The input method has not answered for an earlier text yet: this one goes in after it.
+        m_afterInputMethod.push_back(trimmed);
+        return;
+    }
     if (m_active) {
         // An earlier paste is still in flight: typing now would land before its text. Wait behind it.
         startPaste(trimmed);
@@ -98,7 +113,40 @@ void TextInjectionService::injectAtCursor(const QString &text)
     } else {
         debugEvent(QStringLiteral("[DEBUG] AX insert failed; fallback to paste"));
     }
-    startPaste(trimmed);
+    commitViaInputMethodOrPaste(trimmed);
+}
+
+void TextInjectionService::commitViaInputMethodOrPaste(const QString &text)
+{
+    if (!m_inputMethod || !m_inputMethod->isFrameworkRunning()) {
+        startPaste(text);
+        return;
+    }
+    m_inputMethodPending = true;
+    const QString route = m_inputMethod->routeName();
+    m_inputMethod->commit(
+        text, [this, alive = std::weak_ptr<bool>(m_alive), text, route](InputMethodCommit::Outcome outcome) {
+            if (alive.expired())
+                return;
+            m_inputMethodPending = false;
+            if (outcome == InputMethodCommit::Outcome::done) {
+                debugEvent(QStringLiteral("[DEBUG] IME commit success"),
+                           {{QStringLiteral("route"), route}, {QStringLiteral("len"), characterCount(text)}});
+                printLine(QStringLiteral("[TextInjector] 已通过输入法提交文本 (%1)").arg(route));
+            } else {
+                debugEvent(QStringLiteral("[DEBUG] IME commit declined; fallback to paste"),
+                           {{QStringLiteral("route"), route},
+                            {QStringLiteral("outcome"), InputMethodCommit::outcomeName(outcome)}});
+                printLine(QStringLiteral("[TextInjector] 输入法未接受文本 (%1: %2)，改用粘贴")
+                              .arg(route, InputMethodCommit::outcomeName(outcome)));
+                startPaste(text);
+            }
+            while (!m_afterInputMethod.empty() && !m_inputMethodPending) {
+                const QString next = m_afterInputMethod.front();
+                m_afterInputMethod.pop_front();
+                insertTrimmed(next);
+            }
+        });
 }
 
 bool TextInjectionService::insertViaAccessibility(const QString &text)

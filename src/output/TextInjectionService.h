@@ -6,8 +6,10 @@
 #include "platform/Pasteboard.h"
 
 #include <deque>
+#include <memory>
 #include <optional>
 
+class InputMethodCommit;
 class KeySynth;
 
 // Puts finished dictation text at the keyboard focus: through the accessibility interface when it can, else
@@ -25,6 +27,9 @@ public:
 
     void injectAtCursor(const QString &text) override;
 
+    // The user's input method as a route between accessibility and the paste; none by default.
+    void setInputMethod(InputMethodCommit *inputMethod);
+
     // For the permission labels and onboarding.
     bool isAccessibilityTrusted();
     bool requestAccessibilityTrust();
@@ -41,7 +46,9 @@ private:
         qint64 injectedChangeCount = 0;
     };
 
+    void insertTrimmed(const QString &text);
     bool insertViaAccessibility(const QString &text);
+    void commitViaInputMethodOrPaste(const QString &text);
     void startPaste(const QString &text);
     void placeText(const QString &text, SavedClipboard saved);
     void postPasteAndScheduleRestore();
@@ -56,4 +63,10 @@ private:
     std::optional<PasteOperation> m_active;
     std::deque<QString> m_waiting;
     Clock::TimerId m_timer = 0;
+    InputMethodCommit *m_inputMethod = nullptr;
+    // A commit the input method has not answered yet, and the texts that came meanwhile, in order.
+    bool m_inputMethodPending = false;
+    std::deque<QString> m_afterInputMethod;
+    // Lets an answer that comes after the service is gone find that out.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -56,18 +56,21 @@ private slots:
         QCOMPARE(defaults.boolean(P::kPolishEnabled), std::optional<bool>(false));
         QVERIFY(prefs.useProxy());
         QCOMPARE(prefs.historyRetention(), QStringLiteral("forever"));
+        QVERIFY(!prefs.liveTextPreedit());
 
         FakeUserDefaults second;
         second.setString(P::kHotkeyScheme, QStringLiteral("custom"));
         second.setString(P::kTranslationTarget, QStringLiteral("日语"));
         second.setBool(P::kUseProxy, false);
         second.setBool(P::kPolishEnabled, true);
+        second.setBool(P::kLiveTextPreedit, true);
         P other(second);
         other.load();
         QCOMPARE(other.hotkeyScheme(), HotkeyScheme::custom);
         QCOMPARE(other.translationTargetLanguage(), TranslationTargetLanguage::ja);
         QVERIFY(!other.useProxy());
         QCOMPARE(other.defaultModeLabel(), QStringLiteral("润色听写"));
+        QVERIFY(other.liveTextPreedit());
     }
 
     void bindings_roundTripAndAbsentRemovesTheKey()

@@ -1,0 +1,130 @@
+// Dictation through the user's input method, end to end: the stand-in service with a scripted transcript, the
+// Voxle application, a real fcitx5 with the add-on, and a GTK window using fcitx whose text the accessibility
+// interface cannot reach (it exports no tree), so the text can only come through fcitx5 or the clipboard.
+// Run inside scripts/lib/desktop.sh.
+#include "E2eHarness.h"
+#include "Fcitx5Server.h"
+#include "ImeProbe.h"
+#include "platform/linux/Fcitx5InputMethodCommit.h"
+
+#include <QJsonArray>
+#include <QTest>
+
+namespace {
+const QString kIdle = QStringLiteral("空闲");
+const QString kRecording = QStringLiteral("录音中");
+const QString kSentence = QStringLiteral("今天天气不错，我们出去走走吧");
+
+QString clipboard()
+{
+    QProcess p;
+    p.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    p.waitForFinished(5000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+} // namespace
+
+class tst_ImeEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    E2eHarness harness;
+    std::unique_ptr<Fcitx5Server> fcitx;
+    std::unique_ptr<ImeProbe> probe;
+    QProcess clipboardOwner;
+
+    QString mainText() const { return probe->text.value(QStringLiteral("main")); }
+    QString preedit() const { return probe->preedit.value(QStringLiteral("main")); }
+
+    bool toggle() { return harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool(); }
+
+    void clear()
+    {
+        probe->send(QStringLiteral("clear"));
+        ImeProbe::waitUntil([this]() { return mainText().isEmpty(); });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString problem = harness.desktopProblem();
+        if (!problem.isEmpty())
+            QFAIL(qPrintable(problem));
+        fcitx = std::make_unique<Fcitx5Server>();
+        QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log));
+        probe = std::make_unique<ImeProbe>(
+            QStringLiteral(VOXLE_IME_PROBE),
+            QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
+        QVERIFY(ImeProbe::waitUntil([this]() { return probe->ready; }, 15000));
+        QVERIFY(probe->focusX11Window());
+        Fcitx5InputMethodCommit im;
+        QVERIFY(ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }));
+        QVERIFY(probe->waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); }));
+        QVERIFY(harness.startServer(QStringLiteral("scripted")));
+        QVERIFY(harness.control("/__control/asr", {{QStringLiteral("sentences"), QJsonArray{kSentence}}}));
+        clipboardOwner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                                       QStringLiteral("clipboard"), QStringLiteral("-i")});
+        clipboardOwner.write("用户剪贴板");
+        clipboardOwner.closeWriteChannel();
+        QTRY_COMPARE(clipboard(), QStringLiteral("用户剪贴板"));
+    }
+
+    void cleanupTestCase()
+    {
+        harness.stopVoxle();
+        harness.stopServer();
+        clipboardOwner.kill();
+        clipboardOwner.waitForFinished();
+        probe.reset();
+        fcitx.reset();
+    }
+
+    void liveTextOff_finalTextCommittedThroughFcitx5()
+    {
+        QVERIFY(harness.startVoxle({{QStringLiteral("use_proxy"), false}}));
+        clear();
+        const int preeditChanges = probe->preeditChanges;
+        QVERIFY(toggle());
+        QVERIFY(harness.waitForStatus(kRecording, 10000));
+        QTest::qWait(800);
+        QVERIFY(toggle());
+        QVERIFY2(ImeProbe::waitUntil([this]() { return mainText() == kSentence; }, 20000), qPrintable(mainText()));
+        QCOMPARE(probe->preeditChanges, preeditChanges);
+        QVERIFY(harness.waitForStatus(kIdle, 5000));
+        // The owner of the user's clipboard never lost it (xclip ends when another program takes it).
+        QCOMPARE(clipboardOwner.state(), QProcess::Running);
+    }
+
+    void liveTextOn_partialsStandAsPreeditFinalReplacesCancelRemoves()
+    {
+        QVERIFY(
+            harness.startVoxle({{QStringLiteral("use_proxy"), false}, {QStringLiteral("live_text_preedit"), true}}));
+        clear();
+        QVERIFY(toggle());
+        QVERIFY(harness.waitForStatus(kRecording, 10000));
+        // The scripted recogniser uncovers the sentence as audio arrives: the preedit grows with it.
+        QVERIFY2(ImeProbe::waitUntil([this]() { return preedit().startsWith(QStringLiteral("今天")); }, 10000),
+                 qPrintable(preedit()));
+        QVERIFY(ImeProbe::waitUntil([this]() { return preedit().size() >= 4; }, 10000));
+        QVERIFY(kSentence.startsWith(preedit()));
+        QCOMPARE(mainText(), QString());
+        QVERIFY(toggle());
+        QVERIFY2(ImeProbe::waitUntil([this]() { return mainText() == kSentence; }, 20000), qPrintable(mainText()));
+        QTRY_COMPARE(preedit(), QString());
+        QVERIFY(harness.waitForStatus(kIdle, 5000));
+        QCOMPARE(clipboardOwner.state(), QProcess::Running);
+
+        // Cancelled while speaking: the field is as it was.
+        QVERIFY(toggle());
+        QVERIFY(harness.waitForStatus(kRecording, 10000));
+        QVERIFY(ImeProbe::waitUntil([this]() { return preedit().startsWith(QStringLiteral("今天")); }, 10000));
+        QVERIFY(harness.voxle({QStringLiteral("--cancel")}).value(QStringLiteral("ok")).toBool());
+        QVERIFY(harness.waitForStatus(kIdle, 5000));
+        QTRY_COMPARE(preedit(), QString());
+        QTest::qWait(500);
+        QCOMPARE(mainText(), kSentence);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ImeEndToEnd)
+#include "tst_ImeEndToEnd.moc"
