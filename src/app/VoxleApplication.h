@@ -24,7 +24,7 @@
 #include "platform/linux/LinuxAudioInput.h"
 #include "platform/linux/LinuxMicrophoneAccess.h"
 #include "platform/linux/LinuxSettingsOpener.h"
-#include "platform/linux/QtClipboardPasteboard.h"
+#include "platform/linux/X11ClipboardPasteboard.h"
 #include "platform/linux/X11KeyEventTap.h"
 #include "platform/linux/XTestKeySynth.h"
 
@@ -71,7 +71,7 @@ private:
     ParaformerSessionFactory m_sessions;
     XTestKeySynth m_keySynth;
     AtspiAccessibility m_accessibility;
-    QtClipboardPasteboard m_pasteboard;
+    X11ClipboardPasteboard m_pasteboard;
     TextInjectionService m_injector;
     QNetworkAccessManager m_network;
     LinuxSettingsOpener m_settingsOpener;
