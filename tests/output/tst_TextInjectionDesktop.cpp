@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <memory>
@@ -88,11 +89,6 @@ QByteArray readClipboard(const QString &target, const char *selection = "clipboa
                                           QStringLiteral("-o"), QStringLiteral("-t"), target});
     (void)QTest::qWaitFor([&] { return xclip.state() == QProcess::NotRunning; }, kTimeoutMs);
     return xclip.exitCode() == 0 ? xclip.readAllStandardOutput() : QByteArray("<xclip failed>");
-}
-
-void focusWindowOf(qint64 pid)
-{
-    run(QStringLiteral("xdotool windowfocus --sync $(xdotool search --onlyvisible --pid %1 | tail -1)").arg(pid));
 }
 
 } // namespace
@@ -328,30 +324,34 @@ private slots:
         QVERIFY(other->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
         auto hung = gtkEntry(QStringLiteral("abc"));
         QVERIFY(hung->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
+        const unsigned long otherWindow =
+            run(QStringLiteral("xdotool search --onlyvisible --pid %1 | tail -1").arg(other->pid())).toULong();
+        QVERIFY(otherWindow);
         const qint64 clipboardBefore = pb->changeCount();
         ::kill(static_cast<pid_t>(hung->pid()), SIGSTOP);
-        service->injectAtCursor(kDictation);
-        QTest::qWait(100); // the insertion now waits on the stopped application
 
-        // The user presses Escape, moves to another window and types there.
-        focusWindowOf(other->pid());
+        // While the insertion waits on the stopped application, the user presses Escape, moves to another
+        // window and types there.
         using Steady = std::chrono::steady_clock;
-        Steady::time_point typedAt;
-        std::thread user([&typedAt]() {
+        std::atomic<Steady::rep> typedAt{0};
+        std::thread user([&typedAt, otherWindow]() {
             Display *d = XOpenDisplay(nullptr);
-            const KeyCode escape = XKeysymToKeycode(d, XK_Escape);
-            const KeyCode x = XKeysymToKeycode(d, XK_x);
-            XTestFakeKeyEvent(d, escape, True, CurrentTime);
-            XTestFakeKeyEvent(d, escape, False, CurrentTime);
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            XTestFakeKeyEvent(d, XKeysymToKeycode(d, XK_Escape), True, CurrentTime);
+            XTestFakeKeyEvent(d, XKeysymToKeycode(d, XK_Escape), False, CurrentTime);
+            XSetInputFocus(d, otherWindow, RevertToParent, CurrentTime);
             XSync(d, False);
-            typedAt = Steady::now();
-            XTestFakeKeyEvent(d, x, True, CurrentTime);
-            XTestFakeKeyEvent(d, x, False, CurrentTime);
+            typedAt = Steady::now().time_since_epoch().count();
+            XTestFakeKeyEvent(d, XKeysymToKeycode(d, XK_x), True, CurrentTime);
+            XTestFakeKeyEvent(d, XKeysymToKeycode(d, XK_x), False, CurrentTime);
             XSync(d, False);
             XCloseDisplay(d);
         });
+        service->injectAtCursor(kDictation);
         const bool arrived = other->waitFor(QStringLiteral("TEXT:x"));
-        const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - typedAt).count();
+        const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               Steady::now() - Steady::time_point(Steady::duration(typedAt.load())))
+                               .count();
         user.join();
         QVERIFY2(arrived, qPrintable(other->log()));
         QVERIFY2(delay < 100, qPrintable(QStringLiteral("the key arrived after %1 ms").arg(delay)));
