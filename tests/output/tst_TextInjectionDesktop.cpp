@@ -19,6 +19,7 @@
 #include <memory>
 #include <thread>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -232,26 +233,39 @@ private slots:
         QVERIFY(!readClipboard(QStringLiteral("TARGETS")).contains("x-kde-passwordManagerHint"));
     }
 
-    void paste_chordCarriesOnlyControlWhileTheUserHoldsAModifier_data()
+    void paste_chordReachesTheTargetAsAPaste_data()
     {
         QTest::addColumn<int>("releaseAfterMs");
-        QTest::newRow("Super let go after 200 ms") << 200;
-        QTest::newRow("Super still held") << -1;
+        QTest::addColumn<bool>("dvorak");
+        QTest::newRow("Super let go after 200 ms") << 200 << false;
+        QTest::newRow("Super still held") << -1 << false;
+        // With "us,us(dvorak)" and Dvorak active, the first group's V key types K.
+        QTest::newRow("second layout group active") << 0 << true;
     }
-    void paste_chordCarriesOnlyControlWhileTheUserHoldsAModifier()
+    void paste_chordReachesTheTargetAsAPaste()
     {
         QFETCH(int, releaseAfterMs);
+        QFETCH(bool, dvorak);
+        if (dvorak) {
+            run(QStringLiteral("setxkbmap -layout us,us -variant ,dvorak"));
+            Display *d = XOpenDisplay(nullptr);
+            XkbLockGroup(d, XkbUseCoreKbd, 1);
+            XSync(d, False);
+            XCloseDisplay(d);
+        }
         auto target = qtTarget({QStringLiteral("plain"), QStringLiteral("0")});
         QVERIFY(target->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
-        run(QStringLiteral("xdotool keydown Super_L"));
-        QTRY_VERIFY_WITH_TIMEOUT(keys->modifiersHeld(), kTimeoutMs);
+        if (!dvorak) {
+            run(QStringLiteral("xdotool keydown Super_L"));
+            QTRY_VERIFY_WITH_TIMEOUT(keys->modifiersHeld(), kTimeoutMs);
+        }
         service->injectAtCursor(QStringLiteral("held"));
-        if (releaseAfterMs >= 0) {
+        if (releaseAfterMs > 0) {
             QTest::qWait(releaseAfterMs);
             run(QStringLiteral("xdotool keyup Super_L"));
         }
         const bool pasted = target->waitFor(QStringLiteral("PASTED:held"));
-        run(QStringLiteral("xdotool keyup Super_L"));
+        run(dvorak ? QStringLiteral("setxkbmap -layout us") : QStringLiteral("xdotool keyup Super_L"));
         QVERIFY2(pasted, qPrintable(target->log()));
         QVERIFY(!target->log().contains(QStringLiteral("RAW:")));
         settle();
