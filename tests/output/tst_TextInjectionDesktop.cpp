@@ -277,11 +277,18 @@ private slots:
         {
             auto terminal = qtTarget({QStringLiteral("terminal"), QStringLiteral("0")});
             QVERIFY(terminal->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
+            bool role = false;
+            QTRY_VERIFY_WITH_TIMEOUT(withFocusedElement([&](Accessibility::Element &e) { role = e.isTerminal(); }) &&
+                                         role,
+                                     kTimeoutMs);
             service->injectAtCursor(QStringLiteral("echo 你好"));
             QVERIFY2(terminal->waitFor(QStringLiteral("PASTED:echo 你好")), qPrintable(terminal->log()));
             settle();
         }
-        // A real xterm pastes the primary selection on Shift+Insert and ignores Ctrl+V and Ctrl+Shift+V.
+        // A real xterm pastes the primary selection on Shift+Insert and ignores Ctrl+V and Ctrl+Shift+V. It has
+        // no accessibility tree: the text entry focused before it must not take the text.
+        auto gtk = gtkEntry(QStringLiteral("gtk:"));
+        QVERIFY(gtk->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("typed"));
         QProcess xterm;
@@ -299,6 +306,7 @@ private slots:
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         };
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(typed()), QStringLiteral("ls 你好"), kTimeoutMs);
+        QCOMPARE(gtk->lines.last(), QStringLiteral("FOCUSED"));
         settle();
         xterm.kill();
         xterm.waitForFinished(kTimeoutMs);

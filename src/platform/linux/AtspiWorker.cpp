@@ -31,6 +31,11 @@ template <typename T> struct GObjectRef {
     GObjectRef(const GObjectRef &) = delete;
     GObjectRef &operator=(const GObjectRef &) = delete;
     GObjectRef(GObjectRef &&o) noexcept : ptr(std::exchange(o.ptr, nullptr)) {}
+    GObjectRef &operator=(GObjectRef &&o) noexcept
+    {
+        std::swap(ptr, o.ptr);
+        return *this;
+    }
     ~GObjectRef()
     {
         if (ptr)
@@ -345,6 +350,44 @@ AtspiAccessible *findFocusedIn(AtspiAccessible *obj, int depth, int &visited, bo
     return nullptr;
 }
 
+// True when an application of the accessibility tree runs as pid.
+bool hasApplication(qint64 pid, bool &unanswered)
+{
+    GError *error = nullptr;
+    GObjectRef<AtspiAccessible> desktop(atspi_get_desktop(0));
+    const gint apps = desktop ? atspi_accessible_get_child_count(desktop.ptr, &error) : 0;
+    if (failed(error, unanswered))
+        return false;
+    for (gint a = 0; a < apps; ++a) {
+        GObjectRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.ptr, a, &error));
+        if (failed(error, unanswered) || !app)
+            continue;
+        const guint appPid = atspi_accessible_get_process_id(app.ptr, &error);
+        if (!failed(error, unanswered) && appPid == pid)
+            return true;
+    }
+    return false;
+}
+
+// True when the top-level window holding obj is the active one.
+bool inActiveWindow(AtspiAccessible *obj, bool &unanswered)
+{
+    GError *error = nullptr;
+    GObjectRef<AtspiAccessible> current(static_cast<AtspiAccessible *>(g_object_ref(obj)));
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        GObjectRef<AtspiAccessible> parent(atspi_accessible_get_parent(current.ptr, &error));
+        if (failed(error, unanswered) || !parent)
+            return false;
+        const AtspiRole role = atspi_accessible_get_role(parent.ptr, &error);
+        if (failed(error, unanswered))
+            return false;
+        if (role == ATSPI_ROLE_APPLICATION)
+            return hasState(current.ptr, ATSPI_STATE_ACTIVE);
+        current = std::move(parent);
+    }
+    return false;
+}
+
 void onFocusEvent(AtspiEvent *event, void *data)
 {
     auto *worker = static_cast<AtspiWorker *>(data);
@@ -413,6 +456,10 @@ bool AtspiWorker::ensureInitialised()
 void AtspiWorker::run(const Accessibility::Job &job)
 {
     ensureInitialised();
+    // Focus events already received count before the job looks at the focus.
+    GMainContext *context = g_main_context_get_thread_default();
+    for (int i = 0; i < 100 && g_main_context_iteration(context, FALSE); ++i) {
+    }
     AtspiSession session(*this);
     job(session);
 }
@@ -426,7 +473,14 @@ AtspiAccessible *AtspiWorker::findFocused(bool &unanswered)
     if (m_focused) {
         // Asking our own tree from here would wait on our main thread.
         const guint pid = atspi_accessible_get_process_id(m_focused, &error);
-        if (!failed(error, unanswered) && pid != self && hasState(m_focused, ATSPI_STATE_FOCUSED))
+        // Another application's leftover FOCUSED state must never receive the text: the object belongs to
+        // the process whose window has the focus. Flatpak and Snap applications show the accessibility bus
+        // another PID than the window system; when no application has the window's PID, an object in the
+        // active window is taken.
+        const qint64 wanted = m_focusedProcess ? m_focusedProcess() : 0;
+        if (!failed(error, unanswered) && pid != self && hasState(m_focused, ATSPI_STATE_FOCUSED) &&
+            (wanted <= 0 || pid == wanted ||
+             (!hasApplication(wanted, unanswered) && inActiveWindow(m_focused, unanswered))))
             return static_cast<AtspiAccessible *>(g_object_ref(m_focused));
         if (unanswered)
             return nullptr;

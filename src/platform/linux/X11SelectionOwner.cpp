@@ -417,7 +417,7 @@ void X11SelectionOwner::readProperty()
                 QStringLiteral("TARGETS"),          QStringLiteral("MULTIPLE"),       QStringLiteral("TIMESTAMP"),
                 QStringLiteral("SAVE_TARGETS"),     QStringLiteral("DELETE"),         QStringLiteral("INSERT_SELECTION"),
                 QStringLiteral("INSERT_PROPERTY"),  QStringLiteral("COMPOUND_TEXT"),  QStringLiteral("TEXT"),
-                QStringLiteral("x-kde-passwordManagerHint"), QStringLiteral("application/x-qt-image")};
+                QStringLiteral("application/x-qt-image")};
             if (name.isEmpty() || skipped.contains(name) || (hasUtf8 && name == QLatin1String("STRING")))
                 continue;
             r.queue.push_back(Atom(atoms[i]));
