@@ -153,6 +153,7 @@ public:
         }
         const QByteArray utf8 = text.toUtf8();
         const gint length = static_cast<gint>(m_utf16 ? text.size() : utf8.size());
+        m_content.reset();
         const gboolean ok = atspi_editable_text_insert_text(m_editable.ptr, position, utf8.constData(), length, &error);
         return !failed(error, m_unanswered) && ok;
     }
@@ -161,7 +162,7 @@ public:
     {
         if (!m_text)
             return std::nullopt;
-        const std::optional<QString> content = value();
+        const std::optional<QString> content = m_content ? m_content : value();
         if (!content)
             return std::nullopt;
         qint64 start = 0;
@@ -183,7 +184,7 @@ public:
     {
         if (!m_text)
             return false;
-        const QString content = value().value_or(QString());
+        const QString content = (m_content ? m_content : value()).value_or(QString());
         const gint start = static_cast<gint>(toNative(content, range.location));
         const gint end = static_cast<gint>(toNative(content, range.location + range.length));
         GError *error = nullptr;
@@ -209,6 +210,7 @@ public:
         const QString content = takeString(atspi_text_get_text(m_text.ptr, 0, count, &error));
         if (failed(error, m_unanswered))
             return std::nullopt;
+        m_content = content;
         return content;
     }
 
@@ -217,6 +219,7 @@ public:
         if (!m_editable)
             return false;
         GError *error = nullptr;
+        m_content.reset();
         const gboolean ok =
             atspi_editable_text_set_text_contents(m_editable.ptr, newValue.toUtf8().constData(), &error);
         return !failed(error, m_unanswered) && ok;
@@ -226,10 +229,11 @@ public:
     {
         if (!m_editable)
             return false;
-        const QString content = value().value_or(QString());
+        const QString content = (m_content ? m_content : value()).value_or(QString());
         const gint start = static_cast<gint>(toNative(content, range.location));
         const gint end = static_cast<gint>(toNative(content, range.location + range.length));
         GError *error = nullptr;
+        m_content.reset();
         const gboolean ok = atspi_editable_text_delete_text(m_editable.ptr, start, end, &error);
         return !failed(error, m_unanswered) && ok;
     }
@@ -291,6 +295,8 @@ private:
     bool &m_unanswered;
     GObjectRef<AtspiText> m_text;
     GObjectRef<AtspiEditableText> m_editable;
+    // The content as last read, for converting offsets; dropped by every edit of ours. value() always asks.
+    std::optional<QString> m_content;
 };
 
 class AtspiSession final : public Accessibility::Session
