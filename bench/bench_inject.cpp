@@ -196,7 +196,8 @@ double keyboardStallMax(QProcess &entry, TextInjectionService &service, int inse
         service.injectAtCursor(QStringLiteral("慢的目标 slow target %1").arg(i));
         spinUntil([&] { return typedAt != 0 && probe.lastPress() != before; }, 5000);
         typing.join();
-        const Steady::rep arrived = probe.lastPress() != before ? probe.lastPress() : Steady::now().time_since_epoch().count();
+        const Steady::rep arrived =
+            probe.lastPress() != before ? probe.lastPress() : Steady::now().time_since_epoch().count();
         const double ms = std::chrono::duration<double, std::milli>(Steady::duration(arrived - typedAt)).count();
         worst = std::max(worst, ms);
         spinUntil([&] { return !service.busy(); }, 10000);

@@ -277,13 +277,12 @@ void TextInjectionService::startPaste()
         finish();
         return;
     }
-    m_pasteboard.readContents(clipboardReadBoundMs,
-                              [this, alive = std::weak_ptr<bool>(m_alive), id = m_queue.front().id](
-                                  Pasteboard::Snapshot saved) {
-                                  if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
-                                      return;
-                                  placeText(std::move(saved));
-                              });
+    m_pasteboard.readContents(clipboardReadBoundMs, [this, alive = std::weak_ptr<bool>(m_alive),
+                                                     id = m_queue.front().id](Pasteboard::Snapshot saved) {
+        if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
+            return;
+        placeText(std::move(saved));
+    });
 }
 
 void TextInjectionService::placeText(Pasteboard::Snapshot saved)
@@ -363,21 +362,20 @@ void TextInjectionService::restoreClipboard()
         return;
     }
     // A clipboard manager taking the text over as its own is no change by the user: the same text is there.
-    m_pasteboard.readContents(clipboardReadBoundMs / 2,
-                              [this, alive = std::weak_ptr<bool>(m_alive), id = op.id, current](
-                                  Pasteboard::Snapshot now) {
-                                  if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
-                                      return;
-                                  Operation &op = m_queue.front();
-                                  if (Pasteboard::textOf(now.contents) == op.text) {
-                                      putBack();
-                                      return;
-                                  }
-                                  debugEvent(QStringLiteral("[DEBUG] skip restore clipboard (changed by user/app)"),
-                                             {{QStringLiteral("injectedChangeCount"), op.injectedChangeCount},
-                                              {QStringLiteral("currentChangeCount"), current}});
-                                  finish();
-                              });
+    m_pasteboard.readContents(clipboardReadBoundMs / 2, [this, alive = std::weak_ptr<bool>(m_alive), id = op.id,
+                                                         current](Pasteboard::Snapshot now) {
+        if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
+            return;
+        Operation &op = m_queue.front();
+        if (Pasteboard::textOf(now.contents) == op.text) {
+            putBack();
+            return;
+        }
+        debugEvent(QStringLiteral("[DEBUG] skip restore clipboard (changed by user/app)"),
+                   {{QStringLiteral("injectedChangeCount"), op.injectedChangeCount},
+                    {QStringLiteral("currentChangeCount"), current}});
+        finish();
+    });
 }
 
 void TextInjectionService::putBack()

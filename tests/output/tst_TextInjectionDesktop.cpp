@@ -152,7 +152,8 @@ private slots:
         QFETCH(bool, gtk);
         QFETCH(int, location);
         QFETCH(int, length);
-        auto target = gtk ? gtkEntry(QStringLiteral("abc")) : qtTarget({QStringLiteral("lineedit"), QStringLiteral("abc")});
+        auto target =
+            gtk ? gtkEntry(QStringLiteral("abc")) : qtTarget({QStringLiteral("lineedit"), QStringLiteral("abc")});
         QVERIFY(target->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
         QVERIFY(withFocusedElement([&](Accessibility::Element &e) { e.setSelectedTextRange({location, length}); }));
         const QString expected = QStringLiteral("TEXT:") + QStringLiteral("abc").replace(location, length, kDictation);
@@ -278,9 +279,8 @@ private slots:
             auto terminal = qtTarget({QStringLiteral("terminal"), QStringLiteral("0")});
             QVERIFY(terminal->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
             bool role = false;
-            QTRY_VERIFY_WITH_TIMEOUT(withFocusedElement([&](Accessibility::Element &e) { role = e.isTerminal(); }) &&
-                                         role,
-                                     kTimeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                withFocusedElement([&](Accessibility::Element &e) { role = e.isTerminal(); }) && role, kTimeoutMs);
             service->injectAtCursor(QStringLiteral("echo 你好"));
             QVERIFY2(terminal->waitFor(QStringLiteral("PASTED:echo 你好")), qPrintable(terminal->log()));
             settle();

@@ -84,7 +84,8 @@ private slots:
         const auto u = [](const char *text) { return QString::fromUtf8(text); };
         QTest::newRow("trimmed, at the caret")
             << true << false << 0 << u("ab") << 1 << 0 << u("\n  你好，world \n") << u("a你好，worldb") << 9;
-        QTest::newRow("selection replaced") << true << false << 0 << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
+        QTest::newRow("selection replaced")
+            << true << false << 0 << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
         QTest::newRow("applied a moment later, once")
             << true << false << 4 << u("ab") << 2 << 0 << u("XY") << u("abXY") << 4;
         QTest::newRow("value rewritten") << false << false << 0 << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
@@ -180,8 +181,8 @@ private slots:
         QVERIFY(keys->events.isEmpty());
         clock->advance(1);
         QCOMPARE(keys->events, kCommandV);
-        const qint64 restoreAt = readDelay < 0 ? TextInjectionService::restoreBoundMs
-                                               : readDelay + TextInjectionService::restoreAfterReadMs;
+        const qint64 restoreAt =
+            readDelay < 0 ? TextInjectionService::restoreBoundMs : readDelay + TextInjectionService::restoreAfterReadMs;
         clock->advance(restoreAt - 1);
         QCOMPARE(pb->string(), QStringLiteral("你好"));
         clock->advance(1);

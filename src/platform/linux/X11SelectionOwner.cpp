@@ -77,8 +77,8 @@ X11SelectionOwner::X11SelectionOwner(QObject *context) : m_context(context), m_d
     }
     XSetWindowAttributes attributes{};
     attributes.event_mask = PropertyChangeMask;
-    m_window = XCreateWindow(m_display, DefaultRootWindow(m_display), -10, -10, 1, 1, 0, CopyFromParent,
-                             InputOnly, CopyFromParent, CWEventMask, &attributes);
+    m_window = XCreateWindow(m_display, DefaultRootWindow(m_display), -10, -10, 1, 1, 0, CopyFromParent, InputOnly,
+                             CopyFromParent, CWEventMask, &attributes);
     XFixesSelectSelectionInput(m_display, DefaultRootWindow(m_display), atom("CLIPBOARD"),
                                XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
@@ -302,8 +302,8 @@ void X11SelectionOwner::serve(void *raw)
                     type = atom("UTF8_STRING");
             }
             // Larger data would need the incremental protocol; no dictation or ordinary clipboard comes close.
-            const long limit = XExtendedMaxRequestSize(m_display) ? XExtendedMaxRequestSize(m_display)
-                                                                   : XMaxRequestSize(m_display);
+            const long limit =
+                XExtendedMaxRequestSize(m_display) ? XExtendedMaxRequestSize(m_display) : XMaxRequestSize(m_display);
             if (bytes && bytes->size() < (limit - 64) * 4) {
                 XChangeProperty(m_display, request->requestor, property, type, 8, PropModeReplace,
                                 reinterpret_cast<const unsigned char *>(bytes->constData()), int(bytes->size()));
@@ -413,11 +413,16 @@ void X11SelectionOwner::readProperty()
         for (qsizetype i = 0; i < n; ++i) {
             const QString name = atomName(Atom(atoms[i]));
             // Protocol targets and text forms served from the UTF-8 text anyway are not content.
-            static const QStringList skipped{
-                QStringLiteral("TARGETS"),          QStringLiteral("MULTIPLE"),       QStringLiteral("TIMESTAMP"),
-                QStringLiteral("SAVE_TARGETS"),     QStringLiteral("DELETE"),         QStringLiteral("INSERT_SELECTION"),
-                QStringLiteral("INSERT_PROPERTY"),  QStringLiteral("COMPOUND_TEXT"),  QStringLiteral("TEXT"),
-                QStringLiteral("application/x-qt-image")};
+            static const QStringList skipped{QStringLiteral("TARGETS"),
+                                             QStringLiteral("MULTIPLE"),
+                                             QStringLiteral("TIMESTAMP"),
+                                             QStringLiteral("SAVE_TARGETS"),
+                                             QStringLiteral("DELETE"),
+                                             QStringLiteral("INSERT_SELECTION"),
+                                             QStringLiteral("INSERT_PROPERTY"),
+                                             QStringLiteral("COMPOUND_TEXT"),
+                                             QStringLiteral("TEXT"),
+                                             QStringLiteral("application/x-qt-image")};
             if (name.isEmpty() || skipped.contains(name) || (hasUtf8 && name == QLatin1String("STRING")))
                 continue;
             r.queue.push_back(Atom(atoms[i]));
