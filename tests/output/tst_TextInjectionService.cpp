@@ -93,6 +93,7 @@ private slots:
             << false << false << 0 << u("12345678") << 10 << 5 << u("XY") << u("12345678XY") << 10;
         // A masked field cannot be read back, but the right length is trusted.
         QTest::newRow("masked") << true << true << 0 << u("secret") << 6 << 0 << u("XY") << u("secretXY") << 8;
+        QTest::newRow("masked, selection replaced") << true << true << 0 << u("secret") << 0 << 6 << u("XY") << u("XY") << 2;
     }
     void insertViaAccessibility()
     {
@@ -352,10 +353,12 @@ private slots:
         ax->hung = true;
         pb->items = {kHello};
         service->injectAtCursor(QStringLiteral("x"));
+        service->injectAtCursor(QStringLiteral("z"));
+        service->cancelInsertion();
         clock->advance(10000);
         QVERIFY(keys->events.isEmpty());
         QCOMPARE(pb->count, 0);
-        // The next dictation is not held up behind it.
+        // The next dictation is not held up behind them.
         ax->hung = false;
         service->injectAtCursor(QStringLiteral("y"));
         clock->advance(0);
