@@ -397,6 +397,7 @@ bool inActiveWindow(AtspiAccessible *obj, bool &unanswered)
 void onFocusEvent(AtspiEvent *event, void *data)
 {
     auto *worker = static_cast<AtspiWorker *>(data);
+    qCDebug(lcAtspiWorker) << "focus" << (event->detail1 ? "in" : "out");
     if (event->source && event->detail1)
         worker->setFocused(event->source);
     else if (event->source)

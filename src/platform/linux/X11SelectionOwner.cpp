@@ -278,8 +278,10 @@ void X11SelectionOwner::serve(void *raw)
             for (const Pasteboard::Item &item : offer->contents)
                 targets << atom(item.format.toUtf8().constData());
             if (text) {
-                for (const char *t : kTextTargets)
-                    targets << atom(t);
+                for (const char *t : kTextTargets) {
+                    if (!targets.contains(atom(t)))
+                        targets << atom(t);
+                }
             }
             XChangeProperty(m_display, request->requestor, property, XA_ATOM, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char *>(targets.constData()), int(targets.size()));
