@@ -7,6 +7,7 @@
 #include "platform/linux/X11KeyEventTap.h"
 #include "platform/linux/XTestKeySynth.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -232,6 +233,25 @@ private slots:
                                   QStringLiteral("旧的剪贴板 old"), kTimeoutMs);
         QCOMPARE(readClipboard(QStringLiteral("image/png")), png);
         QVERIFY(!readClipboard(QStringLiteral("TARGETS")).contains("x-kde-passwordManagerHint"));
+    }
+
+    void paste_hungClipboardOwnerHoldsThePasteByItsBoundOnly()
+    {
+        QTemporaryDir dir;
+        QImage image(4, 4, QImage::Format_RGB32);
+        image.fill(Qt::blue);
+        QVERIFY(image.save(dir.filePath(QStringLiteral("i.png")), "PNG"));
+        auto owner = qtTarget({QStringLiteral("owner"), QStringLiteral("held"), dir.filePath(QStringLiteral("i.png"))});
+        QVERIFY(owner->waitFor(QStringLiteral("OWNED"), kStartTimeoutMs));
+        auto target = qtTarget({QStringLiteral("plain"), QStringLiteral("0")});
+        QVERIFY(target->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
+        ::kill(static_cast<pid_t>(owner->pid()), SIGSTOP);
+        QElapsedTimer timer;
+        timer.start();
+        service->injectAtCursor(kDictation);
+        QVERIFY2(target->waitFor(QStringLiteral("PASTED:") + kDictation), qPrintable(target->log()));
+        QCOMPARE_LT(timer.elapsed(), TextInjectionService::clipboardReadBoundMs + 2000);
+        settle();
     }
 
     void paste_chordReachesTheTargetAsAPaste_data()
