@@ -52,7 +52,7 @@ bool masked(const QString &value)
 
 using Outcome = TextInjectionService::Outcome;
 
-// Runs on the accessibility thread. mayWrite is asked before every write.
+// Runs on the accessibility thread. flightAllows (not cancelled, same window) is asked before every write.
 Outcome insertViaAccessibility(Accessibility::Session &session, const QString &text,
                                const std::function<bool()> &flightAllows, bool &terminal)
 {

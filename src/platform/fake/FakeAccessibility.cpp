@@ -126,7 +126,7 @@ bool FakeAccessibility::requestTrust()
 
 void FakeAccessibility::post(Job job, std::function<void()> done)
 {
-    m_clock.schedule(jobDelayMs, [this, job = std::move(job), done = std::move(done)]() {
+    m_clock.schedule(0, [this, job = std::move(job), done = std::move(done)]() {
         FakeSession session(*this);
         job(session);
         done();

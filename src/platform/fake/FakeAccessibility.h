@@ -6,7 +6,7 @@
 #include <QStringList>
 
 // A desktop whose focused field is a plain string with a selection, and whose answers the test sets. Jobs run
-// as the real backend runs them: later, not inside post(); here on the clock, jobDelayMs after they were posted.
+// as the real backend runs them: later, not inside post(); here on the clock, at its next turn.
 class FakeAccessibility final : public Accessibility
 {
 public:
@@ -38,7 +38,6 @@ public:
     bool hung = false;
     // Set by the test to move the desktop's focus to another element while a job runs.
     bool focusMovedOn = false;
-    qint64 jobDelayMs = 0;
     Field field;
     // Every call on the field or the desktop, e.g. "setSelectedText:XY", "requestTrust", "pause".
     QStringList calls;

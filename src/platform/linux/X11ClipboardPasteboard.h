@@ -3,7 +3,6 @@
 #include "platform/Pasteboard.h"
 
 #include <QObject>
-#include <atomic>
 #include <memory>
 
 class X11SelectionOwner;

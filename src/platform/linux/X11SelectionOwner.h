@@ -38,7 +38,6 @@ public:
 
 private:
     struct Read;
-    struct Served;
     void post(std::function<void()> work);
     void loop();
     void handle(void *event);
