@@ -365,16 +365,6 @@ private slots:
         QCOMPARE(ax->field.value, QStringLiteral("y"));
     }
 
-    void paste_hungClipboardOwnerDelaysByItsBoundOnly()
-    {
-        useFieldWithoutAccessibility();
-        pb->ownerHangs = true;
-        service->injectAtCursor(QStringLiteral("x"));
-        clock->advance(TextInjectionService::clipboardReadBoundMs + TextInjectionService::pasteDelayMs);
-        QCOMPARE(keys->events, kCommandV);
-        QCOMPARE(pastedTexts, QStringList{QStringLiteral("x")});
-    }
-
     void destructor_cancelsPendingSteps()
     {
         useFieldWithoutAccessibility();

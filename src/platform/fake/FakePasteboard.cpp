@@ -1,14 +1,17 @@
 #include "platform/fake/FakePasteboard.h"
 
+#include <algorithm>
+
 void FakePasteboard::readContents(qint64 boundMs, std::function<void(Snapshot)> done)
 {
     if (!clock) {
         done({items, true});
         return;
     }
-    const qint64 delay = ownerHangs ? boundMs : readDelayMs;
-    clock->schedule(delay, [this, done = std::move(done)]() {
-        done(ownerHangs ? Snapshot{{}, false} : Snapshot{items, true});
+    // An owner slower than the bound gives nothing.
+    const bool late = readDelayMs > boundMs;
+    clock->schedule(std::min(readDelayMs, boundMs), [this, late, done = std::move(done)]() {
+        done(late ? Snapshot{{}, false} : Snapshot{items, true});
     });
 }
 

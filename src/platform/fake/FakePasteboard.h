@@ -4,8 +4,8 @@
 #include "platform/Pasteboard.h"
 
 // An in-memory clipboard; every write, by the code under test or by the test acting as the user, counts a change.
-// Reads are answered as a real owner answers them: later, readDelayMs on the clock when one is set (an owner that
-// hangs answers nothing until the bound, and then only what it gave).
+// Reads are answered as a real owner answers them: later, readDelayMs on the clock when one is set; an owner
+// slower than the reader's bound gives nothing.
 class FakePasteboard final : public Pasteboard
 {
 public:
@@ -13,7 +13,6 @@ public:
     qint64 count = 0;
     Clock *clock = nullptr;
     qint64 readDelayMs = 0;
-    bool ownerHangs = false;
     // The text offered for one paste, while it is still what the clipboard holds, and whether it went to the
     // primary selection as well.
     bool transient = false;
