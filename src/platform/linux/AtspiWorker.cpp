@@ -145,17 +145,29 @@ public:
         gint position = atspi_text_get_caret_offset(m_text.ptr, &error);
         if (failed(error, m_unanswered))
             return false;
+        // What the field will hold, for converting the offsets asked next; value() still asks the field.
+        std::optional<QString> expected = m_content;
         if (const auto selection = nativeSelection(); selection && selection->second > selection->first) {
+            if (expected) {
+                const qint64 from = toUtf16(*expected, selection->first);
+                expected->remove(from, toUtf16(*expected, selection->second) - from);
+            }
+            m_content.reset();
             if (!atspi_editable_text_delete_text(m_editable.ptr, selection->first, selection->second, &error) ||
                 failed(error, m_unanswered))
                 return false;
             position = selection->first;
         }
+        if (expected)
+            expected->insert(toUtf16(*expected, position), text);
         const QByteArray utf8 = text.toUtf8();
         const gint length = static_cast<gint>(m_utf16 ? text.size() : utf8.size());
         m_content.reset();
         const gboolean ok = atspi_editable_text_insert_text(m_editable.ptr, position, utf8.constData(), length, &error);
-        return !failed(error, m_unanswered) && ok;
+        if (failed(error, m_unanswered) || !ok)
+            return false;
+        m_content = expected;
+        return true;
     }
 
     std::optional<Accessibility::TextRange> selectedTextRange() override
