@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QThread>
 #include <unistd.h>
@@ -20,6 +21,8 @@ namespace {
 constexpr int kCallTimeoutMs = 500;
 constexpr int kStartupTimeoutMs = 1000;
 constexpr int kTrustTimeoutMs = 500;
+// A bus once enabled is rarely disabled again: one round trip per dictation is not worth it.
+constexpr qint64 kTrustCacheMs = 10000;
 // Bounds of the focus search, for when no focus event has named the focused object yet.
 constexpr int kMaxDepth = 40;
 constexpr int kMaxVisited = 4000;
@@ -316,7 +319,7 @@ class AtspiSession final : public Accessibility::Session
 public:
     explicit AtspiSession(AtspiWorker &worker) : m_worker(worker) {}
 
-    bool isProcessTrusted() override { return busEnabled(); }
+    bool isProcessTrusted() override { return m_worker.trusted(); }
     void requestTrust() override { enableBus(); }
     std::unique_ptr<Accessibility::Element> focusedElement() override
     {
@@ -470,6 +473,20 @@ bool AtspiWorker::ensureInitialised()
     }
     m_initialised = true;
     return true;
+}
+
+bool AtspiWorker::trusted()
+{
+    static QElapsedTimer clock = []() {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    if (m_trustedAtMs >= 0 && clock.elapsed() - m_trustedAtMs < kTrustCacheMs)
+        return true;
+    const bool enabled = busEnabled();
+    m_trustedAtMs = enabled ? clock.elapsed() : -1;
+    return enabled;
 }
 
 void AtspiWorker::run(const Accessibility::Job &job)

@@ -23,6 +23,8 @@ public:
     void setFocused(AtspiAccessible *object);
     void focusLeft(AtspiAccessible *object);
     AtspiAccessible *findFocused(bool &unanswered);
+    // The bus's IsEnabled, asked again only after a while once it was true.
+    bool trusted();
 
 private:
     bool ensureInitialised();
@@ -30,6 +32,7 @@ private:
     std::function<qint64()> m_focusedProcess;
     AtspiAccessible *m_focused = nullptr;
     AtspiEventListener *m_listener = nullptr;
+    qint64 m_trustedAtMs = -1;
     bool m_initialised = false;
     bool m_initFailed = false;
 };
