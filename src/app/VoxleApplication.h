@@ -27,7 +27,7 @@
 #include "platform/linux/LinuxAudioInput.h"
 #include "platform/linux/LinuxMicrophoneAccess.h"
 #include "platform/linux/LinuxSettingsOpener.h"
-#include "platform/linux/QtClipboardPasteboard.h"
+#include "platform/linux/X11ClipboardPasteboard.h"
 #include "platform/linux/X11KeyEventTap.h"
 #include "platform/linux/XTestKeySynth.h"
 
@@ -85,7 +85,7 @@ private:
     ParaformerSessionFactory m_sessions;
     XTestKeySynth m_keySynth;
     AtspiAccessibility m_accessibility;
-    QtClipboardPasteboard m_pasteboard;
+    X11ClipboardPasteboard m_pasteboard;
     Fcitx5InputMethodCommit m_inputMethod;
     TextInjectionService m_injector;
     // What the state inserts through: live text in front of the injector.

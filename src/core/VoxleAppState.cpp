@@ -10,6 +10,7 @@
 #include "core/DictationHistory.h"
 #include "core/KeychainStore.h"
 #include "diagnostics/DebugEvent.h"
+#include "output/TextInjector.h"
 #include "platform/MicrophoneAccess.h"
 #include "platform/UserDefaults.h"
 
@@ -460,6 +461,8 @@ void VoxleAppState::cancelRecording()
     if (session)
         cancelSessionLater(std::move(session));
     m_pendingCommitToCursor = false;
+    // Escape also stops an insertion still under way: nothing more is typed.
+    m_services.textInjector.cancelInsertion();
     returnToIdle();
 }
 

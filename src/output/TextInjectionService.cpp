@@ -51,7 +51,91 @@ bool masked(const QString &value)
     return !value.isEmpty() && value.count(value.front()) == value.size() && !value.front().isLetterOrNumber();
 }
 
-const QString kPlainText = QStringLiteral("text/plain");
+using Outcome = TextInjectionService::Outcome;
+
+// Runs on the accessibility thread. flightAllows (not cancelled, same window) is asked before every write.
+Outcome insertViaAccessibility(Accessibility::Session &session, const QString &text,
+                               const std::function<bool()> &flightAllows, bool &terminal)
+{
+    if (!session.isProcessTrusted()) {
+        session.requestTrust();
+        return Outcome::untrusted;
+    }
+    const std::unique_ptr<Accessibility::Element> element = session.focusedElement();
+    if (!element)
+        return session.unanswered() ? Outcome::unanswered : Outcome::failed;
+    const auto mayWrite = [&]() { return flightAllows() && element->stillFocused(); };
+    const auto failed = [&]() {
+        if (session.unanswered())
+            return Outcome::unanswered;
+        terminal = element->isTerminal();
+        return Outcome::failed;
+    };
+
+    // Kept to judge the read-back and to take back a mangled insertion.
+    const std::optional<QString> before = element->value();
+    const std::optional<Accessibility::TextRange> selectionBefore = element->selectedTextRange();
+    if (session.unanswered())
+        return Outcome::unanswered;
+    if (!mayWrite())
+        return Outcome::stopped;
+
+    if (element->setSelectedText(text)) {
+        if (const auto range = element->selectedTextRange(); range && mayWrite())
+            element->setSelectedTextRange({range->location + range->length, 0});
+        // Some fields accept the call and drop or mangle the text, some apply it a moment later: only text that
+        // reads back counts as typed. A field that cannot be read back is taken at its word.
+        std::optional<QString> after;
+        for (int poll = 0;; ++poll) {
+            after = element->value();
+            const std::optional<Accessibility::TextRange> caret = element->selectedTextRange();
+            if (session.unanswered())
+                return Outcome::unanswered;
+            if (!after || !caret)
+                return Outcome::inserted;
+            if (textAtCaret(*after, caret->location + caret->length, text))
+                return Outcome::inserted;
+            if (!before || *after != *before || poll == TextInjectionService::readBackPolls)
+                break;
+            session.pause(TextInjectionService::readBackPollMs);
+        }
+        if (before && selectionBefore && *after != *before) {
+            const qint64 start = std::clamp<qint64>(selectionBefore->location, 0, before->size());
+            const qint64 replaced = std::clamp<qint64>(selectionBefore->length, 0, before->size() - start);
+            // Some toolkits rewrite the whole field and leave the caret at its end: look where the text went in.
+            if (after->mid(start, text.size()) == text)
+                return Outcome::inserted;
+            // A masked field (a password) reads back as bullets: the length alone tells the text is in.
+            const qint64 landed = after->size() - (before->size() - replaced);
+            if (landed == text.size() && masked(*after))
+                return Outcome::inserted;
+            // Take back what landed, so the paste does not add to a fragment; the rest of the field stays.
+            if (landed > 0 && mayWrite())
+                element->deleteText({start, landed});
+        }
+        return failed();
+    }
+
+    const std::optional<QString> value = element->value();
+    const std::optional<Accessibility::TextRange> range = value ? element->selectedTextRange() : std::nullopt;
+    if (!value || !range)
+        return failed();
+    const qint64 length = value->size();
+    const qint64 start = std::clamp<qint64>(range->location, 0, length);
+    const qint64 count = std::clamp<qint64>(range->length, 0, length - start);
+    QString newValue = *value;
+    newValue.replace(start, count, text);
+    if (!mayWrite())
+        return Outcome::stopped;
+    if (!element->setValue(newValue))
+        return failed();
+    if (mayWrite())
+        element->setSelectedTextRange({start + text.size(), 0});
+    const std::optional<QString> readBack = element->value();
+    if (session.unanswered())
+        return Outcome::unanswered;
+    return !readBack || readBack->mid(start, text.size()) == text ? Outcome::inserted : failed();
+}
 
 } // namespace
 
@@ -63,6 +147,8 @@ TextInjectionService::TextInjectionService(Accessibility &accessibility, Pastebo
 
 TextInjectionService::~TextInjectionService()
 {
+    for (Operation &op : m_queue)
+        op.flight->cancelled = true;
     if (m_timer)
         m_clock.cancelTimer(m_timer);
 }
@@ -84,7 +170,15 @@ void TextInjectionService::injectAtCursor(const QString &text)
     debugEvent(QStringLiteral("[DEBUG] inject enter"), {{QStringLiteral("trimmedLen"), characterCount(trimmed)}});
     if (trimmed.isEmpty())
         return;
-    insertTrimmed(trimmed);
+    Operation op;
+    op.id = m_nextId++;
+    op.text = trimmed;
+    // The window is the one the user dictated into, taken now: a later text waits behind an earlier one but
+    // still belongs where it was spoken.
+    op.flight->window = m_keySynth.focusedWindow();
+    m_queue.push_back(std::move(op));
+    if (m_queue.size() == 1)
+        begin();
 }
 
 void TextInjectionService::setInputMethod(InputMethodCommit *inputMethod)
@@ -92,197 +186,257 @@ void TextInjectionService::setInputMethod(InputMethodCommit *inputMethod)
     m_inputMethod = inputMethod;
 }
 
-void TextInjectionService::insertTrimmed(const QString &trimmed)
+void TextInjectionService::cancelInsertion()
 {
-    if (m_inputMethodPending) {
-        // The input method has not answered for an earlier text yet: this one goes in after it.
-        m_afterInputMethod.push_back(trimmed);
-        return;
-    }
-    if (m_active) {
-        // An earlier paste is still in flight: typing now would land before its text. Wait behind it.
-        startPaste(trimmed);
-        return;
-    }
-    if (!m_accessibility.isProcessTrusted()) {
-        debugEvent(QStringLiteral("[DEBUG] missing accessibility permission (AXIsProcessTrusted=false)"));
-        m_accessibility.requestTrust();
-    } else if (insertViaAccessibility(trimmed)) {
-        debugEvent(QStringLiteral("[DEBUG] AX insert success"), {{QStringLiteral("len"), characterCount(trimmed)}});
-        return;
-    } else {
-        debugEvent(QStringLiteral("[DEBUG] AX insert failed; fallback to paste"));
-    }
-    commitViaInputMethodOrPaste(trimmed);
+    for (Operation &op : m_queue)
+        op.flight->cancelled = true;
 }
 
-void TextInjectionService::commitViaInputMethodOrPaste(const QString &text)
+std::function<void()> TextInjectionService::guarded(std::function<void()> fn)
+{
+    // Runs fn only while the service lives and the same insertion is under way.
+    return [this, alive = std::weak_ptr<bool>(m_alive), id = m_queue.front().id, fn = std::move(fn)]() {
+        if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
+            return;
+        fn();
+    };
+}
+
+void TextInjectionService::schedule(qint64 delayMs, std::function<void()> fn)
+{
+    m_timer = m_clock.schedule(delayMs, [this, fn = std::move(fn)]() {
+        m_timer = 0;
+        fn();
+    });
+}
+
+QString TextInjectionService::refusal() const
+{
+    const Flight &flight = *m_queue.front().flight;
+    if (flight.cancelled)
+        return QStringLiteral("cancelled");
+    if (m_keySynth.focusedWindow() != flight.window)
+        return QStringLiteral("focus moved");
+    return {};
+}
+
+void TextInjectionService::stop(const QString &why)
+{
+    // The text is kept in the history by the caller; only the log says why it was not typed.
+    printLine(QStringLiteral("[TextInjector] 未插入文本（%1），文本保留在历史记录中").arg(why));
+    debugEvent(QStringLiteral("[DEBUG] inject stopped"), {{QStringLiteral("reason"), why}});
+}
+
+void TextInjectionService::begin()
+{
+    Operation &op = m_queue.front();
+    if (const QString why = refusal(); !why.isEmpty()) {
+        stop(why);
+        finish();
+        return;
+    }
+    auto outcome = std::make_shared<Outcome>(Outcome::failed);
+    auto terminal = std::make_shared<bool>(false);
+    Accessibility::Job job = [text = op.text, flight = op.flight, keys = &m_keySynth, outcome,
+                              terminal](Accessibility::Session &session) {
+        const auto allows = [&]() { return !flight->cancelled && keys->focusedWindow() == flight->window; };
+        *outcome = insertViaAccessibility(session, text, allows, *terminal);
+    };
+    m_accessibility.post(std::move(job), guarded([this, outcome, terminal]() {
+                             m_queue.front().terminalRole = *terminal;
+                             accessibilityDone(*outcome);
+                         }));
+}
+
+void TextInjectionService::accessibilityDone(Outcome outcome)
+{
+    const QString &text = m_queue.front().text;
+    switch (outcome) {
+    case Outcome::inserted:
+        debugEvent(QStringLiteral("[DEBUG] AX insert success"), {{QStringLiteral("len"), characterCount(text)}});
+        finish();
+        return;
+    case Outcome::stopped:
+        stop(refusal().isEmpty() ? QStringLiteral("focus moved") : refusal());
+        finish();
+        return;
+    case Outcome::unanswered:
+        // A hung application may still apply a write it never answered: a paste on top could type the text
+        // twice, or into whatever it shows when it wakes.
+        stop(QStringLiteral("target not responding"));
+        finish();
+        return;
+    case Outcome::untrusted:
+        debugEvent(QStringLiteral("[DEBUG] missing accessibility permission (AXIsProcessTrusted=false)"));
+        break;
+    case Outcome::failed:
+        debugEvent(QStringLiteral("[DEBUG] AX insert failed; fallback to paste"));
+        break;
+    }
+    commitViaInputMethodOrPaste();
+}
+
+void TextInjectionService::commitViaInputMethodOrPaste()
 {
     if (!m_inputMethod || !m_inputMethod->isFrameworkRunning()) {
-        startPaste(text);
+        startPaste();
         return;
     }
-    m_inputMethodPending = true;
+    if (const QString why = refusal(); !why.isEmpty()) {
+        stop(why);
+        finish();
+        return;
+    }
     const QString route = m_inputMethod->routeName();
-    m_inputMethod->commit(
-        text, [this, alive = std::weak_ptr<bool>(m_alive), text, route](InputMethodCommit::Outcome outcome) {
-            if (alive.expired())
-                return;
-            m_inputMethodPending = false;
-            if (outcome == InputMethodCommit::Outcome::done) {
-                debugEvent(QStringLiteral("[DEBUG] IME commit success"),
-                           {{QStringLiteral("route"), route}, {QStringLiteral("len"), characterCount(text)}});
-                printLine(QStringLiteral("[TextInjector] 已通过输入法提交文本 (%1)").arg(route));
-            } else {
-                debugEvent(QStringLiteral("[DEBUG] IME commit declined; fallback to paste"),
-                           {{QStringLiteral("route"), route},
-                            {QStringLiteral("outcome"), InputMethodCommit::outcomeName(outcome)}});
-                printLine(QStringLiteral("[TextInjector] 输入法未接受文本 (%1: %2)，改用粘贴")
-                              .arg(route, InputMethodCommit::outcomeName(outcome)));
-                startPaste(text);
-            }
-            while (!m_afterInputMethod.empty() && !m_inputMethodPending) {
-                const QString next = m_afterInputMethod.front();
-                m_afterInputMethod.pop_front();
-                insertTrimmed(next);
-            }
-        });
-}
-
-bool TextInjectionService::insertViaAccessibility(const QString &text)
-{
-    const std::unique_ptr<Accessibility::Element> element = m_accessibility.focusedElement();
-    if (!element)
-        return false;
-
-    // Kept to judge the read-back and to take back a mangled insertion.
-    const std::optional<QString> before = element->value();
-    const std::optional<Accessibility::TextRange> selectionBefore = element->selectedTextRange();
-
-    if (element->setSelectedText(text)) {
-        if (const auto range = element->selectedTextRange())
-            element->setSelectedTextRange({range->location + range->length, 0});
-        // Some fields accept the call and drop or mangle the text; only text that reads back counts as typed.
-        // A field that cannot be read back is taken at its word.
-        const std::optional<QString> after = element->value();
-        const std::optional<Accessibility::TextRange> caret = element->selectedTextRange();
-        if (!after || !caret)
-            return true;
-        if (textAtCaret(*after, caret->location + caret->length, text))
-            return true;
-        if (before && selectionBefore && *after != *before) {
-            const qint64 start = std::clamp<qint64>(selectionBefore->location, 0, before->size());
-            const qint64 replaced = std::clamp<qint64>(selectionBefore->length, 0, before->size() - start);
-            // Some toolkits rewrite the whole field and leave the caret at its end: look where the text went in.
-            if (after->mid(start, text.size()) == text)
-                return true;
-            // A masked field (a password) reads back as bullets: the length alone tells the text is in.
-            if (after->size() == before->size() - replaced + text.size() && masked(*after))
-                return true;
-            // Take back what landed, so the paste does not add to a fragment.
-            element->setValue(*before);
+    const Operation &op = m_queue.front();
+    m_inputMethod->commit(op.text, [this, alive = std::weak_ptr<bool>(m_alive), id = op.id,
+                                    route](InputMethodCommit::Outcome outcome) {
+        if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
+            return;
+        const QString &text = m_queue.front().text;
+        if (outcome == InputMethodCommit::Outcome::done) {
+            debugEvent(QStringLiteral("[DEBUG] IME commit success"),
+                       {{QStringLiteral("route"), route}, {QStringLiteral("len"), characterCount(text)}});
+            printLine(QStringLiteral("[TextInjector] 已通过输入法提交文本 (%1)").arg(route));
+            finish();
+            return;
         }
-        return false;
-    }
-
-    const std::optional<QString> value = element->value();
-    if (!value)
-        return false;
-    const std::optional<Accessibility::TextRange> range = element->selectedTextRange();
-    if (!range)
-        return false;
-    const qint64 length = value->size();
-    const qint64 start = std::clamp<qint64>(range->location, 0, length);
-    const qint64 count = std::clamp<qint64>(range->length, 0, length - start);
-    QString newValue = *value;
-    newValue.replace(start, count, text);
-    if (!element->setValue(newValue))
-        return false;
-    element->setSelectedTextRange({start + text.size(), 0});
-    const std::optional<QString> readBack = element->value();
-    return !readBack || readBack->mid(start, text.size()) == text;
-}
-
-void TextInjectionService::startPaste(const QString &text)
-{
-    if (m_active) {
-        m_waiting.push_back(text);
-        return;
-    }
-    SavedClipboard saved;
-    saved.oldString = m_pasteboard.string();
-    saved.oldContents = m_pasteboard.contents();
-    saved.oldChangeCount = m_pasteboard.changeCount();
-    placeText(text, std::move(saved));
-}
-
-void TextInjectionService::placeText(const QString &text, SavedClipboard saved)
-{
-    m_pasteboard.setString(text);
-    m_active = PasteOperation{std::move(saved), m_pasteboard.changeCount()};
-    m_timer = m_clock.schedule(pasteDelayMs, [this]() {
-        m_timer = 0;
-        postPasteAndScheduleRestore();
+        debugEvent(QStringLiteral("[DEBUG] IME commit declined; fallback to paste"),
+                   {{QStringLiteral("route"), route},
+                    {QStringLiteral("outcome"), InputMethodCommit::outcomeName(outcome)}});
+        printLine(QStringLiteral("[TextInjector] 输入法未接受文本 (%1: %2)，改用粘贴")
+                      .arg(route, InputMethodCommit::outcomeName(outcome)));
+        startPaste();
     });
 }
 
-void TextInjectionService::postPasteAndScheduleRestore()
+void TextInjectionService::startPaste()
 {
+    if (const QString why = refusal(); !why.isEmpty()) {
+        stop(why);
+        finish();
+        return;
+    }
+    m_pasteboard.readContents(clipboardReadBoundMs, [this, alive = std::weak_ptr<bool>(m_alive),
+                                                     id = m_queue.front().id](Pasteboard::Snapshot saved) {
+        if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
+            return;
+        placeText(std::move(saved));
+    });
+}
+
+void TextInjectionService::placeText(Pasteboard::Snapshot saved)
+{
+    Operation &op = m_queue.front();
+    if (const QString why = refusal(); !why.isEmpty()) {
+        stop(why);
+        finish();
+        return;
+    }
+    if (!saved.complete)
+        debugEvent(QStringLiteral("[DEBUG] clipboard owner gave only part of its content"),
+                   {{QStringLiteral("formats"), saved.contents.size()}});
+    op.saved = std::move(saved);
+    const bool primary = m_keySynth.pasteChordForFocusedWindow() == KeySynth::PasteChord::shiftInsert;
+    m_pasteboard.offerTransientText(op.text, primary, op.flight->window, guarded([this]() { targetRead(); }));
+    op.offered = true;
+    op.injectedChangeCount = m_pasteboard.changeCount();
+    schedule(pasteDelayMs, [this]() { waitForModifiers(m_clock.elapsedMs()); });
+}
+
+void TextInjectionService::waitForModifiers(qint64 since)
+{
+    // The stop fires on the hotkey's press: a chord sent while the user still holds AltGr, Super or Alt would
+    // not be a paste.
+    if (m_keySynth.modifiersHeld() && m_clock.elapsedMs() - since < modifierWaitMs) {
+        schedule(modifierPollMs, [this, since]() { waitForModifiers(since); });
+        return;
+    }
+    postChord();
+}
+
+void TextInjectionService::postChord()
+{
+    Operation &op = m_queue.front();
+    if (const QString why = refusal(); !why.isEmpty()) {
+        stop(why);
+        putBack();
+        return;
+    }
     debugEvent(QStringLiteral("[DEBUG] post command+v"));
     printLine(QStringLiteral("[TextInjector] 尝试发送 Command+V 模拟按键..."));
-
-    bool terminal = m_keySynth.focusedWindowIsTerminal();
-    if (!terminal) {
-        if (const auto element = m_accessibility.focusedElement())
-            terminal = element->isTerminal();
+    KeySynth::PasteChord chord = m_keySynth.pasteChordForFocusedWindow();
+    if (chord == KeySynth::PasteChord::commandV && op.terminalRole)
+        chord = KeySynth::PasteChord::commandShiftV;
+    quint16 key = KeySynth::keyV;
+    quint64 flags = KeySynth::flagCommand;
+    if (chord == KeySynth::PasteChord::commandShiftV) {
+        flags |= KeySynth::flagShift;
+    } else if (chord == KeySynth::PasteChord::shiftInsert) {
+        key = KeySynth::keyInsert;
+        flags = KeySynth::flagShift;
     }
-    const quint64 flags = KeySynth::flagCommand | (terminal ? KeySynth::flagShift : 0);
-    m_keySynth.postKey(KeySynth::keyV, flags, true);
-    m_keySynth.postKey(KeySynth::keyV, flags, false);
-
+    op.chordAtMs = m_clock.elapsedMs();
+    m_keySynth.postKey(key, flags, true);
+    m_keySynth.postKey(key, flags, false);
     printLine(QStringLiteral("[TextInjector] Command+V 模拟按键发送完成"));
-    m_timer = m_clock.schedule(restoreDelayMs, [this]() {
-        m_timer = 0;
-        restoreClipboard();
-    });
+    schedule(restoreBoundMs, [this]() { restoreClipboard(); });
+}
+
+void TextInjectionService::targetRead()
+{
+    // A read before the chord is not the paste's; the restore waits for the one that is.
+    if (m_queue.front().chordAtMs < 0)
+        return;
+    if (m_timer)
+        m_clock.cancelTimer(m_timer);
+    schedule(restoreAfterReadMs, [this]() { restoreClipboard(); });
 }
 
 void TextInjectionService::restoreClipboard()
 {
-    PasteOperation op = std::move(*m_active);
-    m_active.reset();
+    Operation &op = m_queue.front();
     const qint64 current = m_pasteboard.changeCount();
-    const bool untouched = current == op.injectedChangeCount;
-
-    if (!m_waiting.empty()) {
-        // The next paste takes over. While the clipboard still holds our own text, what it must give back in
-        // the end is still the user's clipboard from before the first paste, not the earlier dictation.
-        const QString next = m_waiting.front();
-        m_waiting.pop_front();
-        if (untouched) {
-            placeText(next, std::move(op.saved));
-        } else {
-            startPaste(next);
-        }
+    if (current == op.injectedChangeCount) {
+        putBack();
         return;
     }
-
-    if (!untouched) {
+    // A clipboard manager taking the text over as its own is no change by the user: the same text is there.
+    m_pasteboard.readContents(clipboardReadBoundMs / 2, [this, alive = std::weak_ptr<bool>(m_alive), id = op.id,
+                                                         current](Pasteboard::Snapshot now) {
+        if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
+            return;
+        Operation &op = m_queue.front();
+        if (Pasteboard::textOf(now.contents) == op.text) {
+            putBack();
+            return;
+        }
         debugEvent(QStringLiteral("[DEBUG] skip restore clipboard (changed by user/app)"),
                    {{QStringLiteral("injectedChangeCount"), op.injectedChangeCount},
                     {QStringLiteral("currentChangeCount"), current}});
-        return;
-    }
+        finish();
+    });
+}
 
+void TextInjectionService::putBack()
+{
+    Operation &op = m_queue.front();
     // Every format comes back, not only the text: a copied image or file list survives a dictation.
-    Pasteboard::Contents contents = op.saved.oldContents;
-    const bool hasText = std::any_of(contents.cbegin(), contents.cend(),
-                                     [](const Pasteboard::Item &item) { return item.format == kPlainText; });
-    if (!hasText && op.saved.oldString && !op.saved.oldString->isEmpty())
-        contents.append({kPlainText, op.saved.oldString->toUtf8()});
-    m_pasteboard.setContents(contents);
+    m_pasteboard.setContents(op.saved.contents);
+    const std::optional<QString> oldString = Pasteboard::textOf(op.saved.contents);
     debugEvent(QStringLiteral("[DEBUG] restore clipboard (string only)"),
-               {{QStringLiteral("oldStringLen"), op.saved.oldString ? characterCount(*op.saved.oldString) : 0},
-                {QStringLiteral("oldChangeCount"), op.saved.oldChangeCount},
-                {QStringLiteral("restoredFormats"), contents.size()}});
+               {{QStringLiteral("oldStringLen"), oldString ? characterCount(*oldString) : 0},
+                {QStringLiteral("restoredFormats"), op.saved.contents.size()}});
+    finish();
+}
+
+void TextInjectionService::finish()
+{
+    if (m_timer) {
+        m_clock.cancelTimer(m_timer);
+        m_timer = 0;
+    }
+    m_queue.pop_front();
+    if (!m_queue.empty())
+        begin();
 }

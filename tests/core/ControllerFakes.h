@@ -232,7 +232,9 @@ class FakeTextInjector final : public TextInjector
 {
 public:
     void injectAtCursor(const QString &text) override { injected << text; }
+    void cancelInsertion() override { ++cancels; }
     QStringList injected;
+    int cancels = 0;
 };
 
 class FakeMicrophone final : public MicrophoneAccess

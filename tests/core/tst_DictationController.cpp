@@ -295,6 +295,7 @@ private slots:
         rig.advance(31000);
         QVERIFY(rig.injector.injected.isEmpty());
         QVERIFY(rig.history.rows.isEmpty());
+        QCOMPARE(rig.injector.cancels, 1);
     }
 
     void errorDisplay_doesNotHideANewerRecording()

@@ -8,22 +8,26 @@
 
 namespace {
 using Event = FakeKeySynth::Event;
+using Chord = KeySynth::PasteChord;
 const Pasteboard::Item kHello{QStringLiteral("text/plain"), QByteArrayLiteral("hello")};
 const Pasteboard::Item kPng{QStringLiteral("image/png"), QByteArrayLiteral("\x89PNG\r\n\x1a\nfake-image")};
 const Pasteboard::Item kHtml{QStringLiteral("text/html"), QByteArrayLiteral("<b>hello</b>")};
+const QList<Event> kCommandV{{KeySynth::keyV, KeySynth::flagCommand, true},
+                             {KeySynth::keyV, KeySynth::flagCommand, false}};
 } // namespace
 
 class TestTextInjectionService : public QObject
 {
     Q_OBJECT
 
-    FakeAccessibility *ax = nullptr;
-    FakePasteboard *pb = nullptr;
-    FakeKeySynth *keys = nullptr;
-    ManualClock *clock = nullptr;
-    TextInjectionService *service = nullptr;
-    // Clipboard text at each key event, as the target would read it.
+    std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<FakeAccessibility> ax;
+    std::unique_ptr<FakePasteboard> pb;
+    std::unique_ptr<FakeKeySynth> keys;
+    std::unique_ptr<TextInjectionService> service;
+    // What the target pasted, read from the clipboard targetReadDelayMs after the key, as applications do.
     QStringList pastedTexts;
+    qint64 targetReadDelayMs = 0;
 
     void useFieldWithoutAccessibility()
     {
@@ -34,40 +38,43 @@ class TestTextInjectionService : public QObject
 private slots:
     void init()
     {
-        ax = new FakeAccessibility;
-        pb = new FakePasteboard;
-        keys = new FakeKeySynth;
-        clock = new ManualClock;
-        service = new TextInjectionService(*ax, *pb, *keys, *clock);
+        clock = std::make_unique<ManualClock>();
+        ax = std::make_unique<FakeAccessibility>(*clock);
+        pb = std::make_unique<FakePasteboard>();
+        pb->clock = clock.get();
+        keys = std::make_unique<FakeKeySynth>();
+        service = std::make_unique<TextInjectionService>(*ax, *pb, *keys, *clock);
         pastedTexts.clear();
+        targetReadDelayMs = 0;
         keys->onPost = [this](const Event &e) {
             if (e.keyDown)
-                pastedTexts << pb->string().value_or(QStringLiteral("<none>"));
+                clock->schedule(targetReadDelayMs,
+                                [this]() { pastedTexts << pb->readAsTarget().value_or(QStringLiteral("<none>")); });
         };
     }
     void cleanup()
     {
-        delete service;
-        delete clock;
-        delete keys;
-        delete pb;
-        delete ax;
+        service.reset();
+        keys.reset();
+        pb.reset();
+        ax.reset();
+        clock.reset();
     }
 
     void injectAtCursor_whitespaceOnlyChangesNothing()
     {
         pb->items = {kHello};
         service->injectAtCursor(QStringLiteral(" \n\t \r\n\u3000"));
+        QCOMPARE(clock->pendingTimers(), 0);
         QVERIFY(ax->calls.isEmpty());
         QCOMPARE(pb->count, 0);
-        QCOMPARE(clock->pendingTimers(), 0);
-        QVERIFY(keys->events.isEmpty());
     }
 
     void insertViaAccessibility_data()
     {
         QTest::addColumn<bool>("acceptsSelectedText");
         QTest::addColumn<bool>("masked");
+        QTest::addColumn<int>("appliesAfterPauses");
         QTest::addColumn<QString>("value");
         QTest::addColumn<int>("location");
         QTest::addColumn<int>("length");
@@ -76,18 +83,23 @@ private slots:
         QTest::addColumn<int>("caret");
         const auto u = [](const char *text) { return QString::fromUtf8(text); };
         QTest::newRow("trimmed, at the caret")
-            << true << false << u("ab") << 1 << 0 << u("\n  你好，world \n") << u("a你好，worldb") << 9;
-        QTest::newRow("selection replaced") << true << false << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
-        QTest::newRow("value rewritten") << false << false << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
+            << true << false << 0 << u("ab") << 1 << 0 << u("\n  你好，world \n") << u("a你好，worldb") << 9;
+        QTest::newRow("selection replaced")
+            << true << false << 0 << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
+        QTest::newRow("applied a moment later, once")
+            << true << false << 4 << u("ab") << 2 << 0 << u("XY") << u("abXY") << 4;
+        QTest::newRow("value rewritten") << false << false << 0 << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
         QTest::newRow("range beyond the value")
-            << false << false << u("12345678") << 10 << 5 << u("XY") << u("12345678XY") << 10;
+            << false << false << 0 << u("12345678") << 10 << 5 << u("XY") << u("12345678XY") << 10;
         // A masked field cannot be read back, but the right length is trusted.
-        QTest::newRow("masked") << true << true << u("secret") << 6 << 0 << u("XY") << u("secretXY") << 8;
+        QTest::newRow("masked") << true << true << 0 << u("secret") << 6 << 0 << u("XY") << u("secretXY") << 8;
+        QTest::newRow("masked, selection replaced") << true << true << 0 << u("secret") << 0 << 6 << u("XY") << u("XY") << 2;
     }
     void insertViaAccessibility()
     {
         QFETCH(bool, acceptsSelectedText);
         QFETCH(bool, masked);
+        QFETCH(int, appliesAfterPauses);
         QFETCH(QString, value);
         QFETCH(int, location);
         QFETCH(int, length);
@@ -97,16 +109,17 @@ private slots:
         pb->items = {kHello};
         ax->field.acceptsSelectedText = acceptsSelectedText;
         ax->field.masksValue = masked;
+        ax->field.appliesAfterPauses = appliesAfterPauses;
         ax->field.value = value;
         ax->field.selection = {location, length};
         service->injectAtCursor(text);
+        // Nothing reaches the other application from inside the call.
+        QVERIFY(ax->calls.isEmpty());
+        clock->advance(5000);
         QCOMPARE(ax->field.value, expected);
         QCOMPARE(ax->field.selection, (Accessibility::TextRange{caret, 0}));
-        QVERIFY(ax->calls.contains(QStringLiteral("setSelectedTextRange:%1,0").arg(caret)));
-        // The clipboard is left alone and nothing else is scheduled.
         QCOMPARE(pb->count, 0);
         QCOMPARE(clock->pendingTimers(), 0);
-        clock->advance(1000);
         QVERIFY(keys->events.isEmpty());
     }
 
@@ -117,15 +130,15 @@ private slots:
         QTest::newRow("no value") << 1;
         QTest::newRow("no range") << 2;
         QTest::newRow("value rejected") << 3;
-        QTest::newRow("inserted text not read back") << 4;
-        QTest::newRow("inserted text mangled, taken back") << 5;
+        QTest::newRow("inserted text never shows") << 4;
+        QTest::newRow("inserted text mangled, its range deleted") << 5;
         QTest::newRow("not trusted: prompt") << 6;
     }
     void insertViaAccessibility_failuresFallBackToPaste()
     {
         QFETCH(int, failure);
         ax->field.value = QStringLiteral("abc");
-        ax->field.selection = {1, 1};
+        ax->field.selection = {3, 0};
         ax->field.acceptsSelectedText = failure >= 4;
         ax->hasFocus = failure != 0;
         ax->field.exposesValue = failure != 1;
@@ -135,148 +148,231 @@ private slots:
         ax->field.truncatesInsertedText = failure == 5;
         ax->trusted = failure != 6;
         service->injectAtCursor(QStringLiteral("你好，world"));
+        clock->advance(5000);
         QCOMPARE(ax->field.value, QStringLiteral("abc"));
+        QVERIFY(!ax->calls.contains(QStringLiteral("setValue:abc")));
+        if (failure == 5)
+            QVERIFY(ax->calls.contains(QStringLiteral("deleteText:3,4")));
         if (failure == 6)
             QCOMPARE(ax->calls, QStringList{QStringLiteral("requestTrust")});
-        QCOMPARE(pb->string(), QStringLiteral("你好，world"));
-        clock->advance(TextInjectionService::pasteDelayMs);
         QCOMPARE(pastedTexts, QStringList{QStringLiteral("你好，world")});
     }
 
-    void paste_timingsOnTheClock()
+    void paste_restoresAfterTheTargetRead_data()
     {
+        QTest::addColumn<Pasteboard::Contents>("old");
+        QTest::addColumn<int>("readDelay");
+        QTest::newRow("text, read at once") << Pasteboard::Contents{kHello} << 0;
+        QTest::newRow("text, rich text and image, read 1 s late") << Pasteboard::Contents{kHello, kHtml, kPng} << 1000;
+        QTest::newRow("image only, read 1.8 s late") << Pasteboard::Contents{kPng} << 1800;
+        QTest::newRow("empty, never read") << Pasteboard::Contents{} << -1;
+    }
+    void paste_restoresAfterTheTargetRead()
+    {
+        QFETCH(Pasteboard::Contents, old);
+        QFETCH(int, readDelay);
         useFieldWithoutAccessibility();
-        pb->items = {kHello};
-        pb->count = 7;
+        pb->items = old;
+        targetReadDelayMs = readDelay < 0 ? 100000 : readDelay;
         service->injectAtCursor(QStringLiteral(" 你好 "));
+        clock->advance(0);
         QCOMPARE(pb->string(), QStringLiteral("你好"));
-        QCOMPARE(pb->count, 8);
-
-        clock->advance(49);
+        QVERIFY(pb->transient);
+        clock->advance(TextInjectionService::pasteDelayMs - 1);
         QVERIFY(keys->events.isEmpty());
         clock->advance(1);
-        const QList<Event> chord{{KeySynth::keyV, KeySynth::flagCommand, true},
-                                 {KeySynth::keyV, KeySynth::flagCommand, false}};
-        QCOMPARE(keys->events, chord);
-        QCOMPARE(pastedTexts, QStringList{QStringLiteral("你好")});
-
-        clock->advance(299);
+        QCOMPARE(keys->events, kCommandV);
+        const qint64 restoreAt =
+            readDelay < 0 ? TextInjectionService::restoreBoundMs : readDelay + TextInjectionService::restoreAfterReadMs;
+        clock->advance(restoreAt - 1);
         QCOMPARE(pb->string(), QStringLiteral("你好"));
         clock->advance(1);
-        QCOMPARE(pb->items, Pasteboard::Contents{kHello});
-        QCOMPARE(clock->pendingTimers(), 0);
+        QCOMPARE(pb->items, old);
+        QCOMPARE(pastedTexts, readDelay < 0 ? QStringList{} : QStringList{QStringLiteral("你好")});
         QCOMPARE(keys->events.size(), 2);
     }
 
-    void restoreClipboard_bringsBackEveryFormat_data()
+    void paste_waitsForHeldModifiers_data()
     {
-        QTest::addColumn<Pasteboard::Contents>("old");
-        QTest::newRow("image only") << Pasteboard::Contents{kPng};
-        QTest::newRow("text, rich text and image") << Pasteboard::Contents{kHello, kHtml, kPng};
-        QTest::newRow("empty") << Pasteboard::Contents{};
+        QTest::addColumn<int>("releasedAt");
+        QTest::addColumn<int>("chordAt");
+        QTest::newRow("released after 200 ms") << 200 << 200;
+        QTest::newRow("still held after the wait") << 100000 << int(TextInjectionService::modifierWaitMs);
     }
-    void restoreClipboard_bringsBackEveryFormat()
+    void paste_waitsForHeldModifiers()
     {
-        QFETCH(Pasteboard::Contents, old);
+        QFETCH(int, releasedAt);
+        QFETCH(int, chordAt);
         useFieldWithoutAccessibility();
-        pb->items = old;
-        service->injectAtCursor(QStringLiteral("dictated"));
-        clock->advance(TextInjectionService::pasteDelayMs);
-        QCOMPARE(pastedTexts, QStringList{QStringLiteral("dictated")});
-        clock->advance(TextInjectionService::restoreDelayMs);
-        QCOMPARE(pb->items, old);
+        keys->held = true;
+        clock->schedule(TextInjectionService::pasteDelayMs + releasedAt, [this]() { keys->held = false; });
+        service->injectAtCursor(QStringLiteral("x"));
+        clock->advance(TextInjectionService::pasteDelayMs + chordAt - 1);
+        QVERIFY(keys->events.isEmpty());
+        clock->advance(TextInjectionService::modifierPollMs);
+        QCOMPARE(keys->events, kCommandV);
     }
 
-    void restoreClipboard_skippedWhenUserCopiedMeanwhile_data()
+    void paste_chordAsTheTargetPastes_data()
     {
-        QTest::addColumn<bool>("overlapping");
-        QTest::newRow("one paste") << false;
-        QTest::newRow("overlapping pastes") << true;
+        QTest::addColumn<bool>("terminalRole");
+        QTest::addColumn<int>("windowChord");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<quint64>("flags");
+        QTest::newRow("terminal role") << true << int(Chord::commandV) << int(KeySynth::keyV)
+                                       << (KeySynth::flagCommand | KeySynth::flagShift);
+        QTest::newRow("terminal window") << false << int(Chord::commandShiftV) << int(KeySynth::keyV)
+                                         << (KeySynth::flagCommand | KeySynth::flagShift);
+        QTest::newRow("xterm") << true << int(Chord::shiftInsert) << int(KeySynth::keyInsert) << KeySynth::flagShift;
     }
-    void restoreClipboard_skippedWhenUserCopiedMeanwhile()
+    void paste_chordAsTheTargetPastes()
     {
+        QFETCH(bool, terminalRole);
+        QFETCH(int, windowChord);
+        QFETCH(int, key);
+        QFETCH(quint64, flags);
+        useFieldWithoutAccessibility();
+        ax->field.terminal = terminalRole;
+        keys->chord = Chord(windowChord);
+        service->injectAtCursor(QStringLiteral("ls"));
+        clock->advance(TextInjectionService::pasteDelayMs);
+        const quint16 code = quint16(key);
+        QCOMPARE(keys->events, (QList<Event>{{code, flags, true}, {code, flags, false}}));
+        QCOMPARE(pb->primary, keys->chord == Chord::shiftInsert);
+        QCOMPARE(pastedTexts, QStringList{QStringLiteral("ls")});
+    }
+
+    void restoreClipboard_afterOtherChanges_data()
+    {
+        QTest::addColumn<bool>("byManager");
+        QTest::addColumn<bool>("overlapping");
+        QTest::newRow("user copied") << false << false;
+        QTest::newRow("user copied, overlapping pastes") << false << true;
+        QTest::newRow("manager took the same text over") << true << false;
+    }
+    void restoreClipboard_afterOtherChanges()
+    {
+        QFETCH(bool, byManager);
         QFETCH(bool, overlapping);
         useFieldWithoutAccessibility();
         pb->items = {kHello};
+        targetReadDelayMs = 1000;
         service->injectAtCursor(QStringLiteral("first"));
-        clock->advance(100);
+        clock->advance(10);
         if (overlapping)
             service->injectAtCursor(QStringLiteral("second"));
         clock->advance(100);
         const Pasteboard::Item userCopy{QStringLiteral("text/plain"), QByteArrayLiteral("user copy")};
-        pb->setContents({userCopy});
-        clock->advance(2000);
-        QCOMPARE(pb->items, Pasteboard::Contents{userCopy});
+        if (byManager)
+            pb->managerTakesOver();
+        else
+            pb->setContents({userCopy});
+        clock->advance(10000);
+        QCOMPARE(pb->items, byManager ? Pasteboard::Contents{kHello} : Pasteboard::Contents{userCopy});
     }
 
-    void injectAtCursor_overlappingPastesKeepUsersClipboard()
-    {
-        useFieldWithoutAccessibility();
-        pb->items = {kHello, kPng};
-        service->injectAtCursor(QStringLiteral("first"));
-        clock->advance(100);
-        service->injectAtCursor(QStringLiteral("second"));
-        // The second text never replaces the first before the target has read it.
-        QCOMPARE(pb->string(), QStringLiteral("first"));
-        clock->advance(2000);
-        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
-        QCOMPARE(pb->items, (Pasteboard::Contents{kHello, kPng}));
-        QCOMPARE(clock->pendingTimers(), 0);
-    }
-
-    void injectAtCursor_waitsBehindPasteInFlightToKeepOrder()
+    void injectAtCursor_laterTextsWaitInOrderAndKeepUsersClipboard()
     {
         ax->field.value = QStringLiteral("abc");
         ax->field.selection = {3, 0};
         ax->hasFocus = false; // the first text finds no field
+        pb->items = {kHello, kPng};
+        targetReadDelayMs = 300;
         service->injectAtCursor(QStringLiteral("first"));
+        clock->advance(60);
         ax->hasFocus = true;
-        clock->advance(100);
         service->injectAtCursor(QStringLiteral("second"));
+        // The second text never replaces the first before the target has read it.
+        clock->advance(200);
+        QCOMPARE(pb->string(), QStringLiteral("first"));
         QCOMPARE(ax->field.value, QStringLiteral("abc"));
-        clock->advance(2000);
-        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
-        // Once nothing is in flight, the field is typed into again.
-        service->injectAtCursor(QStringLiteral("third"));
-        QCOMPARE(ax->field.value, QStringLiteral("abcthird"));
+        clock->advance(5000);
+        QCOMPARE(pastedTexts, QStringList{QStringLiteral("first")});
+        QCOMPARE(ax->field.value, QStringLiteral("abcsecond"));
+        QCOMPARE(pb->items, (Pasteboard::Contents{kHello, kPng}));
+        QCOMPARE(clock->pendingTimers(), 0);
     }
 
-    void paste_terminalGetsShiftedChord_data()
+    // Before each write the insertion checks it was not cancelled and the focus is where it started.
+    void injectAtCursor_stopsWhereTheDictationNoLongerBelongs_data()
     {
-        QTest::addColumn<bool>("byElement");
-        QTest::newRow("terminal element") << true;
-        QTest::newRow("terminal window") << false;
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<bool>("pastePath");
+        QTest::newRow("cancelled at once") << QString() << true << false;
+        QTest::newRow("window changed before the write") << QStringLiteral("selectedTextRange") << false << false;
+        QTest::newRow("element changed before the write") << QStringLiteral("element") << false << false;
+        QTest::newRow("cancelled while reading the clipboard") << QStringLiteral("read") << true << true;
+        QTest::newRow("window changed before the chord") << QStringLiteral("chord") << false << true;
+        QTest::newRow("cancelled before the chord") << QStringLiteral("chord") << true << true;
     }
-    void paste_terminalGetsShiftedChord()
+    void injectAtCursor_stopsWhereTheDictationNoLongerBelongs()
     {
-        QFETCH(bool, byElement);
-        useFieldWithoutAccessibility();
-        ax->field.terminal = byElement;
-        keys->terminalWindow = !byElement;
-        service->injectAtCursor(QStringLiteral("ls"));
-        clock->advance(TextInjectionService::pasteDelayMs);
-        const quint64 flags = KeySynth::flagCommand | KeySynth::flagShift;
-        QCOMPARE(keys->events, (QList<Event>{{KeySynth::keyV, flags, true}, {KeySynth::keyV, flags, false}}));
+        QFETCH(QString, when);
+        QFETCH(bool, cancel);
+        QFETCH(bool, pastePath);
+        if (pastePath)
+            useFieldWithoutAccessibility();
+        ax->field.value = QStringLiteral("abc");
+        pb->items = {kHello};
+        pb->readDelayMs = 30;
+        keys->held = true;
+        const auto act = [&]() {
+            if (cancel)
+                service->cancelInsertion();
+            else if (when == QLatin1String("element"))
+                ax->focusMovedOn = true;
+            else
+                keys->window = 0x800001;
+        };
+        ax->onCall = [&](const QString &call) {
+            if (call == when || (when == QLatin1String("element") && call == QLatin1String("selectedTextRange")))
+                act();
+        };
+        service->injectAtCursor(QStringLiteral("x"));
+        if (when.isEmpty())
+            act();
+        if (when == QLatin1String("read")) {
+            clock->advance(10);
+            act();
+        }
+        if (when == QLatin1String("chord")) {
+            clock->advance(TextInjectionService::pasteDelayMs + 40);
+            act();
+        }
+        clock->advance(10000);
+        QCOMPARE(ax->field.value, QStringLiteral("abc"));
+        QVERIFY(pastePath || !ax->calls.contains(QStringLiteral("setSelectedText:x")));
+        QVERIFY(keys->events.isEmpty());
+        QCOMPARE(pb->items, Pasteboard::Contents{kHello});
+        QCOMPARE(clock->pendingTimers(), 0);
     }
 
-    void paste_failedKeyEventsStillRestore()
+    void injectAtCursor_hungTargetGivesUpWithoutPasting()
     {
-        useFieldWithoutAccessibility();
-        keys->failPosting = true;
+        ax->hung = true;
         pb->items = {kHello};
         service->injectAtCursor(QStringLiteral("x"));
-        clock->advance(1000);
-        QCOMPARE(pb->items, Pasteboard::Contents{kHello});
+        service->injectAtCursor(QStringLiteral("z"));
+        service->cancelInsertion();
+        clock->advance(10000);
+        QVERIFY(keys->events.isEmpty());
+        QCOMPARE(pb->count, 0);
+        // The next dictation is not held up behind them.
+        ax->hung = false;
+        service->injectAtCursor(QStringLiteral("y"));
+        clock->advance(0);
+        QCOMPARE(ax->field.value, QStringLiteral("y"));
     }
 
     void destructor_cancelsPendingSteps()
     {
         useFieldWithoutAccessibility();
         service->injectAtCursor(QStringLiteral("x"));
-        QCOMPARE(clock->pendingTimers(), 1);
-        delete service;
-        service = nullptr;
-        QCOMPARE(clock->pendingTimers(), 0);
+        clock->advance(TextInjectionService::pasteDelayMs / 2);
+        service.reset();
+        clock->advance(10000);
+        QVERIFY(keys->events.isEmpty());
     }
 };
 

@@ -2,47 +2,86 @@
 
 #include <algorithm>
 
+class FakeSession final : public Accessibility::Session
+{
+public:
+    explicit FakeSession(FakeAccessibility &owner) : m_owner(owner) {}
+
+    // Records the call; false when the hung application leaves it unanswered.
+    bool answer(const QString &call)
+    {
+        if (m_owner.onCall)
+            m_owner.onCall(call);
+        m_owner.calls << call;
+        if (m_owner.hung)
+            m_unanswered = true;
+        return !m_owner.hung;
+    }
+
+    bool isProcessTrusted() override { return m_owner.trusted; }
+    void requestTrust() override { m_owner.calls << QStringLiteral("requestTrust"); }
+    std::unique_ptr<Accessibility::Element> focusedElement() override;
+    void pause(int) override
+    {
+        m_owner.calls << QStringLiteral("pause");
+        auto &pending = m_owner.pending;
+        if (pending && --pending->pauses <= 0) {
+            m_owner.field.value = pending->value;
+            m_owner.field.selection = pending->selection;
+            pending.reset();
+        }
+    }
+    bool unanswered() const override { return m_unanswered; }
+
+private:
+    FakeAccessibility &m_owner;
+    bool m_unanswered = false;
+};
+
 namespace {
 class FakeElement final : public Accessibility::Element
 {
 public:
-    explicit FakeElement(FakeAccessibility &owner) : m_owner(owner) {}
+    FakeElement(FakeAccessibility &owner, FakeSession &session) : m_owner(owner), m_session(session) {}
 
     bool setSelectedText(const QString &text) override
     {
         auto &f = m_owner.field;
-        m_owner.calls << QStringLiteral("setSelectedText:") + text;
-        if (!f.acceptsSelectedText)
+        if (!m_session.answer(QStringLiteral("setSelectedText:") + text) || !f.acceptsSelectedText)
             return false;
         if (f.dropsInsertedText)
             return true;
         const qint64 start = std::clamp<qint64>(f.selection.location, 0, f.value.size());
         const qint64 count = std::clamp<qint64>(f.selection.length, 0, f.value.size() - start);
         const QString inserted = f.truncatesInsertedText ? text.left(text.size() / 2) : text;
-        f.value.replace(start, count, inserted);
+        QString value = f.value;
+        value.replace(start, count, inserted);
         // Like a real field: the inserted text ends up selected nowhere, the caret after it.
+        if (f.appliesAfterPauses > 0) {
+            m_owner.pending = FakeAccessibility::Pending{value, f.appliesAfterPauses, {start + inserted.size(), 0}};
+            return true;
+        }
+        f.value = value;
         f.selection = {start + inserted.size(), 0};
         return true;
     }
     std::optional<Accessibility::TextRange> selectedTextRange() override
     {
-        m_owner.calls << QStringLiteral("selectedTextRange");
-        if (!m_owner.field.exposesRange)
+        if (!m_session.answer(QStringLiteral("selectedTextRange")) || !m_owner.field.exposesRange)
             return std::nullopt;
         return m_owner.field.selection;
     }
     bool setSelectedTextRange(Accessibility::TextRange range) override
     {
-        m_owner.calls << QStringLiteral("setSelectedTextRange:%1,%2").arg(range.location).arg(range.length);
-        if (!m_owner.field.acceptsRange)
+        if (!m_session.answer(QStringLiteral("setSelectedTextRange:%1,%2").arg(range.location).arg(range.length)) ||
+            !m_owner.field.acceptsRange)
             return false;
         m_owner.field.selection = range;
         return true;
     }
     std::optional<QString> value() override
     {
-        m_owner.calls << QStringLiteral("value");
-        if (!m_owner.field.exposesValue)
+        if (!m_session.answer(QStringLiteral("value")) || !m_owner.field.exposesValue)
             return std::nullopt;
         if (m_owner.field.masksValue)
             return QString(m_owner.field.value.size(), QChar(0x2022));
@@ -50,22 +89,33 @@ public:
     }
     bool setValue(const QString &value) override
     {
-        m_owner.calls << QStringLiteral("setValue:") + value;
-        if (!m_owner.field.acceptsValue)
+        if (!m_session.answer(QStringLiteral("setValue:") + value) || !m_owner.field.acceptsValue)
             return false;
         m_owner.field.value = value;
         return true;
     }
-    bool isTerminal() override { return m_owner.field.terminal; }
+    bool deleteText(Accessibility::TextRange range) override
+    {
+        if (!m_session.answer(QStringLiteral("deleteText:%1,%2").arg(range.location).arg(range.length)))
+            return false;
+        m_owner.field.value.remove(range.location, range.length);
+        m_owner.field.selection = {range.location, 0};
+        return true;
+    }
+    bool isTerminal() override { return m_session.answer(QStringLiteral("isTerminal")) && m_owner.field.terminal; }
+    bool stillFocused() override { return !m_owner.focusMovedOn; }
 
 private:
     FakeAccessibility &m_owner;
+    FakeSession &m_session;
 };
 } // namespace
 
-bool FakeAccessibility::isProcessTrusted()
+std::unique_ptr<Accessibility::Element> FakeSession::focusedElement()
 {
-    return trusted;
+    if (!answer(QStringLiteral("focusedElement")) || !m_owner.hasFocus)
+        return nullptr;
+    return std::make_unique<FakeElement>(m_owner, *this);
 }
 
 bool FakeAccessibility::requestTrust()
@@ -74,9 +124,11 @@ bool FakeAccessibility::requestTrust()
     return trusted;
 }
 
-std::unique_ptr<Accessibility::Element> FakeAccessibility::focusedElement()
+void FakeAccessibility::post(Job job, std::function<void()> done)
 {
-    if (!hasFocus)
-        return nullptr;
-    return std::make_unique<FakeElement>(*this);
+    m_clock.schedule(0, [this, job = std::move(job), done = std::move(done)]() {
+        FakeSession session(*this);
+        job(session);
+        done();
+    });
 }

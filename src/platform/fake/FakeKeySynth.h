@@ -18,9 +18,13 @@ public:
 
     QList<Event> events;
     bool failPosting = false;
-    bool terminalWindow = false;
+    PasteChord chord = PasteChord::commandV;
+    quint64 window = 0x400001;
+    bool held = false;
     std::function<void(const Event &)> onPost;
 
     bool postKey(quint16 keyCode, quint64 flags, bool keyDown) override;
-    bool focusedWindowIsTerminal() override { return terminalWindow; }
+    quint64 focusedWindow() override { return window; }
+    PasteChord pasteChordForFocusedWindow() override { return chord; }
+    bool modifiersHeld() override { return held; }
 };

@@ -1,22 +1,61 @@
 #include "platform/fake/FakePasteboard.h"
 
-std::optional<QString> FakePasteboard::string() const
+#include <algorithm>
+
+void FakePasteboard::readContents(qint64 boundMs, std::function<void(Snapshot)> done)
 {
-    for (const Item &item : items) {
-        if (item.format == QLatin1String("text/plain"))
-            return QString::fromUtf8(item.data);
+    if (!clock) {
+        done({items, true});
+        return;
     }
-    return std::nullopt;
+    // An owner slower than the bound gives nothing.
+    const bool late = readDelayMs > boundMs;
+    clock->schedule(std::min(readDelayMs, boundMs), [this, late, done = std::move(done)]() {
+        done(late ? Snapshot{{}, false} : Snapshot{items, true});
+    });
 }
 
 void FakePasteboard::setString(const QString &text)
 {
-    items = {{QStringLiteral("text/plain"), text.toUtf8()}};
-    ++count;
+    setContents({{QStringLiteral("text/plain"), text.toUtf8()}});
 }
 
 void FakePasteboard::setContents(const Contents &contents)
 {
     items = contents;
+    transient = false;
+    primary = false;
+    ++count;
+}
+
+void FakePasteboard::offerTransientText(const QString &text, bool alsoPrimary, quint64 window,
+                                        std::function<void()> readByTarget)
+{
+    items = {{QStringLiteral("text/plain"), text.toUtf8()},
+             {QStringLiteral("x-kde-passwordManagerHint"), QByteArrayLiteral("secret")}};
+    transient = true;
+    primary = alsoPrimary;
+    targetWindow = window;
+    m_readByTarget = std::move(readByTarget);
+    ++count;
+}
+
+std::optional<QString> FakePasteboard::readAsTarget()
+{
+    const std::optional<QString> text = string();
+    if (transient && m_readByTarget)
+        m_readByTarget();
+    return text;
+}
+
+void FakePasteboard::managerTakesOver()
+{
+    Contents kept;
+    for (const Item &item : std::as_const(items)) {
+        if (item.format != QLatin1String("x-kde-passwordManagerHint"))
+            kept.append(item);
+    }
+    items = kept;
+    transient = false;
     ++count;
 }

@@ -1,8 +1,9 @@
 // Text targets in their own process for the injection tests, one per mode:
 //   lineedit  a QLineEdit; prints "TEXT:<content>" after every change
-//   plain     a focusable widget with no text interface that pastes on Ctrl+V: "PASTED:<clipboard text>"
-//   terminal  a widget with the terminal role that pastes on Ctrl+Shift+V only; a bare Ctrl+V prints "RAW:^V"
-//   xterm     the same without the role, known as a terminal by its window class only (run with RESOURCE_NAME)
+//   plain     a focusable widget with no text interface that pastes on Ctrl+V with no other modifier:
+//             "PASTED:<clipboard text>", read argv[2] ms after the key (as busy applications do); any other
+//             chord with V prints "RAW:<modifiers>"
+//   terminal  a widget with the terminal role that pastes on Ctrl+Shift+V only
 //   owner     owns the clipboard with the text of argv[2] and the PNG file argv[3], prints "OWNED"
 // Every mode prints "FOCUSED" once its widget holds the keyboard focus.
 #include <QAccessible>
@@ -28,29 +29,33 @@ void say(const QString &line)
 class PasteTarget : public QWidget
 {
 public:
-    PasteTarget(bool terminal, bool terminalRole) : m_terminal(terminal), m_terminalRole(terminalRole)
+    PasteTarget(bool terminal, int readDelayMs) : m_terminal(terminal), m_readDelayMs(readDelayMs)
     {
         setFocusPolicy(Qt::StrongFocus);
         setObjectName(terminal ? QStringLiteral("terminal") : QStringLiteral("plain"));
     }
-    bool hasTerminalRole() const { return m_terminalRole; }
+    bool hasTerminalRole() const { return m_terminal; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override
     {
-        if (event->key() != Qt::Key_V || !(event->modifiers() & Qt::ControlModifier))
+        if (event->key() != Qt::Key_V)
             return;
-        const bool shifted = event->modifiers() & Qt::ShiftModifier;
-        if (shifted == m_terminal)
-            say(QStringLiteral("PASTED:") + QApplication::clipboard()->text());
-        else
-            say(shifted ? QStringLiteral("RAW:^V+shift") : QStringLiteral("RAW:^V"));
+        const Qt::KeyboardModifiers wanted =
+            m_terminal ? (Qt::ControlModifier | Qt::ShiftModifier) : Qt::KeyboardModifiers(Qt::ControlModifier);
+        const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+        if (mods != wanted) {
+            say(QStringLiteral("RAW:%1").arg(int(mods), 0, 16));
+            return;
+        }
+        QTimer::singleShot(m_readDelayMs, this,
+                           []() { say(QStringLiteral("PASTED:") + QApplication::clipboard()->text()); });
     }
     void focusInEvent(QFocusEvent *) override { say(QStringLiteral("FOCUSED")); }
 
 private:
     bool m_terminal;
-    bool m_terminalRole;
+    int m_readDelayMs;
 };
 
 QAccessibleInterface *terminalFactory(const QString &className, QObject *object)
@@ -94,8 +99,8 @@ int main(int argc, char **argv)
         QObject::connect(edit, &QLineEdit::textChanged, edit,
                          [](const QString &t) { say(QStringLiteral("TEXT:") + t); });
         focus = edit;
-    } else if (mode == QLatin1String("plain") || mode == QLatin1String("terminal") || mode == QLatin1String("xterm")) {
-        focus = new PasteTarget(mode != QLatin1String("plain"), mode == QLatin1String("terminal"));
+    } else if (mode == QLatin1String("plain") || mode == QLatin1String("terminal")) {
+        focus = new PasteTarget(mode == QLatin1String("terminal"), args.value(2).toInt());
     } else if (mode == QLatin1String("owner")) {
         QFile png(args.value(3));
         if (!png.open(QIODevice::ReadOnly))
