@@ -260,22 +260,70 @@ private slots:
         QCOMPARE(rig.audio.starts, 0);
     }
 
-    void startWhileProcessing_abandonsOldResultAndClosesItsSession()
+    // A recording started while the previous one is still finishing: the old dictation runs on detached and
+    // reaches the history and the usage report, never the cursor or the new recording's screen.
+    void startWhileProcessing_oldDictationIsStoredNotInserted()
+    {
+        ControllerRig rig;
+        rig.cloud.loggedIn = true;
+        rig.state->preferences().setPolishEnabled(true);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        FakeStreamingSession *first = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        first->finalAnswer.resolve(QStringLiteral("第一段"));
+        rig.settle();
+        QCOMPARE(rig.cloud.polishRequests, QStringList{QStringLiteral("第一段")});
+        rig.state->performHotkeyAction(HotkeyAction::translate); // second recording, other mode
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::recording);
+        FakeStreamingSession *second = rig.session();
+        QVERIFY(second != first);
+
+        rig.cloud.pendingRewrites.front().resolve(std::nullopt); // the old polish fails
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.overlayKind(), Kind::recording);
+        QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
+        QVERIFY(rig.injector.injected.isEmpty());
+        QCOMPARE(rig.history.rows, (QList<QStringList>{{QStringLiteral("polish"), QStringLiteral("第一段"),
+                                                        QStringLiteral("第一段")}}));
+        QCOMPARE(rig.cloud.usage.value(0).value(1), QStringLiteral("润色听写"));
+
+        // A third recording supersedes the second while its session still finalizes; Escape ends both.
+        rig.state->toggleRecordingFromHotkey(DictationMode::translate);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::recording);
+        QVERIFY(second->live());
+        rig.state->cancelRecording();
+        rig.settle();
+        QVERIFY(!rig.sessions.alive.count(second) || second->cancelled);
+        QCOMPARE(rig.sessions.liveSessions(), 0);
+        rig.advance(31000);
+        QCOMPARE(rig.history.rows.size(), 1);
+        QCOMPARE(rig.state->status(), Status::idle);
+    }
+
+    // Partials and audio still queued from a cancelled recording never reach the next one.
+    void callbacksOfAnEarlierRecording_areDropped()
     {
         ControllerRig rig;
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
-        FakeStreamingSession *old = rig.session();
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        QCOMPARE(rig.state->status(), Status::processing);
+        rig.session()->onPartialUpdated(QStringLiteral("旧的"));
+        rig.audio.deliverPcm(chunkNumbered(7));
+        rig.state->cancelRecording();
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
-        QCOMPARE(rig.state->status(), Status::recording);
-        QCOMPARE(rig.sessions.created, 2);
-        QVERIFY(!rig.sessions.alive.count(old) || old->cancelled);
-        QCOMPARE(rig.sessions.liveSessions(), 1);
+        FakeStreamingSession *second = rig.session();
+        QCOMPARE(rig.state->latestTranscript(), QString());
+        QCOMPARE(rig.state->overlay().partial, std::nullopt);
+        QVERIFY(second->audio.isEmpty());
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        second->finalAnswer.resolve(std::nullopt);
+        rig.settle();
         QVERIFY(rig.injector.injected.isEmpty());
-        QVERIFY(rig.history.rows.isEmpty());
     }
 
     void cancelDuringFinishing_insertsNothingAndClosesSession()
@@ -445,12 +493,32 @@ private slots:
         QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已拒绝"));
         rig.advance(1600);
 
+        // Two presses while the prompt is up: the consent starts one recording.
         rig.mic.current = MicrophoneAccess::Status::notDetermined;
+        rig.mic.holdRequests = true;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
-        QCOMPARE(rig.mic.requests, 1);
+        QCOMPARE(rig.mic.requests, 2);
+        QCOMPARE(rig.state->status(), Status::idle);
+        rig.mic.pendingRequests.at(0).resolve(true);
+        rig.settle();
         QCOMPARE(rig.state->status(), Status::recording);
         QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已允许"));
+        rig.mic.pendingRequests.at(1).resolve(true);
+        rig.settle();
+        QCOMPARE(rig.sessions.created, 1);
+        QCOMPARE(rig.sessions.liveSessions(), 1);
+
+        // Escape while the prompt is up: a later consent starts nothing.
+        rig.state->cancelRecording();
+        rig.mic.current = MicrophoneAccess::Status::notDetermined;
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.state->cancelRecording();
+        rig.mic.pendingRequests.at(2).resolve(true);
+        rig.settle();
+        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.audio.starts, 1);
     }
 
     void captureAndSessionFailures_showTheirErrors()

@@ -139,8 +139,10 @@ struct Sequence {
     void checkInvariants()
     {
         VoxleAppState &s = *rig.state;
-        if (rig.sessions.liveSessions() > 1)
-            fail(QStringLiteral("more than one live session"));
+        // Superseded dictations may still be finalizing; only one session records.
+        if (std::count_if(rig.sessions.alive.begin(), rig.sessions.alive.end(),
+                          [](FakeStreamingSession *x) { return x->live() && !x->finalizing; }) > 1)
+            fail(QStringLiteral("more than one recording session"));
         if (s.isPreparingStart() && rig.cloud.pendingCredentials.empty())
             fail(QStringLiteral("preparing with nothing to prepare"));
         if ((s.overlay().kind == OverlayState::Kind::hidden) != (s.status() == VoxleAppState::AppStatus::idle))
