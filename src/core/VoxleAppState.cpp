@@ -91,6 +91,9 @@ VoxleAppState::~VoxleAppState()
 void VoxleAppState::load()
 {
     m_preferences.load();
+    // The account goes first: its restore may move a key from an old settings file into the secret store.
+    if (m_services.restoreAuthState)
+        m_services.restoreAuthState();
     bool configured = false;
     try {
         const auto key = m_services.keychain.read(kApiKeyAccount);
@@ -100,8 +103,6 @@ void VoxleAppState::load()
     }
     m_apiKeyConfigured = configured;
     emit apiKeyConfiguredChanged();
-    if (m_services.restoreAuthState)
-        m_services.restoreAuthState();
     refreshPermissionLabels();
 }
 

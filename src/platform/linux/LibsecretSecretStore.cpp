@@ -121,7 +121,8 @@ SecretStore::Result LibsecretSecretStore::read(const QString &service, const QSt
         return {};
     gsize length = 0;
     const gchar *bytes = secret_value_get(value, &length);
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    // Stateless: a value cut off inside a character is an error, not a shorter text.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length)));
     const bool valid = !decoder.hasError();
     secret_value_unref(value);
