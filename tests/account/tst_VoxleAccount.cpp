@@ -506,6 +506,10 @@ private slots:
             << 200 << QByteArray(R"({"choices":[{"message":{"content":null}}]})") << QStringLiteral("返回解析失败");
         QTest::newRow("empty content") << 200 << QByteArray(R"({"choices":[{"message":{"content":" "}}]})")
                                        << QString();
+        QTest::newRow("oversized") << 200
+                                   << QByteArray(R"({"choices":[{"message":{"content":")") +
+                                          QByteArray(5 << 20, 'a') + QByteArray(R"("}}]})")
+                                   << QStringLiteral("返回解析失败");
     }
     void directRoute_errorBodies()
     {

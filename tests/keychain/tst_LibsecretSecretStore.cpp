@@ -39,7 +39,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        for (const char *name : {"round", "overwrite", "reentry"})
+        for (const char *name : {"round", "overwrite", "reentry", "bytes"})
             m_backend.remove(Voxle::applicationId(), key(name));
     }
 
@@ -62,6 +62,29 @@ private slots:
         m_store.remove(key("overwrite"));
         m_store.remove(key("overwrite"));
         QCOMPARE(m_store.read(key("overwrite")), std::nullopt);
+    }
+
+    // Bytes written by another program that are not whole UTF-8 text are no value, not a shortened one.
+    void read_cutOrInvalidUtf8IsNoValue_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("cut inside a character") << QByteArray("sk-\xe8\xa8");
+        QTest::newRow("not UTF-8") << QByteArray("sk-\xff\xfe-key");
+    }
+    void read_cutOrInvalidUtf8IsNoValue()
+    {
+        QFETCH(QByteArray, bytes);
+        QProcess tool;
+        tool.start(QStringLiteral("secret-tool"), {QStringLiteral("store"), QStringLiteral("--label=voxle test"),
+                                                   QStringLiteral("service"), Voxle::applicationId(),
+                                                   QStringLiteral("account"), key("bytes")});
+        QVERIFY(tool.waitForStarted(10000));
+        tool.write(bytes);
+        tool.closeWriteChannel();
+        QVERIFY(tool.waitForFinished(10000) && tool.exitCode() == 0);
+        const SecretStore::Result result = m_backend.read(Voxle::applicationId(), key("bytes"));
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.value, std::nullopt);
     }
 
     void calls_doNotRunQueuedQtEvents()

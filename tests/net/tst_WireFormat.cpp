@@ -218,6 +218,8 @@ private slots:
                  QStringLiteral("<redacted>"));
         QVERIFY(logged.contains(QStringLiteral("2026-12-07T00:00:00Z")));
         QVERIFY(!VoxleServerApi::bodyForLog(QStringLiteral(R"([{"apiKey":"sk-9"}])")).contains(QStringLiteral("sk-9")));
+        QVERIFY(!VoxleServerApi::bodyForLog(QStringLiteral(R"({"phone":"1","code":"246810"})"))
+                     .contains(QStringLiteral("246810")));
         // Everything else is logged exactly as it was.
         const QString plain = QStringLiteral("{ \"text\" : \"你好\" }");
         QCOMPARE(VoxleServerApi::bodyForLog(plain), plain);
