@@ -28,8 +28,9 @@ public:
     // POSTs a JSON body to one of the stand-in's control endpoints.
     bool control(const QByteArray &path, const QJsonObject &body);
 
-    // Writes the settings, then starts Voxle and waits until it answers.
-    bool startVoxle(const QJsonObject &settings);
+    // Writes the settings, then starts Voxle and waits until it answers. With a log file, Voxle runs as a user
+    // starts it (no logging rules, no debug switch) and its standard output and error go to that file.
+    bool startVoxle(const QJsonObject &settings, const QString &logFile = {});
     void stopVoxle();
     // Runs `voxle <args>` and returns its JSON answer.
     QJsonObject voxle(const QStringList &args);
