@@ -23,8 +23,10 @@ private slots:
     void streaming_hotkeyToggleInsertsStoresAndReturnsToIdle()
     {
         ControllerRig rig;
+        rig.secrets.calls.clear();
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
+        QCOMPARE(rig.secrets.calls, QStringList()); // the key was read at start-up: no D-Bus on the hotkey path
         QCOMPARE(rig.state->status(), Status::recording);
         QCOMPARE(rig.overlayKind(), Kind::recording);
         QCOMPARE(rig.state->overlay().bars, QVector<double>(18, 0.1));
