@@ -146,8 +146,15 @@ private slots:
         QCOMPARE(rig.state->status(), Status::idle);
     }
 
-    void proxy_withoutKeyStillRecordsAndCollects()
+    void withoutKey_recordsWithoutRecognitionAndProxyStillCollects()
     {
+        ControllerRig streaming(false, /*withKey=*/false);
+        streaming.state->toggleRecordingFromHotkey(DictationMode::polish);
+        streaming.settle();
+        QCOMPARE(streaming.state->status(), Status::recording);
+        QCOMPARE(streaming.sessions.created, 0);
+        QCOMPARE(streaming.state->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
+
         ControllerRig rig(true, /*withKey=*/false);
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
@@ -211,7 +218,9 @@ private slots:
         QCOMPARE(rig.cloud.credentialCalls, 1);
     }
 
-    void homeButton_stopsWithoutInsertionButStores()
+    // Insertion and storage are separate choices: the home button stores without inserting, retention "never"
+    // inserts without storing.
+    void homeButtonAndRetentionNever_insertionAndStorageApart()
     {
         ControllerRig rig;
         rig.state->toggleRecording();
@@ -221,6 +230,17 @@ private slots:
         session->finalAnswer.resolve(QStringLiteral("only history"));
         rig.settle();
         QVERIFY(rig.injector.injected.isEmpty());
+        QCOMPARE(rig.history.rows.size(), 1);
+
+        rig.advance(150);
+        rig.state->preferences().setHistoryRetention(QStringLiteral("never"));
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        session = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        session->finalAnswer.resolve(QStringLiteral("secret"));
+        rig.settle();
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("secret")});
         QCOMPARE(rig.history.rows.size(), 1);
     }
 
@@ -347,20 +367,7 @@ private slots:
         QVERIFY(rig.history.rows.isEmpty());
     }
 
-    void errorDisplay_doesNotHideANewerRecording()
-    {
-        ControllerRig rig;
-        rig.state->showError(QStringLiteral("boom"));
-        QCOMPARE(rig.state->status(), Status::error);
-        rig.advance(1000);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        rig.advance(600);
-        QCOMPARE(rig.state->status(), Status::recording);
-        QCOMPARE(rig.overlayKind(), Kind::recording);
-    }
-
-    void errorDisplay_returnsToIdleAfterOnePointSixSeconds()
+    void errorDisplay_idleAfterOnePointSixSecondsUnlessANewerRecording()
     {
         ControllerRig rig;
         rig.state->toggleRecordingFromHotkey(DictationMode::translate);
@@ -368,11 +375,19 @@ private slots:
         rig.state->showError(QStringLiteral("失败"));
         QVERIFY(!rig.audio.running);
         rig.advance(1599);
+        QCOMPARE(rig.sessions.liveSessions(), 0);
         QCOMPARE(rig.state->status(), Status::error);
         rig.advance(1);
         QCOMPARE(rig.state->status(), Status::idle);
         QCOMPARE(rig.state->activeDictationMode(), DictationMode::polish);
-        QCOMPARE(rig.sessions.liveSessions(), 0);
+
+        rig.state->showError(QStringLiteral("boom"));
+        rig.advance(1000);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        rig.advance(600);
+        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.overlayKind(), Kind::recording);
     }
 
     void partials_whitespaceClearsAndLateLevelsAreIgnored()
@@ -469,20 +484,6 @@ private slots:
         QCOMPARE(rig.state->status(), Status::idle);
     }
 
-    void retentionNever_insertsButStoresNothing()
-    {
-        ControllerRig rig;
-        rig.state->preferences().setHistoryRetention(QStringLiteral("never"));
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *session = rig.session();
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        session->finalAnswer.resolve(QStringLiteral("secret"));
-        rig.settle();
-        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("secret")});
-        QVERIFY(rig.history.rows.isEmpty());
-    }
-
     void microphone_deniedShowsErrorAndUndeterminedAsksThenStarts()
     {
         ControllerRig rig;
@@ -543,16 +544,6 @@ private slots:
         QCOMPARE(rig.state->lastNetworkErrorLabel(), QStringLiteral("未在预期时间内收到 session.created。"));
         QCOMPARE(rig.state->overlay().message, std::optional<QString>(rig.state->lastNetworkErrorLabel()));
         QCOMPARE(rig.sessions.liveSessions(), 0);
-    }
-
-    void streamingWithoutKey_recordsWithoutRecognition()
-    {
-        ControllerRig rig(false, false);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        QCOMPARE(rig.state->status(), Status::recording);
-        QCOMPARE(rig.sessions.created, 0);
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
     }
 
     void gain_appliedClampedOnlyWhileRecording()
