@@ -149,7 +149,7 @@ private slots:
         const QString tomorrow = QStringLiteral("2026-12-07T00:00:00Z");
         QTest::newRow("fractional future") << token << QStringLiteral("2026-12-06T12:00:00.500Z") << false << true;
         QTest::newRow("whole future") << token << tomorrow << false << true;
-        QTest::newRow("ten characters") << QStringLiteral("abcdefghij") << tomorrow << false << false;
+        QTest::newRow("ten characters") << QStringLiteral(" abcdefghij\n") << tomorrow << false << false;
         QTest::newRow("expired") << token << QStringLiteral("2026-12-06T11:59:59Z") << false << false;
         // Keychain items survive an uninstall; a first run must not sign in with them.
         QTest::newRow("first run") << token << tomorrow << true << false;
