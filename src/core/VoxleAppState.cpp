@@ -180,6 +180,8 @@ QCoro::Task<> VoxleAppState::requestStart(DictationMode mode, std::optional<bool
         co_return;
     }
     if (failure) {
+        // The dictation still finishing is not lost to this new start's error.
+        detachFinishing();
         showError(*failure);
         setPreparingStart(false);
         co_return;
@@ -202,6 +204,7 @@ void VoxleAppState::startRecording(DictationMode mode, std::optional<bool> polis
         emitDebug(QStringLiteral("VoxleAppState.startRecording"),
                   QStringLiteral("[DEBUG] startRecording blocked by mic permission"),
                   {{QStringLiteral("micAuth"), static_cast<int>(micStatus)}});
+        detachFinishing();
         showError(QStringLiteral("麦克风权限不可用，请在「系统设置 → 隐私与安全性 → 麦克风」中允许本应用。"));
         return;
     }

@@ -325,6 +325,21 @@ private slots:
         rig.advance(31000);
         QCOMPARE(rig.history.rows.size(), 1);
         QCOMPARE(rig.state->status(), Status::idle);
+
+        // A new start that fails at once does not lose the dictation still finishing either.
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        FakeStreamingSession *fourth = rig.session();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.cloud.credentialFailure = QStringLiteral("无法获取 AI 配置，请稍后重试。");
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        QCOMPARE(rig.overlayKind(), Kind::error);
+        fourth->finalAnswer.resolve(QStringLiteral("第四段"));
+        rig.settle();
+        rig.cloud.pendingRewrites.back().resolve(QStringLiteral("第四段。"));
+        rig.settle();
+        QCOMPARE(rig.history.rows.value(1).value(2), QStringLiteral("第四段。"));
+        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
     }
 
     // Partials and audio still queued from a cancelled recording never reach the next one.
