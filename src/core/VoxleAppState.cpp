@@ -209,9 +209,10 @@ void VoxleAppState::startRecording(DictationMode mode, std::optional<bool> polis
         return;
     }
     if (micStatus == MicrophoneAccess::Status::notDetermined) {
-        CancelToken prompt;
-        m_microphonePromptTask = prompt;
-        requestMicrophoneThenStart(mode, polishOverride, prompt);
+        // Every prompt still up shares one token, so Escape ends them all.
+        if (!m_microphonePromptTask)
+            m_microphonePromptTask = CancelToken();
+        requestMicrophoneThenStart(mode, polishOverride, *m_microphonePromptTask);
         return;
     }
 
@@ -260,8 +261,6 @@ QCoro::Task<> VoxleAppState::requestMicrophoneThenStart(DictationMode mode, std:
 {
     const bool granted = co_await m_services.microphone.requestAccess();
     refreshPermissionLabels();
-    if (m_microphonePromptTask == token)
-        m_microphonePromptTask.reset();
     // While the prompt was up the user may have cancelled, or started a recording by other means.
     if (token.isCancelled() || m_status == AppStatus::recording)
         co_return;

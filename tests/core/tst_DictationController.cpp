@@ -532,8 +532,10 @@ private slots:
         rig.state->cancelRecording();
         rig.mic.current = MicrophoneAccess::Status::notDetermined;
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.state->cancelRecording();
         rig.mic.pendingRequests.at(2).resolve(true);
+        rig.mic.pendingRequests.at(3).resolve(true);
         rig.settle();
         QCOMPARE(rig.state->status(), Status::idle);
         QCOMPARE(rig.audio.starts, 1);
