@@ -306,7 +306,8 @@ void VoxleAccount::scheduleRestoreRetry()
 
 void VoxleAccount::restoreCredentialsRecord()
 {
-    std::optional<VoxleAiCredentialsDto> record = decodeStored<VoxleAiCredentialsDto>(m_defaults.data(kCredentialsJsonKey));
+    std::optional<VoxleAiCredentialsDto> record =
+        decodeStored<VoxleAiCredentialsDto>(m_defaults.data(kCredentialsJsonKey));
     if (!record)
         return;
     const QString fileKey = record->apiKey.trimmed();

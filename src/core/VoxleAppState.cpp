@@ -239,8 +239,7 @@ void VoxleAppState::startRecording(DictationMode mode, std::optional<bool> polis
 
     m_services.audioCapture.onLevelAndBars = [this, recordingId](double level, const QVector<double> &bars) {
         QMetaObject::invokeMethod(
-            this, [this, level, bars, recordingId]() { handleLevel(level, bars, recordingId); },
-            Qt::QueuedConnection);
+            this, [this, level, bars, recordingId]() { handleLevel(level, bars, recordingId); }, Qt::QueuedConnection);
     };
     m_services.audioCapture.onPcm16kMono = [this, recordingId](const QByteArray &chunk) {
         handlePcm(chunk, recordingId);
@@ -356,7 +355,8 @@ QCoro::Task<> VoxleAppState::proxyTimeout(CancelToken token)
 
 void VoxleAppState::handleLevel(double level, const QVector<double> &bars, quint64 recordingId)
 {
-    if (recordingId != m_recordingId || m_status != AppStatus::recording || m_overlay.kind != OverlayState::Kind::recording)
+    if (recordingId != m_recordingId || m_status != AppStatus::recording ||
+        m_overlay.kind != OverlayState::Kind::recording)
         return;
     setOverlay(OverlayState::recording(level, bars, m_overlay.partial, currentHint()));
 }

@@ -145,8 +145,7 @@ private:
         bool detached = false;
     };
 
-    QCoro::Task<> requestMicrophoneThenStart(DictationMode mode, std::optional<bool> polishOverride,
-                                             CancelToken token);
+    QCoro::Task<> requestMicrophoneThenStart(DictationMode mode, std::optional<bool> polishOverride, CancelToken token);
     QCoro::Task<> runStartSequence(CancelToken token, quint64 recordingId);
     QCoro::Task<> proxyTimeout(CancelToken token);
     QCoro::Task<> finishDictation(std::shared_ptr<StreamingSession> session, qint64 speechDurationMs,

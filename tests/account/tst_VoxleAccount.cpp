@@ -224,10 +224,12 @@ private slots:
         f->secrets.failSaveWith = -26276;
         f->secrets.failSaveAccount = QStringLiteral("voxle_auth_expires_at_utc");
         const auto challenge = wait(f->account->sliderChallenge());
-        const auto slider = wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition));
+        const auto slider =
+            wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition));
         QVERIFY(slider.value);
         QCOMPARE(wait(f->account->sendCode(kPhone, slider.value)), std::nullopt);
-        QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)), std::optional(QStringLiteral("钥匙串操作失败（-26276）")));
+        QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)),
+                 std::optional(QStringLiteral("钥匙串操作失败（-26276）")));
         QVERIFY(!f->account->isLoggedIn());
         QCOMPARE(f->secrets.items.count({Voxle::applicationId(), QStringLiteral("voxle_auth_token")}), 0u);
         QVERIFY(!f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
@@ -507,8 +509,8 @@ private slots:
         QTest::newRow("empty content") << 200 << QByteArray(R"({"choices":[{"message":{"content":" "}}]})")
                                        << QString();
         QTest::newRow("oversized") << 200
-                                   << QByteArray(R"({"choices":[{"message":{"content":")") +
-                                          QByteArray(5 << 20, 'a') + QByteArray(R"("}}]})")
+                                   << QByteArray(R"({"choices":[{"message":{"content":")") + QByteArray(5 << 20, 'a') +
+                                          QByteArray(R"("}}]})")
                                    << QStringLiteral("返回解析失败");
     }
     void directRoute_errorBodies()

@@ -308,8 +308,8 @@ private slots:
         QCOMPARE(rig.overlayKind(), Kind::recording);
         QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
         QVERIFY(rig.injector.injected.isEmpty());
-        QCOMPARE(rig.history.rows, (QList<QStringList>{{QStringLiteral("polish"), QStringLiteral("第一段"),
-                                                        QStringLiteral("第一段")}}));
+        QCOMPARE(rig.history.rows,
+                 (QList<QStringList>{{QStringLiteral("polish"), QStringLiteral("第一段"), QStringLiteral("第一段")}}));
         QCOMPARE(rig.cloud.usage.value(0).value(1), QStringLiteral("润色听写"));
 
         // A third recording supersedes the second while its session still finalizes; Escape ends both.
@@ -581,7 +581,8 @@ private slots:
         QTest::addColumn<bool>("ptt");
         QTest::addColumn<int>("action");
         QTest::addColumn<QString>("hint");
-        // The Fn scheme's hints are checked while switching actions in fnScheme_actionsWhileRecordingOnlyChooseTheFinish.
+        // The Fn scheme's hints are checked while switching actions in
+        // fnScheme_actionsWhileRecordingOnlyChooseTheFinish.
         const int mods = int(HotkeyScheme::modifiers), custom = int(HotkeyScheme::custom);
         const int rec = int(HotkeyAction::record), pol = int(HotkeyAction::polish), tr = int(HotkeyAction::translate);
         QTest::newRow("modifiers translate")

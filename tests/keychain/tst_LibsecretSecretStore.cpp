@@ -109,9 +109,9 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QProcess tool;
-        tool.start(QStringLiteral("secret-tool"), {QStringLiteral("store"), QStringLiteral("--label=voxle test"),
-                                                   QStringLiteral("service"), Voxle::applicationId(),
-                                                   QStringLiteral("account"), key("bytes")});
+        tool.start(QStringLiteral("secret-tool"),
+                   {QStringLiteral("store"), QStringLiteral("--label=voxle test"), QStringLiteral("service"),
+                    Voxle::applicationId(), QStringLiteral("account"), key("bytes")});
         QVERIFY(tool.waitForStarted(10000));
         tool.write(bytes);
         tool.closeWriteChannel();
@@ -127,8 +127,9 @@ private slots:
         m_store.save(QStringLiteral("x"), key("locked"));
         QDBusInterface service(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
                                QStringLiteral("org.freedesktop.Secret.Service"));
-        QVERIFY(service.call(QStringLiteral("Lock"), QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kLogin)}))
-                    .type() == QDBusMessage::ReplyMessage);
+        QVERIFY(
+            service.call(QStringLiteral("Lock"), QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kLogin)}))
+                .type() == QDBusMessage::ReplyMessage);
         QElapsedTimer timer;
         timer.start();
         const QString id = Voxle::applicationId();
@@ -144,13 +145,13 @@ private slots:
         const QDBusMessage opened = service.call(QStringLiteral("OpenSession"), QStringLiteral("plain"),
                                                  QVariant::fromValue(QDBusVariant(QString())));
         QCOMPARE(opened.arguments().size(), 2);
-        const WireSecret master{opened.arguments().at(1).value<QDBusObjectPath>(), {}, "voxle-test-keyring",
-                                QStringLiteral("text/plain")};
+        const WireSecret master{
+            opened.arguments().at(1).value<QDBusObjectPath>(), {}, "voxle-test-keyring", QStringLiteral("text/plain")};
         QDBusInterface internal(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
                                 QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"));
-        const QDBusMessage unlocked = internal.call(QStringLiteral("UnlockWithMasterPassword"),
-                                                    QVariant::fromValue(QDBusObjectPath(kLogin)),
-                                                    QVariant::fromValue(master));
+        const QDBusMessage unlocked =
+            internal.call(QStringLiteral("UnlockWithMasterPassword"), QVariant::fromValue(QDBusObjectPath(kLogin)),
+                          QVariant::fromValue(master));
         QVERIFY2(unlocked.type() == QDBusMessage::ReplyMessage, qPrintable(unlocked.errorMessage()));
         QCOMPARE(m_backend.read(id, key("locked")).value, std::optional(QStringLiteral("x")));
     }

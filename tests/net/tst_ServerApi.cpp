@@ -81,9 +81,9 @@ private slots:
         QTest::newRow("200 oversized") << 200
                                        << QByteArray(R"({"text":")") + QByteArray(5 << 20, 'a') + QByteArray(R"("})")
                                        << jsonType << QStringLiteral("返回解析失败");
-        QTest::newRow("400 long message") << 400 << (QStringLiteral(R"({"message":")") + QString(300, u'长') +
-                                                     QStringLiteral(R"("})")).toUtf8()
-                                          << jsonType << QString(200, u'长') + QStringLiteral("…");
+        QTest::newRow("400 long message")
+            << 400 << (QStringLiteral(R"({"message":")") + QString(300, u'长') + QStringLiteral(R"("})")).toUtf8()
+            << jsonType << QString(200, u'长') + QStringLiteral("…");
     }
     void errorBodies_becomeOneMessage()
     {

@@ -122,8 +122,8 @@ bool lockedFor(const QString &service, const QString &account, bool creating)
     for (GList *item = items; item; item = item->next)
         locked = locked || secret_item_get_locked(SECRET_ITEM(item->data));
     if (creating && !items) {
-        SecretCollection *collection = secret_collection_for_alias_sync(
-            secretService, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, nullptr);
+        SecretCollection *collection = secret_collection_for_alias_sync(secretService, SECRET_COLLECTION_DEFAULT,
+                                                                        SECRET_COLLECTION_NONE, nullptr, nullptr);
         if (collection) {
             locked = secret_collection_get_locked(collection);
             g_object_unref(collection);
