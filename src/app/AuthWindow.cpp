@@ -64,6 +64,7 @@ AuthWindow::AuthWindow(Actions actions, Clock &clock, QWidget *parent)
     note->setWordWrap(true);
     applyAuthSecondaryText(note);
     m_errorLabel = new QLabel(this);
+    m_errorLabel->setTextFormat(Qt::PlainText); // server messages are never markup
     m_errorLabel->setWordWrap(true);
     m_errorLabel->setStyleSheet(QStringLiteral("color: #FF6B5E; font-size: 12px;"));
     m_errorLabel->hide();

@@ -65,6 +65,8 @@ PillOverlayView::PillOverlayView(VoxleAppState &state, QWidget *parent)
     const QString white = QStringLiteral("color: white;");
     m_mode->setFont(pillFont(14));
     m_mode->setStyleSheet(white);
+    for (QLabel *label : {m_mode, m_title, m_hint, m_text})
+        label->setTextFormat(Qt::PlainText); // transcripts and server messages are never markup
     for (QLabel *label : {m_title, m_text}) {
         label->setFont(pillFont(13));
         label->setStyleSheet(white);

@@ -52,6 +52,7 @@ SliderCaptchaView::SliderCaptchaView(Backend backend, Clock &clock, QWidget *par
     connect(m_track, &SliderCaptchaTrack::dragEnded, this, &SliderCaptchaView::onDragEnded);
 
     m_statusLabel = new QLabel(m_statusText, this);
+    m_statusLabel->setTextFormat(Qt::PlainText);
     m_statusLabel->setMinimumHeight(16);
     m_refreshButton = new QPushButton(QStringLiteral("刷新"), this);
     m_cancelButton = new QPushButton(QStringLiteral("取消"), this);

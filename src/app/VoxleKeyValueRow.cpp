@@ -8,6 +8,7 @@ VoxleKeyValueRow::VoxleKeyValueRow(const QString &key, const QString &value, QWi
 {
     m_key->setObjectName(QStringLiteral("voxleRowKey"));
     m_key->setMinimumWidth(120);
+    m_value->setTextFormat(Qt::PlainText); // values include server messages
     m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_value->setWordWrap(true);
     m_layout->setContentsMargins(0, 0, 0, 0);

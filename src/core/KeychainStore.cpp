@@ -7,9 +7,12 @@ KeychainStore::KeychainStore(SecretStore &store) : m_store(store), m_service(Vox
 
 std::optional<QString> KeychainStore::read(const QString &key)
 {
+    if (const auto cached = m_cache.constFind(key); cached != m_cache.constEnd())
+        return *cached;
     SecretStore::Result result = m_store.read(m_service, key);
     if (result.status != 0)
         throw KeychainError{result.status};
+    m_cache.insert(key, result.value);
     return std::move(result.value);
 }
 
@@ -18,6 +21,7 @@ void KeychainStore::save(const QString &value, const QString &key)
     const SecretStore::Result result = m_store.save(m_service, key, value);
     if (result.status != 0)
         throw KeychainError{result.status};
+    m_cache.insert(key, value);
 }
 
 void KeychainStore::remove(const QString &key)
@@ -25,4 +29,5 @@ void KeychainStore::remove(const QString &key)
     const SecretStore::Result result = m_store.remove(m_service, key);
     if (result.status != 0)
         throw KeychainError{result.status};
+    m_cache.insert(key, std::nullopt);
 }

@@ -2,13 +2,16 @@
 
 #include "core/KeychainError.h"
 
+#include <QHash>
 #include <QString>
 #include <optional>
 
 class SecretStore;
 
 // The application's few secrets (API key, session token and its expiry), kept in the platform secret store
-// under service = the application id and account = the key. Holds no state besides the store.
+// under service = the application id and account = the key. What the store answered is kept in memory, so
+// only the first read of a key goes to the store (a D-Bus round trip on Linux) and the hotkey path makes
+// none; a failed call is not remembered and is retried the next time.
 class KeychainStore
 {
 public:
@@ -24,4 +27,5 @@ public:
 private:
     SecretStore &m_store;
     QString m_service;
+    QHash<QString, std::optional<QString>> m_cache;
 };

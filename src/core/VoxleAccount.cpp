@@ -22,6 +22,15 @@ const QString kUserJsonKey = QStringLiteral("voxle_auth_user_json");
 const QString kCredentialsJsonKey = QStringLiteral("voxle_ai_credentials_json");
 const QString kHasRunBeforeKey = QStringLiteral("has_run_before_v1");
 const QString kNoCredentials = QStringLiteral("无法获取 AI 配置，请稍后重试。");
+// How long to wait before asking an unreachable or locked secret store again.
+constexpr qint64 kRestoreRetryMs = 10'000;
+
+QByteArray encodeRecord(VoxleAiCredentialsDto record)
+{
+    // The key lives in the secret store; the record keeps its shape with a blank key.
+    record.apiKey.clear();
+    return QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact);
+}
 
 QString keychainMessage(const KeychainError &error)
 {
@@ -66,6 +75,12 @@ VoxleAccount::VoxleAccount(UserDefaults &defaults, KeychainStore &keychain, Cloc
       m_hooks(std::move(hooks)), m_ui(ui), m_endpoints(std::move(endpoints))
 {
     qCInfo(lcAppState).noquote() << "X-Device-Id:" << deviceIdentifier();
+}
+
+VoxleAccount::~VoxleAccount()
+{
+    if (m_restoreRetryTimer)
+        m_clock.cancelTimer(m_restoreRetryTimer);
 }
 
 VoxleServerApi VoxleAccount::makeApi() const
@@ -186,19 +201,39 @@ QCoro::Task<std::optional<QString>> VoxleAccount::phoneLogin(QString phone, QStr
 
     // Signed in even when the credentials cannot be fetched now; an earlier record still provides the key.
     co_await fetchAiCredentials(cancel);
-    if (m_aiCredentials && m_hooks.saveDashScopeApiKey)
-        m_hooks.saveDashScopeApiKey(m_aiCredentials->apiKey);
+    if (m_aiCredentials)
+        saveRecordKey(*m_aiCredentials);
     co_return std::nullopt;
 }
 
 std::optional<QString> VoxleAccount::persistAuth(const VoxleAuthResponse &response)
 {
+    std::optional<QString> previousToken;
+    try {
+        previousToken = m_keychain.read(kTokenKey);
+    } catch (const KeychainError &) {
+    }
     try {
         m_keychain.save(response.token, kTokenKey);
-        m_keychain.save(response.expiresAtUtc, kExpiresKey);
     } catch (const KeychainError &error) {
         return keychainMessage(error);
     }
+    try {
+        m_keychain.save(response.expiresAtUtc, kExpiresKey);
+    } catch (const KeychainError &error) {
+        // Never half signed in: the new token goes again, and a previous one (whose expiry is still stored)
+        // comes back.
+        try {
+            if (previousToken)
+                m_keychain.save(*previousToken, kTokenKey);
+            else
+                m_keychain.remove(kTokenKey);
+        } catch (const KeychainError &) {
+            qCWarning(lcAppState) << "[VoxleAccount] 无法撤回未完成的登录";
+        }
+        return keychainMessage(error);
+    }
+    m_restorePending = false;
     m_defaults.setData(kUserJsonKey, QJsonDocument(response.user.toJson()).toJson(QJsonDocument::Compact));
     setAuthUser(response.user);
     setAuthExpiresAtUtc(response.expiresAtUtc);
@@ -208,6 +243,7 @@ std::optional<QString> VoxleAccount::persistAuth(const VoxleAuthResponse &respon
 
 void VoxleAccount::logout()
 {
+    m_restorePending = false;
     for (const QString &key : {kTokenKey, kExpiresKey}) {
         try {
             m_keychain.remove(key);
@@ -232,21 +268,65 @@ void VoxleAccount::restoreAuthState()
         logout();
         return;
     }
-    const std::optional<QString> token = readAuthToken();
-    std::optional<QString> expires;
-    try {
-        expires = m_keychain.read(kExpiresKey);
-    } catch (const KeychainError &) {
-    }
-    setAuthExpiresAtUtc(expires);
     if (auto user = decodeStored<VoxleUserSummaryDto>(m_defaults.data(kUserJsonKey)))
         setAuthUser(user);
-    if (auto credentials = decodeStored<VoxleAiCredentialsDto>(m_defaults.data(kCredentialsJsonKey)))
-        setAiCredentials(credentials);
+    restoreCredentialsRecord();
+    std::optional<QString> token;
+    std::optional<QString> expires;
+    try {
+        token = m_keychain.read(kTokenKey);
+        expires = m_keychain.read(kExpiresKey);
+    } catch (const KeychainError &error) {
+        // The keyring may start after this program or still be locked: that is not "no token". Nothing is
+        // cleared; the restore is tried again later.
+        qCWarning(lcAppState).noquote() << "[VoxleAccount] 钥匙串暂不可用，稍后重试登录状态:" << error.status;
+        m_restorePending = true;
+        scheduleRestoreRetry();
+        return;
+    }
+    m_restorePending = false;
+    setAuthExpiresAtUtc(expires);
     if (isAuthValid(token, expires) && m_authUser)
         setLoggedIn(true);
     else
         logout();
+}
+
+void VoxleAccount::scheduleRestoreRetry()
+{
+    if (m_restoreRetryTimer)
+        m_clock.cancelTimer(m_restoreRetryTimer);
+    m_restoreRetryTimer = m_clock.schedule(kRestoreRetryMs, [this]() {
+        m_restoreRetryTimer = 0;
+        // A sign-in or sign-out meanwhile has settled the question.
+        if (m_restorePending)
+            restoreAuthState();
+    });
+}
+
+void VoxleAccount::restoreCredentialsRecord()
+{
+    std::optional<VoxleAiCredentialsDto> record =
+        decodeStored<VoxleAiCredentialsDto>(m_defaults.data(kCredentialsJsonKey));
+    if (!record)
+        return;
+    const QString fileKey = record->apiKey.trimmed();
+    try {
+        std::optional<QString> stored = m_keychain.read(kApiKeyKey);
+        if (!fileKey.isEmpty()) {
+            // A settings file from before the key moved to the secret store. A key already in the store is
+            // the newer choice; otherwise the file's key moves there, and only a confirmed save blanks the file.
+            if (!stored || stored->trimmed().isEmpty()) {
+                m_keychain.save(fileKey, kApiKeyKey);
+                stored = fileKey;
+            }
+            m_defaults.setData(kCredentialsJsonKey, encodeRecord(*record));
+        }
+        record->apiKey = stored.value_or(QString()).trimmed();
+    } catch (const KeychainError &) {
+        // Unreachable store: the file stays as it is, its key is used for now.
+    }
+    setAiCredentials(record);
 }
 
 std::optional<QDateTime> VoxleAccount::parseUtcDate(const QString &text)
@@ -381,15 +461,22 @@ QCoro::Task<std::optional<QString>> VoxleAccount::fetchCredentials(std::optional
         co_return VoxleServerApi::userMessage(std::current_exception());
     }
     applyAiCredentials(*record);
-    if (anonymous && m_hooks.saveDashScopeApiKey)
-        m_hooks.saveDashScopeApiKey(record->apiKey);
+    if (anonymous)
+        saveRecordKey(*record);
     co_return std::nullopt;
 }
 
 void VoxleAccount::applyAiCredentials(const VoxleAiCredentialsDto &record)
 {
     setAiCredentials(record);
-    m_defaults.setData(kCredentialsJsonKey, QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact));
+    m_defaults.setData(kCredentialsJsonKey, encodeRecord(record));
+}
+
+void VoxleAccount::saveRecordKey(const VoxleAiCredentialsDto &record)
+{
+    if (record.apiKey.trimmed().isEmpty() || !m_hooks.saveDashScopeApiKey)
+        return;
+    m_hooks.saveDashScopeApiKey(record.apiKey);
 }
 
 QCoro::Task<std::optional<QString>> VoxleAccount::ensureAiCredentials(CancelToken cancel)
@@ -400,8 +487,8 @@ QCoro::Task<std::optional<QString>> VoxleAccount::ensureAiCredentials(CancelToke
         if (storedApiKey())
             co_return std::nullopt;
         const std::optional<QString> message = co_await fetchAiCredentials(cancel);
-        if (!message && m_aiCredentials && m_hooks.saveDashScopeApiKey)
-            m_hooks.saveDashScopeApiKey(m_aiCredentials->apiKey);
+        if (!message && m_aiCredentials)
+            saveRecordKey(*m_aiCredentials);
         if (storedApiKey())
             co_return std::nullopt;
         co_return message.value_or(kNoCredentials);
@@ -492,7 +579,9 @@ QCoro::Task<std::optional<QString>> VoxleAccount::postText(QString path, QJsonOb
         const VoxleServerApi::RawResponse raw = co_await api.postRaw(path, body, readAuthToken(), headers, cancel);
         output = VoxleServerApi::decodeResponse<VoxleTextResponse>(raw).text.trimmed();
     } catch (...) {
-        setLastNetworkErrorLabel(VoxleServerApi::userMessage(std::current_exception()));
+        // The user's own Escape is not a network failure.
+        if (!cancel.isCancelled())
+            setLastNetworkErrorLabel(VoxleServerApi::userMessage(std::current_exception()));
         co_return std::nullopt;
     }
     if (output.isEmpty())
@@ -505,7 +594,10 @@ QCoro::Task<std::optional<QString>> VoxleAccount::chatRewrite(QString systemProm
                                                               CancelToken cancel)
 {
     QList<ChatMessage> messages{{QStringLiteral("system"), systemPrompt}, {QStringLiteral("user"), input}};
-    const ChatOutcome outcome = co_await chatCompletion(std::move(messages), 800, 30.0, std::move(cancel));
+    const ChatOutcome outcome = co_await chatCompletion(std::move(messages), 800, 30.0, cancel);
+    // The user's own Escape is not a network failure.
+    if (cancel.isCancelled())
+        co_return std::nullopt;
     if (outcome.error)
         setLastNetworkErrorLabel(*outcome.error);
     else if (outcome.text)

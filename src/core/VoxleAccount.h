@@ -54,6 +54,7 @@ public:
     VoxleAccount(UserDefaults &defaults, KeychainStore &keychain, Clock &clock, QNetworkAccessManager &session,
                  Hooks hooks, AuthUi *ui = nullptr, Endpoints endpoints = Endpoints::standard(),
                  QObject *parent = nullptr);
+    ~VoxleAccount() override;
 
     const Endpoints &endpoints() const { return m_endpoints; }
     bool isLoggedIn() const { return m_isLoggedIn; }
@@ -133,6 +134,12 @@ private:
     QCoro::Task<std::optional<QString>> chatRewrite(QString systemPrompt, QString input, QString logPrefix,
                                                     CancelToken cancel);
 
+    // Saves a credentials record's key through the hook; a blank one never replaces a stored key.
+    void saveRecordKey(const VoxleAiCredentialsDto &record);
+    // The credentials record of the settings file, its key taken from (or, once, moved to) the secret store.
+    void restoreCredentialsRecord();
+    void scheduleRestoreRetry();
+
     void setLoggedIn(bool value);
     void setAuthUser(std::optional<VoxleUserSummaryDto> user);
     void setAuthExpiresAtUtc(std::optional<QString> text);
@@ -151,4 +158,7 @@ private:
     std::optional<QString> m_authExpiresAtUtc;
     std::optional<VoxleAiCredentialsDto> m_aiCredentials;
     QString m_lastNetworkErrorLabel;
+    // Set while the secret store could not be read at start-up; the restore is retried on the clock.
+    bool m_restorePending = false;
+    quint64 m_restoreRetryTimer = 0;
 };

@@ -98,6 +98,9 @@ VoxleAppState::~VoxleAppState()
 void VoxleAppState::load()
 {
     m_preferences.load();
+    // The account goes first: its restore may move a key from an old settings file into the secret store.
+    if (m_services.restoreAuthState)
+        m_services.restoreAuthState();
     bool configured = false;
     try {
         const auto key = m_services.keychain.read(kApiKeyAccount);
@@ -107,8 +110,6 @@ void VoxleAppState::load()
     }
     m_apiKeyConfigured = configured;
     emit apiKeyConfiguredChanged();
-    if (m_services.restoreAuthState)
-        m_services.restoreAuthState();
     refreshPermissionLabels();
 }
 
@@ -186,6 +187,8 @@ QCoro::Task<> VoxleAppState::requestStart(DictationMode mode, std::optional<bool
         co_return;
     }
     if (failure) {
+        // The dictation still finishing is not lost to this new start's error.
+        detachFinishing();
         showError(*failure);
         setPreparingStart(false);
         co_return;
@@ -208,16 +211,20 @@ void VoxleAppState::startRecording(DictationMode mode, std::optional<bool> polis
         emitDebug(QStringLiteral("VoxleAppState.startRecording"),
                   QStringLiteral("[DEBUG] startRecording blocked by mic permission"),
                   {{QStringLiteral("micAuth"), static_cast<int>(micStatus)}});
+        detachFinishing();
         showError(QStringLiteral("麦克风权限不可用，请在「系统设置 → 隐私与安全性 → 麦克风」中允许本应用。"));
         return;
     }
     if (micStatus == MicrophoneAccess::Status::notDetermined) {
-        requestMicrophoneThenStart(mode, polishOverride);
+        // Every prompt still up shares one token, so Escape ends them all.
+        if (!m_microphonePromptTask)
+            m_microphonePromptTask = CancelToken();
+        requestMicrophoneThenStart(mode, polishOverride, *m_microphonePromptTask);
         return;
     }
 
+    detachFinishing();
     cancelTasks();
-    // A previous finishing step (status processing) owns its session and is abandoned by the cancel above.
     m_streamingSession.reset();
 
     m_sessionPolishOverride = polishOverride;
@@ -228,18 +235,22 @@ void VoxleAppState::startRecording(DictationMode mode, std::optional<bool> polis
 
     m_pendingCommitToCursor = false;
     m_latestTranscript.clear();
+    quint64 recordingId = 0;
     {
         QMutexLocker lock(&m_proxyPcmMutex);
         m_proxyPcmData.clear();
+        recordingId = ++m_recordingId;
     }
     m_recordingStartTime = m_services.clock.now();
     m_collectProxyPcm = m_preferences.useProxy();
 
-    m_services.audioCapture.onLevelAndBars = [this](double level, const QVector<double> &bars) {
+    m_services.audioCapture.onLevelAndBars = [this, recordingId](double level, const QVector<double> &bars) {
         QMetaObject::invokeMethod(
-            this, [this, level, bars]() { handleLevel(level, bars); }, Qt::QueuedConnection);
+            this, [this, level, bars, recordingId]() { handleLevel(level, bars, recordingId); }, Qt::QueuedConnection);
     };
-    m_services.audioCapture.onPcm16kMono = [this](const QByteArray &chunk) { handlePcm(chunk); };
+    m_services.audioCapture.onPcm16kMono = [this, recordingId](const QByteArray &chunk) {
+        handlePcm(chunk, recordingId);
+    };
 
     if (m_preferences.useProxy()) {
         CancelToken timeout;
@@ -248,18 +259,22 @@ void VoxleAppState::startRecording(DictationMode mode, std::optional<bool> polis
     }
     CancelToken token;
     m_sessionTask = token;
-    runStartSequence(token);
+    runStartSequence(token, recordingId);
 }
 
-QCoro::Task<> VoxleAppState::requestMicrophoneThenStart(DictationMode mode, std::optional<bool> polishOverride)
+QCoro::Task<> VoxleAppState::requestMicrophoneThenStart(DictationMode mode, std::optional<bool> polishOverride,
+                                                        CancelToken token)
 {
     const bool granted = co_await m_services.microphone.requestAccess();
     refreshPermissionLabels();
+    // While the prompt was up the user may have cancelled, or started a recording by other means.
+    if (token.isCancelled() || m_status == AppStatus::recording)
+        co_return;
     if (granted && m_services.microphone.status() == MicrophoneAccess::Status::authorized)
         startRecording(mode, polishOverride);
 }
 
-QCoro::Task<> VoxleAppState::runStartSequence(CancelToken token)
+QCoro::Task<> VoxleAppState::runStartSequence(CancelToken token, quint64 recordingId)
 {
     const QString location = QStringLiteral("VoxleAppState.startRecording");
     bool started = true;
@@ -302,9 +317,9 @@ QCoro::Task<> VoxleAppState::runStartSequence(CancelToken token)
 
     std::shared_ptr<StreamingSession> session = m_services.sessions.create(
         trimmedKey, m_preferences.streamingAsrModel(), 16000, languageHints(m_preferences.speechLanguage()));
-    session->onPartialUpdated = [this](const QString &text) {
+    session->onPartialUpdated = [this, recordingId](const QString &text) {
         QMetaObject::invokeMethod(
-            this, [this, text]() { handlePartial(text); }, Qt::QueuedConnection);
+            this, [this, text, recordingId]() { handlePartial(text, recordingId); }, Qt::QueuedConnection);
     };
     m_streamingSession = session;
 
@@ -345,26 +360,28 @@ QCoro::Task<> VoxleAppState::proxyTimeout(CancelToken token)
 
 // MARK: - Live updates while recording
 
-void VoxleAppState::handleLevel(double level, const QVector<double> &bars)
+void VoxleAppState::handleLevel(double level, const QVector<double> &bars, quint64 recordingId)
 {
-    if (m_status != AppStatus::recording || m_overlay.kind != OverlayState::Kind::recording)
+    if (recordingId != m_recordingId || m_status != AppStatus::recording ||
+        m_overlay.kind != OverlayState::Kind::recording)
         return;
     setOverlay(OverlayState::recording(level, bars, m_overlay.partial, currentHint()));
 }
 
-void VoxleAppState::handlePcm(const QByteArray &chunk)
+void VoxleAppState::handlePcm(const QByteArray &chunk, quint64 recordingId)
 {
     // Capture thread.
     if (m_collectProxyPcm) {
         QMutexLocker lock(&m_proxyPcmMutex);
-        m_proxyPcmData.append(chunk);
+        if (recordingId == m_recordingId)
+            m_proxyPcmData.append(chunk);
         return;
     }
     // Queued calls from one thread keep their order, so chunks reach the session in capture order.
     QMetaObject::invokeMethod(
         &m_pcmPipe,
-        [this, chunk]() {
-            if (!m_streamingSession)
+        [this, chunk, recordingId]() {
+            if (!m_streamingSession || recordingId != m_recordingId)
                 return;
             m_streamingSession->appendAudio(chunk);
             m_streamingSession->startSendingIfNeeded();
@@ -372,10 +389,10 @@ void VoxleAppState::handlePcm(const QByteArray &chunk)
         Qt::QueuedConnection);
 }
 
-void VoxleAppState::handlePartial(const QString &text)
+void VoxleAppState::handlePartial(const QString &text, quint64 recordingId)
 {
     qCInfo(lcRealtimeASR).noquote() << "ASR partial:" << text;
-    if (m_status != AppStatus::recording)
+    if (recordingId != m_recordingId || m_status != AppStatus::recording)
         return;
     const QString trimmed = text.trimmed();
     m_latestTranscript = trimmed;
@@ -440,9 +457,10 @@ void VoxleAppState::stopRecording()
         durationMs = std::max<qint64>(0, m_recordingStartTime->msecsTo(m_services.clock.now()));
     m_recordingStartTime.reset();
 
-    CancelToken token;
-    m_sessionTask = token;
-    finishDictation(std::move(session), durationMs, token);
+    auto run = std::make_shared<FinishRun>();
+    m_sessionTask = run->token;
+    m_finishRun = run;
+    finishDictation(std::move(session), durationMs, std::move(run));
 }
 
 void VoxleAppState::cancelRecording()
@@ -454,10 +472,15 @@ void VoxleAppState::cancelRecording()
     std::shared_ptr<StreamingSession> session = std::move(m_streamingSession);
     m_streamingSession.reset();
     cancelTasks();
-    if (m_prepareTask) {
-        m_prepareTask->cancel();
-        m_prepareTask.reset();
+    for (std::optional<TaskHandle> *task : {&m_prepareTask, &m_microphonePromptTask}) {
+        if (*task) {
+            (*task)->cancel();
+            task->reset();
+        }
     }
+    // Escape ends superseded dictations as well.
+    for (const std::shared_ptr<FinishRun> &run : std::exchange(m_detachedRuns, {}))
+        run->token.cancel();
     if (session)
         cancelSessionLater(std::move(session));
     m_pendingCommitToCursor = false;
@@ -542,6 +565,16 @@ void VoxleAppState::cancelTasks()
             task->reset();
         }
     }
+}
+
+void VoxleAppState::detachFinishing()
+{
+    const std::shared_ptr<FinishRun> run = std::exchange(m_finishRun, nullptr);
+    if (!run || run->token.isCancelled() || !m_sessionTask || !(*m_sessionTask == run->token))
+        return;
+    run->detached = true;
+    m_detachedRuns.push_back(run);
+    m_sessionTask.reset();
 }
 
 void VoxleAppState::cancelSessionLater(std::shared_ptr<StreamingSession> session)

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class AudioCapture;
 class Clock;
@@ -142,16 +143,25 @@ signals:
 private:
     QCoro::Task<> requestStart(DictationMode mode, std::optional<bool> polishOverride);
     void startRecording(DictationMode mode, std::optional<bool> polishOverride);
-    QCoro::Task<> requestMicrophoneThenStart(DictationMode mode, std::optional<bool> polishOverride);
-    QCoro::Task<> runStartSequence(CancelToken token);
+    // One finishing step. It starts in the controller's slot (sessionTask); a new recording detaches it, and
+    // from then on it only stores and reports its result, leaving the screen and the cursor to the new one.
+    struct FinishRun {
+        CancelToken token;
+        bool detached = false;
+    };
+
+    QCoro::Task<> requestMicrophoneThenStart(DictationMode mode, std::optional<bool> polishOverride, CancelToken token);
+    QCoro::Task<> runStartSequence(CancelToken token, quint64 recordingId);
     QCoro::Task<> proxyTimeout(CancelToken token);
     QCoro::Task<> finishDictation(std::shared_ptr<StreamingSession> session, qint64 speechDurationMs,
-                                  CancelToken token);
+                                  std::shared_ptr<FinishRun> run);
     QCoro::Task<> hideErrorLater(CancelToken token);
 
-    void handleLevel(double level, const QVector<double> &bars);
-    void handlePcm(const QByteArray &chunk);
-    void handlePartial(const QString &text);
+    // Callbacks carry the recording that produced them; those of an earlier recording are dropped.
+    void handleLevel(double level, const QVector<double> &bars, quint64 recordingId);
+    void handlePcm(const QByteArray &chunk, quint64 recordingId);
+    void handlePartial(const QString &text, quint64 recordingId);
+    void detachFinishing();
 
     void cancelTasks();
     // Tears a session down without waiting for it, after the current step.
@@ -200,4 +210,9 @@ private:
     // Context of the queued PCM hand-overs, so stopRecording can deliver the ones still in flight.
     QObject m_pcmPipe;
     std::optional<TaskHandle> m_prepareTask;
+    std::optional<TaskHandle> m_microphonePromptTask;
+    // Which recording is current; bumped (under m_proxyPcmMutex) whenever one starts.
+    std::atomic<quint64> m_recordingId{0};
+    std::shared_ptr<FinishRun> m_finishRun;
+    std::vector<std::shared_ptr<FinishRun>> m_detachedRuns;
 };

@@ -16,8 +16,27 @@ constexpr qint64 kProcessingPauseMs = 150;
 } // namespace
 
 QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> session, qint64 speechDurationMs,
-                                             CancelToken token)
+                                             std::shared_ptr<FinishRun> run)
 {
+    const CancelToken token = run->token;
+    // What this dictation was, fixed at the stop: a new recording may change the controller's fields while
+    // this step still waits.
+    const bool viaProxy = m_collectProxyPcm;
+    const DictationMode mode = m_activeDictationMode;
+    const bool polish = m_sessionPolishOverride.value_or(m_preferences.polishEnabled());
+    const bool commitToCursor = m_pendingCommitToCursor;
+    const QString latestTranscript = m_latestTranscript;
+    const QString kind = historyKind();
+    // Leaves the list of detached runs however the step ends.
+    struct Forget {
+        VoxleAppState *state;
+        FinishRun *run;
+        ~Forget()
+        {
+            std::erase_if(state->m_detachedRuns, [this](const auto &r) { return r.get() == run; });
+        }
+    } forget{this, run.get()};
+
     // An abandoned finishing step (cancel, error display, new recording) closes its session, so no socket
     // outlives its dictation.
     CancelToken::Registration closeOnCancel = 0;
@@ -33,7 +52,7 @@ QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> s
 
     // 1. The result text. The route is the one the recording used.
     std::optional<QString> result;
-    if (m_collectProxyPcm) {
+    if (viaProxy) {
         QByteArray pcm = takeProxyPcm();
         if (!pcm.isEmpty()) {
             setOverlay(OverlayState::processing(QStringLiteral("处理中…")));
@@ -52,6 +71,10 @@ QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> s
     // 2. A server failure reported in place of a transcript.
     if (result && result->startsWith(kErrorPrefix)) {
         const QString message = result->mid(kErrorPrefix.size(), result->size() - kErrorPrefix.size() - 1);
+        if (run->detached) {
+            qCWarning(lcAppState).noquote() << "[Dictation] 上一段听写失败:" << message;
+            co_return;
+        }
         showError(message);
         m_pendingCommitToCursor = false;
         m_sessionPolishOverride.reset();
@@ -62,72 +85,80 @@ QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> s
     // 3.-5.
     QString rawText = result.value_or(QString()).trimmed();
     if (rawText.isEmpty())
-        rawText = m_latestTranscript;
+        rawText = latestTranscript;
     qCDebug(lcAppState).noquote() << "[Dictation] 语音听写最终结果:" << rawText;
     sendDebugEvent(location, QStringLiteral("[DEBUG] finalize result"), QStringLiteral("C"),
                    {{QStringLiteral("finalRawLen"), rawText.size()},
-                    {QStringLiteral("latestTranscriptLen"), m_latestTranscript.size()},
+                    {QStringLiteral("latestTranscriptLen"), latestTranscript.size()},
                     {QStringLiteral("transcriptLen"), result.value_or(QString()).size()},
-                    {QStringLiteral("activeMode"), ::label(m_activeDictationMode)},
-                    {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
+                    {QStringLiteral("activeMode"), ::label(mode)},
+                    {QStringLiteral("pendingCommitToCursor"), commitToCursor && !run->detached}});
     if (!rawText.isEmpty())
         qCInfo(lcAppState).noquote() << "ASR final:" << rawText;
     QString outputText = rawText;
-    const QString kind = historyKind();
 
     // 6. Rewriting.
     if (!rawText.isEmpty()) {
-        if (m_activeDictationMode == DictationMode::translate) {
-            setOverlay(OverlayState::processing(QStringLiteral("翻译中…")));
+        if (mode == DictationMode::translate) {
+            if (!run->detached)
+                setOverlay(OverlayState::processing(QStringLiteral("翻译中…")));
             const std::optional<QString> translated =
                 co_await m_services.cloud.translateText(rawText, m_preferences.translationTargetLanguage(), token);
             if (token.isCancelled())
                 co_return;
             if (translated)
                 outputText = *translated;
-            else
+            else if (!run->detached)
                 showError(QStringLiteral("翻译失败，已输出原文。"));
-        } else if (m_sessionPolishOverride.value_or(m_preferences.polishEnabled())) {
-            setOverlay(OverlayState::processing(QStringLiteral("润色中…")));
+        } else if (polish) {
+            if (!run->detached)
+                setOverlay(OverlayState::processing(QStringLiteral("润色中…")));
             const std::optional<QString> polished = co_await m_services.cloud.polishText(rawText, token);
             if (token.isCancelled())
                 co_return;
             if (polished)
                 outputText = *polished;
-            else
+            else if (!run->detached)
                 showError(QStringLiteral("润色失败，已输出原文。"));
         }
     }
 
-    // 7.-9. From here on the step runs to its end even when the error display above cancelled it.
+    // 7.-9. From here on the step runs to its end even when the error display above cancelled it. A
+    // superseded dictation is stored and reported but not inserted: the user has moved on.
+    const bool insert = commitToCursor && !run->detached;
     sendDebugEvent(location, QStringLiteral("[DEBUG] output ready"), QStringLiteral("C"),
                    {{QStringLiteral("outputLen"), outputText.trimmed().size()},
-                    {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
+                    {QStringLiteral("pendingCommitToCursor"), insert}});
     if (m_preferences.historyRetention() != QStringLiteral("never"))
         m_services.history.insert(kind, rawText, outputText, m_services.clock.now());
-    if (m_pendingCommitToCursor && !outputText.isEmpty()) {
+    if (insert && !outputText.isEmpty()) {
         sendDebugEvent(location, QStringLiteral("[DEBUG] injectAtCursor called"), QStringLiteral("C"),
                        {{QStringLiteral("len"), outputText.size()}});
         m_services.textInjector.injectAtCursor(outputText);
         emit textInserted(outputText);
     }
-    m_pendingCommitToCursor = false;
+    if (!run->detached)
+        m_pendingCommitToCursor = false;
 
-    // 10. Usage, in a task of its own; the mode label is read when it runs.
+    // 10. Usage, in a task of its own, with the mode of this dictation.
     if (m_services.cloud.isLoggedIn() && !rawText.isEmpty()) {
         const qint64 duration = speechDurationMs;
+        const QString modeLabel = ::label(mode);
         QMetaObject::invokeMethod(
             this,
-            [this, kind, rawText, outputText, duration]() {
-                m_services.cloud.reportUsageEvent(kind, ::label(m_activeDictationMode), rawText, outputText, duration);
+            [this, kind, modeLabel, rawText, outputText, duration]() {
+                m_services.cloud.reportUsageEvent(kind, modeLabel, rawText, outputText, duration);
             },
             Qt::QueuedConnection);
     }
+    if (run->detached)
+        co_return;
 
     // 11.-13.
     if (!outputText.isEmpty()) {
         const bool slept = co_await sleepFor(m_services.clock, kProcessingPauseMs, token);
-        if (!slept)
+        // A recording started during the pause owns the screen now.
+        if (!slept || run->detached)
             co_return;
     }
     if (m_status == AppStatus::processing)

@@ -1,6 +1,7 @@
 #include "net/ChatCompletionClient.h"
 
 #include "net/ReplyWait.h"
+#include "net/VoxleServerApi.h"
 
 #include "base/Async.h"
 #include "base/Logging.h"
@@ -14,7 +15,7 @@
 namespace {
 QString nonEmptyString(const QJsonValue &v)
 {
-    return v.isString() ? v.toString() : QString();
+    return v.isString() ? VoxleServerApi::displayableMessage(v.toString()) : QString();
 }
 } // namespace
 
@@ -105,6 +106,11 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
         result.transport = VoxleTransportError(QNetworkReply::TimeoutError, QString());
         co_return result;
     }
+    if (end == ReplyEnd::tooLarge) {
+        qCWarning(lcAppState) << "[DashScope] 响应过大，已中止";
+        result.error = QStringLiteral("返回解析失败");
+        co_return result;
+    }
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() && reply->error() != QNetworkReply::NoError) {
@@ -120,11 +126,8 @@ ChatCompletionClient::Result ChatCompletionClient::resultOf(std::optional<int> h
     Result result;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(answer);
-    if (!decoder.hasError()) {
+    if (!decoder.hasError())
         qCDebug(lcAppState).noquote() << "[DashScope] 响应结果:" << text;
-        if (httpStatus)
-            qCDebug(lcAppState).noquote() << "[DashScope] 响应结果:" << text;
-    }
     if (!httpStatus) {
         result.error = QStringLiteral("连接失败：无响应");
         return result;

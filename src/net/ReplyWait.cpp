@@ -16,6 +16,19 @@ QCoro::Task<ReplyEnd> awaitReply(QPointer<QNetworkReply> reply, Clock &clock, qi
 {
     OneShot<bool> finished;
     QObject::connect(reply.data(), &QNetworkReply::finished, reply.data(), [finished]() { finished.resolve(true); });
+    auto tooLarge = std::make_shared<bool>(false);
+    const auto checkSize = [reply, tooLarge]() {
+        if (!reply || *tooLarge)
+            return;
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        if ((announced.isValid() && announced.toLongLong() > kMaxResponseBytes) ||
+            reply->bytesAvailable() > kMaxResponseBytes) {
+            *tooLarge = true;
+            reply->abort();
+        }
+    };
+    QObject::connect(reply.data(), &QNetworkReply::metaDataChanged, reply.data(), checkSize);
+    QObject::connect(reply.data(), &QIODevice::readyRead, reply.data(), checkSize);
     auto timedOut = std::make_shared<bool>(false);
     const Clock::TimerId timer = clock.schedule(timeoutMs, [reply, timedOut]() {
         *timedOut = true;
@@ -26,5 +39,7 @@ QCoro::Task<ReplyEnd> awaitReply(QPointer<QNetworkReply> reply, Clock &clock, qi
     clock.cancelTimer(timer);
     if (!done)
         co_return ReplyEnd::cancelled;
+    if (*tooLarge)
+        co_return ReplyEnd::tooLarge;
     co_return *timedOut ? ReplyEnd::timedOut : ReplyEnd::finished;
 }

@@ -13,8 +13,11 @@ class Clock;
 using ReplyOwner = std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)>;
 ReplyOwner ownReply(QNetworkReply *reply);
 
-enum class ReplyEnd { finished, cancelled, timedOut };
+enum class ReplyEnd { finished, cancelled, timedOut, tooLarge };
 
-// Waits until the reply finishes, the token is cancelled or timeoutMs pass on the clock (the reply is then
-// aborted).
+// The most a response body may hold; the answers of both services are a few kilobytes.
+constexpr qint64 kMaxResponseBytes = 4 * 1024 * 1024;
+
+// Waits until the reply finishes, the token is cancelled, timeoutMs pass on the clock or the body grows past
+// kMaxResponseBytes (in the last two cases the reply is aborted).
 QCoro::Task<ReplyEnd> awaitReply(QPointer<QNetworkReply> reply, Clock &clock, qint64 timeoutMs, CancelToken cancel);

@@ -30,7 +30,7 @@ std::optional<QString> decodeUtf8(const QByteArray &bytes)
 
 QString nonEmptyString(const QJsonValue &v)
 {
-    return v.isString() ? v.toString() : QString();
+    return v.isString() ? VoxleServerApi::displayableMessage(v.toString()) : QString();
 }
 
 QString sha256Hex(const QString &text)
@@ -80,7 +80,8 @@ QString VoxleServerApi::headerMapForLog(const QNetworkRequest &request)
 namespace {
 const QStringList &secretKeys()
 {
-    static const QStringList keys{QStringLiteral("token"), QStringLiteral("apiKey"), QStringLiteral("sliderToken")};
+    static const QStringList keys{QStringLiteral("token"), QStringLiteral("apiKey"), QStringLiteral("sliderToken"),
+                                  QStringLiteral("code")};
     return keys;
 }
 
@@ -197,6 +198,10 @@ QCoro::Task<VoxleServerApi::RawResponse> VoxleServerApi::send(QNetworkRequest re
         throw VoxleTransportError(QNetworkReply::OperationCanceledError, QStringLiteral("cancelled"));
     if (end == ReplyEnd::timedOut)
         throw VoxleTransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
+    if (end == ReplyEnd::tooLarge) {
+        qCWarning(lcNetworkApi) << "[VoxleServerApi] 响应过大，已中止";
+        throw VoxleApiError(QStringLiteral("返回解析失败"));
+    }
 
     RawResponse raw;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -243,6 +248,16 @@ void VoxleServerApi::throwUndecodable(const QByteArray &body)
         description = QStringLiteral("a required key is missing or has the wrong type");
     qCCritical(lcNetworkApi).noquote() << "[VoxleServerApi] 解码失败:" << description;
     throw VoxleApiError(QStringLiteral("返回解析失败"));
+}
+
+QString VoxleServerApi::displayableMessage(const QString &text)
+{
+    if (text.size() <= kMaxMessageChars)
+        return text;
+    qsizetype cut = kMaxMessageChars;
+    if (text.at(cut - 1).isHighSurrogate())
+        --cut;
+    return text.left(cut) + QStringLiteral("…");
 }
 
 std::optional<QString> VoxleServerApi::serverErrorMessage(const QByteArray &body)

@@ -97,8 +97,12 @@ public:
         throwUndecodable(raw.body);
     }
 
-    // A message read out of a backend error body, or nothing.
+    // A message read out of a backend error body (cut to displayableMessage), or nothing.
     static std::optional<QString> serverErrorMessage(const QByteArray &body);
+    // A message from a server as the user is shown it: at most kMaxMessageChars, longer ones cut with "…".
+    // Views show it as plain text.
+    static constexpr qsizetype kMaxMessageChars = 200;
+    static QString displayableMessage(const QString &text);
 
     // The installation's 64-hex-digit identifier, created and stored under "voxle_device_id" on first use.
     static QString deviceIdentifier(UserDefaults &defaults);

@@ -1,3 +1,4 @@
+#include "base/AppIdentity.h"
 #include "core/KeychainStore.h"
 #include "core/VoxleAccount.h"
 #include "core/VoxleCloud.h"
@@ -65,6 +66,11 @@ private:
         std::unique_ptr<VoxleAccount> account;
 
         std::optional<QString> secret(const QString &key) { return keychain.read(key); }
+        // What an earlier run left in the secret store.
+        void storedBefore(const QString &key, const QString &value)
+        {
+            secrets.items[{Voxle::applicationId(), key}] = value;
+        }
     };
 
     std::unique_ptr<Fixture> fixture()
@@ -108,13 +114,21 @@ private:
     void storeSession(Fixture &f, const QString &token, const QString &expires)
     {
         f.defaults.setBool(QStringLiteral("has_run_before_v1"), true);
-        f.keychain.save(token, QStringLiteral("voxle_auth_token"));
-        f.keychain.save(expires, QStringLiteral("voxle_auth_expires_at_utc"));
+        f.storedBefore(QStringLiteral("voxle_auth_token"), token);
+        f.storedBefore(QStringLiteral("voxle_auth_expires_at_utc"), expires);
         f.defaults.setData(QStringLiteral("voxle_auth_user_json"),
                            R"({"id":"9","phone":"13800138000","isAdmin":false,"createdAtUtc":"2026-01-01T00:00:00Z"})");
         f.defaults.setData(QStringLiteral("voxle_ai_credentials_json"),
                            R"({"apiKey":"sk-earlier","asrModel":"fun-asr-realtime","llmModel":"qwen-plus"})");
-        f.keychain.save(QStringLiteral("sk-user-typed"), QStringLiteral("dashscope_api_key"));
+        f.storedBefore(QStringLiteral("dashscope_api_key"), QStringLiteral("sk-user-typed"));
+    }
+
+    static QString fileKey(Fixture &f)
+    {
+        return QJsonDocument::fromJson(f.defaults.data(QStringLiteral("voxle_ai_credentials_json")).value_or(""))
+            .object()
+            .value(QStringLiteral("apiKey"))
+            .toString(QStringLiteral("<none>"));
     }
 
 private slots:
@@ -135,7 +149,7 @@ private slots:
         const QString tomorrow = QStringLiteral("2026-12-07T00:00:00Z");
         QTest::newRow("fractional future") << token << QStringLiteral("2026-12-06T12:00:00.500Z") << false << true;
         QTest::newRow("whole future") << token << tomorrow << false << true;
-        QTest::newRow("ten characters") << QStringLiteral("abcdefghij") << tomorrow << false << false;
+        QTest::newRow("ten characters") << QStringLiteral(" abcdefghij\n") << tomorrow << false << false;
         QTest::newRow("expired") << token << QStringLiteral("2026-12-06T11:59:59Z") << false << false;
         // Keychain items survive an uninstall; a first run must not sign in with them.
         QTest::newRow("first run") << token << tomorrow << true << false;
@@ -163,6 +177,62 @@ private slots:
         QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-user-typed")));
         if (signedIn)
             QCOMPARE(f->account->authExpiresAtUtc(), std::optional(expires));
+    }
+
+    // A settings file from before the key lived in the secret store: the key moves there once the store
+    // confirms it, never while the store is unreachable; the record keeps its shape with a blank key.
+    void restore_movesTheFilesKeyIntoTheSecretStore()
+    {
+        auto f = fixture();
+        storeSession(*f, QStringLiteral("abcdefghijk"), QStringLiteral("2026-12-07T00:00:00Z"));
+        f->secrets.items.erase({Voxle::applicationId(), QStringLiteral("dashscope_api_key")});
+        f->secrets.failReadWith = -25291;
+        f->secrets.failSaveWith = -25291;
+        f->account->restoreAuthState();
+        QCOMPARE(fileKey(*f), QStringLiteral("sk-earlier"));
+        QCOMPARE(f->account->aiCredentials()->apiKey, QStringLiteral("sk-earlier"));
+        // Unreachable is not "signed out": nothing is cleared, and the restore is tried again later.
+        QVERIFY(!f->account->isLoggedIn());
+        QVERIFY(f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
+        QCOMPARE(f->secrets.items.count({Voxle::applicationId(), QStringLiteral("voxle_auth_token")}), 1u);
+
+        f->secrets.failReadWith = 0;
+        f->clock.advance(10'000);
+        QVERIFY(f->account->isLoggedIn());
+        QCOMPARE(fileKey(*f), QStringLiteral("sk-earlier")); // the save still fails
+        f->secrets.failSaveWith = 0;
+        f->account->restoreAuthState(); // the next start
+        QCOMPARE(fileKey(*f), QString());
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-earlier")));
+        QCOMPARE(f->account->aiCredentials()->apiKey, QStringLiteral("sk-earlier"));
+        QCOMPARE(f->clock.pendingTimers(), 0);
+
+        // Fresh credentials are written blank too, and the next start fills the key from the store.
+        f->account->applyAiCredentials(
+            VoxleAiCredentialsDto{QStringLiteral("sk-new"), QStringLiteral("a"), QStringLiteral("l")});
+        QCOMPARE(fileKey(*f), QString());
+        const QList<QString> readsBefore = f->secrets.calls;
+        f->account->restoreAuthState();
+        QCOMPARE(f->account->aiCredentials()->apiKey, QStringLiteral("sk-earlier"));
+        QCOMPARE(f->secrets.calls, readsBefore); // answered from memory
+    }
+
+    // The expiry cannot be saved after the token was: the sign-in is rolled back.
+    void signIn_failedExpirySaveRollsBack()
+    {
+        auto f = fixture();
+        f->secrets.failSaveWith = -26276;
+        f->secrets.failSaveAccount = QStringLiteral("voxle_auth_expires_at_utc");
+        const auto challenge = wait(f->account->sliderChallenge());
+        const auto slider =
+            wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition));
+        QVERIFY(slider.value);
+        QCOMPARE(wait(f->account->sendCode(kPhone, slider.value)), std::nullopt);
+        QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)),
+                 std::optional(QStringLiteral("钥匙串操作失败（-26276）")));
+        QVERIFY(!f->account->isLoggedIn());
+        QCOMPARE(f->secrets.items.count({Voxle::applicationId(), QStringLiteral("voxle_auth_token")}), 0u);
+        QVERIFY(!f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
     }
 
     void signIn_sliderCodeAndLogin()
@@ -276,9 +346,11 @@ private slots:
 
         QVERIFY(answerCredentials(503, R"({"detail":"维护中"})"));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("维护中")));
-        // A record with a blank key leaves nothing usable.
-        f->keychain.remove(QStringLiteral("dashscope_api_key"));
+        // A record with a blank key never replaces a stored key, and alone leaves nothing usable.
         QVERIFY(answerCredentials(200, R"({"apiKey":"  ","asrModel":"a","llmModel":"b"})"));
+        QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
+        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
+        f->keychain.remove(QStringLiteral("dashscope_api_key"));
         QCOMPARE(wait(f->account->ensureAiCredentials()),
                  std::optional(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
     }
@@ -436,6 +508,10 @@ private slots:
             << 200 << QByteArray(R"({"choices":[{"message":{"content":null}}]})") << QStringLiteral("返回解析失败");
         QTest::newRow("empty content") << 200 << QByteArray(R"({"choices":[{"message":{"content":" "}}]})")
                                        << QString();
+        QTest::newRow("oversized") << 200
+                                   << QByteArray(R"({"choices":[{"message":{"content":")") + QByteArray(5 << 20, 'a') +
+                                          QByteArray(R"("}}]})")
+                                   << QStringLiteral("返回解析失败");
     }
     void directRoute_errorBodies()
     {
@@ -455,8 +531,16 @@ private slots:
         auto f = fixture();
         f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
         QVERIFY(m_server.script(LocalServerProcess::hang(kChatPath)));
-        auto task = f->account->polishText(QStringLiteral("hello"));
+        // Escape is not a network failure.
+        CancelToken escape;
+        auto cancelled = f->account->polishText(QStringLiteral("hello"), escape);
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
+        escape.cancel();
+        QCOMPARE(QCoro::waitFor(cancelled), std::nullopt);
+        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+
+        auto task = f->account->polishText(QStringLiteral("hello"));
+        QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 2; }));
         f->clock.advance(29999);
         QCoreApplication::processEvents();
         QVERIFY(!task.isReady());
@@ -512,6 +596,7 @@ private slots:
         cancel.cancel();
         QCOMPARE(QCoro::waitFor(task), std::nullopt);
         QCOMPARE(f->clock.pendingTimers(), 0);
+        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
     }
 };
 

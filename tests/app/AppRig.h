@@ -69,10 +69,9 @@ struct AppRig {
     void storeSignedInUser(const QString &phone)
     {
         defaults.setBool(QStringLiteral("has_run_before_v1"), true);
-        secrets.items[{Voxle::applicationId(), QStringLiteral("voxle_auth_token")}] =
-            QStringLiteral("token-0123456789");
-        secrets.items[{Voxle::applicationId(), QStringLiteral("voxle_auth_expires_at_utc")}] =
-            clock.now().addDays(1).toString(Qt::ISODate);
+        // Through the keychain: it remembers what it has read, as the application's does.
+        keychain.save(QStringLiteral("token-0123456789"), QStringLiteral("voxle_auth_token"));
+        keychain.save(clock.now().addDays(1).toString(Qt::ISODate), QStringLiteral("voxle_auth_expires_at_utc"));
         VoxleUserSummaryDto user;
         user.id = QStringLiteral("u1");
         user.phone = phone;

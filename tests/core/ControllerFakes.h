@@ -244,10 +244,20 @@ public:
     QCoro::Task<bool> requestAccess() override
     {
         ++requests;
+        if (holdRequests) {
+            OneShot<bool> answer;
+            pendingRequests.push_back(answer);
+            const std::optional<bool> answered = co_await answer.wait(CancelToken());
+            const bool granted = answered.value_or(false);
+            current = granted ? Status::authorized : Status::denied;
+            co_return granted;
+        }
         current = grantOnRequest ? Status::authorized : Status::denied;
         co_return grantOnRequest;
     }
     Status current = Status::authorized;
     bool grantOnRequest = true;
+    bool holdRequests = false; // the system prompt stays up until the test answers it
+    std::deque<OneShot<bool>> pendingRequests;
     int requests = 0;
 };

@@ -12,8 +12,10 @@
 
 // One application state wired to fakes, on virtual time.
 struct ControllerRig {
-    explicit ControllerRig(bool useProxy = false, bool withKey = true)
+    explicit ControllerRig(bool useProxy = false, bool withKey = true, bool keychainReadable = true)
     {
+        if (!keychainReadable)
+            secrets.failReadWith = -25293;
         if (withKey)
             secrets.items[{Voxle::applicationId(), QStringLiteral("dashscope_api_key")}] = QStringLiteral("sk-test");
         defaults.setBool(QStringLiteral("use_proxy"), useProxy);

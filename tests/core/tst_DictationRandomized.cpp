@@ -75,8 +75,11 @@ struct Sequence {
                 const int index = oldestPendingUpload();
                 auto answer = rig.cloud.pendingUploads.front();
                 rig.cloud.pendingUploads.pop_front();
-                answer.resolve(rng.bounded(4) ? DictationCloud::ProxyResult{QStringLiteral("p%1 text").arg(index), {}}
-                                              : DictationCloud::ProxyResult{std::nullopt, QStringLiteral("上传失败")});
+                const bool heard = rng.bounded(4);
+                answer.resolve(heard ? DictationCloud::ProxyResult{QStringLiteral("p%1 text").arg(index), {}}
+                                     : DictationCloud::ProxyResult{std::nullopt, QStringLiteral("上传失败")});
+                if (heard)
+                    answered << QStringLiteral("p%1 text").arg(index);
             }
             break;
         case 11:
@@ -131,6 +134,8 @@ struct Sequence {
                     r == 0   ? std::optional<QString>()
                     : r == 1 ? std::optional<QString>(QStringLiteral("[错误: 识别失败]"))
                              : std::optional<QString>(QStringLiteral("s%1 final").arg(session->id)));
+                if (r > 1)
+                    answered << QStringLiteral("s%1 final").arg(session->id);
                 return;
             }
         }
@@ -139,8 +144,10 @@ struct Sequence {
     void checkInvariants()
     {
         VoxleAppState &s = *rig.state;
-        if (rig.sessions.liveSessions() > 1)
-            fail(QStringLiteral("more than one live session"));
+        // Superseded dictations may still be finalizing; only one session records.
+        if (std::count_if(rig.sessions.alive.begin(), rig.sessions.alive.end(),
+                          [](FakeStreamingSession *x) { return x->live() && !x->finalizing; }) > 1)
+            fail(QStringLiteral("more than one recording session"));
         if (s.isPreparingStart() && rig.cloud.pendingCredentials.empty())
             fail(QStringLiteral("preparing with nothing to prepare"));
         if ((s.overlay().kind == OverlayState::Kind::hidden) != (s.status() == VoxleAppState::AppStatus::idle))
@@ -168,6 +175,7 @@ struct Sequence {
             while (!rig.cloud.pendingUploads.empty()) {
                 const int index = oldestPendingUpload();
                 rig.cloud.pendingUploads.front().resolve({QStringLiteral("p%1 text").arg(index), {}});
+                answered << QStringLiteral("p%1 text").arg(index);
                 rig.cloud.pendingUploads.pop_front();
             }
             for (auto &a : rig.cloud.pendingRewrites)
@@ -178,6 +186,13 @@ struct Sequence {
         }
         if (rig.state->preferences().historyRetention() == QStringLiteral("never"))
             return; // rows may legitimately be missing for dictations finished under "never"
+        // Nothing recognised is lost unless the user cancelled it, also when a new recording superseded it.
+        for (const QString &text : std::as_const(answered)) {
+            const bool stored = std::any_of(rig.history.rows.begin(), rig.history.rows.end(),
+                                            [&](const QStringList &row) { return row[1] == text; });
+            if (!stored && !neverWasSet && !forbidden.contains(kOrigin.match(text).captured(0)))
+                fail(QStringLiteral("recognised but not stored: ") + text);
+        }
         for (const QString &text : rig.injector.injected) {
             const auto rows = std::count_if(rig.history.rows.begin(), rig.history.rows.end(),
                                             [&](const QStringList &row) { return row[2] == text; });
@@ -200,6 +215,7 @@ struct Sequence {
     int insertedBeforeCancel = 0;
     bool neverWasSet = false;
     QSet<QString> forbidden;
+    QStringList answered;
     QString failure;
 };
 } // namespace

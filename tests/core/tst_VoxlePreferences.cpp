@@ -129,17 +129,6 @@ private slots:
         QCOMPARE(keyName(42), QStringLiteral("\\"));
         QCOMPARE(keyName(111), QStringLiteral("F12"));
         QCOMPARE(keyName(60), QStringLiteral("Shift"));
-        int named = 0;
-        QSet<QString> names;
-        for (int code = 0; code < 65536; ++code) {
-            const QString name = keyName(quint16(code));
-            if (!name.startsWith(QStringLiteral("KeyCode("))) {
-                ++named;
-                names.insert(name);
-            }
-        }
-        QCOMPARE(named, 76);
-        QCOMPARE(names.size(), 72); // Command, Shift, Option and Control name two keys each
         QCOMPARE(HotkeyBinding::fromStorageJson("{\"keyCode\":1.5,\"modifiersRawValue\":0}"), std::nullopt);
         QCOMPARE(HotkeyBinding::fromStorageJson("[]"), std::nullopt);
         // Beyond every integer type: refused before any conversion (the conversion itself would be undefined).
@@ -170,9 +159,7 @@ private slots:
     {
         ControllerRig withKey;
         QVERIFY(withKey.state->apiKeyConfigured());
-        ControllerRig rig(false, true);
-        rig.secrets.failReadWith = -25293;
-        rig.state->load();
+        ControllerRig rig(false, true, /*keychainReadable=*/false);
         QVERIFY(!rig.state->apiKeyConfigured());
     }
 };

@@ -156,7 +156,7 @@ QJsonObject E2eHarness::controlGet(const QByteArray &path)
     return doc.isObject() ? doc.object() : QJsonObject();
 }
 
-bool E2eHarness::startVoxle(const QJsonObject &settings)
+bool E2eHarness::startVoxle(const QJsonObject &settings, const QString &logFile)
 {
     stopVoxle();
     const QString configDir = m_home.path() + QStringLiteral("/.config/Voxle");
@@ -168,8 +168,16 @@ bool E2eHarness::startVoxle(const QJsonObject &settings)
     file.close();
 
     m_app = std::make_unique<QProcess>();
-    m_app->setProcessEnvironment(childEnvironment());
-    m_app->setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment env = childEnvironment();
+    if (logFile.isEmpty()) {
+        m_app->setProcessChannelMode(QProcess::ForwardedChannels);
+    } else {
+        env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        env.remove(QStringLiteral("VOXLE_DEBUG"));
+        m_app->setStandardOutputFile(logFile, QIODevice::Append);
+        m_app->setStandardErrorFile(logFile, QIODevice::Append);
+    }
+    m_app->setProcessEnvironment(env);
     m_app->start(buildDir() + QStringLiteral("/src/app/voxle"), {});
     if (!m_app->waitForStarted(5000))
         return false;

@@ -30,8 +30,9 @@ public:
     // GETs one of the stand-in's control endpoints; empty when it fails.
     QJsonObject controlGet(const QByteArray &path);
 
-    // Writes the settings, then starts Voxle and waits until it answers.
-    bool startVoxle(const QJsonObject &settings);
+    // Writes the settings, then starts Voxle and waits until it answers. With a log file, Voxle runs as a user
+    // starts it (no logging rules, no debug switch) and its standard output and error go to that file.
+    bool startVoxle(const QJsonObject &settings, const QString &logFile = {});
     void stopVoxle();
     // The running application's process (its exit status once it has quit).
     QProcess *app() const { return m_app.get(); }

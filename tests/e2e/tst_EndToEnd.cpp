@@ -2,6 +2,7 @@
 // on the headless desktop with the virtual microphone.
 #include "E2eHarness.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QTest>
@@ -75,6 +76,38 @@ private slots:
         QVERIFY2(m_harness.fieldText().endsWith(row[2]), qPrintable(m_harness.fieldText()));
         QCOMPARE(m_harness.voxle({QStringLiteral("--state")}).value(QStringLiteral("overlay")).toString(),
                  QStringLiteral("hidden"));
+    }
+
+    // What a user's default log holds after a polished dictation: no dictated or polished word, no key.
+    void defaultLog_holdsNoDictatedWordsOrSecrets()
+    {
+        QVERIFY(m_harness.startServer(QStringLiteral("scripted"), QStringLiteral("sk-private-key-9")));
+        QVERIFY(m_harness.control(
+            "/__control/asr",
+            {{QStringLiteral("sentences"), QJsonArray{QStringLiteral("um so the zebra ordered marmalade")}}}));
+        const QString log = m_harness.home() + QStringLiteral("/voxle-default.log");
+        QVERIFY(m_harness.startVoxle({{QStringLiteral("use_proxy"), false}, {QStringLiteral("polish_enabled"), true}},
+                                     log));
+        const int rowsBefore = m_harness.historyRows().size();
+        const QString before = focusedFieldText();
+        QVERIFY(toggleAndSpeak());
+        QVERIFY2(m_harness.waitForFieldText([&](const QString &t) { return t != before; }, 20000),
+                 "nothing was inserted");
+        QVERIFY(m_harness.waitForStatus(kIdle, 5000));
+        m_harness.stopVoxle();
+        const QList<QStringList> rows = m_harness.historyRows();
+        QCOMPARE(rows.size(), rowsBefore + 1);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        static const QRegularExpression nonLetters(QStringLiteral("[^\\p{L}]+"));
+        QStringList words = rows.last()[1].split(nonLetters) + rows.last()[2].split(nonLetters);
+        words.removeIf([](const QString &w) { return w.size() < 5; });
+        words << QStringLiteral("sk-private-key-9");
+        for (const QString &word : words) {
+            const QStringList leaks = text.split(QLatin1Char('\n')).filter(word, Qt::CaseInsensitive);
+            QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QLatin1Char('\n')).left(800)));
+        }
     }
 
     void escapeWhileRecording_insertsAndStoresNothing()

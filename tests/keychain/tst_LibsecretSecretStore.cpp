@@ -2,10 +2,44 @@
 #include "core/KeychainStore.h"
 #include "platform/linux/LibsecretSecretStore.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
+
+namespace {
+// A secret as the Secret Service's D-Bus interface carries it: (session, parameters, value, content type).
+struct WireSecret {
+    QDBusObjectPath session;
+    QByteArray parameters;
+    QByteArray value;
+    QString contentType;
+};
+QDBusArgument &operator<<(QDBusArgument &arg, const WireSecret &s)
+{
+    arg.beginStructure();
+    arg << s.session << s.parameters << s.value << s.contentType;
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument &operator>>(const QDBusArgument &arg, WireSecret &s)
+{
+    arg.beginStructure();
+    arg >> s.session >> s.parameters >> s.value >> s.contentType;
+    arg.endStructure();
+    return arg;
+}
+const QString kLogin = QStringLiteral("/org/freedesktop/secrets/collection/login");
+} // namespace
+Q_DECLARE_METATYPE(WireSecret)
 
 // Runs against the Secret Service of the headless desktop (gnome-keyring-daemon).
 class TestLibsecretSecretStore : public QObject
@@ -39,7 +73,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        for (const char *name : {"round", "overwrite", "reentry"})
+        for (const char *name : {"round", "overwrite", "reentry", "bytes", "locked"})
             m_backend.remove(Voxle::applicationId(), key(name));
     }
 
@@ -62,6 +96,64 @@ private slots:
         m_store.remove(key("overwrite"));
         m_store.remove(key("overwrite"));
         QCOMPARE(m_store.read(key("overwrite")), std::nullopt);
+    }
+
+    // Bytes written by another program that are not whole UTF-8 text are no value, not a shortened one.
+    void read_cutOrInvalidUtf8IsNoValue_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("cut inside a character") << QByteArray("sk-\xe8\xa8");
+        QTest::newRow("not UTF-8") << QByteArray("sk-\xff\xfe-key");
+    }
+    void read_cutOrInvalidUtf8IsNoValue()
+    {
+        QFETCH(QByteArray, bytes);
+        QProcess tool;
+        tool.start(QStringLiteral("secret-tool"),
+                   {QStringLiteral("store"), QStringLiteral("--label=voxle test"), QStringLiteral("service"),
+                    Voxle::applicationId(), QStringLiteral("account"), key("bytes")});
+        QVERIFY(tool.waitForStarted(10000));
+        tool.write(bytes);
+        tool.closeWriteChannel();
+        QVERIFY(tool.waitForFinished(10000) && tool.exitCode() == 0);
+        const SecretStore::Result result = m_backend.read(Voxle::applicationId(), key("bytes"));
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.value, std::nullopt);
+    }
+
+    // A locked keyring is reported at once as locked, never by a password prompt that waits for an answer.
+    void lockedKeyring_reportedAtOnceWithoutPrompt()
+    {
+        m_store.save(QStringLiteral("x"), key("locked"));
+        QDBusInterface service(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+                               QStringLiteral("org.freedesktop.Secret.Service"));
+        QVERIFY(
+            service.call(QStringLiteral("Lock"), QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kLogin)}))
+                .type() == QDBusMessage::ReplyMessage);
+        QElapsedTimer timer;
+        timer.start();
+        const QString id = Voxle::applicationId();
+        QCOMPARE(m_backend.read(id, key("locked")).status, LibsecretSecretStore::kStatusLocked);
+        QCOMPARE(m_backend.save(id, key("locked"), QStringLiteral("y")).status, LibsecretSecretStore::kStatusLocked);
+        QCOMPARE(m_backend.save(id, key("new-while-locked"), QStringLiteral("y")).status,
+                 LibsecretSecretStore::kStatusLocked);
+        QCOMPARE(m_backend.remove(id, key("locked")).status, LibsecretSecretStore::kStatusLocked);
+        QVERIFY2(timer.elapsed() < 5000, "a call waited for an unlock prompt");
+
+        // Unlock again with the test keyring's password, as the desktop's login would.
+        qDBusRegisterMetaType<WireSecret>();
+        const QDBusMessage opened = service.call(QStringLiteral("OpenSession"), QStringLiteral("plain"),
+                                                 QVariant::fromValue(QDBusVariant(QString())));
+        QCOMPARE(opened.arguments().size(), 2);
+        const WireSecret master{
+            opened.arguments().at(1).value<QDBusObjectPath>(), {}, "voxle-test-keyring", QStringLiteral("text/plain")};
+        QDBusInterface internal(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+                                QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"));
+        const QDBusMessage unlocked =
+            internal.call(QStringLiteral("UnlockWithMasterPassword"), QVariant::fromValue(QDBusObjectPath(kLogin)),
+                          QVariant::fromValue(master));
+        QVERIFY2(unlocked.type() == QDBusMessage::ReplyMessage, qPrintable(unlocked.errorMessage()));
+        QCOMPARE(m_backend.read(id, key("locked")).value, std::optional(QStringLiteral("x")));
     }
 
     void calls_doNotRunQueuedQtEvents()

@@ -77,6 +77,13 @@ private slots:
         QTest::newRow("200 empty") << 200 << QByteArray() << jsonType << QStringLiteral("返回解析失败");
         QTest::newRow("200 missing key") << 200 << QByteArray(R"({"result":"x"})") << jsonType
                                          << QStringLiteral("返回解析失败");
+        // A body past a few MiB is not read to its end; a server's message is shown cut to a line's length.
+        QTest::newRow("200 oversized") << 200
+                                       << QByteArray(R"({"text":")") + QByteArray(5 << 20, 'a') + QByteArray(R"("})")
+                                       << jsonType << QStringLiteral("返回解析失败");
+        QTest::newRow("400 long message")
+            << 400 << (QStringLiteral(R"({"message":")") + QString(300, u'长') + QStringLiteral(R"("})")).toUtf8()
+            << jsonType << QString(200, u'长') + QStringLiteral("…");
     }
     void errorBodies_becomeOneMessage()
     {

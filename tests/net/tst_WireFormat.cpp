@@ -221,6 +221,8 @@ private slots:
         // Qt reads only the last of repeated keys; the secret before it stays out of the log too.
         for (const char *repeated : {R"({"token":"tok-dup","token":1})", R"({"\u0074oken":"tok-dup","\u0074oken":1})"})
             QVERIFY(!VoxleServerApi::bodyForLog(QString::fromLatin1(repeated)).contains(QStringLiteral("tok-dup")));
+        QVERIFY(!VoxleServerApi::bodyForLog(QStringLiteral(R"({"phone":"1","code":"246810"})"))
+                     .contains(QStringLiteral("246810")));
         // Everything else is logged exactly as it was.
         const QString plain = QStringLiteral("{ \"text\" : \"你好\" }");
         QCOMPARE(VoxleServerApi::bodyForLog(plain), plain);

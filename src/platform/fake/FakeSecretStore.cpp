@@ -14,7 +14,7 @@ SecretStore::Result FakeSecretStore::read(const QString &service, const QString 
 SecretStore::Result FakeSecretStore::save(const QString &service, const QString &account, const QString &value)
 {
     calls << QStringLiteral("save %1 %2").arg(service, account);
-    if (failSaveWith != 0)
+    if (failSaveWith != 0 && (failSaveAccount.isEmpty() || failSaveAccount == account))
         return {failSaveWith, std::nullopt};
     items[{service, account}] = value;
     return {};

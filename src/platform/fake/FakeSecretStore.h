@@ -18,6 +18,8 @@ public:
     int failReadWith = 0;
     int failSaveWith = 0;
     int failRemoveWith = 0;
+    // When set, only saves to this account fail with failSaveWith.
+    QString failSaveAccount;
 
     // "read service account", "save service account", "remove service account", in call order.
     QStringList calls;

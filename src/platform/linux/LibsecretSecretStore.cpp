@@ -105,12 +105,43 @@ QByteArray utf8(const QString &text)
 {
     return text.toUtf8();
 }
+
+// Whether the matching item, or for a new item the default collection, is locked. libsecret would unlock it
+// with a password prompt and wait for it; the search here never prompts.
+bool lockedFor(const QString &service, const QString &account, bool creating)
+{
+    ErrorHolder err;
+    SecretService *secretService = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &err.error);
+    if (!secretService)
+        return false; // the call itself will report the failure
+    GHashTable *attributes = secret_attributes_build(voxleSchema(), "service", utf8(service).constData(), "account",
+                                                     utf8(account).constData(), nullptr);
+    GList *items =
+        secret_service_search_sync(secretService, voxleSchema(), attributes, SECRET_SEARCH_ALL, nullptr, nullptr);
+    bool locked = false;
+    for (GList *item = items; item; item = item->next)
+        locked = locked || secret_item_get_locked(SECRET_ITEM(item->data));
+    if (creating && !items) {
+        SecretCollection *collection = secret_collection_for_alias_sync(secretService, SECRET_COLLECTION_DEFAULT,
+                                                                        SECRET_COLLECTION_NONE, nullptr, nullptr);
+        if (collection) {
+            locked = secret_collection_get_locked(collection);
+            g_object_unref(collection);
+        }
+    }
+    g_list_free_full(items, g_object_unref);
+    g_hash_table_unref(attributes);
+    g_object_unref(secretService);
+    return locked;
+}
 } // namespace
 
 SecretStore::Result LibsecretSecretStore::read(const QString &service, const QString &account)
 {
     if (!secretServiceReachable())
         return {kStatusUnavailable, std::nullopt};
+    if (lockedFor(service, account, false))
+        return {kStatusLocked, std::nullopt};
     ErrorHolder err;
     SecretValue *value =
         secret_password_lookup_binary_sync(voxleSchema(), nullptr, &err.error, "service", utf8(service).constData(),
@@ -121,7 +152,8 @@ SecretStore::Result LibsecretSecretStore::read(const QString &service, const QSt
         return {};
     gsize length = 0;
     const gchar *bytes = secret_value_get(value, &length);
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    // Stateless: a value cut off inside a character is an error, not a shorter text.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length)));
     const bool valid = !decoder.hasError();
     secret_value_unref(value);
@@ -134,6 +166,8 @@ SecretStore::Result LibsecretSecretStore::save(const QString &service, const QSt
 {
     if (!secretServiceReachable())
         return {kStatusUnavailable, std::nullopt};
+    if (lockedFor(service, account, true))
+        return {kStatusLocked, std::nullopt};
     ErrorHolder err;
     const QByteArray label = QStringLiteral("Voxle: %1").arg(account).toUtf8();
     // Storing under the same attributes replaces the existing item's secret.
@@ -149,6 +183,8 @@ SecretStore::Result LibsecretSecretStore::remove(const QString &service, const Q
 {
     if (!secretServiceReachable())
         return {kStatusUnavailable, std::nullopt};
+    if (lockedFor(service, account, false))
+        return {kStatusLocked, std::nullopt};
     ErrorHolder err;
     // FALSE without an error means nothing matched, which is success.
     secret_password_clear_sync(voxleSchema(), nullptr, &err.error, "service", utf8(service).constData(), "account",

@@ -12,6 +12,9 @@ public:
     // The same values as the macOS keychain's errSecNotAvailable and errSecInternalComponent.
     static constexpr int kStatusUnavailable = -25291;
     static constexpr int kStatusFailed = -26276;
+    // The item, or the collection a new one would go to, is locked (errSecInteractionNotAllowed). Nothing
+    // asks for the keyring password: that would block the caller until someone answers.
+    static constexpr int kStatusLocked = -25308;
 
     Result read(const QString &service, const QString &account) override;
     Result save(const QString &service, const QString &account, const QString &value) override;
