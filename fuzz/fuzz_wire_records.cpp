@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // In a JSON body, a secret key followed by a string value that is not the redaction marker is a secret in
     // the log. (A quote that belongs to a key is never preceded by a backslash; an escaped one always is.)
     static const QRegularExpression secretInClear(
-        QStringLiteral(R"RE((?<!\\)"(token|apiKey|sliderToken)"\s*:\s*"(?!<redacted>"))RE"));
+        QStringLiteral(R"RE((?<!\\)"(token|apiKey|sliderToken|code)"\s*:\s*"(?!<redacted>"))RE"));
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8());
     if (doc.isObject() || doc.isArray())
         fuzz::require(!secretInClear.match(logged).hasMatch(), "secret values of JSON bodies are redacted");
