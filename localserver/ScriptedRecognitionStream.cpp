@@ -118,12 +118,9 @@ void ScriptedRecognitionStream::emitDueEvents(bool finishing)
 
 void ScriptedRecognitionStream::post(std::function<void()> fn, qint64 extraDelayMs)
 {
+    // Never inside the handler of the frame that caused it: the service answers asynchronously.
     const qint64 due = qMax(m_lastDue, monotonicMs() + m_delayMs + extraDelayMs);
     m_lastDue = due;
-    if (due <= monotonicMs() && m_queue.empty()) {
-        fn();
-        return;
-    }
     m_queue.push_back(Pending{due, std::move(fn)});
     if (!m_timer.isActive())
         m_timer.start(static_cast<int>(qMax<qint64>(0, m_queue.front().dueMs - monotonicMs())));
