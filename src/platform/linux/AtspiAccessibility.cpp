@@ -1,5 +1,7 @@
 #include "platform/linux/AtspiAccessibility.h"
 
+#include "base/Logging.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -11,7 +13,7 @@
 #include <atspi/atspi.h>
 #pragma pop_macro("signals")
 
-Q_LOGGING_CATEGORY(lcAtspi, "app.voxle.desktop.Atspi")
+Q_LOGGING_CATEGORY(lcAtspi, "app.voxle.desktop.Atspi", defaultLogThreshold())
 
 namespace {
 
