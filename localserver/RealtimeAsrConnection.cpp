@@ -6,23 +6,9 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QWebSocket>
-#include <QtEndian>
 
 namespace {
 constexpr qint64 bytesPerSecond = 32000; // 16 kHz mono PCM16
-// Samples at or below this magnitude count as silence.
-constexpr int silenceLevel = 64;
-
-bool isSilent(const QByteArray &pcm)
-{
-    for (qsizetype i = 0; i + 1 < pcm.size(); i += 2) {
-        const int sample = qFromLittleEndian<qint16>(pcm.constData() + i);
-        if (sample > silenceLevel || sample < -silenceLevel)
-            return false;
-    }
-    return true;
-}
-
 bool knownModel(const QString &model)
 {
     return model.startsWith(QStringLiteral("fun-asr-realtime")) ||
@@ -207,7 +193,7 @@ void RealtimeAsrConnection::onBinary(const QByteArray &data)
     }
     m_idleTimer.start(static_cast<int>(setting("idle_timeout_ms", 23000)));
     m_audioBytes += data.size();
-    if (isSilent(data)) {
+    if (isSilentPcm(data)) {
         m_silentBytes += data.size();
         const qint64 limitMs = setting("silence_timeout_ms", 60000);
         if (!m_heartbeat && m_silentBytes * 1000 / bytesPerSecond >= limitMs) {
@@ -223,9 +209,7 @@ void RealtimeAsrConnection::onBinary(const QByteArray &data)
         drop();
         return;
     }
-    // Silence is heard as nothing.
-    if (m_silentBytes == 0)
-        m_stream->feed(data);
+    m_stream->feed(data);
 }
 
 void RealtimeAsrConnection::onResult(const RecognitionResult &result)

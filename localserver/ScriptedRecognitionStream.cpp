@@ -34,7 +34,8 @@ ScriptedRecognitionStream::ScriptedRecognitionStream(const QJsonObject &script, 
 
 void ScriptedRecognitionStream::feed(const QByteArray &pcm)
 {
-    if (m_failed || m_finishing)
+    // Silence uncovers nothing: only sound counts towards the script.
+    if (m_failed || m_finishing || isSilentPcm(pcm))
         return;
     m_bytes += pcm.size();
     uncoverUpTo(m_bytes / m_bytesPerChar);

@@ -463,17 +463,6 @@ private slots:
         QCOMPARE(finalText(*silent), QStringLiteral("[错误: 音频过短或全静音，无法识别。]"));
     }
 
-    // A long pause is silence for the service: without the heartbeat it would fail the task.
-    void longSilence_taskSurvivesWithHeartbeat()
-    {
-        auto session = streaming(R"({"silence_timeout_ms":1000,"task_started_delay_ms":0,"sentences":["想好了。"]})",
-                                 32000);
-        QVERIFY(session);
-        session->appendAudio(QByteArray(3 * 32000, '\0'));
-        session->appendAudio(QByteArray(3200, 1));
-        QCOMPARE(finalText(*session), QStringLiteral("想好了。"));
-    }
-
     void serverBinaryFrames_textIsReadAndOtherBytesEndTheStream()
     {
         const QByteArray result = "{\"header\":{\"event\":\"result-generated\"},\"payload\":{\"output\":"
