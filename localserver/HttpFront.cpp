@@ -5,8 +5,8 @@
 #include <QPointer>
 #include <QSslServer>
 #include <QTcpServer>
-#include <QTimer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 #include <QWebSocketServer>
@@ -71,8 +71,7 @@ bool HttpFront::listenTls(const QHostAddress &address, quint16 port, const QSslC
     if (!m_tlsServer) {
         m_tlsServer = new QSslServer(this);
         // Sockets are handed over once their handshake has completed.
-        connect(m_tlsServer, &QSslServer::pendingConnectionAvailable, this,
-                [this]() { onNewConnection(m_tlsServer); });
+        connect(m_tlsServer, &QSslServer::pendingConnectionAvailable, this, [this]() { onNewConnection(m_tlsServer); });
     }
     m_tlsServer->setSslConfiguration(configuration);
     return m_tlsServer->listen(address, port);

@@ -29,9 +29,8 @@ RealtimeAsrConnection::RealtimeAsrConnection(QWebSocket *socket, QTcpSocket *tcp
     m_startTimer.setSingleShot(true);
     m_idleTimer.setSingleShot(true);
     connect(&m_startTimer, &QTimer::timeout, this, &RealtimeAsrConnection::taskStarted);
-    connect(&m_idleTimer, &QTimer::timeout, this, [this]() {
-        fail(QStringLiteral("CLIENT_ERROR"), timeoutMessage(setting("idle_timeout_ms", 23000)));
-    });
+    connect(&m_idleTimer, &QTimer::timeout, this,
+            [this]() { fail(QStringLiteral("CLIENT_ERROR"), timeoutMessage(setting("idle_timeout_ms", 23000))); });
     connect(socket, &QWebSocket::textMessageReceived, this, &RealtimeAsrConnection::onText);
     connect(socket, &QWebSocket::binaryMessageReceived, this, &RealtimeAsrConnection::onBinary);
     connect(socket, &QWebSocket::disconnected, this, [this]() {
@@ -111,8 +110,8 @@ void RealtimeAsrConnection::runTask(const QJsonObject &header, const QJsonObject
     connect(m_stream.get(), &RecognitionStream::result, this, &RealtimeAsrConnection::onResult);
     connect(m_stream.get(), &RecognitionStream::finished, this, [this]() {
         m_task = Task::none; // the socket stays open and may carry another task
-        sendEvent(QStringLiteral("task-finished"), QJsonObject{{QStringLiteral("output"), QJsonObject()},
-                                                               {QStringLiteral("usage"), QJsonValue::Null}});
+        sendEvent(QStringLiteral("task-finished"),
+                  QJsonObject{{QStringLiteral("output"), QJsonObject()}, {QStringLiteral("usage"), QJsonValue::Null}});
         m_stream.release()->deleteLater();
     });
     connect(m_stream.get(), &RecognitionStream::failed, this,
@@ -204,8 +203,7 @@ void RealtimeAsrConnection::onBinary(const QByteArray &data)
         m_silentBytes = 0;
         m_heardSound = true;
     }
-    if (m_transport.contains(QStringLiteral("drop_after_bytes")) &&
-        m_audioBytes >= setting("drop_after_bytes", 0)) {
+    if (m_transport.contains(QStringLiteral("drop_after_bytes")) && m_audioBytes >= setting("drop_after_bytes", 0)) {
         drop();
         return;
     }
@@ -242,8 +240,8 @@ void RealtimeAsrConnection::sendEvent(const QString &event, const QJsonObject &p
     header.insert(QStringLiteral("event"), event);
     header.insert(QStringLiteral("attributes"), QJsonObject());
     const QJsonObject message{{QStringLiteral("header"), header}, {QStringLiteral("payload"), payload}};
-    m_endpoint.logMessage(m_logEntry, QJsonObject{{QStringLiteral("type"), QStringLiteral("sent")},
-                                                  {QStringLiteral("event"), event}});
+    m_endpoint.logMessage(
+        m_logEntry, QJsonObject{{QStringLiteral("type"), QStringLiteral("sent")}, {QStringLiteral("event"), event}});
     m_socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }
 

@@ -24,8 +24,8 @@ RealtimeAsrEndpoint::RealtimeAsrEndpoint(HttpFront &front, RecognitionEngine &en
             refusal.body =
                 QJsonDocument(
                     QJsonObject{
-                        {QStringLiteral("code"), refusal.status == 403 ? QStringLiteral("Arrearage")
-                                                                       : QStringLiteral("InvalidApiKey")},
+                        {QStringLiteral("code"),
+                         refusal.status == 403 ? QStringLiteral("Arrearage") : QStringLiteral("InvalidApiKey")},
                         {QStringLiteral("message"),
                          refusal.status == 403
                              ? QStringLiteral("Access denied, please make sure your account is in good standing.")

@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QtEndian>
 #include <QString>
+#include <QtEndian>
 #include <memory>
 
 // True when every 16-bit sample is within the noise floor: the service hears nothing in it.

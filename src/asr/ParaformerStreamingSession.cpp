@@ -113,7 +113,7 @@ QCoro::Task<bool> ParaformerStreamingSession::nextChange()
     OneShot<bool> changed;
     m_waiters.push_back(changed);
     const std::optional<bool> woken = co_await changed.wait(m_lifetime);
-    co_return self && woken.has_value();
+    co_return self &&woken.has_value();
 }
 
 void ParaformerStreamingSession::wakeWaiters()

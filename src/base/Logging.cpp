@@ -10,11 +10,11 @@ QtMsgType defaultLogThreshold()
     return threshold;
 }
 
-#define VOXLE_LOGGING_CATEGORY(function, name)                                                                   \
-    const QLoggingCategory &function()                                                                         \
-    {                                                                                                          \
-        static const QLoggingCategory category(name, defaultLogThreshold());                                   \
-        return category;                                                                                       \
+#define VOXLE_LOGGING_CATEGORY(function, name)                                                                         \
+    const QLoggingCategory &function()                                                                                 \
+    {                                                                                                                  \
+        static const QLoggingCategory category(name, defaultLogThreshold());                                           \
+        return category;                                                                                               \
     }
 
 VOXLE_LOGGING_CATEGORY(lcAudioCapture, "app.voxle.desktop.AudioCapture")

@@ -213,10 +213,12 @@ private slots:
                            .toUtf8())
                 .object();
         };
-        QCOMPARE(messages.first()[QStringLiteral("json")].toObject(),
-                 expected("run-task", R"({"task_group":"audio","task":"asr","function":"recognition",)"
-                                      R"("model":"fun-asr-realtime","parameters":{"sample_rate":16000,"format":"pcm","heartbeat":true},)"
-                                      R"("input":{}})"));
+        QCOMPARE(
+            messages.first()[QStringLiteral("json")].toObject(),
+            expected("run-task",
+                     R"({"task_group":"audio","task":"asr","function":"recognition",)"
+                     R"("model":"fun-asr-realtime","parameters":{"sample_rate":16000,"format":"pcm","heartbeat":true},)"
+                     R"("input":{}})"));
         QCOMPARE(messages.last()[QStringLiteral("json")].toObject(), expected("finish-task", R"({"input":{}})"));
     }
 
@@ -453,7 +455,8 @@ private slots:
         auto none = streaming(R"({"sentences":["你好。"]})", 0);
         QVERIFY(none);
         QCOMPARE(finalText(*none), QStringLiteral("[错误: [NO_INPUT_AUDIO_ERROR] no input audio]"));
-        QVERIFY(m_server.setAsrScript(QJsonObject{{QStringLiteral("sentences"), QJsonArray{QStringLiteral("你好。")}}}));
+        QVERIFY(
+            m_server.setAsrScript(QJsonObject{{QStringLiteral("sentences"), QJsonArray{QStringLiteral("你好。")}}}));
         auto silent = makeSession();
         bool done = false;
         std::optional<StartError> error;

@@ -1,11 +1,11 @@
 #include "net/LocalServerProcess.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
 #include <QTcpSocket>
 #include <QTest>
-#include <QElapsedTimer>
 #include <QWebSocket>
 #include <memory>
 
@@ -211,7 +211,8 @@ private slots:
         row("second run-task", R"({"task_started_delay_ms":0})", {ok, ok},
             "task-failed InvalidParameter task already started");
         row("finish-task of another task", R"({"task_started_delay_ms":0})",
-            {ok, QStringLiteral("=task-started"), QStringLiteral("#1024"), finishTask(QStringLiteral("F").repeated(32))},
+            {ok, QStringLiteral("=task-started"), QStringLiteral("#1024"),
+             finishTask(QStringLiteral("F").repeated(32))},
             "task-failed InvalidParameter task_id does not match the running task");
         row("finish-task before task-started", "{}", {ok, finishTask()},
             "task-failed CLIENT_ERROR finish-task sent before task-started");
