@@ -190,8 +190,6 @@ private slots:
         const std::tuple<QNetworkReply::NetworkError, QString, QString> table[] = {
             {QNetworkReply::TimeoutError, QStringLiteral("t"), QStringLiteral("连接超时")},
             {QNetworkReply::NetworkSessionFailedError, QStringLiteral("n"), QStringLiteral("网络未连接")},
-            {QNetworkReply::ConnectionRefusedError, QStringLiteral("refused"),
-             QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）")},
             {QNetworkReply::UnknownNetworkError, QString(), QStringLiteral("网络错误")}};
         for (const auto &[code, detail, message] : table)
             QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(code, detail)), message);
