@@ -3,8 +3,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 #include <QWebSocketServer>
@@ -49,7 +51,7 @@ bool parseHead(const QByteArray &head, HttpRequest &request)
 
 HttpFront::HttpFront(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &HttpFront::onNewConnection);
+    connect(m_server, &QTcpServer::newConnection, this, [this]() { onNewConnection(m_server); });
 }
 
 HttpFront::~HttpFront() = default;
@@ -64,6 +66,22 @@ quint16 HttpFront::port() const
     return m_server->serverPort();
 }
 
+bool HttpFront::listenTls(const QHostAddress &address, quint16 port, const QSslConfiguration &configuration)
+{
+    if (!m_tlsServer) {
+        m_tlsServer = new QSslServer(this);
+        // Sockets are handed over once their handshake has completed.
+        connect(m_tlsServer, &QSslServer::pendingConnectionAvailable, this, [this]() { onNewConnection(m_tlsServer); });
+    }
+    m_tlsServer->setSslConfiguration(configuration);
+    return m_tlsServer->listen(address, port);
+}
+
+quint16 HttpFront::tlsPort() const
+{
+    return m_tlsServer ? m_tlsServer->serverPort() : 0;
+}
+
 void HttpFront::route(const QByteArray &method, const QByteArray &path,
                       std::function<void(const HttpRequest &, Responder)> handler)
 {
@@ -72,10 +90,11 @@ void HttpFront::route(const QByteArray &method, const QByteArray &path,
 
 void HttpFront::webSocketRoute(const QByteArray &path,
                                std::function<std::optional<HttpResponse>(const HttpRequest &)> check,
-                               std::function<void(QWebSocket *)> accepted)
+                               std::function<void(QWebSocket *)> accepted, std::function<int()> delayMs)
 {
+    // Non-secure mode also serves the TLS listener: its sockets arrive already decrypted.
     auto *server = new QWebSocketServer(QStringLiteral("voxle-localserver"), QWebSocketServer::NonSecureMode, this);
-    m_webSocketRoutes.push_back(WebSocketRoute{path, std::move(check), accepted, server});
+    m_webSocketRoutes.push_back(WebSocketRoute{path, std::move(check), accepted, std::move(delayMs), server});
     connect(server, &QWebSocketServer::newConnection, this, [this, server, accepted]() {
         while (QWebSocket *ws = server->nextPendingConnection()) {
             // The handshake took over the TCP socket we handed in; find it again by its peer port.
@@ -100,9 +119,9 @@ QTcpSocket *HttpFront::tcpSocketOf(QWebSocket *socket) const
     return m_tcpOfWebSocket.value(socket, nullptr);
 }
 
-void HttpFront::onNewConnection()
+void HttpFront::onNewConnection(QTcpServer *server)
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+    while (QTcpSocket *socket = server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::readyRead, this, [this, socket]() { onReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
@@ -131,15 +150,22 @@ void HttpFront::onReadyRead(QTcpSocket *socket)
         for (const WebSocketRoute &ws : m_webSocketRoutes) {
             if (ws.path != request.path)
                 continue;
-            if (const std::optional<HttpResponse> refusal = ws.check(request)) {
-                socket->readAll();
-                writeResponse(socket, *refusal);
+            // Held (or answered) from here on: later bytes must not start a second answer.
+            disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+            const int delay = ws.delayMs ? ws.delayMs() : 0;
+            if (delay <= 0) {
+                upgrade(socket, ws, request);
                 return;
             }
-            disconnect(socket, nullptr, this, nullptr);
-            disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            m_handedOver.append(QPointer<QTcpSocket>(socket));
-            ws.server->handleConnection(socket);
+            QPointer<QTcpSocket> guard(socket);
+            const QByteArray path = ws.path;
+            QTimer::singleShot(delay, this, [this, guard, path, request]() {
+                if (!guard)
+                    return;
+                for (const WebSocketRoute &route : m_webSocketRoutes)
+                    if (route.path == path)
+                        upgrade(guard, route, request);
+            });
             return;
         }
         socket->readAll();
@@ -161,6 +187,19 @@ void HttpFront::onReadyRead(QTcpSocket *socket)
     request.body = socket->read(length);
     disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
     dispatch(socket, request);
+}
+
+void HttpFront::upgrade(QTcpSocket *socket, const WebSocketRoute &route, const HttpRequest &request)
+{
+    if (const std::optional<HttpResponse> refusal = route.check(request)) {
+        socket->readAll();
+        writeResponse(socket, *refusal);
+        return;
+    }
+    disconnect(socket, nullptr, this, nullptr);
+    disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    m_handedOver.append(QPointer<QTcpSocket>(socket));
+    route.server->handleConnection(socket);
 }
 
 void HttpFront::dispatch(QTcpSocket *socket, const HttpRequest &request)

@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+class QSslConfiguration;
+class QSslServer;
 class QTcpServer;
 class QWebSocket;
 class QWebSocketServer;
@@ -46,14 +48,18 @@ public:
 
     bool listen(const QHostAddress &address, quint16 port);
     quint16 port() const;
+    // A second, TLS listener serving the same routes (wss:// and https://).
+    bool listenTls(const QHostAddress &address, quint16 port, const QSslConfiguration &configuration);
+    quint16 tlsPort() const;
 
     void route(const QByteArray &method, const QByteArray &path,
                std::function<void(const HttpRequest &, Responder)> handler);
 
     // Upgrade requests on `path`: `check` returns a response to refuse (e.g. 401 JSON) or nothing to accept;
-    // accepted sockets are handed to `accepted` once the WebSocket handshake has completed.
+    // accepted sockets are handed to `accepted` once the WebSocket handshake has completed. `delayMs`, when
+    // given, says how long to hold the upgrade before answering it either way.
     void webSocketRoute(const QByteArray &path, std::function<std::optional<HttpResponse>(const HttpRequest &)> check,
-                        std::function<void(QWebSocket *)> accepted);
+                        std::function<void(QWebSocket *)> accepted, std::function<int()> delayMs = {});
 
     // The TCP connection under an accepted WebSocket (for transport tricks such as stalling or dropping),
     // or null once it is gone.
@@ -66,6 +72,7 @@ private:
         QByteArray path;
         std::function<std::optional<HttpResponse>(const HttpRequest &)> check;
         std::function<void(QWebSocket *)> accepted;
+        std::function<int()> delayMs;
         QWebSocketServer *server = nullptr;
     };
     struct Route {
@@ -74,12 +81,14 @@ private:
         std::function<void(const HttpRequest &, Responder)> handler;
     };
 
-    void onNewConnection();
+    void onNewConnection(QTcpServer *server);
     void onReadyRead(QTcpSocket *socket);
+    void upgrade(QTcpSocket *socket, const WebSocketRoute &route, const HttpRequest &request);
     void dispatch(QTcpSocket *socket, const HttpRequest &request);
     static void writeResponse(QTcpSocket *socket, const HttpResponse &response);
 
     QTcpServer *m_server = nullptr;
+    QSslServer *m_tlsServer = nullptr;
     std::vector<Route> m_routes;
     std::vector<WebSocketRoute> m_webSocketRoutes;
     QList<QPointer<QTcpSocket>> m_handedOver;

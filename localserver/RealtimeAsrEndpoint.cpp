@@ -15,17 +15,23 @@ RealtimeAsrEndpoint::RealtimeAsrEndpoint(HttpFront &front, RecognitionEngine &en
     const QByteArray expected = "Bearer " + m_apiKey.toUtf8();
     front.webSocketRoute(
         "/api-ws/v1/inference",
-        [expected](const HttpRequest &request) -> std::optional<HttpResponse> {
-            if (request.headers.value("authorization") == expected)
+        [this, expected](const HttpRequest &request) -> std::optional<HttpResponse> {
+            const qint64 forced = m_transport.value(QStringLiteral("upgrade_status")).toInteger(0);
+            if (forced == 0 && request.headers.value("authorization") == expected)
                 return std::nullopt;
             HttpResponse refusal;
-            refusal.status = 401;
+            refusal.status = forced == 403 ? 403 : 401;
             refusal.body =
-                QJsonDocument(QJsonObject{
-                                  {QStringLiteral("code"), QStringLiteral("InvalidApiKey")},
-                                  {QStringLiteral("message"), QStringLiteral("Invalid API-key provided.")},
-                                  {QStringLiteral("request_id"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
-                              })
+                QJsonDocument(
+                    QJsonObject{
+                        {QStringLiteral("code"),
+                         refusal.status == 403 ? QStringLiteral("Arrearage") : QStringLiteral("InvalidApiKey")},
+                        {QStringLiteral("message"),
+                         refusal.status == 403
+                             ? QStringLiteral("Access denied, please make sure your account is in good standing.")
+                             : QStringLiteral("Invalid API-key provided.")},
+                        {QStringLiteral("request_id"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
+                    })
                     .toJson(QJsonDocument::Compact);
             return refusal;
         },
@@ -33,7 +39,8 @@ RealtimeAsrEndpoint::RealtimeAsrEndpoint(HttpFront &front, RecognitionEngine &en
             const int entry = openLogEntry(QString::fromUtf8(socket->request().rawHeader("Authorization")));
             auto *connection = new RealtimeAsrConnection(socket, m_front.tcpSocketOf(socket), *this, m_engine, entry);
             connection->setParent(socket);
-        });
+        },
+        [this]() { return static_cast<int>(m_transport.value(QStringLiteral("upgrade_delay_ms")).toInteger(0)); });
 
     front.route("POST", "/__control/asr", [this](const HttpRequest &request, Responder respond) {
         QJsonParseError error{};
@@ -76,11 +83,12 @@ void RealtimeAsrEndpoint::logMessage(int entry, const QJsonObject &message)
     m_log.replace(entry, connection);
 }
 
-void RealtimeAsrEndpoint::logClosed(int entry)
+void RealtimeAsrEndpoint::logClosed(int entry, int closeCode)
 {
     if (entry < 0 || entry >= m_log.size())
         return;
     QJsonObject connection = m_log.at(entry).toObject();
     connection.insert(QStringLiteral("closed"), true);
+    connection.insert(QStringLiteral("close_code"), closeCode);
     m_log.replace(entry, connection);
 }

@@ -3,7 +3,20 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QtEndian>
 #include <memory>
+
+// True when every 16-bit sample is within the noise floor: the service hears nothing in it.
+inline bool isSilentPcm(const QByteArray &pcm)
+{
+    constexpr int silenceLevel = 64;
+    for (qsizetype i = 0; i + 1 < pcm.size(); i += 2) {
+        const int sample = qFromLittleEndian<qint16>(pcm.constData() + i);
+        if (sample > silenceLevel || sample < -silenceLevel)
+            return false;
+    }
+    return true;
+}
 
 // One recognised sentence state, as the realtime service reports it.
 struct RecognitionResult {

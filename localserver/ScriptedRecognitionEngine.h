@@ -7,8 +7,9 @@
 // Recognition by script, for tests. The script is the "engine" part of the JSON posted to /__control/asr:
 //
 //   "sentences":      ["你好。", "今天天气不错"]   transcript, one entry per sentence. Audio uncovers it character
-//                     by character: every "bytes_per_char" bytes of PCM (default 3200, 100 ms) reveal one more
-//                     character as a growing partial; the last character of a sentence comes with sentence_end.
+//                     by character: every "bytes_per_char" bytes of sound (default 3200, 100 ms; silence counts
+//                     for nothing) reveal one more character as a growing partial; the last character of a
+//                     sentence comes with sentence_end.
 //                     finish() delivers whatever is not uncovered yet as finished sentences.
 //   "bytes_per_char": 3200
 //   "events":         [{"text": "我们今天", "sentence_end": false, "at_bytes": 0}, ...]

@@ -34,7 +34,8 @@ ScriptedRecognitionStream::ScriptedRecognitionStream(const QJsonObject &script, 
 
 void ScriptedRecognitionStream::feed(const QByteArray &pcm)
 {
-    if (m_failed || m_finishing)
+    // Silence uncovers nothing: only sound counts towards the script.
+    if (m_failed || m_finishing || isSilentPcm(pcm))
         return;
     m_bytes += pcm.size();
     uncoverUpTo(m_bytes / m_bytesPerChar);
@@ -118,12 +119,9 @@ void ScriptedRecognitionStream::emitDueEvents(bool finishing)
 
 void ScriptedRecognitionStream::post(std::function<void()> fn, qint64 extraDelayMs)
 {
+    // Never inside the handler of the frame that caused it: the service answers asynchronously.
     const qint64 due = qMax(m_lastDue, monotonicMs() + m_delayMs + extraDelayMs);
     m_lastDue = due;
-    if (due <= monotonicMs() && m_queue.empty()) {
-        fn();
-        return;
-    }
     m_queue.push_back(Pending{due, std::move(fn)});
     if (!m_timer.isActive())
         m_timer.start(static_cast<int>(qMax<qint64>(0, m_queue.front().dueMs - monotonicMs())));

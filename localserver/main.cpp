@@ -6,10 +6,15 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
 #include <cstdio>
 
-// voxle-localserver [--port N] [--api-key KEY] [--engine scripted|pocketsphinx]
-// Prints "port=<n>" as its first line once it listens on 127.0.0.1.
+// voxle-localserver [--port N] [--api-key KEY] [--engine scripted|pocketsphinx] [--tls-cert PEM --tls-key PEM]
+// Prints "port=<n>" as its first line once it listens on 127.0.0.1; with a certificate and key it also serves
+// TLS on a second port and prints "tls_port=<n>" as the second line.
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -23,7 +28,11 @@ int main(int argc, char **argv)
                                        QStringLiteral("key"), QStringLiteral("sk-local-test"));
     const QCommandLineOption engineOption(QStringLiteral("engine"), QStringLiteral("scripted or pocketsphinx."),
                                           QStringLiteral("engine"), QStringLiteral("scripted"));
-    parser.addOptions({portOption, keyOption, engineOption});
+    const QCommandLineOption certOption(QStringLiteral("tls-cert"), QStringLiteral("PEM certificate for TLS."),
+                                        QStringLiteral("file"));
+    const QCommandLineOption tlsKeyOption(QStringLiteral("tls-key"), QStringLiteral("PEM private key for TLS."),
+                                          QStringLiteral("file"));
+    parser.addOptions({portOption, keyOption, engineOption, certOption, tlsKeyOption});
     // Options of the backend endpoints are theirs to read.
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     parser.parse(QCoreApplication::arguments());
@@ -62,6 +71,26 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("port=%u\n", static_cast<unsigned>(front.port()));
+    if (parser.isSet(certOption)) {
+        QFile certFile(parser.value(certOption));
+        QFile keyFile(parser.value(tlsKeyOption));
+        if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "voxle-localserver: cannot read --tls-cert or --tls-key\n");
+            return 1;
+        }
+        const QByteArray keyPem = keyFile.readAll();
+        QSslKey key(keyPem, QSsl::Ec);
+        if (key.isNull())
+            key = QSslKey(keyPem, QSsl::Rsa);
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(QSslCertificate(certFile.readAll()));
+        tls.setPrivateKey(key);
+        if (key.isNull() || tls.localCertificate().isNull() || !front.listenTls(QHostAddress::LocalHost, 0, tls)) {
+            std::fprintf(stderr, "voxle-localserver: cannot serve TLS\n");
+            return 1;
+        }
+        std::printf("tls_port=%u\n", static_cast<unsigned>(front.tlsPort()));
+    }
     std::fflush(stdout);
     return app.exec();
 }

@@ -2,28 +2,24 @@
 
 #include "asr/DashScopeErrorMessage.h"
 #include "base/Logging.h"
+#include "net/VoxleServerApi.h"
 
 #include <QJsonDocument>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUuid>
 #include <QWebSocket>
-#include <cstdio>
 
 namespace {
 // Sentence terminators, in the order they are checked.
 const QStringList sentenceTerminators = {QStringLiteral("。"), QStringLiteral("！"), QStringLiteral("？"),
                                          QStringLiteral("."),  QStringLiteral("!"),  QStringLiteral("?")};
 
-// Above this many unsent bytes in the socket a send waits for the network, like a send awaiting completion; so
-// a stalled connection backs up into the bounded queue instead of an unbounded socket buffer.
+// Above this many unsent bytes in the socket, audio stays in the bounded queue until the network takes more;
+// so a stalled connection backs up into the queue (which drops the oldest audio) instead of an unbounded buffer.
 constexpr qint64 maxBytesInSocket = 64 * 1024;
-
-QString trimmed(const QString &text)
-{
-    return text.trimmed();
-}
 
 std::optional<bool> boolAt(const QJsonObject &object, const QString &key)
 {
@@ -33,16 +29,14 @@ std::optional<bool> boolAt(const QJsonObject &object, const QString &key)
     return std::nullopt;
 }
 
-// Suspends until the next turn of the event loop.
-struct NextTurn {
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> handle) const { resumeLater(handle); }
-    void await_resume() const noexcept {}
-};
-
 QString newTaskId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().remove(QLatin1Char('-'));
+}
+
+QString errorText(const QString &message)
+{
+    return QStringLiteral("[错误: ") + message + QStringLiteral("]");
 }
 } // namespace
 
@@ -58,13 +52,31 @@ ParaformerStreamingSession::~ParaformerStreamingSession()
 {
     if (m_upgradeTimer)
         m_clock.cancelTimer(m_upgradeTimer);
-    if (m_finalizeTimer)
-        m_clock.cancelTimer(m_finalizeTimer);
     if (m_ws) {
         disconnect(m_ws, nullptr, this, nullptr);
         m_ws->abort();
     }
     m_lifetime.cancel();
+}
+
+int ParaformerStreamingSession::state() const
+{
+    switch (m_phase) {
+    case Phase::created:
+        return -1;
+    case Phase::connecting:
+    case Phase::taskPending:
+        return 0;
+    case Phase::streaming:
+        return 1;
+    case Phase::finishing:
+    case Phase::finished:
+        return 2;
+    case Phase::closed:
+    case Phase::cancelled:
+        break;
+    }
+    return 3;
 }
 
 QString ParaformerStreamingSession::currentText() const
@@ -74,7 +86,42 @@ QString ParaformerStreamingSession::currentText() const
         parts << m_finalSegments.join(QLatin1Char(' '));
     if (!m_partialText.isEmpty())
         parts << m_partialText;
-    return trimmed(parts.join(QLatin1Char(' ')));
+    return parts.join(QLatin1Char(' ')).trimmed();
+}
+
+bool ParaformerStreamingSession::linkOpen() const
+{
+    return m_ws && m_phase >= Phase::taskPending && m_phase <= Phase::finishing;
+}
+
+bool ParaformerStreamingSession::receiving() const
+{
+    return m_phase >= Phase::connecting && m_phase <= Phase::finishing;
+}
+
+void ParaformerStreamingSession::setPhase(Phase phase)
+{
+    if (m_phase == phase)
+        return;
+    m_phase = phase;
+    wakeWaiters();
+}
+
+QCoro::Task<bool> ParaformerStreamingSession::nextChange()
+{
+    QPointer<ParaformerStreamingSession> self(this);
+    OneShot<bool> changed;
+    m_waiters.push_back(changed);
+    const std::optional<bool> woken = co_await changed.wait(m_lifetime);
+    co_return self &&woken.has_value();
+}
+
+void ParaformerStreamingSession::wakeWaiters()
+{
+    std::vector<OneShot<bool>> woken;
+    woken.swap(m_waiters);
+    for (const OneShot<bool> &w : woken)
+        w.resolve(true);
 }
 
 // ---- connection -------------------------------------------------------------------------------------------
@@ -82,52 +129,63 @@ QString ParaformerStreamingSession::currentText() const
 QCoro::Task<> ParaformerStreamingSession::start()
 {
     QPointer<ParaformerStreamingSession> self(this);
-    m_state = 0;
+    if (m_phase != Phase::created)
+        co_return;
+    VoxleServerApi::useSystemProxy();
+    setPhase(Phase::connecting);
 
     QNetworkRequest request(m_endpoint);
     request.setTransferTimeout(static_cast<int>(upgradeTimeoutMs));
     request.setRawHeader("Authorization", "Bearer " + m_apiKey.toUtf8());
     m_ws = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
+    if (m_sslConfiguration)
+        m_ws->setSslConfiguration(*m_sslConfiguration);
     connect(m_ws, &QWebSocket::connected, this, &ParaformerStreamingSession::onConnected);
     connect(m_ws, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
             &ParaformerStreamingSession::onSocketError);
     connect(m_ws, &QWebSocket::disconnected, this, &ParaformerStreamingSession::onDisconnected);
-    connect(m_ws, &QWebSocket::textMessageReceived, this, &ParaformerStreamingSession::onTextMessage);
+    connect(m_ws, &QWebSocket::textMessageReceived, this, &ParaformerStreamingSession::receiveText);
     connect(m_ws, &QWebSocket::binaryMessageReceived, this, &ParaformerStreamingSession::onBinaryMessage);
-    m_link = Link::connecting;
-    m_receiving = true;
+    connect(m_ws, &QWebSocket::bytesWritten, this, &ParaformerStreamingSession::pumpAudio);
     // The upgrade may take at most 30 s, on our clock.
     m_upgradeTimer = m_clock.schedule(upgradeTimeoutMs, [this]() {
         m_upgradeTimer = 0;
-        if (m_link == Link::connecting) {
-            ConnectionError timedOut{QAbstractSocket::SocketTimeoutError, 0, QStringLiteral("upgrade timed out")};
-            markGone(timedOut);
-        }
+        if (m_phase == Phase::connecting)
+            markGone(ConnectionError{QAbstractSocket::SocketTimeoutError, 0, QStringLiteral("upgrade timed out")});
     });
     m_ws->open(request);
     qCInfo(lcRealtimeASR, "WS start: resumed");
-
     qCInfo(lcRealtimeASR, "WS wait for ready...");
-    // Readiness races a 2 s bound: the first side to finish decides.
-    OneShot<bool> ready;
-    CancelToken readyTimer;
-    const Clock::TimerId timer = m_clock.schedule(readyTimeoutMs, [ready]() { ready.resolve(false); });
-    readinessStep(ready);
-    const std::optional<bool> outcome = co_await ready.wait(m_lifetime);
-    if (!self)
-        co_return;
-    m_clock.cancelTimer(timer);
-    if (!outcome || !*outcome) {
-        StartError timeout;
-        timeout.kind = StartError::Kind::timeout;
-        throw timeout;
-    }
 
+    // Returns once the upgrade has succeeded or failed; a refusal reaches the owner through finalize.
+    while (m_phase == Phase::connecting) {
+        if (!co_await nextChange())
+            co_return;
+    }
+}
+
+void ParaformerStreamingSession::onConnected()
+{
+    if (m_upgradeTimer) {
+        m_clock.cancelTimer(m_upgradeTimer);
+        m_upgradeTimer = 0;
+    }
+    if (m_phase != Phase::connecting)
+        return;
+    setPhase(Phase::taskPending);
     qCInfo(lcRealtimeASR, "WS is ready.");
     qCInfo(lcRealtimeASR, "WS sending run-task");
-    QJsonObject parameters{{QStringLiteral("sample_rate"), m_sampleRate},
-                           {QStringLiteral("format"), QStringLiteral("pcm")}};
-    QJsonObject runTask{
+    // Written here, before anything else can reach the socket: run-task is always the first frame.
+    sendJSON(runTaskMessage());
+}
+
+QJsonObject ParaformerStreamingSession::runTaskMessage() const
+{
+    // The heartbeat keeps the task alive through long pauses in speech.
+    const QJsonObject parameters{{QStringLiteral("sample_rate"), m_sampleRate},
+                                 {QStringLiteral("format"), QStringLiteral("pcm")},
+                                 {QStringLiteral("heartbeat"), true}};
+    return QJsonObject{
         {QStringLiteral("header"), QJsonObject{{QStringLiteral("action"), QStringLiteral("run-task")},
                                                {QStringLiteral("task_id"), m_taskId},
                                                {QStringLiteral("streaming"), QStringLiteral("duplex")}}},
@@ -138,76 +196,6 @@ QCoro::Task<> ParaformerStreamingSession::start()
                                                 {QStringLiteral("parameters"), parameters},
                                                 {QStringLiteral("input"), QJsonObject()}}},
     };
-    co_await sendJSON(runTask); // a failed run-task is not the caller's concern; the receive side reports it
-    if (!self)
-        co_return;
-    startSendingIfNeeded();
-}
-
-QCoro::Task<> ParaformerStreamingSession::readinessStep(OneShot<bool> ready)
-{
-    QPointer<ParaformerStreamingSession> self(this);
-    // Ready as soon as this runs on the session, without waiting for any server event.
-    co_await NextTurn{};
-    if (!self)
-        co_return;
-    if (m_state == 0)
-        m_state = 1;
-    ready.resolve(true);
-}
-
-bool ParaformerStreamingSession::wsRunning() const
-{
-    return m_ws && (m_link == Link::connecting || m_link == Link::open);
-}
-
-QCoro::Task<bool> ParaformerStreamingSession::awaitOpen()
-{
-    if (m_link == Link::open && m_ws)
-        co_return true;
-    if (!wsRunning())
-        co_return false;
-    OneShot<bool> opened;
-    m_openWaiters.push_back(opened);
-    const std::optional<bool> result = co_await opened.wait(m_lifetime);
-    co_return result.value_or(false);
-}
-
-QCoro::Task<bool> ParaformerStreamingSession::awaitDrained()
-{
-    QPointer<ParaformerStreamingSession> self(this);
-    if (m_sendAbandoned)
-        co_return false;
-    while (self && m_ws && m_link == Link::open && m_ws->bytesToWrite() > maxBytesInSocket) {
-        OneShot<bool> drained;
-        m_drainWaiters.push_back(drained);
-        const std::optional<bool> result = co_await drained.wait(m_lifetime);
-        if (!result || !*result)
-            co_return false;
-    }
-    co_return self &&m_ws &&m_link == Link::open;
-}
-
-void ParaformerStreamingSession::wakeAll(std::vector<OneShot<bool>> &waiters, bool value)
-{
-    std::vector<OneShot<bool>> woken;
-    woken.swap(waiters);
-    for (const OneShot<bool> &w : woken)
-        w.resolve(value);
-}
-
-void ParaformerStreamingSession::onConnected()
-{
-    if (m_upgradeTimer) {
-        m_clock.cancelTimer(m_upgradeTimer);
-        m_upgradeTimer = 0;
-    }
-    m_link = Link::open;
-    connect(m_ws, &QWebSocket::bytesWritten, this, [this]() {
-        if (m_ws && m_ws->bytesToWrite() <= maxBytesInSocket)
-            wakeAll(m_drainWaiters, true);
-    });
-    wakeAll(m_openWaiters, true);
 }
 
 void ParaformerStreamingSession::onSocketError(QAbstractSocket::SocketError error)
@@ -224,35 +212,33 @@ void ParaformerStreamingSession::onSocketError(QAbstractSocket::SocketError erro
 void ParaformerStreamingSession::onDisconnected()
 {
     // Closed by the peer without an error: nothing more can arrive either.
-    ConnectionError e{QAbstractSocket::RemoteHostClosedError, 0,
-                      m_ws && !m_ws->closeReason().isEmpty() ? m_ws->closeReason()
-                                                             : QStringLiteral("connection closed")};
-    markGone(e);
+    markGone(ConnectionError{QAbstractSocket::RemoteHostClosedError, 0,
+                             m_ws && !m_ws->closeReason().isEmpty() ? m_ws->closeReason()
+                                                                    : QStringLiteral("connection closed")});
 }
 
 void ParaformerStreamingSession::markGone(const ConnectionError &error)
 {
-    if (m_link == Link::gone)
-        return;
-    m_link = Link::gone;
     if (m_upgradeTimer) {
         m_clock.cancelTimer(m_upgradeTimer);
         m_upgradeTimer = 0;
     }
-    m_connectionError = error;
     if (m_ws && m_ws->state() != QAbstractSocket::UnconnectedState) {
         disconnect(m_ws, nullptr, this, nullptr);
         m_ws->abort();
     }
-    wakeAll(m_openWaiters, false);
-    wakeAll(m_drainWaiters, false);
-    if (m_receiving) {
-        qCCritical(lcRealtimeASR, "WS receiveLoop error domain=%s code=%ld desc=%s",
-                   error.httpStatus ? "HTTP" : "QAbstractSocket",
-                   static_cast<long>(error.httpStatus ? error.httpStatus : error.socketError),
+    if (!receiving())
+        return;
+    if (!m_connectionError)
+        m_connectionError = error;
+    const long code = static_cast<long>(error.httpStatus ? error.httpStatus : error.socketError);
+    const char *domain = error.httpStatus ? "HTTP" : "QAbstractSocket";
+    if (!m_pendingAudioChunks.empty() && m_phase >= Phase::streaming)
+        qCCritical(lcRealtimeASR, "WS flushPendingAudio error domain=%s code=%ld desc=%s", domain, code,
                    qUtf8Printable(error.detail));
-    }
-    endReceiveLoop();
+    qCCritical(lcRealtimeASR, "WS receiveLoop error domain=%s code=%ld desc=%s", domain, code,
+               qUtf8Printable(error.detail));
+    endReceiving();
 }
 
 void ParaformerStreamingSession::closeSocket()
@@ -268,33 +254,24 @@ void ParaformerStreamingSession::closeSocket()
         ws->close(QWebSocketProtocol::CloseCodeGoingAway);
         ws->deleteLater();
     }
-    m_link = Link::gone;
-    wakeAll(m_openWaiters, false);
-    wakeAll(m_drainWaiters, false);
 }
 
 // ---- sending -----------------------------------------------------------------------------------------------
 
-QCoro::Task<bool> ParaformerStreamingSession::sendJSON(QJsonObject message)
+bool ParaformerStreamingSession::sendJSON(const QJsonObject &message)
 {
-    QPointer<ParaformerStreamingSession> self(this);
-    if (!wsRunning())
-        co_return true;
+    if (!linkOpen())
+        return false;
     const QByteArray json = QJsonDocument(message).toJson(QJsonDocument::Compact);
-    const QString text = QString::fromUtf8(json);
     qCInfo(lcRealtimeASR, "WS JSON sent: %s", json.constData());
-    std::printf("[ParaformerWS] send %s\n", json.constData());
-    std::fflush(stdout);
-    const bool open = co_await awaitOpen();
-    if (!self || !open || !m_ws)
-        co_return false;
-    m_ws->sendTextMessage(text);
-    co_return co_await awaitDrained();
+    printTrace(lcRealtimeASR(), "[ParaformerWS] send " + json);
+    m_ws->sendTextMessage(QString::fromUtf8(json));
+    return true;
 }
 
 void ParaformerStreamingSession::appendAudio(const QByteArray &chunk)
 {
-    if (chunk.isEmpty())
+    if (chunk.isEmpty() || m_phase >= Phase::finishing)
         return;
     m_pcmStaging.append(chunk);
     qsizetype offset = 0;
@@ -309,11 +286,9 @@ void ParaformerStreamingSession::appendAudio(const QByteArray &chunk)
 void ParaformerStreamingSession::enqueueAudio(const QByteArray &frame)
 {
     // Checked before the append: a stalled connection keeps the newest 10 s (plus at most one frame).
-    if (m_pendingAudioBytes >= sendQueueLimitBytes) {
-        while (!m_pendingAudioChunks.empty() && m_pendingAudioBytes >= sendQueueLimitBytes) {
-            m_pendingAudioBytes -= m_pendingAudioChunks.front().size();
-            m_pendingAudioChunks.pop_front();
-        }
+    while (!m_pendingAudioChunks.empty() && m_pendingAudioBytes >= sendQueueLimitBytes) {
+        m_pendingAudioBytes -= m_pendingAudioChunks.front().size();
+        m_pendingAudioChunks.pop_front();
     }
     m_pendingAudioChunks.push_back(frame);
     m_pendingAudioBytes += frame.size();
@@ -327,70 +302,42 @@ void ParaformerStreamingSession::flushStaging()
     m_pcmStaging.clear();
 }
 
+void ParaformerStreamingSession::dropAudio()
+{
+    m_pendingAudioChunks.clear();
+    m_pendingAudioBytes = 0;
+    m_pcmStaging.clear();
+}
+
 void ParaformerStreamingSession::startSendingIfNeeded()
 {
-    if (m_state != 1 || m_isSendingAudio || !wsRunning())
+    pumpAudio();
+}
+
+void ParaformerStreamingSession::pumpAudio()
+{
+    // Audio goes out only once the service has started the task.
+    if ((m_phase != Phase::streaming && m_phase != Phase::finishing) || !m_ws || m_pendingAudioChunks.empty())
         return;
-    m_isSendingAudio = true;
-    runSender();
-}
-
-QCoro::Task<> ParaformerStreamingSession::runSender()
-{
-    QPointer<ParaformerStreamingSession> self(this);
-    while (self && m_state == 1 && !m_lifetime.isCancelled() && !m_pendingAudioChunks.empty())
-        co_await flushPendingAudio();
-    if (self)
-        m_isSendingAudio = false;
-}
-
-QCoro::Task<> ParaformerStreamingSession::flushPendingAudio()
-{
-    QPointer<ParaformerStreamingSession> self(this);
-    if (m_state < 1 || !wsRunning())
-        co_return;
-    std::deque<QByteArray> batch;
-    batch.swap(m_pendingAudioChunks);
-    m_pendingAudioBytes = 0;
-    m_batchInFlight = true;
-
-    // The waits are skipped inline in the common case (open socket, little unsent), which keeps the per-chunk
-    // cost of streaming low.
-    bool sent = m_link == Link::open || co_await awaitOpen();
-    if (!self)
-        co_return;
-    for (const QByteArray &frame : batch) {
-        if (!sent)
-            break;
-        if (!m_ws)
-            continue;
-        m_ws->sendBinaryMessage(frame);
-        if (m_ws->bytesToWrite() > maxBytesInSocket || m_sendAbandoned) {
-            sent = co_await awaitDrained();
-            if (!self)
-                co_return;
-        }
+    while (!m_pendingAudioChunks.empty() && m_ws->bytesToWrite() <= maxBytesInSocket) {
+        m_pendingAudioBytes -= m_pendingAudioChunks.front().size();
+        m_ws->sendBinaryMessage(m_pendingAudioChunks.front());
+        m_pendingAudioChunks.pop_front();
     }
-    if (!sent && m_ws) {
-        const ConnectionError e = m_connectionError.value_or(ConnectionError{
-            QAbstractSocket::SocketTimeoutError, 0, QStringLiteral("send still pending at the deadline")});
-        qCCritical(lcRealtimeASR, "WS flushPendingAudio error domain=%s code=%ld desc=%s", "QAbstractSocket",
-                   static_cast<long>(e.socketError), qUtf8Printable(e.detail));
-        resumeFinal(textAfterConnectionLoss());
-    }
-    m_batchInFlight = false;
-    wakeAll(m_batchWaiters, true);
+    if (m_pendingAudioChunks.empty())
+        wakeWaiters();
 }
 
 // ---- receiving ---------------------------------------------------------------------------------------------
 
-void ParaformerStreamingSession::onTextMessage(const QString &text)
+void ParaformerStreamingSession::receiveText(const QString &text)
 {
-    if (!m_receiving)
+    // Frames can only come from an open socket; after the end nothing more is taken.
+    if (m_phase >= Phase::finished)
         return;
     if (text.isEmpty()) {
         qCInfo(lcRealtimeASR, "WS receive empty message");
-        endReceiveLoop();
+        endReceiving();
         return;
     }
     handleMessage(text);
@@ -398,26 +345,26 @@ void ParaformerStreamingSession::onTextMessage(const QString &text)
 
 void ParaformerStreamingSession::onBinaryMessage(const QByteArray &data)
 {
-    if (!m_receiving)
+    if (!receiving())
         return;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(data);
     if (decoder.hasError()) {
         qCCritical(lcRealtimeASR, "WS receive binary data could not be parsed to string: %ld bytes",
                    static_cast<long>(data.size()));
-        endReceiveLoop();
+        endReceiving();
         return;
     }
-    onTextMessage(text);
+    receiveText(text);
 }
 
-void ParaformerStreamingSession::endReceiveLoop()
+void ParaformerStreamingSession::endReceiving()
 {
-    if (!m_receiving)
+    if (m_phase >= Phase::finished)
         return;
-    m_receiving = false;
     qCInfo(lcRealtimeASR, "WS receiveLoop exited");
-    resumeFinal(textAfterConnectionLoss());
+    dropAudio();
+    setPhase(Phase::closed);
 }
 
 QString ParaformerStreamingSession::textAfterConnectionLoss() const
@@ -426,9 +373,8 @@ QString ParaformerStreamingSession::textAfterConnectionLoss() const
     if (!text.isEmpty() || !m_connectionError)
         return text;
     const ConnectionError &e = *m_connectionError;
-    return QStringLiteral("[错误: ") +
-           dashScopeErrorMessage(static_cast<QAbstractSocket::SocketError>(e.socketError), e.detail, e.httpStatus) +
-           QStringLiteral("]");
+    return errorText(
+        dashScopeErrorMessage(static_cast<QAbstractSocket::SocketError>(e.socketError), e.detail, e.httpStatus));
 }
 
 void ParaformerStreamingSession::handleMessage(const QString &text)
@@ -449,14 +395,16 @@ void ParaformerStreamingSession::handleMessage(const QString &text)
 
     if (event == QStringLiteral("task-started")) {
         qCInfo(lcRealtimeASR, "WS task started");
-        if (m_state == 0)
-            m_state = 1;
+        if (m_phase == Phase::taskPending) {
+            setPhase(Phase::streaming);
+            pumpAudio();
+        }
     } else if (event == QStringLiteral("result-generated") || event == QStringLiteral("sentence-end")) {
         const QJsonValue payload = root.value(QStringLiteral("payload"));
         if (payload.isObject())
             handleSentence(event, payload.toObject());
     } else if (event == QStringLiteral("task-finished")) {
-        resumeFinal(currentText());
+        setPhase(Phase::finished);
     } else if (event == QStringLiteral("task-failed")) {
         handleTaskFailed(header);
     }
@@ -476,6 +424,11 @@ void ParaformerStreamingSession::handleSentence(const QString &event, const QJso
     if (!textValue.isString())
         return;
 
+    // The service marks a finished sentence itself; without that flag a sentence lacking end punctuation would
+    // be dropped when the next one starts.
+    const std::optional<bool> sentenceFlag = boolAt(sentence, QStringLiteral("sentence_end"));
+    if (sentenceFlag)
+        m_serviceMarksSentenceEnds = true;
     bool end = false;
     if (event == QStringLiteral("sentence-end"))
         end = true;
@@ -483,19 +436,19 @@ void ParaformerStreamingSession::handleSentence(const QString &event, const QJso
         end = *flag;
     else if (const auto outputFlag = boolAt(output, QStringLiteral("is_sentence_end")))
         end = *outputFlag;
-    // The service itself marks a finished sentence here; without it a sentence lacking end punctuation would be
-    // dropped when the next one starts.
-    else if (const auto sentenceFlag = boolAt(sentence, QStringLiteral("sentence_end")))
+    else if (sentenceFlag)
         end = *sentenceFlag;
 
-    const QString text = trimmed(textValue.toString());
+    const QString text = textValue.toString().trimmed();
     if (text.isEmpty())
         return;
     if (end) {
         m_partialText.clear();
         appendFinalSegment(text);
     } else {
-        commitPartialIfSentenceEnded(text);
+        // A service that flags its sentence ends may still rewrite a punctuated partial: no guessing then.
+        if (!m_serviceMarksSentenceEnds)
+            commitPartialIfSentenceEnded(text);
         m_partialText = text;
     }
     const QString combined = currentText();
@@ -505,7 +458,6 @@ void ParaformerStreamingSession::handleSentence(const QString &event, const QJso
 
 void ParaformerStreamingSession::handleTaskFailed(const QJsonObject &header)
 {
-    m_state = 3;
     const QJsonValue messageValue = header.value(QStringLiteral("error_message"));
     QString message = messageValue.isString() ? messageValue.toString() : QStringLiteral("Unknown error");
     const QJsonValue codeValue = header.value(QStringLiteral("error_code"));
@@ -519,13 +471,14 @@ void ParaformerStreamingSession::handleTaskFailed(const QJsonObject &header)
             message = QStringLiteral("[") + code + QStringLiteral("] ") + message;
     }
     if (m_finalSegments.isEmpty() && m_partialText.isEmpty())
-        m_partialText = QStringLiteral("[错误: ") + message + QStringLiteral("]");
-    resumeFinal(currentText());
+        m_partialText = errorText(message);
+    dropAudio();
+    setPhase(Phase::closed);
 }
 
 void ParaformerStreamingSession::appendFinalSegment(const QString &text)
 {
-    const QString t = trimmed(text);
+    const QString t = text.trimmed();
     if (t.isEmpty())
         return;
     if (!m_finalSegments.isEmpty() && m_finalSegments.last() == t)
@@ -535,8 +488,8 @@ void ParaformerStreamingSession::appendFinalSegment(const QString &text)
 
 void ParaformerStreamingSession::commitPartialIfSentenceEnded(const QString &newText)
 {
-    const QString old = trimmed(m_partialText);
-    const QString now = trimmed(newText);
+    const QString old = m_partialText.trimmed();
+    const QString now = newText.trimmed();
     if (old.isEmpty() || old == now || now.contains(old) || old.contains(now))
         return;
     for (const QString &terminator : sentenceTerminators) {
@@ -547,99 +500,75 @@ void ParaformerStreamingSession::commitPartialIfSentenceEnded(const QString &new
     }
 }
 
-void ParaformerStreamingSession::resumeFinal(const std::optional<QString> &text)
-{
-    if (!m_finalContinuation)
-        return;
-    OneShot<std::optional<QString>> waiter = *m_finalContinuation;
-    m_finalContinuation.reset();
-    waiter.resolve(text);
-}
-
 // ---- finishing ---------------------------------------------------------------------------------------------
 
 QCoro::Task<std::optional<QString>> ParaformerStreamingSession::finalize(qint64 timeoutMs)
 {
     QPointer<ParaformerStreamingSession> self(this);
-    if (m_state < 1)
+    if (m_phase == Phase::created)
         co_return std::nullopt;
-    m_state = 2;
 
-    // The timeout bounds the whole call: a stalled connection must not hold the last frames past it either.
-    OneShot<std::optional<QString>> finalShot;
-    if (m_finalizeTimer)
-        m_clock.cancelTimer(m_finalizeTimer);
-    m_finalizeTimer = m_clock.schedule(timeoutMs, [this, finalShot]() {
-        m_finalizeTimer = 0;
-        finalShot.resolve(std::nullopt);
-        m_sendAbandoned = true;
-        wakeAll(m_drainWaiters, false);
-        wakeAll(m_batchWaiters, false);
+    // The timeout bounds the whole call: waiting for the task to start, for a stalled connection to take the
+    // last frames, and for the final text.
+    auto expired = std::make_shared<bool>(false);
+    const Clock::TimerId deadline = m_clock.schedule(timeoutMs, [self, expired]() {
+        *expired = true;
+        if (self)
+            self->wakeWaiters();
     });
-    const auto finish = [this, self](std::optional<QString> text) {
-        if (self && m_finalizeTimer) {
-            m_clock.cancelTimer(m_finalizeTimer);
-            m_finalizeTimer = 0;
-        }
+    const auto done = [this, self, deadline](std::optional<QString> text) {
+        if (self)
+            m_clock.cancelTimer(deadline);
         return text;
     };
 
-    // A batch the sender already has in flight goes out first, so the last frames never overtake it.
-    while (m_batchInFlight && !m_sendAbandoned) {
-        OneShot<bool> batchDone;
-        m_batchWaiters.push_back(batchDone);
-        const std::optional<bool> done = co_await batchDone.wait(m_lifetime);
-        if (!self)
+    while (m_phase == Phase::connecting || m_phase == Phase::taskPending) {
+        if (*expired)
+            co_return done(errorText(QStringLiteral("未在预期时间内收到 task-started，识别任务没有开始。")));
+        if (!co_await nextChange())
             co_return std::nullopt;
-        if (!done || !*done)
-            break;
     }
-    if (m_sendAbandoned || m_cancelled)
-        co_return finish(std::nullopt); // past the deadline, or cancelled meanwhile
-    flushStaging();
-    co_await flushPendingAudio();
-    if (!self)
-        co_return std::nullopt;
-    if (m_sendAbandoned || m_cancelled)
-        co_return finish(std::nullopt);
-    QJsonObject finishTask{
-        {QStringLiteral("header"), QJsonObject{{QStringLiteral("action"), QStringLiteral("finish-task")},
-                                               {QStringLiteral("task_id"), m_taskId},
-                                               {QStringLiteral("streaming"), QStringLiteral("duplex")}}},
-        {QStringLiteral("payload"), QJsonObject{{QStringLiteral("input"), QJsonObject()}}},
-    };
-    co_await sendJSON(finishTask);
-    if (!self)
-        co_return std::nullopt;
-    qCInfo(lcRealtimeASR, "WS finalize: session.finish sent");
-    if (m_sendAbandoned || m_cancelled)
-        co_return finish(std::nullopt);
-    // Nothing more can arrive once the receive side has ended: answer now rather than after the timeout.
-    if (!m_receiving)
-        co_return finish(textAfterConnectionLoss());
 
-    m_finalContinuation = finalShot;
-    const std::optional<std::optional<QString>> result = co_await finalShot.wait(m_lifetime);
-    if (!self)
-        co_return std::nullopt;
-    // When the timer won, the waiter is discarded so that a later resumeFinal finds nothing.
-    m_finalContinuation.reset();
-    co_return finish(result.value_or(std::nullopt));
+    if (m_phase == Phase::streaming) {
+        setPhase(Phase::finishing);
+        flushStaging();
+        pumpAudio();
+        // finish-task follows the last frame into the socket.
+        while (m_phase == Phase::finishing && !m_pendingAudioChunks.empty() && !*expired) {
+            if (!co_await nextChange())
+                co_return std::nullopt;
+        }
+        if (m_phase == Phase::finishing && !*expired) {
+            sendJSON(QJsonObject{
+                {QStringLiteral("header"), QJsonObject{{QStringLiteral("action"), QStringLiteral("finish-task")},
+                                                       {QStringLiteral("task_id"), m_taskId},
+                                                       {QStringLiteral("streaming"), QStringLiteral("duplex")}}},
+                {QStringLiteral("payload"), QJsonObject{{QStringLiteral("input"), QJsonObject()}}},
+            });
+            qCInfo(lcRealtimeASR, "WS finalize: session.finish sent");
+        }
+    }
+
+    while (m_phase == Phase::finishing && !*expired) {
+        if (!co_await nextChange())
+            co_return std::nullopt;
+    }
+    switch (m_phase) {
+    case Phase::finished:
+        co_return done(currentText());
+    case Phase::closed:
+        co_return done(textAfterConnectionLoss());
+    default:
+        co_return done(std::nullopt); // past the deadline, or cancelled
+    }
 }
 
 void ParaformerStreamingSession::cancel()
 {
-    m_state = 3;
-    m_cancelled = true;
-    m_receiving = false;
     closeSocket();
-    m_pendingAudioChunks.clear();
-    m_pendingAudioBytes = 0;
-    m_pcmStaging.clear();
-    m_isSendingAudio = false;
+    dropAudio();
     m_partialText.clear();
     m_finalSegments.clear();
     qCInfo(lcRealtimeASR, "WS cancel");
-    resumeFinal(std::nullopt);
-    wakeAll(m_batchWaiters, false);
+    setPhase(Phase::cancelled);
 }

@@ -2,10 +2,34 @@
 
 #include "base/AppIdentity.h"
 
-Q_LOGGING_CATEGORY(lcAudioCapture, "app.voxle.desktop.AudioCapture")
-Q_LOGGING_CATEGORY(lcRealtimeASR, "app.voxle.desktop.RealtimeASR")
-Q_LOGGING_CATEGORY(lcNetworkApi, "app.voxle.desktop.NetworkApi")
-Q_LOGGING_CATEGORY(lcAppState, "app.voxle.desktop.AppState")
+#include <cstdio>
+
+QtMsgType defaultLogThreshold()
+{
+    static const QtMsgType threshold = qEnvironmentVariableIntValue("VOXLE_DEBUG") ? QtDebugMsg : QtWarningMsg;
+    return threshold;
+}
+
+#define VOXLE_LOGGING_CATEGORY(function, name)                                                                         \
+    const QLoggingCategory &function()                                                                                 \
+    {                                                                                                                  \
+        static const QLoggingCategory category(name, defaultLogThreshold());                                           \
+        return category;                                                                                               \
+    }
+
+VOXLE_LOGGING_CATEGORY(lcAudioCapture, "app.voxle.desktop.AudioCapture")
+VOXLE_LOGGING_CATEGORY(lcRealtimeASR, "app.voxle.desktop.RealtimeASR")
+VOXLE_LOGGING_CATEGORY(lcNetworkApi, "app.voxle.desktop.NetworkApi")
+VOXLE_LOGGING_CATEGORY(lcAppState, "app.voxle.desktop.AppState")
 
 static_assert(sizeof(Voxle::kApplicationId) == sizeof("app.voxle.desktop"),
               "log category names above repeat the application id");
+
+void printTrace(const QLoggingCategory &category, const QByteArray &line)
+{
+    if (!category.isInfoEnabled())
+        return;
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}

@@ -1,3 +1,5 @@
 #include "history/HistoryLogging.h"
 
-Q_LOGGING_CATEGORY(lcHistory, "app.voxle.desktop.History")
+#include "base/Logging.h"
+
+Q_LOGGING_CATEGORY(lcHistory, "app.voxle.desktop.History", defaultLogThreshold())

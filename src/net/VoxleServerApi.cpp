@@ -9,7 +9,9 @@
 
 #include <QCryptographicHash>
 #include <QJsonArray>
+#include <QHostAddress>
 #include <QJsonObject>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QRegularExpression>
@@ -42,6 +44,7 @@ QString sha256Hex(const QString &text)
 VoxleServerApi::VoxleServerApi(QUrl baseUrl, QNetworkAccessManager &session, Clock &clock)
     : m_baseUrl(std::move(baseUrl)), m_session(session), m_clock(clock)
 {
+    useSystemProxy();
 }
 
 QNetworkRequest VoxleServerApi::makeRequest(const QUrl &url, const std::optional<QString> &token,
@@ -301,21 +304,69 @@ QString VoxleServerApi::deviceIdentifier(UserDefaults &defaults)
     return digest;
 }
 
+namespace {
+// The system's proxy settings for everything but loopback: the stand-in service and a local collector are
+// always reached directly.
+class LoopbackDirectProxyFactory final : public QNetworkProxyFactory
+{
+public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
+    {
+        const QString host = query.peerHostName();
+        QHostAddress address;
+        if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+            (address.setAddress(host) && address.isLoopback()))
+            return {QNetworkProxy(QNetworkProxy::NoProxy)};
+        return systemProxyForQuery(query);
+    }
+};
+
+// Qt's transport errors onto the rows the messages were written for; Qt's own (English) text is never shown.
+QString transportMessage(QNetworkReply::NetworkError code)
+{
+    switch (code) {
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+        return QStringLiteral("网络未连接");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::ProxyTimeoutError:
+        return QStringLiteral("连接超时");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("找不到服务器（网络未连接或需要代理）");
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("网络连接中断");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）");
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return QStringLiteral("无法连接代理服务器（检查系统代理设置）");
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("请求已取消");
+    default:
+        return QStringLiteral("网络错误");
+    }
+}
+} // namespace
+
+void VoxleServerApi::useSystemProxy()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    QNetworkProxyFactory::setApplicationProxyFactory(new LoopbackDirectProxyFactory); // Qt owns it
+}
+
 QString VoxleServerApi::userMessage(const std::exception &error)
 {
     if (const auto *api = dynamic_cast<const VoxleApiError *>(&error))
         return api->message;
-    if (const auto *transport = dynamic_cast<const VoxleTransportError *>(&error)) {
-        switch (transport->code) {
-        // Qt reports a machine without a usable network as a failed network session.
-        case QNetworkReply::NetworkSessionFailedError:
-            return QStringLiteral("网络未连接");
-        case QNetworkReply::TimeoutError:
-            return QStringLiteral("连接超时");
-        default:
-            return transport->description.isEmpty() ? QStringLiteral("网络错误") : transport->description;
-        }
-    }
+    if (const auto *transport = dynamic_cast<const VoxleTransportError *>(&error))
+        return transportMessage(transport->code);
     const QString description = QString::fromUtf8(error.what()).trimmed();
     return description.isEmpty() ? QStringLiteral("请求失败") : description;
 }

@@ -107,6 +107,9 @@ public:
     // The installation's 64-hex-digit identifier, created and stored under "voxle_device_id" on first use.
     static QString deviceIdentifier(UserDefaults &defaults);
 
+    // Connections follow the system proxy settings, loopback ones always go direct. Idempotent.
+    static void useSystemProxy();
+
     // The one mapping from a thrown error to the message shown to the user.
     static QString userMessage(std::exception_ptr error);
     static QString userMessage(const std::exception &error);

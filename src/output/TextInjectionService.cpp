@@ -1,5 +1,6 @@
 #include "output/TextInjectionService.h"
 
+#include "base/Logging.h"
 #include "diagnostics/DebugEvent.h"
 #include "platform/InputMethodCommit.h"
 #include "platform/KeySynth.h"
@@ -21,10 +22,7 @@ void debugEvent(const QString &message, const QJsonObject &data = {})
 
 void printLine(const QString &line)
 {
-    const QByteArray utf8 = line.toUtf8();
-    std::fwrite(utf8.constData(), 1, static_cast<size_t>(utf8.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    printTrace(lcAppState(), line.toUtf8());
 }
 
 // Characters as a reader counts them (grapheme clusters), not code units.

@@ -1,14 +1,24 @@
 #include "asr/DashScopeEndpoint.h"
 #include "asr/ParaformerStreamingSession.h"
 #include "net/LocalServerProcess.h"
+#include "net/TlsFixture.h"
 #include "platform/fake/ManualClock.h"
 
 #include <QCoro/QCoroTask>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSslCertificate>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 using FinalResult = std::optional<std::optional<QString>>; // outer: finalize has returned
@@ -90,9 +100,10 @@ class TestParaformerStreamingSession : public QObject
     {
         QStringList out;
         for (const QJsonValue &v : lastConnection().value(QStringLiteral("messages")).toArray()) {
-            if (v.toObject().value(QStringLiteral("type")).toString() == QStringLiteral("binary"))
+            const QString type = v.toObject().value(QStringLiteral("type")).toString();
+            if (type == QStringLiteral("binary"))
                 out << QString::number(v.toObject().value(QStringLiteral("size")).toInt());
-            else
+            else if (type == QStringLiteral("text"))
                 out << header(v).value(QStringLiteral("action")).toString();
         }
         return out;
@@ -115,6 +126,28 @@ class TestParaformerStreamingSession : public QObject
 private slots:
     void initTestCase() { QVERIFY(m_server.start()); }
     void init() { QVERIFY(m_server.setAsrScript(QJsonObject{})); }
+
+    // Whatever a test did, the service saw run-task first and no audio before it had answered task-started.
+    void cleanup()
+    {
+        for (const QJsonValue &connection : m_server.asrConnections()) {
+            const QJsonArray messages = connection.toObject().value(QStringLiteral("messages")).toArray();
+            bool started = false;
+            bool first = true;
+            for (const QJsonValue &m : messages) {
+                const QString type = m.toObject().value(QStringLiteral("type")).toString();
+                if (type == QStringLiteral("sent")) {
+                    started = started || m.toObject().value(QStringLiteral("event")) == QStringLiteral("task-started");
+                    continue;
+                }
+                if (first)
+                    QCOMPARE(header(m).value(QStringLiteral("action")).toString(), QStringLiteral("run-task"));
+                first = false;
+                if (type == QStringLiteral("binary"))
+                    QVERIFY2(started, "audio reached the service before task-started");
+            }
+        }
+    }
 
     void finalize_beforeReady_returnsNothingAndSendsNothing()
     {
@@ -159,7 +192,6 @@ private slots:
     {
         auto session = streaming(R"({"sentences":["你好。"]})", 0);
         QVERIFY(session);
-        QCOMPARE(session->state(), 1);
         session->appendAudio(QByteArray(2500, 1));
         QCOMPARE(session->pcmStaging().size(), 452);
         session->startSendingIfNeeded();
@@ -169,7 +201,10 @@ private slots:
                                           QStringLiteral("452"), QStringLiteral("finish-task")}));
         const QJsonObject connection = lastConnection();
         QCOMPARE(connection.value(QStringLiteral("authorization")).toString(), QStringLiteral("Bearer sk-local-test"));
-        const QJsonArray messages = connection.value(QStringLiteral("messages")).toArray();
+        QJsonArray messages;
+        for (const QJsonValue &m : connection.value(QStringLiteral("messages")).toArray())
+            if (m.toObject().value(QStringLiteral("type")) == QStringLiteral("text"))
+                messages.append(m);
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{32}$")).match(session->taskId()).hasMatch());
         const auto expected = [&](const char *action, const char *payload) {
             return QJsonDocument::fromJson(
@@ -178,10 +213,12 @@ private slots:
                            .toUtf8())
                 .object();
         };
-        QCOMPARE(messages.first()[QStringLiteral("json")].toObject(),
-                 expected("run-task", R"({"task_group":"audio","task":"asr","function":"recognition",)"
-                                      R"("model":"fun-asr-realtime","parameters":{"sample_rate":16000,"format":"pcm"},)"
-                                      R"("input":{}})"));
+        QCOMPARE(
+            messages.first()[QStringLiteral("json")].toObject(),
+            expected("run-task",
+                     R"({"task_group":"audio","task":"asr","function":"recognition",)"
+                     R"("model":"fun-asr-realtime","parameters":{"sample_rate":16000,"format":"pcm","heartbeat":true},)"
+                     R"("input":{}})"));
         QCOMPARE(messages.last()[QStringLiteral("json")].toObject(), expected("finish-task", R"({"input":{}})"));
     }
 
@@ -220,9 +257,17 @@ private slots:
         row("partial then final",
             R"({"events":[{"text":"我们今天","at_bytes":0},{"text":"我们今天去公园。","sentence_end":true,"at_bytes":0}]})",
             "我们今天|我们今天去公园。", "我们今天去公园。");
+        // Without the service's own end flag, end punctuation marks a finished sentence.
         row("terminated partial is committed",
-            R"({"events":[{"text":"好的。","at_bytes":0},{"text":"明天见","at_bytes":0}]})", "好的。|好的。 明天见",
-            "好的。 明天见");
+            R"({"raw_after_start":["{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},)"
+            R"(\u0022payload\u0022:{\u0022output\u0022:{\u0022sentence\u0022:{\u0022text\u0022:\u0022好的。\u0022}}}}",)"
+            R"("{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},)"
+            R"(\u0022payload\u0022:{\u0022output\u0022:{\u0022sentence\u0022:{\u0022text\u0022:\u0022明天见\u0022}}}}"]})",
+            "好的。|好的。 明天见", "好的。 明天见");
+        row("rewritten partial is not duplicated",
+            R"({"events":[{"text":"好的。","at_bytes":0},{"text":"好的，明天","at_bytes":0},)"
+            R"({"text":"好的，明天见。","sentence_end":true,"at_bytes":0}]})",
+            "好的。|好的，明天|好的，明天见。", "好的，明天见。");
         row("unterminated partial is replaced",
             R"({"events":[{"text":"好的","at_bytes":0},{"text":"明天见","at_bytes":0}]})", "好的|明天见", "明天见");
         row("growing partial is not committed",
@@ -293,8 +338,9 @@ private slots:
 
     void stalledReader_queueStaysBounded()
     {
-        auto session = streaming(R"({"stall_reader":true})", 0);
+        auto session = streaming(R"({"stall_reader":true,"task_started_delay_ms":0})", 0);
         QVERIFY(session);
+        QTRY_COMPARE(session->state(), 1); // the reader stalls from task-started on
         // Feed like capture does (100 ms chunks) until the stalled connection backs up into the queue.
         const QByteArray chunk(3200, 1);
         for (int i = 0; i < 20000 && session->pendingAudioBytes() < ParaformerStreamingSession::sendQueueLimitBytes;
@@ -323,6 +369,7 @@ private slots:
         QCOMPARE(session->state(), 3);
         QVERIFY(session->currentText().isEmpty());
         QTRY_VERIFY(lastConnection().value(QStringLiteral("closed")).toBool());
+        QCOMPARE(lastConnection().value(QStringLiteral("close_code")).toInt(), 1001);
     }
 
     void start_refusedKey_finalizeReportsWhyAtOnce()
@@ -331,7 +378,179 @@ private slots:
         QVERIFY(session);
         QCOMPARE(finalText(*session),
                  QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（401）]"));
+        // An account in arrears is refused at the upgrade as well.
+        session = streaming(R"({"upgrade_status":403})", 3000);
+        QVERIFY(session);
+        QCOMPARE(finalText(*session),
+                 QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（403）]"));
         QVERIFY(m_server.asrConnections().isEmpty());
+    }
+
+    // Capture keeps delivering audio while a refusal takes a real round trip: the program must keep running
+    // and report the refusal as soon as it is asked.
+    void refusalWhileAudioArrives_eventLoopKeepsTurning()
+    {
+        QVERIFY(m_server.setAsrScript(QJsonObject{{QStringLiteral("upgrade_delay_ms"), 300}}));
+        std::atomic<qint64> lastBeat = QDateTime::currentMSecsSinceEpoch();
+        std::atomic<bool> stop = false;
+        std::thread watchdog([&]() {
+            while (!stop) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (QDateTime::currentMSecsSinceEpoch() - lastBeat > 3000) {
+                    std::fputs("FAIL: the event loop has not turned for 3 s\n", stderr);
+                    std::abort();
+                }
+            }
+        });
+        QTimer beat;
+        qint64 longestGap = 0;
+        connect(&beat, &QTimer::timeout, this, [&]() {
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            longestGap = std::max(longestGap, now - lastBeat.load());
+            lastBeat = now;
+        });
+        beat.start(20);
+
+        auto session = makeSession(QStringLiteral("sk-wrong"));
+        bool started = false;
+        std::optional<StartError> error;
+        collectStart(session.get(), &started, &error);
+        QTimer capture;
+        connect(&capture, &QTimer::timeout, this, [&]() {
+            session->appendAudio(QByteArray(3200, 1));
+            session->startSendingIfNeeded();
+        });
+        capture.start(100);
+        QTRY_VERIFY_WITH_TIMEOUT(started, 5000);
+        QTest::qWait(300); // capture goes on after the refusal
+        const FinalResult result = finalizeNow(*session);
+        capture.stop();
+        stop = true;
+        watchdog.join();
+        QCOMPARE(result->value_or(QString()),
+                 QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（401）]"));
+        QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
+        QCOMPARE(session->pendingAudioBytes(), 0);
+    }
+
+    void finalize_taskNeverStarted_reportsItAtTheDeadline()
+    {
+        auto session = streaming(R"({"no_task_started":true,"sentences":["你好。"]})", 4096);
+        QVERIFY(session);
+        FinalResult result;
+        collectFinal(session.get(), 30000, &result);
+        QTRY_COMPARE(m_clock.pendingTimers(), 1);
+        m_clock.advance(29999);
+        QCoreApplication::processEvents();
+        QVERIFY(!result.has_value());
+        m_clock.advance(1);
+        QTRY_VERIFY(result.has_value());
+        QCOMPARE(result->value_or(QString()),
+                 QStringLiteral("[错误: 未在预期时间内收到 task-started，识别任务没有开始。]"));
+        QCOMPARE(received(), QStringList{QStringLiteral("run-task")});
+    }
+
+    void finalize_noAudioOrOnlySilence_reportsTheServiceCode()
+    {
+        auto none = streaming(R"({"sentences":["你好。"]})", 0);
+        QVERIFY(none);
+        QCOMPARE(finalText(*none), QStringLiteral("[错误: [NO_INPUT_AUDIO_ERROR] no input audio]"));
+        QVERIFY(
+            m_server.setAsrScript(QJsonObject{{QStringLiteral("sentences"), QJsonArray{QStringLiteral("你好。")}}}));
+        auto silent = makeSession();
+        bool done = false;
+        std::optional<StartError> error;
+        collectStart(silent.get(), &done, &error);
+        QTRY_VERIFY(done);
+        silent->appendAudio(QByteArray(64000, '\0'));
+        QCOMPARE(finalText(*silent), QStringLiteral("[错误: 音频过短或全静音，无法识别。]"));
+    }
+
+    void serverBinaryFrames_textIsReadAndOtherBytesEndTheStream()
+    {
+        const QByteArray result = "{\"header\":{\"event\":\"result-generated\"},\"payload\":{\"output\":"
+                                  "{\"sentence\":{\"text\":\"\xe4\xba\x8c\",\"sentence_end\":true}}}}";
+        QJsonObject script;
+        script.insert(QStringLiteral("never_finish"), true);
+        script.insert(QStringLiteral("binary_after_start_base64"),
+                      QJsonArray{QString::fromLatin1(result.toBase64()),
+                                 QString::fromLatin1(QByteArray("\xff\xfe{").toBase64())});
+        auto session = streaming(QJsonDocument(script).toJson(), 1024);
+        QVERIFY(session);
+        QTRY_COMPARE(session->state(), 3);
+        QCOMPARE(m_partials, QStringList{QStringLiteral("二")});
+        QCOMPARE(finalText(*session), QStringLiteral("二"));
+    }
+
+    void wss_sessionTrustsTheCertificateItIsGiven()
+    {
+        QTemporaryDir dir;
+        QFile cert(dir.filePath(QStringLiteral("cert.pem")));
+        QFile key(dir.filePath(QStringLiteral("key.pem")));
+        QVERIFY(cert.open(QIODevice::WriteOnly) && cert.write(kFixtureCertificatePem) > 0);
+        QVERIFY(key.open(QIODevice::WriteOnly) && key.write(kFixtureKeyPem) > 0);
+        cert.close();
+        key.close();
+        QProcess tlsServer;
+        tlsServer.start(qEnvironmentVariable("VOXLE_BUILD_DIR") + QStringLiteral("/localserver/voxle-localserver"),
+                        {QStringLiteral("--tls-cert"), cert.fileName(), QStringLiteral("--tls-key"), key.fileName()});
+        QByteArray out;
+        while (out.count('\n') < 2 && tlsServer.waitForReadyRead(10000))
+            out += tlsServer.readAllStandardOutput();
+        const QRegularExpressionMatch ports =
+            QRegularExpression(QStringLiteral("port=(\\d+)\ntls_port=(\\d+)")).match(QString::fromLatin1(out));
+        QVERIFY2(ports.hasMatch(), out.constData());
+        const QUrl endpoint = dashScopeRealtimeUrl(QStringLiteral("wss://127.0.0.1:%1").arg(ports.captured(2)));
+        QCOMPARE(endpoint.scheme(), QStringLiteral("wss"));
+
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.addCaCertificate(QSslCertificate(QByteArray(kFixtureCertificatePem)));
+        const auto dictate = [&](const std::optional<QSslConfiguration> &tls) {
+            ParaformerStreamingSession session(m_clock, endpoint, QStringLiteral("sk-local-test"),
+                                               QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
+            if (tls)
+                session.setSslConfiguration(*tls);
+            bool done = false;
+            std::optional<StartError> error;
+            collectStart(&session, &done, &error);
+            (void)QTest::qWaitFor([&] { return done; }, 10000);
+            session.appendAudio(QByteArray(4096, 1));
+            session.startSendingIfNeeded();
+            return finalText(session);
+        };
+        // The stand-in's default script recognises nothing but still finishes the task.
+        QCOMPARE(dictate(trusting), QString());
+        QCOMPARE(dictate(std::nullopt),
+                 QStringLiteral("[错误: 无法连接 DashScope：TLS/证书握手失败（检查系统时间/网络代理）。]"));
+        tlsServer.terminate();
+        tlsServer.waitForFinished(5000);
+    }
+
+    // A normal run's log and standard output carry no transcript and no protocol traffic.
+    void defaultLogging_keepsTranscriptsAndFramesOut()
+    {
+        static QStringList logged;
+        logged.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) { logged << message; });
+        std::fflush(stdout);
+        QTemporaryDir dir;
+        const QByteArray outPath = dir.filePath(QStringLiteral("stdout")).toLocal8Bit();
+        const int savedStdout = dup(STDOUT_FILENO);
+        const int file = ::open(outPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(file, STDOUT_FILENO);
+        auto session = streaming(R"({"sentences":["机密内容。"]})", 4096);
+        const QString text = session ? finalText(*session) : QString();
+        std::fflush(stdout);
+        dup2(savedStdout, STDOUT_FILENO);
+        ::close(savedStdout);
+        ::close(file);
+        qInstallMessageHandler(previous);
+        QCOMPARE(text, QStringLiteral("机密内容。"));
+        QVERIFY2(logged.isEmpty(), qPrintable(logged.join(QLatin1Char('\n'))));
+        QFile captured(QString::fromLocal8Bit(outPath));
+        QVERIFY(captured.open(QIODevice::ReadOnly));
+        QCOMPARE(captured.readAll(), QByteArray());
     }
 
     void start_upgradeNeverAnswered_timesOutOnTheClock()

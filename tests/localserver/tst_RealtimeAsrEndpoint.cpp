@@ -1,5 +1,6 @@
 #include "net/LocalServerProcess.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
@@ -34,13 +35,42 @@ class TestRealtimeAsrEndpoint : public QObject
         return client;
     }
 
-    // The client's run-task message; without "input" it is malformed.
-    static QString runTask(bool withInput = true)
+    static constexpr char taskId[] = "0123456789ABCDEF0123456789ABCDEF";
+
+    // The client's run-task message, with one part replaced (`from` -> `to`) to make it faulty.
+    static QString runTask(const QString &from = {}, const QString &to = {})
     {
-        return QStringLiteral(R"({"header":{"action":"run-task","task_id":"T1","streaming":"duplex"},)"
-                              R"("payload":{"task_group":"audio","task":"asr","function":"recognition",)"
-                              R"("model":"fun-asr-realtime","parameters":{"format":"pcm","sample_rate":16000}%1}})")
-            .arg(withInput ? QStringLiteral(R"(,"input":{})") : QString());
+        QString message = QStringLiteral(R"({"header":{"action":"run-task","task_id":"%1","streaming":"duplex"},)"
+                                         R"("payload":{"task_group":"audio","task":"asr","function":"recognition",)"
+                                         R"("model":"fun-asr-realtime","parameters":{"format":"pcm",)"
+                                         R"("sample_rate":16000},"input":{}}})")
+                              .arg(QLatin1String(taskId));
+        return from.isEmpty() ? message : message.replace(from, to);
+    }
+    static QString finishTask(const QString &id = QLatin1String(taskId))
+    {
+        return QStringLiteral(R"({"header":{"action":"finish-task","task_id":"%1","streaming":"duplex"},)"
+                              R"("payload":{"input":{}}})")
+            .arg(id);
+    }
+    // Connected, run-task sent, task-started received.
+    std::unique_ptr<Client> startedClient()
+    {
+        auto c = connectClient();
+        if (!QTest::qWaitFor([&] { return c->socket.state() == QAbstractSocket::ConnectedState; }, 5000))
+            return nullptr;
+        c->socket.sendTextMessage(runTask());
+        if (!QTest::qWaitFor([&] { return !c->events.isEmpty(); }, 5000) ||
+            eventName(c->events.first()) != QStringLiteral("task-started"))
+            return nullptr;
+        return c;
+    }
+    static QString failure(const Client &c)
+    {
+        const QJsonObject h = header(c.events.last());
+        return h.value(QStringLiteral("event")).toString() + QLatin1Char(' ') +
+               h.value(QStringLiteral("error_code")).toString() + QLatin1Char(' ') +
+               h.value(QStringLiteral("error_message")).toString();
     }
 
     static QJsonObject header(const QJsonObject &e) { return e.value(QStringLiteral("header")).toObject(); }
@@ -102,19 +132,25 @@ private slots:
             const QJsonObject body = QJsonDocument::fromJson(in.mid(in.indexOf("\r\n\r\n") + 4)).object();
             QCOMPARE(body.value(QStringLiteral("code")).toString(), QStringLiteral("InvalidApiKey"));
         }
+        // An account in arrears: refused with 403, after the configured round trip.
+        QVERIFY(m_server.setAsrScript(
+            QJsonObject{{QStringLiteral("upgrade_status"), 403}, {QStringLiteral("upgrade_delay_ms"), 400}}));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        auto c = connectClient();
+        QTRY_VERIFY(c->closed || c->socket.error() != QAbstractSocket::UnknownSocketError);
+        QVERIFY(elapsed.elapsed() >= 400);
+        QVERIFY2(c->socket.errorString().contains(QStringLiteral("403")), qPrintable(c->socket.errorString()));
     }
 
     void task_startedResultsFinished()
     {
         QVERIFY(m_server.setAsrScript(QJsonObject{{QStringLiteral("sentences"), QJsonArray{QStringLiteral("你好。")}},
                                                   {QStringLiteral("bytes_per_char"), 1000}}));
-        auto c = connectClient();
-        QTRY_VERIFY(c->socket.state() == QAbstractSocket::ConnectedState);
-        c->socket.sendTextMessage(runTask());
-        QTRY_COMPARE(c->events.size(), 1);
-        QCOMPARE(eventName(c->events.first()), QStringLiteral("task-started"));
-        QCOMPARE(header(c->events.first()).value(QStringLiteral("task_id")).toString(), QStringLiteral("T1"));
-        c->socket.sendBinaryMessage(QByteArray(2000, '\0'));
+        auto c = startedClient();
+        QVERIFY(c);
+        QCOMPARE(header(c->events.first()).value(QStringLiteral("task_id")).toString(), QLatin1String(taskId));
+        c->socket.sendBinaryMessage(QByteArray(2000, '\1'));
         QTRY_COMPARE(c->events.size(), 3);
         const QJsonObject partial = sentence(c->events.at(1));
         QCOMPARE(eventName(c->events.at(1)), QStringLiteral("result-generated"));
@@ -122,8 +158,7 @@ private slots:
         QCOMPARE(partial.value(QStringLiteral("sentence_end")).toBool(true), false);
         QVERIFY(partial.value(QStringLiteral("end_time")).isNull());
         QVERIFY(partial.value(QStringLiteral("begin_time")).isDouble());
-        c->socket.sendTextMessage(QStringLiteral(
-            R"({"header":{"action":"finish-task","task_id":"T1","streaming":"duplex"},"payload":{"input":{}}})"));
+        c->socket.sendTextMessage(finishTask());
         QTRY_COMPARE(eventName(c->events.last()), QStringLiteral("task-finished"));
         const QJsonObject last = sentence(c->events.at(c->events.size() - 2));
         QCOMPARE(last.value(QStringLiteral("text")).toString(), QStringLiteral("你好。"));
@@ -138,24 +173,95 @@ private slots:
             {QStringLiteral("fail"), QJsonObject{{QStringLiteral("code"), QStringLiteral("Throttling")},
                                                  {QStringLiteral("message"), QStringLiteral("rate limited")},
                                                  {QStringLiteral("at_bytes"), 10}}}}));
+        auto c = startedClient();
+        QVERIFY(c);
+        c->socket.sendBinaryMessage(QByteArray(64, '\1'));
+        QTRY_VERIFY(c->closed);
+        QCOMPARE(failure(*c), QStringLiteral("task-failed Throttling rate limited"));
+    }
+
+    // What the real service refuses, the stand-in refuses: each row is one faulty client.
+    void task_protocolFaults_failTheTask_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QStringList>("frames"); // text frames as they are; "#n" is n bytes of audio
+        QTest::addColumn<QString>("failure");
+        const auto row = [](const char *name, const char *script, const QStringList &frames, const char *failure) {
+            QTest::newRow(name) << QString::fromUtf8(script) << frames << QString::fromUtf8(failure);
+        };
+        const QString ok = runTask();
+        row("audio before task-started", "{}", {ok, QStringLiteral("#1024")},
+            "task-failed CLIENT_ERROR audio data sent before task-started");
+        row("audio before run-task", "{}", {QStringLiteral("#1024")},
+            "task-failed CLIENT_ERROR audio data sent before task-started");
+        row("no input", "{}", {runTask(QStringLiteral(R"(,"input":{})"), QString())},
+            "task-failed InvalidParameter Invalid payload data");
+        row("task id form", "{}", {runTask(QLatin1String(taskId), QStringLiteral("T1"))},
+            "task-failed InvalidParameter invalid task_id");
+        row("not duplex", "{}", {runTask(QStringLiteral("duplex"), QStringLiteral("simplex"))},
+            "task-failed InvalidParameter header.streaming must be duplex");
+        row("wrong function", "{}", {runTask(QStringLiteral("recognition"), QStringLiteral("synthesis"))},
+            "task-failed InvalidParameter unsupported task_group/task/function");
+        row("unknown model", "{}", {runTask(QStringLiteral("fun-asr-realtime"), QStringLiteral("qwen-plus"))},
+            "task-failed ModelNotFound Model not exist.");
+        row("format", "{}", {runTask(QStringLiteral(R"("pcm")"), QStringLiteral(R"("wav")"))},
+            "task-failed InvalidParameter.Format format must be pcm at 16000 Hz");
+        row("sample rate", "{}", {runTask(QStringLiteral("16000"), QStringLiteral("8000"))},
+            "task-failed InvalidParameter.Format format must be pcm at 16000 Hz");
+        row("second run-task", R"({"task_started_delay_ms":0})", {ok, ok},
+            "task-failed InvalidParameter task already started");
+        row("finish-task of another task", R"({"task_started_delay_ms":0})",
+            {ok, QStringLiteral("=task-started"), QStringLiteral("#1024"),
+             finishTask(QStringLiteral("F").repeated(32))},
+            "task-failed InvalidParameter task_id does not match the running task");
+        row("finish-task before task-started", "{}", {ok, finishTask()},
+            "task-failed CLIENT_ERROR finish-task sent before task-started");
+        row("oversized frame", R"({"task_started_delay_ms":0,"max_frame_bytes":2048})",
+            {ok, QStringLiteral("=task-started"), QStringLiteral("#4096")},
+            "task-failed InvalidParameter audio frame too large");
+        row("no audio for too long", R"({"task_started_delay_ms":0,"idle_timeout_ms":1000})", {ok},
+            "task-failed CLIENT_ERROR request timeout after 1 seconds.");
+        row("silence without heartbeat", R"({"task_started_delay_ms":0,"silence_timeout_ms":2000})",
+            {ok, QStringLiteral("=task-started"), QStringLiteral("#32000"), QStringLiteral("#32000")},
+            "task-failed CLIENT_ERROR request timeout after 2 seconds.");
+    }
+
+    void task_protocolFaults_failTheTask()
+    {
+        QFETCH(QString, script);
+        QFETCH(QStringList, frames);
+        QFETCH(QString, failure);
+        QVERIFY(m_server.setAsrScript(QJsonDocument::fromJson(script.toUtf8()).object()));
         auto c = connectClient();
         QTRY_VERIFY(c->socket.state() == QAbstractSocket::ConnectedState);
-        c->socket.sendTextMessage(runTask());
-        c->socket.sendBinaryMessage(QByteArray(64, '\0'));
-        QTRY_VERIFY(c->closed);
-        QCOMPARE(eventName(c->events.last()), QStringLiteral("task-failed"));
-        QCOMPARE(header(c->events.last()).value(QStringLiteral("error_code")).toString(), QStringLiteral("Throttling"));
-        QCOMPARE(header(c->events.last()).value(QStringLiteral("error_message")).toString(),
-                 QStringLiteral("rate limited"));
+        for (const QString &frame : frames) {
+            if (frame.startsWith(QLatin1Char('=')))
+                QTRY_VERIFY(!c->events.isEmpty() && eventName(c->events.last()) == frame.mid(1));
+            else if (frame.startsWith(QLatin1Char('#')))
+                c->socket.sendBinaryMessage(QByteArray(frame.mid(1).toInt(), '\0'));
+            else
+                c->socket.sendTextMessage(frame);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(c->closed, 8000);
+        QCOMPARE(this->failure(*c), failure);
+    }
 
-        QVERIFY(m_server.setAsrScript(QJsonObject{}));
-        auto bad = connectClient();
-        QTRY_VERIFY(bad->socket.state() == QAbstractSocket::ConnectedState);
-        bad->socket.sendTextMessage(runTask(false));
-        QTRY_VERIFY(bad->closed);
-        QCOMPARE(eventName(bad->events.last()), QStringLiteral("task-failed"));
-        QCOMPARE(header(bad->events.last()).value(QStringLiteral("error_message")).toString(),
-                 QStringLiteral("Invalid payload data"));
+    void task_silenceWithHeartbeatIsKept()
+    {
+        QVERIFY(m_server.setAsrScript(QJsonObject{{QStringLiteral("silence_timeout_ms"), 1000},
+                                                  {QStringLiteral("task_started_delay_ms"), 0},
+                                                  {QStringLiteral("sentences"), QJsonArray{QStringLiteral("嗯。")}}}));
+        auto c = connectClient();
+        QTRY_VERIFY(c->socket.state() == QAbstractSocket::ConnectedState);
+        c->socket.sendTextMessage(runTask(QStringLiteral(R"("sample_rate":16000)"),
+                                          QStringLiteral(R"("sample_rate":16000,"heartbeat":true)")));
+        QTRY_COMPARE(c->events.size(), 1);
+        for (int second = 0; second < 3; ++second)
+            c->socket.sendBinaryMessage(QByteArray(32000, '\0'));
+        c->socket.sendBinaryMessage(QByteArray(3200, '\1'));
+        c->socket.sendTextMessage(finishTask());
+        QTRY_COMPARE(eventName(c->events.last()), QStringLiteral("task-finished"));
+        QVERIFY(!c->closed);
     }
 };
 

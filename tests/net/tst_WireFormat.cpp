@@ -190,7 +190,6 @@ private slots:
         const std::tuple<QNetworkReply::NetworkError, QString, QString> table[] = {
             {QNetworkReply::TimeoutError, QStringLiteral("t"), QStringLiteral("连接超时")},
             {QNetworkReply::NetworkSessionFailedError, QStringLiteral("n"), QStringLiteral("网络未连接")},
-            {QNetworkReply::ConnectionRefusedError, QStringLiteral("refused"), QStringLiteral("refused")},
             {QNetworkReply::UnknownNetworkError, QString(), QStringLiteral("网络错误")}};
         for (const auto &[code, detail, message] : table)
             QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(code, detail)), message);

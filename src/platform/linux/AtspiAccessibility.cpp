@@ -1,5 +1,6 @@
 #include "platform/linux/AtspiAccessibility.h"
 
+#include "base/Logging.h"
 #include "platform/linux/AtspiWorker.h"
 
 #include <QDBusConnection>
@@ -7,7 +8,7 @@
 #include <QDBusVariant>
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(lcAtspi, "app.voxle.desktop.AtspiBus")
+Q_LOGGING_CATEGORY(lcAtspi, "app.voxle.desktop.AtspiBus", defaultLogThreshold())
 
 namespace {
 // The accessibility bus launcher answers these, not another application.

@@ -1,5 +1,7 @@
 #include "platform/linux/AtspiWorker.h"
 
+#include "base/Logging.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -13,7 +15,7 @@
 #include <atspi/atspi.h>
 #pragma pop_macro("signals")
 
-Q_LOGGING_CATEGORY(lcAtspiWorker, "app.voxle.desktop.Atspi")
+Q_LOGGING_CATEGORY(lcAtspiWorker, "app.voxle.desktop.Atspi", defaultLogThreshold())
 
 namespace {
 

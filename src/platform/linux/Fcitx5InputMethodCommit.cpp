@@ -1,5 +1,7 @@
 #include "platform/linux/Fcitx5InputMethodCommit.h"
 
+#include "base/Logging.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -7,7 +9,7 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
-Q_LOGGING_CATEGORY(lcInputMethod, "app.voxle.desktop.InputMethod", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcInputMethod, "app.voxle.desktop.InputMethod", defaultLogThreshold())
 
 namespace {
 

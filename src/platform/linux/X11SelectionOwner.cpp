@@ -1,5 +1,6 @@
 #include "platform/linux/X11SelectionOwner.h"
 
+#include "base/Logging.h"
 #include "platform/linux/X11ErrorTrap.h"
 
 #include <QElapsedTimer>
@@ -12,7 +13,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 
-Q_LOGGING_CATEGORY(lcSelection, "app.voxle.desktop.Clipboard")
+Q_LOGGING_CATEGORY(lcSelection, "app.voxle.desktop.Clipboard", defaultLogThreshold())
 
 namespace {
 
