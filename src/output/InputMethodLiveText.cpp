@@ -87,3 +87,9 @@ void InputMethodLiveText::cancel()
     if (reset())
         m_inputMethod.clearPreedit([](InputMethodCommit::Outcome) {});
 }
+
+void InputMethodLiveText::cancelInsertion()
+{
+    cancel();
+    m_injector.cancelInsertion();
+}

@@ -25,6 +25,8 @@ public:
     void injectAtCursor(const QString &text) override;
     // Removes the live text and forgets the dictation; harmless when there is none.
     void cancel();
+    // Escape: the live text goes and an insertion in flight stops.
+    void cancelInsertion() override;
     // True while live text has been sent in this dictation.
     bool isActive() const { return m_sent; }
 

@@ -16,6 +16,7 @@ class tst_InputMethodLiveText : public QObject
     struct Recorder : TextInjector {
         QStringList texts;
         void injectAtCursor(const QString &text) override { texts << text; }
+        void cancelInsertion() override {}
     } ordinary;
     QStringList &fallbacks = ordinary.texts;
 

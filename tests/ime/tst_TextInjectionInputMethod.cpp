@@ -13,42 +13,63 @@ class tst_TextInjectionInputMethod : public QObject
     Q_OBJECT
 
     ManualClock clock;
-    FakeAccessibility ax;
-    FakePasteboard pb;
-    FakeKeySynth keys;
+    std::unique_ptr<FakeAccessibility> axp;
+    std::unique_ptr<FakePasteboard> pbp;
+    std::unique_ptr<FakeKeySynth> keysp;
     std::unique_ptr<FakeInputMethodCommit> im;
     std::unique_ptr<TextInjectionService> service;
 
-    void settle() { clock.advance(2000); }
-    bool pasted() const { return !keys.events.isEmpty(); }
+    void settle()
+    {
+        for (int i = 0; i < 50; ++i)
+            clock.advance(100);
+    }
+    bool pasted() const { return !keysp->events.isEmpty(); }
+    // The target takes the clipboard text when the paste key goes down.
+    void recordPastes(QStringList &into)
+    {
+        keysp->onPost = [this, &into](const FakeKeySynth::Event &e) {
+            if (e.keyDown)
+                into << pbp->readAsTarget().value_or(QString());
+        };
+    }
 
 private slots:
     void init()
     {
-        ax = FakeAccessibility{};
+        axp = std::make_unique<FakeAccessibility>(clock);
         // A field the accessibility interface cannot write (a terminal, an application without a tree).
-        ax.field.acceptsSelectedText = false;
-        ax.field.exposesValue = false;
-        pb = FakePasteboard{};
-        pb.setString(QStringLiteral("用户剪贴板"));
-        keys = FakeKeySynth{};
+        axp->field.acceptsSelectedText = false;
+        axp->field.exposesValue = false;
+        pbp = std::make_unique<FakePasteboard>();
+        pbp->clock = &clock;
+        pbp->setString(QStringLiteral("用户剪贴板"));
+        keysp = std::make_unique<FakeKeySynth>();
         im = std::make_unique<FakeInputMethodCommit>(clock);
         im->replyDelayMs = 30;
-        service = std::make_unique<TextInjectionService>(ax, pb, keys, clock);
+        service = std::make_unique<TextInjectionService>(*axp, *pbp, *keysp, clock);
         service->setInputMethod(im.get());
+    }
+    void cleanup()
+    {
+        service.reset();
+        im.reset();
+        keysp.reset();
+        pbp.reset();
+        axp.reset();
     }
 
     void accessibilityFails_inputMethodCommitsWithoutClipboard()
     {
-        const qint64 clipboard = pb.changeCount();
+        const qint64 clipboard = pbp->changeCount();
         service->injectAtCursor(QStringLiteral("  你好 Voxle 😀\n"));
         settle();
         QCOMPARE(im->field.value, QStringLiteral("你好 Voxle 😀"));
-        QCOMPARE(pb.changeCount(), clipboard);
+        QCOMPARE(pbp->changeCount(), clipboard);
         QVERIFY(!pasted());
 
         // Without accessibility trust the route comes before the paste as well.
-        ax.trusted = false;
+        axp->trusted = false;
         service->injectAtCursor(QStringLiteral("再来"));
         settle();
         QCOMPARE(im->field.value, QStringLiteral("你好 Voxle 😀再来"));
@@ -57,10 +78,10 @@ private slots:
 
     void accessibilityWorks_inputMethodUntouched()
     {
-        ax.field = FakeAccessibility::Field{};
+        axp->field = FakeAccessibility::Field{};
         service->injectAtCursor(QStringLiteral("经无障碍"));
         settle();
-        QCOMPARE(ax.field.value, QStringLiteral("经无障碍"));
+        QCOMPARE(axp->field.value, QStringLiteral("经无障碍"));
         QVERIFY(im->calls.isEmpty());
     }
 
@@ -78,15 +99,12 @@ private slots:
         im->running = situation != 1;
         im->failing = situation == 2;
         QStringList clipboardAtPaste;
-        keys.onPost = [&](const FakeKeySynth::Event &e) {
-            if (e.keyDown)
-                clipboardAtPaste << pb.string().value_or(QString());
-        };
+        recordPastes(clipboardAtPaste);
         service->injectAtCursor(QStringLiteral("粘贴"));
         settle();
         QCOMPARE(clipboardAtPaste, QStringList{QStringLiteral("粘贴")});
         QCOMPARE(im->field.value, QString());
-        QCOMPARE(pb.string(), QStringLiteral("用户剪贴板"));
+        QCOMPARE(pbp->string(), QStringLiteral("用户剪贴板"));
     }
 
     void secondTextWhileCommitPending_arrivesAfterTheFirst()
@@ -101,10 +119,7 @@ private slots:
         // A refused first text is pasted, and the second still comes after it.
         im->field.password = true;
         QStringList clipboardAtPaste;
-        keys.onPost = [&](const FakeKeySynth::Event &e) {
-            if (e.keyDown)
-                clipboardAtPaste << pb.string().value_or(QString());
-        };
+        recordPastes(clipboardAtPaste);
         service->injectAtCursor(QStringLiteral("三"));
         service->injectAtCursor(QStringLiteral("四"));
         settle();
