@@ -32,9 +32,21 @@ class tst_ImeEndToEnd : public QObject
     std::unique_ptr<Fcitx5Server> fcitx;
     std::unique_ptr<ImeProbe> probe;
     QProcess clipboardOwner;
+    // The stand-in, like the real service, hears nothing in silence: the script is uncovered by sound.
+    QString speech;
 
     QString mainText() const { return probe->text.value(QStringLiteral("main")); }
     QString preedit() const { return probe->preedit.value(QStringLiteral("main")); }
+
+    // Voxle opens its main window at launch; the user clicks back into the field before dictating.
+    bool startVoxleAndRefocus(const QJsonObject &settings)
+    {
+        if (!harness.startVoxle(settings) || !probe->focusX11Window())
+            return false;
+        Fcitx5InputMethodCommit im;
+        return ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }) &&
+               probe->waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); });
+    }
 
     bool toggle() { return harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool(); }
 
@@ -50,6 +62,8 @@ private slots:
         const QString problem = harness.desktopProblem();
         if (!problem.isEmpty())
             QFAIL(qPrintable(problem));
+        speech = harness.speechWav(QStringLiteral("hello world this is a test"));
+        QVERIFY2(!speech.isEmpty(), "espeak-ng or sox failed");
         fcitx = std::make_unique<Fcitx5Server>();
         QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log));
         probe = std::make_unique<ImeProbe>(
@@ -81,12 +95,12 @@ private slots:
 
     void liveTextOff_finalTextCommittedThroughFcitx5()
     {
-        QVERIFY(harness.startVoxle({{QStringLiteral("use_proxy"), false}}));
+        QVERIFY(startVoxleAndRefocus({{QStringLiteral("use_proxy"), false}}));
         clear();
         const int preeditChanges = probe->preeditChanges;
         QVERIFY(toggle());
         QVERIFY(harness.waitForStatus(kRecording, 10000));
-        QTest::qWait(800);
+        QVERIFY(harness.playIntoMicrophone(speech));
         QVERIFY(toggle());
         QVERIFY2(ImeProbe::waitUntil([this]() { return mainText() == kSentence; }, 20000), qPrintable(mainText()));
         QCOMPARE(probe->preeditChanges, preeditChanges);
@@ -98,10 +112,11 @@ private slots:
     void liveTextOn_partialsStandAsPreeditFinalReplacesCancelRemoves()
     {
         QVERIFY(
-            harness.startVoxle({{QStringLiteral("use_proxy"), false}, {QStringLiteral("live_text_preedit"), true}}));
+            startVoxleAndRefocus({{QStringLiteral("use_proxy"), false}, {QStringLiteral("live_text_preedit"), true}}));
         clear();
         QVERIFY(toggle());
         QVERIFY(harness.waitForStatus(kRecording, 10000));
+        QVERIFY(harness.playIntoMicrophone(speech));
         // The scripted recogniser uncovers the sentence as audio arrives: the preedit grows with it.
         QVERIFY2(ImeProbe::waitUntil([this]() { return preedit().startsWith(QStringLiteral("今天")); }, 10000),
                  qPrintable(preedit()));
@@ -117,6 +132,7 @@ private slots:
         // Cancelled while speaking: the field is as it was.
         QVERIFY(toggle());
         QVERIFY(harness.waitForStatus(kRecording, 10000));
+        QVERIFY(harness.playIntoMicrophone(speech));
         QVERIFY(ImeProbe::waitUntil([this]() { return preedit().startsWith(QStringLiteral("今天")); }, 10000));
         QVERIFY(harness.voxle({QStringLiteral("--cancel")}).value(QStringLiteral("ok")).toBool());
         QVERIFY(harness.waitForStatus(kIdle, 5000));
