@@ -4,10 +4,10 @@ target_compile_options(voxle_warnings INTERFACE -Wall -Wextra -Wpedantic)
 if(NOT VOXLE_FUZZ)
   target_compile_options(voxle_warnings INTERFACE -Werror)
 endif()
-# g++ 12 at -O3 reports std::optional<QString> moves as maybe-uninitialized where they are not (clang has no
-# such flag).
+# g++ 12 with optimisation reports std::optional<QString> moves inside coroutines as maybe-uninitialized where
+# they are not (clang has no such flag).
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  target_compile_options(voxle_warnings INTERFACE $<$<CONFIG:Release>:-Wno-maybe-uninitialized>)
+  target_compile_options(voxle_warnings INTERFACE $<$<CONFIG:Release,RelWithDebInfo>:-Wno-maybe-uninitialized>)
 endif()
 target_compile_definitions(voxle_warnings INTERFACE QT_NO_CAST_FROM_ASCII QT_NO_CONTEXTLESS_CONNECT
   QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
