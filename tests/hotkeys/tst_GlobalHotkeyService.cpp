@@ -204,8 +204,6 @@ private slots:
         QTest::addColumn<HotkeyScheme>("scheme");
         QTest::addColumn<Status>("status");
         QTest::newRow("fn recording") << HotkeyScheme::fn << Status::recording;
-        QTest::newRow("fn processing") << HotkeyScheme::fn << Status::processing;
-        QTest::newRow("custom recording") << HotkeyScheme::custom << Status::recording;
         QTest::newRow("custom processing") << HotkeyScheme::custom << Status::processing;
         QTest::newRow("idle") << HotkeyScheme::fn << Status::idle;
         QTest::newRow("error") << HotkeyScheme::fn << Status::error;

@@ -46,10 +46,6 @@ public:
     {
         return withMessage(message).value(index).value(QStringLiteral("data")).toObject();
     }
-    QString location(const char *message) const
-    {
-        return withMessage(message).value(0).value(QStringLiteral("location")).toString();
-    }
 
 private:
     void readFrom(QTcpSocket *socket)
@@ -94,16 +90,9 @@ private slots:
         GlobalHotkeyService service(host, tap, clock);
         service.start();
         QTRY_COMPARE(m_collector.events.size(), 3);
-        QCOMPARE(m_collector.location("[DEBUG] hotkey service start"), QStringLiteral("GlobalHotkeyService.start"));
-        QCOMPARE(m_collector.withMessage("[DEBUG] hotkey service start")
-                     .value(0)
-                     .value(QStringLiteral("hypothesisId"))
-                     .toString(),
-                 QStringLiteral("A"));
         QCOMPARE(m_collector.data("[DEBUG] hotkey service start"),
                  (J{{QStringLiteral("preflightListenEventAccess"), true},
                     {QStringLiteral("scheme"), QStringLiteral("Fn")}}));
-        QCOMPARE(m_collector.withMessage("[DEBUG] event tap created in listenOnly mode").size(), 1);
         QCOMPARE(m_collector.data("[DEBUG] event tap enabled"), (J{{QStringLiteral("listenOnly"), true}}));
 
         FakeKeyEventTap refusing;
@@ -133,9 +122,6 @@ private slots:
         tap.flags(keyFn, flagFn);
         QTRY_COMPARE(m_collector.withMessage("[DEBUG] fn stop recording").size(), 1);
         QTRY_COMPARE(m_collector.withMessage("[DEBUG] fn edge detected").size(), 2);
-
-        QCOMPARE(m_collector.location("[DEBUG] fn edge detected"),
-                 QStringLiteral("GlobalHotkeyService.handleEvent(flagsChanged)"));
         QCOMPARE(m_collector.data("[DEBUG] fn edge detected"), (J{{QStringLiteral("keyCode"), 63},
                                                                   {QStringLiteral("fnNow"), true},
                                                                   {QStringLiteral("fnDown"), false},
@@ -144,27 +130,16 @@ private slots:
                  QStringLiteral("录音中"));
         QCOMPARE(m_collector.data("[DEBUG] fn stop recording"),
                  (J{{QStringLiteral("activeMode"), QStringLiteral("语音翻译")}}));
-        QCOMPARE(m_collector.location("[DEBUG] fn + space trigger"),
-                 QStringLiteral("GlobalHotkeyService.handleEvent(keyDown)"));
         QCOMPARE(m_collector.data("[DEBUG] fn + space trigger"), (J{{QStringLiteral("keyCode"), 49}}));
         QCOMPARE(m_collector.withMessage("[DEBUG] fn + left shift trigger").size(), 1);
-        QCOMPARE(m_collector.withMessage("[DEBUG] fn-scheme flagsChanged evaluated").size(), 5);
 
-        QCOMPARE(m_collector.location("[DEBUG] key event"), QStringLiteral("GlobalHotkeyService.handleEvent(key)"));
-        const J modifiers{{QStringLiteral("scheme"), QStringLiteral("Fn")},
-                          {QStringLiteral("fn"), true},
-                          {QStringLiteral("shift"), false},
-                          {QStringLiteral("control"), false},
-                          {QStringLiteral("command"), false}};
-        J key = modifiers;
-        key.insert(QStringLiteral("type"), 10);
-        key.insert(QStringLiteral("keyCode"), 49);
-        key.insert(QStringLiteral("isRepeat"), false);
-        QCOMPARE(m_collector.data("[DEBUG] key event"), key);
-        J shiftDown = modifiers;
-        shiftDown.insert(QStringLiteral("keyCode"), 56);
-        shiftDown.insert(QStringLiteral("shift"), true);
-        QCOMPARE(m_collector.data("[DEBUG] flagsChanged", 1), shiftDown);
+        const auto str = [](const char *s) { return QString::fromLatin1(s); };
+        QCOMPARE(m_collector.data("[DEBUG] key event"),
+                 (J{{str("scheme"), str("Fn")}, {str("fn"), true}, {str("shift"), false}, {str("control"), false},
+                    {str("command"), false}, {str("type"), 10}, {str("keyCode"), 49}, {str("isRepeat"), false}}));
+        const J shiftDown = m_collector.data("[DEBUG] flagsChanged", 1);
+        QCOMPARE(shiftDown.value(str("keyCode")), QJsonValue(56));
+        QCOMPARE(shiftDown.value(str("shift")), QJsonValue(true));
     }
 };
 

@@ -2,11 +2,10 @@
 
 // fcitx5 as a child process with the project's add-on loaded from the build tree and a profile offering
 // keyboard-us and pinyin, in a private configuration folder.
-#include <QCoreApplication>
+#include "../output/DesktopChild.h"
+
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 class Fcitx5Server
@@ -23,57 +22,37 @@ public:
                           "[Groups/0/Items/0]\nName=keyboard-us\nLayout=\n[Groups/0/Items/1]\nName=pinyin\nLayout=\n"
                           "[GroupOrder]\n0=Default\n");
         profile.close();
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        e.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-        e.insert(QStringLiteral("XDG_DATA_DIRS"), build + QStringLiteral("/fcitx5/share:/usr/share"));
-        e.insert(QStringLiteral("FCITX_ADDON_DIRS"),
-                 build + QStringLiteral("/fcitx5/lib:/usr/lib/x86_64-linux-gnu/fcitx5"));
-        for (auto it = env.cbegin(); it != env.cend(); ++it) {
-            if (it.value() == QLatin1String("-"))
-                e.remove(it.key());
-            else
-                e.insert(it.key(), it.value());
-        }
-        m_process.setProcessEnvironment(e);
+        QMap<QString, QString> all{
+            {QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config"))},
+            {QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data"))},
+            {QStringLiteral("XDG_DATA_DIRS"), build + QStringLiteral("/fcitx5/share:/usr/share")},
+            {QStringLiteral("FCITX_ADDON_DIRS"), build + QStringLiteral("/fcitx5/lib:/usr/lib/x86_64-linux-gnu/fcitx5")}};
+        all.insert(env);
+        m_process.setProcessEnvironment(DesktopChild::environment(all));
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
                          [this]() { log += QString::fromUtf8(m_process.readAllStandardOutput()); });
         // Replaces an instance that D-Bus activation may have started for an earlier GTK window on this bus.
         m_process.start(QStringLiteral("fcitx5"), {QStringLiteral("-r")});
     }
-    ~Fcitx5Server()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
+    ~Fcitx5Server() { DesktopChild::stop(m_process); }
     Fcitx5Server(const Fcitx5Server &) = delete;
     Fcitx5Server &operator=(const Fcitx5Server &) = delete;
 
     // True once pinyin and the add-on are loaded.
     bool waitReady(int timeoutMs = 15000)
     {
-        QElapsedTimer t;
-        t.start();
-        while (!(log.contains(QLatin1String("Loaded addon voxle")) &&
-                 log.contains(QLatin1String("Loaded addon pinyin")))) {
-            if (t.elapsed() > timeoutMs || m_process.state() == QProcess::NotRunning)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return true;
+        const auto loaded = [this]() {
+            return log.contains(QLatin1String("Loaded addon voxle")) && log.contains(QLatin1String("Loaded addon pinyin"));
+        };
+        (void)QTest::qWaitFor([&]() { return loaded() || m_process.state() == QProcess::NotRunning; }, timeoutMs);
+        return loaded();
     }
 
     // fcitx5-remote and friends, in fcitx5's environment.
     void run(const QString &program, const QStringList &args)
     {
-        QProcess p;
-        p.setProcessEnvironment(m_process.processEnvironment());
-        p.start(program, args);
-        p.waitForFinished(10000);
+        DesktopChild::output(program, args, m_process.processEnvironment());
     }
 
     QString log;

@@ -1,69 +1,45 @@
 #pragma once
 
-// The GTK 3 window of ime_probe.py in its own process: what its entries hold and show as preedit, as it reports.
+// The GTK 3 window of ime_probe.py in its own process: what its entries hold and show as preedit, as it reports;
+// and waiting on an input method's answers.
+#include "../output/DesktopChild.h"
 #include "platform/InputMethodCommit.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <functional>
 
 class ImeProbe
 {
 public:
-    // env: extra variables, e.g. GTK_IM_MODULE; a value of "-" removes the variable.
-    ImeProbe(const QString &script, const QMap<QString, QString> &env)
+    // env: changes for the window's environment, e.g. GTK_IM_MODULE; a value of "-" removes the variable.
+    ImeProbe(const QString &script, QMap<QString, QString> env)
+        : m_process(QStringLiteral("/usr/bin/python3"), {script}, quiet(std::move(env)))
     {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-        e.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
-        for (auto it = env.cbegin(); it != env.cend(); ++it) {
-            if (it.value() == QLatin1String("-"))
-                e.remove(it.key());
-            else
-                e.insert(it.key(), it.value());
-        }
-        m_process.setProcessEnvironment(e);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this]() {
-            while (m_process.canReadLine()) {
-                const QJsonObject o = QJsonDocument::fromJson(m_process.readLine()).object();
-                const QString entry = o.value(QStringLiteral("entry")).toString();
-                if (o.contains(QStringLiteral("text")))
-                    text[entry] = o.value(QStringLiteral("text")).toString();
-                if (o.contains(QStringLiteral("preedit"))) {
-                    preedit[entry] = o.value(QStringLiteral("preedit")).toString();
-                    ++preeditChanges;
-                }
-                if (o.contains(QStringLiteral("focus")))
-                    focus = o.value(QStringLiteral("focus")).toString();
-                if (o.contains(QStringLiteral("ready")))
-                    ready = true;
+        m_process.onLine = [this](const QString &line) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            const QString entry = o.value(QStringLiteral("entry")).toString();
+            if (o.contains(QStringLiteral("text")))
+                text[entry] = o.value(QStringLiteral("text")).toString();
+            if (o.contains(QStringLiteral("preedit"))) {
+                preedit[entry] = o.value(QStringLiteral("preedit")).toString();
+                ++preeditChanges;
             }
-        });
-        m_process.start(QStringLiteral("/usr/bin/python3"), {script});
+            if (o.contains(QStringLiteral("focus")))
+                focus = o.value(QStringLiteral("focus")).toString();
+            if (o.contains(QStringLiteral("ready")))
+                ready = true;
+        };
     }
-    ~ImeProbe()
-    {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    ImeProbe(const ImeProbe &) = delete;
-    ImeProbe &operator=(const ImeProbe &) = delete;
-
-    qint64 pid() const { return m_process.processId(); }
 
     // Gives the window the X input focus (the fcitx GTK module makes its input context then).
     bool focusX11Window()
     {
-        QProcess search;
-        search.start(QStringLiteral("xdotool"),
-                     {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-                      QStringLiteral("--pid"), QString::number(pid())});
-        search.waitForFinished(10000);
-        const QString window = QString::fromUtf8(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0);
+        const QString window = DesktopChild::output(QStringLiteral("xdotool"),
+                                                    {QStringLiteral("search"), QStringLiteral("--sync"),
+                                                     QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                                     QString::number(m_process.pid())})
+                                   .split(QLatin1Char('\n'))
+                                   .value(0);
         if (window.isEmpty())
             return false;
         QProcess focus;
@@ -74,14 +50,7 @@ public:
 
     static bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 5000)
     {
-        QElapsedTimer t;
-        t.start();
-        while (!condition()) {
-            if (t.elapsed() > timeoutMs)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return true;
+        return QTest::qWaitFor(condition, timeoutMs);
     }
 
     // Waits until the input method reports the focus in this window (imeFocused), nudging the window's focus
@@ -99,16 +68,27 @@ public:
         return false;
     }
 
-    // True when the input method reports a focused input context; asks and waits for the answer.
-    static bool reportsFocus(InputMethodCommit &im)
+    // The input method's answer to a commit, or with preedit to live text; failed if none comes.
+    static InputMethodCommit::Outcome commit(InputMethodCommit &im, const QString &text, bool preedit = false)
+    {
+        std::optional<InputMethodCommit::Outcome> outcome;
+        const auto done = [&](InputMethodCommit::Outcome o) { outcome = o; };
+        preedit ? im.setPreedit(text, done) : im.commit(text, done);
+        waitUntil([&]() { return outcome.has_value(); });
+        return outcome.value_or(InputMethodCommit::Outcome::failed);
+    }
+    static std::optional<InputMethodCommit::FocusState> focusState(InputMethodCommit &im)
     {
         std::optional<InputMethodCommit::FocusState> state;
         bool answered = false;
-        im.focusState([&](std::optional<InputMethodCommit::FocusState> s) {
-            state = s;
-            answered = true;
-        });
+        im.focusState([&](std::optional<InputMethodCommit::FocusState> s) { state = s, answered = true; });
         waitUntil([&]() { return answered; });
+        return state;
+    }
+    // True when the input method reports a focused input context.
+    static bool reportsFocus(InputMethodCommit &im)
+    {
+        const auto state = focusState(im);
         return state && state->focused;
     }
 
@@ -119,5 +99,12 @@ public:
     bool ready = false;
 
 private:
-    QProcess m_process;
+    static QMap<QString, QString> quiet(QMap<QString, QString> env)
+    {
+        env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+        env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+        return env;
+    }
+
+    DesktopChild m_process;
 };

@@ -19,34 +19,6 @@ class tst_Fcitx5InputMethodWayland : public QObject
     std::unique_ptr<Fcitx5InputMethodCommit> im;
     QMap<QString, QString> waylandEnv;
 
-    static void stop(QProcess &p)
-    {
-        if (p.state() == QProcess::NotRunning)
-            return;
-        p.terminate();
-        if (!p.waitForFinished(3000)) {
-            p.kill();
-            p.waitForFinished(3000);
-        }
-    }
-
-    InputMethodCommit::Outcome commit(const QString &text)
-    {
-        std::optional<InputMethodCommit::Outcome> outcome;
-        im->commit(text, [&](InputMethodCommit::Outcome o) { outcome = o; });
-        ImeProbe::waitUntil([&]() { return outcome.has_value(); });
-        return outcome.value_or(InputMethodCommit::Outcome::failed);
-    }
-
-    std::optional<InputMethodCommit::FocusState> focusState()
-    {
-        std::optional<InputMethodCommit::FocusState> state;
-        bool answered = false;
-        im->focusState([&](std::optional<InputMethodCommit::FocusState> s) { state = s, answered = true; });
-        ImeProbe::waitUntil([&]() { return answered; });
-        return state;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -59,12 +31,10 @@ private slots:
                      "default_border none\nfocus_follows_mouse no\n");
         config.close();
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
-        env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
-        env.remove(QStringLiteral("DISPLAY"));
-        sway.setProcessEnvironment(env);
+        sway.setProcessEnvironment(DesktopChild::environment({{QStringLiteral("XDG_RUNTIME_DIR"), runtime.path()},
+                                                              {QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless")},
+                                                              {QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman")},
+                                                              {QStringLiteral("DISPLAY"), QStringLiteral("-")}}));
         sway.setProcessChannelMode(QProcess::MergedChannels);
         sway.setStandardOutputFile(runtime.filePath(QStringLiteral("sway.log")));
         sway.start(QStringLiteral("unshare"),
@@ -83,10 +53,7 @@ private slots:
                       {QStringLiteral("DISPLAY"), QStringLiteral("-")}};
 
         // The headless backend has no keyboard, and nothing gets the focus without one.
-        env = QProcessEnvironment::systemEnvironment();
-        for (auto it = waylandEnv.cbegin(); it != waylandEnv.cend(); ++it)
-            it.value() == QLatin1String("-") ? env.remove(it.key()) : env.insert(it.key(), it.value());
-        keyboard.setProcessEnvironment(env);
+        keyboard.setProcessEnvironment(DesktopChild::environment(waylandEnv));
         keyboard.start(QStringLiteral("wtype"), {QStringLiteral("-s"), QStringLiteral("3600000")});
 
         fcitx = std::make_unique<Fcitx5Server>(waylandEnv);
@@ -110,14 +77,14 @@ private slots:
         im.reset();
         probe.reset();
         fcitx.reset();
-        stop(keyboard);
-        stop(sway);
+        DesktopChild::stop(keyboard);
+        DesktopChild::stop(sway);
     }
 
     void commit_reachesNativeWaylandClientAtOnce()
     {
         const QString text = QStringLiteral("Wayland 原生窗口 ok 😀");
-        QCOMPARE(commit(text), InputMethodCommit::Outcome::done);
+        QCOMPARE(ImeProbe::commit(*im, text), InputMethodCommit::Outcome::done);
         // Without the add-on's flush fcitx5 5.0 would hold this until the next key or output event.
         QTRY_COMPARE_WITH_TIMEOUT(probe->text.value(QStringLiteral("main")), text, 2000);
     }
@@ -126,8 +93,8 @@ private slots:
     {
         probe->send(QStringLiteral("focus password"));
         QTRY_COMPARE(probe->focus, QStringLiteral("password"));
-        QTRY_VERIFY(focusState().value_or(InputMethodCommit::FocusState{}).password);
-        QCOMPARE(commit(QStringLiteral("不该出现")), InputMethodCommit::Outcome::password);
+        QTRY_VERIFY(ImeProbe::focusState(*im).value_or(InputMethodCommit::FocusState{}).password);
+        QCOMPARE(ImeProbe::commit(*im, QStringLiteral("不该出现")), InputMethodCommit::Outcome::password);
         QTest::qWait(200);
         QCOMPARE(probe->text.value(QStringLiteral("password")), QString());
     }

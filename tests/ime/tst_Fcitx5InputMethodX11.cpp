@@ -7,32 +7,14 @@
 #include <QTest>
 
 namespace {
-
 const QString kMixed = QStringLiteral("言川 Voxle 听写 dictation 2026，emoji 😀👍🏽 完。");
 
-struct Answer {
-    std::optional<InputMethodCommit::Outcome> outcome;
-    InputMethodCommit::Done callback()
-    {
-        return [this](InputMethodCommit::Outcome o) { outcome = o; };
-    }
-    InputMethodCommit::Outcome wait()
-    {
-        ImeProbe::waitUntil([this]() { return outcome.has_value(); });
-        return outcome.value_or(InputMethodCommit::Outcome::failed);
-    }
-};
-
-QString run(const QString &program, const QStringList &args, const QByteArray &input = {})
+QString run(const QStringList &args)
 {
-    QProcess p;
-    p.start(program, args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput());
+    return DesktopChild::output(args.first(), args.mid(1));
 }
-
+const QStringList kReadClipboard{QStringLiteral("xclip"), QStringLiteral("-o"), QStringLiteral("-selection"),
+                                 QStringLiteral("clipboard")};
 } // namespace
 
 class tst_Fcitx5InputMethodX11 : public QObject
@@ -43,11 +25,9 @@ class tst_Fcitx5InputMethodX11 : public QObject
     std::unique_ptr<ImeProbe> probe;
     std::unique_ptr<Fcitx5InputMethodCommit> im;
 
-    InputMethodCommit::Outcome commit(const QString &text)
+    InputMethodCommit::Outcome commit(const QString &text, bool preedit = false)
     {
-        Answer a;
-        im->commit(text, a.callback());
-        return a.wait();
+        return ImeProbe::commit(*im, text, preedit);
     }
     QString mainText() const { return probe->text.value(QStringLiteral("main")); }
 
@@ -82,15 +62,11 @@ private slots:
                                                        QStringLiteral("clipboard"), QStringLiteral("-i")});
         clipboardOwner.write("用户的剪贴板");
         clipboardOwner.closeWriteChannel();
-        QTRY_COMPARE(run(QStringLiteral("xclip"),
-                         {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}),
-                     QStringLiteral("用户的剪贴板"));
+        QTRY_COMPARE(run(kReadClipboard), QStringLiteral("用户的剪贴板"));
 
         QCOMPARE(InputMethodCommit::outcomeName(commit(kMixed)), QStringLiteral("done"));
         QTRY_COMPARE(mainText(), kMixed);
-        QCOMPARE(run(QStringLiteral("xclip"),
-                     {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}),
-                 QStringLiteral("用户的剪贴板"));
+        QCOMPARE(run(kReadClipboard), QStringLiteral("用户的剪贴板"));
         QCOMPARE(clipboardOwner.state(), QProcess::Running);
         clipboardOwner.kill();
         clipboardOwner.waitForFinished();
@@ -101,14 +77,12 @@ private slots:
         probe->send(QStringLiteral("clear"));
         QTRY_COMPARE(mainText(), QString());
         fcitx->run(QStringLiteral("fcitx5-remote"), {QStringLiteral("-o")});
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), QStringLiteral("nihao")});
+        run({QStringLiteral("xdotool"), QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"),
+             QStringLiteral("nihao")});
         QTRY_COMPARE(probe->preedit.value(QStringLiteral("main")), QStringLiteral("ni hao"));
 
         // Live text is not drawn over the user's own composition.
-        Answer live;
-        im->setPreedit(QStringLiteral("实时"), live.callback());
-        QCOMPARE(live.wait(), InputMethodCommit::Outcome::composing);
+        QCOMPARE(commit(QStringLiteral("实时"), true), InputMethodCommit::Outcome::composing);
 
         const int changes = probe->preeditChanges;
         QCOMPARE(commit(QStringLiteral("[听写]")), InputMethodCommit::Outcome::done);
@@ -116,7 +90,7 @@ private slots:
         QCOMPARE(probe->preedit.value(QStringLiteral("main")), QStringLiteral("ni hao"));
         QCOMPARE(probe->preeditChanges, changes);
 
-        run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("space")});
+        run({QStringLiteral("xdotool"), QStringLiteral("key"), QStringLiteral("space")});
         QTRY_COMPARE(mainText(), QStringLiteral("[听写]你好"));
         fcitx->run(QStringLiteral("fcitx5-remote"), {QStringLiteral("-c")});
     }
@@ -125,13 +99,9 @@ private slots:
     {
         probe->send(QStringLiteral("focus password"));
         QTRY_COMPARE(probe->focus, QStringLiteral("password"));
-        std::optional<InputMethodCommit::FocusState> state;
-        QTRY_VERIFY((im->focusState([&](auto s) { state = s; }),
-                     ImeProbe::waitUntil([&]() { return state.has_value(); }), state->password));
+        QTRY_VERIFY(ImeProbe::focusState(*im).value_or(InputMethodCommit::FocusState{}).password);
         QCOMPARE(commit(QStringLiteral("不该出现")), InputMethodCommit::Outcome::password);
-        Answer live;
-        im->setPreedit(QStringLiteral("不该出现"), live.callback());
-        QCOMPARE(live.wait(), InputMethodCommit::Outcome::password);
+        QCOMPARE(commit(QStringLiteral("不该出现"), true), InputMethodCommit::Outcome::password);
         QTest::qWait(200);
         QCOMPARE(probe->text.value(QStringLiteral("password")), QString());
         QCOMPARE(probe->preedit.value(QStringLiteral("password")), QString());

@@ -1,10 +1,6 @@
 // The input-method route inside the text injection service: after accessibility, before the paste.
-#include "output/TextInjectionService.h"
-#include "platform/fake/FakeAccessibility.h"
+#include "../output/InjectionRig.h"
 #include "platform/fake/FakeInputMethodCommit.h"
-#include "platform/fake/FakeKeySynth.h"
-#include "platform/fake/FakePasteboard.h"
-#include "platform/fake/ManualClock.h"
 
 #include <QTest>
 
@@ -12,65 +8,55 @@ class tst_TextInjectionInputMethod : public QObject
 {
     Q_OBJECT
 
-    ManualClock clock;
-    std::unique_ptr<FakeAccessibility> axp;
-    std::unique_ptr<FakePasteboard> pbp;
-    std::unique_ptr<FakeKeySynth> keysp;
+    std::unique_ptr<InjectionRig> r;
     std::unique_ptr<FakeInputMethodCommit> im;
-    std::unique_ptr<TextInjectionService> service;
 
     void settle()
     {
         for (int i = 0; i < 50; ++i)
-            clock.advance(100);
+            r->clock.advance(100);
     }
-    bool pasted() const { return !keysp->events.isEmpty(); }
+    bool pasted() const { return !r->keys.events.isEmpty(); }
     // The target takes the clipboard text when the paste key goes down.
     void recordPastes(QStringList &into)
     {
-        keysp->onPost = [this, &into](const FakeKeySynth::Event &e) {
+        r->keys.onPost = [this, &into](const FakeKeySynth::Event &e) {
             if (e.keyDown)
-                into << pbp->readAsTarget().value_or(QString());
+                into << r->pb.readAsTarget().value_or(QString());
         };
     }
 
 private slots:
     void init()
     {
-        axp = std::make_unique<FakeAccessibility>(clock);
+        r = std::make_unique<InjectionRig>();
         // A field the accessibility interface cannot write (a terminal, an application without a tree).
-        axp->field.acceptsSelectedText = false;
-        axp->field.exposesValue = false;
-        pbp = std::make_unique<FakePasteboard>();
-        pbp->clock = &clock;
-        pbp->setString(QStringLiteral("用户剪贴板"));
-        keysp = std::make_unique<FakeKeySynth>();
-        im = std::make_unique<FakeInputMethodCommit>(clock);
+        r->ax.field.acceptsSelectedText = false;
+        r->ax.field.exposesValue = false;
+        r->pb.setString(QStringLiteral("用户剪贴板"));
+        im = std::make_unique<FakeInputMethodCommit>(r->clock);
         im->replyDelayMs = 30;
-        service = std::make_unique<TextInjectionService>(*axp, *pbp, *keysp, clock);
-        service->setInputMethod(im.get());
+        r->service->setInputMethod(im.get());
     }
     void cleanup()
     {
-        service.reset();
+        r->service.reset();
         im.reset();
-        keysp.reset();
-        pbp.reset();
-        axp.reset();
+        r.reset();
     }
 
     void accessibilityFails_inputMethodCommitsWithoutClipboard()
     {
-        const qint64 clipboard = pbp->changeCount();
-        service->injectAtCursor(QStringLiteral("  你好 Voxle 😀\n"));
+        const qint64 clipboard = r->pb.changeCount();
+        r->service->injectAtCursor(QStringLiteral("  你好 Voxle 😀\n"));
         settle();
         QCOMPARE(im->field.value, QStringLiteral("你好 Voxle 😀"));
-        QCOMPARE(pbp->changeCount(), clipboard);
+        QCOMPARE(r->pb.changeCount(), clipboard);
         QVERIFY(!pasted());
 
         // Without accessibility trust the route comes before the paste as well.
-        axp->trusted = false;
-        service->injectAtCursor(QStringLiteral("再来"));
+        r->ax.trusted = false;
+        r->service->injectAtCursor(QStringLiteral("再来"));
         settle();
         QCOMPARE(im->field.value, QStringLiteral("你好 Voxle 😀再来"));
         QVERIFY(!pasted());
@@ -78,10 +64,10 @@ private slots:
 
     void accessibilityWorks_inputMethodUntouched()
     {
-        axp->field = FakeAccessibility::Field{};
-        service->injectAtCursor(QStringLiteral("经无障碍"));
+        r->ax.field = FakeAccessibility::Field{};
+        r->service->injectAtCursor(QStringLiteral("经无障碍"));
         settle();
-        QCOMPARE(axp->field.value, QStringLiteral("经无障碍"));
+        QCOMPARE(r->ax.field.value, QStringLiteral("经无障碍"));
         QVERIFY(im->calls.isEmpty());
     }
 
@@ -100,18 +86,18 @@ private slots:
         im->failing = situation == 2;
         QStringList clipboardAtPaste;
         recordPastes(clipboardAtPaste);
-        service->injectAtCursor(QStringLiteral("粘贴"));
+        r->service->injectAtCursor(QStringLiteral("粘贴"));
         settle();
         QCOMPARE(clipboardAtPaste, QStringList{QStringLiteral("粘贴")});
         QCOMPARE(im->field.value, QString());
-        QCOMPARE(pbp->string(), QStringLiteral("用户剪贴板"));
+        QCOMPARE(r->pb.string(), QStringLiteral("用户剪贴板"));
     }
 
     void secondTextWhileCommitPending_arrivesAfterTheFirst()
     {
-        service->injectAtCursor(QStringLiteral("第一"));
-        service->injectAtCursor(QStringLiteral("第二"));
-        clock.advance(30);
+        r->service->injectAtCursor(QStringLiteral("第一"));
+        r->service->injectAtCursor(QStringLiteral("第二"));
+        r->clock.advance(30);
         QCOMPARE(im->field.value, QStringLiteral("第一"));
         settle();
         QCOMPARE(im->field.value, QStringLiteral("第一第二"));
@@ -120,16 +106,16 @@ private slots:
         im->field.password = true;
         QStringList clipboardAtPaste;
         recordPastes(clipboardAtPaste);
-        service->injectAtCursor(QStringLiteral("三"));
-        service->injectAtCursor(QStringLiteral("四"));
+        r->service->injectAtCursor(QStringLiteral("三"));
+        r->service->injectAtCursor(QStringLiteral("四"));
         settle();
         QCOMPARE(clipboardAtPaste, QStringList({QStringLiteral("三"), QStringLiteral("四")}));
     }
 
     void serviceGoneBeforeAnswer_answerIgnored()
     {
-        service->injectAtCursor(QStringLiteral("迟到"));
-        service.reset();
+        r->service->injectAtCursor(QStringLiteral("迟到"));
+        r->service.reset();
         settle();
         QVERIFY(!pasted());
     }

@@ -1,8 +1,4 @@
-#include "output/TextInjectionService.h"
-#include "platform/fake/FakeAccessibility.h"
-#include "platform/fake/FakeKeySynth.h"
-#include "platform/fake/FakePasteboard.h"
-#include "platform/fake/ManualClock.h"
+#include "InjectionRig.h"
 
 #include <QTest>
 
@@ -20,54 +16,38 @@ class TestTextInjectionService : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<ManualClock> clock;
-    std::unique_ptr<FakeAccessibility> ax;
-    std::unique_ptr<FakePasteboard> pb;
-    std::unique_ptr<FakeKeySynth> keys;
-    std::unique_ptr<TextInjectionService> service;
+    std::unique_ptr<InjectionRig> r;
     // What the target pasted, read from the clipboard targetReadDelayMs after the key, as applications do.
     QStringList pastedTexts;
     qint64 targetReadDelayMs = 0;
 
     void useFieldWithoutAccessibility()
     {
-        ax->field.acceptsSelectedText = false;
-        ax->field.exposesValue = false;
+        r->ax.field.acceptsSelectedText = false;
+        r->ax.field.exposesValue = false;
     }
 
 private slots:
     void init()
     {
-        clock = std::make_unique<ManualClock>();
-        ax = std::make_unique<FakeAccessibility>(*clock);
-        pb = std::make_unique<FakePasteboard>();
-        pb->clock = clock.get();
-        keys = std::make_unique<FakeKeySynth>();
-        service = std::make_unique<TextInjectionService>(*ax, *pb, *keys, *clock);
+        r = std::make_unique<InjectionRig>();
         pastedTexts.clear();
         targetReadDelayMs = 0;
-        keys->onPost = [this](const Event &e) {
+        r->keys.onPost = [this](const Event &e) {
             if (e.keyDown)
-                clock->schedule(targetReadDelayMs,
-                                [this]() { pastedTexts << pb->readAsTarget().value_or(QStringLiteral("<none>")); });
+                r->clock.schedule(targetReadDelayMs,
+                                  [this]() { pastedTexts << r->pb.readAsTarget().value_or(QStringLiteral("<none>")); });
         };
     }
-    void cleanup()
-    {
-        service.reset();
-        keys.reset();
-        pb.reset();
-        ax.reset();
-        clock.reset();
-    }
+    void cleanup() { r.reset(); }
 
     void injectAtCursor_whitespaceOnlyChangesNothing()
     {
-        pb->items = {kHello};
-        service->injectAtCursor(QStringLiteral(" \n\t \r\n\u3000"));
-        QCOMPARE(clock->pendingTimers(), 0);
-        QVERIFY(ax->calls.isEmpty());
-        QCOMPARE(pb->count, 0);
+        r->pb.items = {kHello};
+        r->service->injectAtCursor(QStringLiteral(" \n\t \r\n\u3000"));
+        QCOMPARE(r->clock.pendingTimers(), 0);
+        QVERIFY(r->ax.calls.isEmpty());
+        QCOMPARE(r->pb.count, 0);
     }
 
     void insertViaAccessibility_data()
@@ -106,21 +86,21 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, expected);
         QFETCH(int, caret);
-        pb->items = {kHello};
-        ax->field.acceptsSelectedText = acceptsSelectedText;
-        ax->field.masksValue = masked;
-        ax->field.appliesAfterPauses = appliesAfterPauses;
-        ax->field.value = value;
-        ax->field.selection = {location, length};
-        service->injectAtCursor(text);
+        r->pb.items = {kHello};
+        r->ax.field.acceptsSelectedText = acceptsSelectedText;
+        r->ax.field.masksValue = masked;
+        r->ax.field.appliesAfterPauses = appliesAfterPauses;
+        r->ax.field.value = value;
+        r->ax.field.selection = {location, length};
+        r->service->injectAtCursor(text);
         // Nothing reaches the other application from inside the call.
-        QVERIFY(ax->calls.isEmpty());
-        clock->advance(5000);
-        QCOMPARE(ax->field.value, expected);
-        QCOMPARE(ax->field.selection, (Accessibility::TextRange{caret, 0}));
-        QCOMPARE(pb->count, 0);
-        QCOMPARE(clock->pendingTimers(), 0);
-        QVERIFY(keys->events.isEmpty());
+        QVERIFY(r->ax.calls.isEmpty());
+        r->clock.advance(5000);
+        QCOMPARE(r->ax.field.value, expected);
+        QCOMPARE(r->ax.field.selection, (Accessibility::TextRange{caret, 0}));
+        QCOMPARE(r->pb.count, 0);
+        QCOMPARE(r->clock.pendingTimers(), 0);
+        QVERIFY(r->keys.events.isEmpty());
     }
 
     void insertViaAccessibility_failuresFallBackToPaste_data()
@@ -137,24 +117,24 @@ private slots:
     void insertViaAccessibility_failuresFallBackToPaste()
     {
         QFETCH(int, failure);
-        ax->field.value = QStringLiteral("abc");
-        ax->field.selection = {3, 0};
-        ax->field.acceptsSelectedText = failure >= 4;
-        ax->hasFocus = failure != 0;
-        ax->field.exposesValue = failure != 1;
-        ax->field.exposesRange = failure != 2;
-        ax->field.acceptsValue = failure != 3;
-        ax->field.dropsInsertedText = failure == 4;
-        ax->field.truncatesInsertedText = failure == 5;
-        ax->trusted = failure != 6;
-        service->injectAtCursor(QStringLiteral("你好，world"));
-        clock->advance(5000);
-        QCOMPARE(ax->field.value, QStringLiteral("abc"));
-        QVERIFY(!ax->calls.contains(QStringLiteral("setValue:abc")));
+        r->ax.field.value = QStringLiteral("abc");
+        r->ax.field.selection = {3, 0};
+        r->ax.field.acceptsSelectedText = failure >= 4;
+        r->ax.hasFocus = failure != 0;
+        r->ax.field.exposesValue = failure != 1;
+        r->ax.field.exposesRange = failure != 2;
+        r->ax.field.acceptsValue = failure != 3;
+        r->ax.field.dropsInsertedText = failure == 4;
+        r->ax.field.truncatesInsertedText = failure == 5;
+        r->ax.trusted = failure != 6;
+        r->service->injectAtCursor(QStringLiteral("你好，world"));
+        r->clock.advance(5000);
+        QCOMPARE(r->ax.field.value, QStringLiteral("abc"));
+        QVERIFY(!r->ax.calls.contains(QStringLiteral("setValue:abc")));
         if (failure == 5)
-            QVERIFY(ax->calls.contains(QStringLiteral("deleteText:3,4")));
+            QVERIFY(r->ax.calls.contains(QStringLiteral("deleteText:3,4")));
         if (failure == 6)
-            QCOMPARE(ax->calls, QStringList{QStringLiteral("requestTrust")});
+            QCOMPARE(r->ax.calls, QStringList{QStringLiteral("requestTrust")});
         QCOMPARE(pastedTexts, QStringList{QStringLiteral("你好，world")});
     }
 
@@ -172,24 +152,24 @@ private slots:
         QFETCH(Pasteboard::Contents, old);
         QFETCH(int, readDelay);
         useFieldWithoutAccessibility();
-        pb->items = old;
+        r->pb.items = old;
         targetReadDelayMs = readDelay < 0 ? 100000 : readDelay;
-        service->injectAtCursor(QStringLiteral(" 你好 "));
-        clock->advance(0);
-        QCOMPARE(pb->string(), QStringLiteral("你好"));
-        QVERIFY(pb->transient);
-        clock->advance(TextInjectionService::pasteDelayMs - 1);
-        QVERIFY(keys->events.isEmpty());
-        clock->advance(1);
-        QCOMPARE(keys->events, kCommandV);
+        r->service->injectAtCursor(QStringLiteral(" 你好 "));
+        r->clock.advance(0);
+        QCOMPARE(r->pb.string(), QStringLiteral("你好"));
+        QVERIFY(r->pb.transient);
+        r->clock.advance(TextInjectionService::pasteDelayMs - 1);
+        QVERIFY(r->keys.events.isEmpty());
+        r->clock.advance(1);
+        QCOMPARE(r->keys.events, kCommandV);
         const qint64 restoreAt =
             readDelay < 0 ? TextInjectionService::restoreBoundMs : readDelay + TextInjectionService::restoreAfterReadMs;
-        clock->advance(restoreAt - 1);
-        QCOMPARE(pb->string(), QStringLiteral("你好"));
-        clock->advance(1);
-        QCOMPARE(pb->items, old);
+        r->clock.advance(restoreAt - 1);
+        QCOMPARE(r->pb.string(), QStringLiteral("你好"));
+        r->clock.advance(1);
+        QCOMPARE(r->pb.items, old);
         QCOMPARE(pastedTexts, readDelay < 0 ? QStringList{} : QStringList{QStringLiteral("你好")});
-        QCOMPARE(keys->events.size(), 2);
+        QCOMPARE(r->keys.events.size(), 2);
     }
 
     void paste_waitsForHeldModifiers_data()
@@ -204,13 +184,13 @@ private slots:
         QFETCH(int, releasedAt);
         QFETCH(int, chordAt);
         useFieldWithoutAccessibility();
-        keys->held = true;
-        clock->schedule(TextInjectionService::pasteDelayMs + releasedAt, [this]() { keys->held = false; });
-        service->injectAtCursor(QStringLiteral("x"));
-        clock->advance(TextInjectionService::pasteDelayMs + chordAt - 1);
-        QVERIFY(keys->events.isEmpty());
-        clock->advance(TextInjectionService::modifierPollMs);
-        QCOMPARE(keys->events, kCommandV);
+        r->keys.held = true;
+        r->clock.schedule(TextInjectionService::pasteDelayMs + releasedAt, [this]() { r->keys.held = false; });
+        r->service->injectAtCursor(QStringLiteral("x"));
+        r->clock.advance(TextInjectionService::pasteDelayMs + chordAt - 1);
+        QVERIFY(r->keys.events.isEmpty());
+        r->clock.advance(TextInjectionService::modifierPollMs);
+        QCOMPARE(r->keys.events, kCommandV);
     }
 
     void paste_chordAsTheTargetPastes_data()
@@ -232,13 +212,13 @@ private slots:
         QFETCH(int, key);
         QFETCH(quint64, flags);
         useFieldWithoutAccessibility();
-        ax->field.terminal = terminalRole;
-        keys->chord = Chord(windowChord);
-        service->injectAtCursor(QStringLiteral("ls"));
-        clock->advance(TextInjectionService::pasteDelayMs);
+        r->ax.field.terminal = terminalRole;
+        r->keys.chord = Chord(windowChord);
+        r->service->injectAtCursor(QStringLiteral("ls"));
+        r->clock.advance(TextInjectionService::pasteDelayMs);
         const quint16 code = quint16(key);
-        QCOMPARE(keys->events, (QList<Event>{{code, flags, true}, {code, flags, false}}));
-        QCOMPARE(pb->primary, keys->chord == Chord::shiftInsert);
+        QCOMPARE(r->keys.events, (QList<Event>{{code, flags, true}, {code, flags, false}}));
+        QCOMPARE(r->pb.primary, r->keys.chord == Chord::shiftInsert);
         QCOMPARE(pastedTexts, QStringList{QStringLiteral("ls")});
     }
 
@@ -255,42 +235,42 @@ private slots:
         QFETCH(bool, byManager);
         QFETCH(bool, overlapping);
         useFieldWithoutAccessibility();
-        pb->items = {kHello};
+        r->pb.items = {kHello};
         targetReadDelayMs = 1000;
-        service->injectAtCursor(QStringLiteral("first"));
-        clock->advance(10);
+        r->service->injectAtCursor(QStringLiteral("first"));
+        r->clock.advance(10);
         if (overlapping)
-            service->injectAtCursor(QStringLiteral("second"));
-        clock->advance(100);
+            r->service->injectAtCursor(QStringLiteral("second"));
+        r->clock.advance(100);
         const Pasteboard::Item userCopy{QStringLiteral("text/plain"), QByteArrayLiteral("user copy")};
         if (byManager)
-            pb->managerTakesOver();
+            r->pb.managerTakesOver();
         else
-            pb->setContents({userCopy});
-        clock->advance(10000);
-        QCOMPARE(pb->items, byManager ? Pasteboard::Contents{kHello} : Pasteboard::Contents{userCopy});
+            r->pb.setContents({userCopy});
+        r->clock.advance(10000);
+        QCOMPARE(r->pb.items, byManager ? Pasteboard::Contents{kHello} : Pasteboard::Contents{userCopy});
     }
 
     void injectAtCursor_laterTextsWaitInOrderAndKeepUsersClipboard()
     {
-        ax->field.value = QStringLiteral("abc");
-        ax->field.selection = {3, 0};
-        ax->hasFocus = false; // the first text finds no field
-        pb->items = {kHello, kPng};
+        r->ax.field.value = QStringLiteral("abc");
+        r->ax.field.selection = {3, 0};
+        r->ax.hasFocus = false; // the first text finds no field
+        r->pb.items = {kHello, kPng};
         targetReadDelayMs = 300;
-        service->injectAtCursor(QStringLiteral("first"));
-        clock->advance(60);
-        ax->hasFocus = true;
-        service->injectAtCursor(QStringLiteral("second"));
+        r->service->injectAtCursor(QStringLiteral("first"));
+        r->clock.advance(60);
+        r->ax.hasFocus = true;
+        r->service->injectAtCursor(QStringLiteral("second"));
         // The second text never replaces the first before the target has read it.
-        clock->advance(200);
-        QCOMPARE(pb->string(), QStringLiteral("first"));
-        QCOMPARE(ax->field.value, QStringLiteral("abc"));
-        clock->advance(5000);
+        r->clock.advance(200);
+        QCOMPARE(r->pb.string(), QStringLiteral("first"));
+        QCOMPARE(r->ax.field.value, QStringLiteral("abc"));
+        r->clock.advance(5000);
         QCOMPARE(pastedTexts, QStringList{QStringLiteral("first")});
-        QCOMPARE(ax->field.value, QStringLiteral("abcsecond"));
-        QCOMPARE(pb->items, (Pasteboard::Contents{kHello, kPng}));
-        QCOMPARE(clock->pendingTimers(), 0);
+        QCOMPARE(r->ax.field.value, QStringLiteral("abcsecond"));
+        QCOMPARE(r->pb.items, (Pasteboard::Contents{kHello, kPng}));
+        QCOMPARE(r->clock.pendingTimers(), 0);
     }
 
     // Before each write the insertion checks it was not cancelled and the focus is where it started.
@@ -313,66 +293,66 @@ private slots:
         QFETCH(bool, pastePath);
         if (pastePath)
             useFieldWithoutAccessibility();
-        ax->field.value = QStringLiteral("abc");
-        pb->items = {kHello};
-        pb->readDelayMs = 30;
-        keys->held = true;
+        r->ax.field.value = QStringLiteral("abc");
+        r->pb.items = {kHello};
+        r->pb.readDelayMs = 30;
+        r->keys.held = true;
         const auto act = [&]() {
             if (cancel)
-                service->cancelInsertion();
+                r->service->cancelInsertion();
             else if (when == QLatin1String("element"))
-                ax->focusMovedOn = true;
+                r->ax.focusMovedOn = true;
             else
-                keys->window = 0x800001;
+                r->keys.window = 0x800001;
         };
-        ax->onCall = [&](const QString &call) {
+        r->ax.onCall = [&](const QString &call) {
             if (call == when || (when == QLatin1String("element") && call == QLatin1String("selectedTextRange")))
                 act();
         };
-        service->injectAtCursor(QStringLiteral("x"));
+        r->service->injectAtCursor(QStringLiteral("x"));
         if (when.isEmpty())
             act();
         if (when == QLatin1String("read")) {
-            clock->advance(10);
+            r->clock.advance(10);
             act();
         }
         if (when == QLatin1String("chord")) {
-            clock->advance(TextInjectionService::pasteDelayMs + 40);
+            r->clock.advance(TextInjectionService::pasteDelayMs + 40);
             act();
         }
-        clock->advance(10000);
-        QCOMPARE(ax->field.value, QStringLiteral("abc"));
-        QVERIFY(pastePath || !ax->calls.contains(QStringLiteral("setSelectedText:x")));
-        QVERIFY(keys->events.isEmpty());
-        QCOMPARE(pb->items, Pasteboard::Contents{kHello});
-        QCOMPARE(clock->pendingTimers(), 0);
+        r->clock.advance(10000);
+        QCOMPARE(r->ax.field.value, QStringLiteral("abc"));
+        QVERIFY(pastePath || !r->ax.calls.contains(QStringLiteral("setSelectedText:x")));
+        QVERIFY(r->keys.events.isEmpty());
+        QCOMPARE(r->pb.items, Pasteboard::Contents{kHello});
+        QCOMPARE(r->clock.pendingTimers(), 0);
     }
 
     void injectAtCursor_hungTargetGivesUpWithoutPasting()
     {
-        ax->hung = true;
-        pb->items = {kHello};
-        service->injectAtCursor(QStringLiteral("x"));
-        service->injectAtCursor(QStringLiteral("z"));
-        service->cancelInsertion();
-        clock->advance(10000);
-        QVERIFY(keys->events.isEmpty());
-        QCOMPARE(pb->count, 0);
+        r->ax.hung = true;
+        r->pb.items = {kHello};
+        r->service->injectAtCursor(QStringLiteral("x"));
+        r->service->injectAtCursor(QStringLiteral("z"));
+        r->service->cancelInsertion();
+        r->clock.advance(10000);
+        QVERIFY(r->keys.events.isEmpty());
+        QCOMPARE(r->pb.count, 0);
         // The next dictation is not held up behind them.
-        ax->hung = false;
-        service->injectAtCursor(QStringLiteral("y"));
-        clock->advance(0);
-        QCOMPARE(ax->field.value, QStringLiteral("y"));
+        r->ax.hung = false;
+        r->service->injectAtCursor(QStringLiteral("y"));
+        r->clock.advance(0);
+        QCOMPARE(r->ax.field.value, QStringLiteral("y"));
     }
 
     void destructor_cancelsPendingSteps()
     {
         useFieldWithoutAccessibility();
-        service->injectAtCursor(QStringLiteral("x"));
-        clock->advance(TextInjectionService::pasteDelayMs / 2);
-        service.reset();
-        clock->advance(10000);
-        QVERIFY(keys->events.isEmpty());
+        r->service->injectAtCursor(QStringLiteral("x"));
+        r->clock.advance(TextInjectionService::pasteDelayMs / 2);
+        r->service.reset();
+        r->clock.advance(10000);
+        QVERIFY(r->keys.events.isEmpty());
     }
 };
 
