@@ -385,17 +385,21 @@ private slots:
     void usage_reportedOnlyWhenSignedIn()
     {
         auto f = fixture();
+        VoxleCloud cloud(*f->account, m_nam, f->clock);
+        QVERIFY(!cloud.isLoggedIn());
         wait(f->account->reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("你好"),
                                           QStringLiteral("你好。"), 1200));
         QCOMPARE(m_server.requestsTo(QStringLiteral("/api/usage/events")).size(), 0);
 
         signIn(*f);
+        QVERIFY(cloud.isLoggedIn());
         wait(f->account->reportUsageEvent(QStringLiteral("translate"), QStringLiteral("语音翻译"),
                                           QStringLiteral("👍🏽 你好"), QStringLiteral("e\u0301 hi"), 2345));
-        wait(f->account->reportUsageEvent(QStringLiteral("record"), QStringLiteral("润色听写"), QStringLiteral("ab"),
-                                          QStringLiteral("ab"), 10));
+        // The application's cloud reports on its own, nobody awaits it.
+        cloud.reportUsageEvent(QStringLiteral("record"), QStringLiteral("润色听写"), QStringLiteral("ab"),
+                               QStringLiteral("abc"), 10);
+        QVERIFY(spinUntil([&] { return m_server.usageEvents().size() == 2; }));
         const QJsonArray events = m_server.usageEvents();
-        QCOMPARE(events.size(), 2);
         const QJsonObject first = events.at(0).toObject();
         QCOMPARE(first.value(QStringLiteral("authorization")).toString(),
                  QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
@@ -408,6 +412,7 @@ private slots:
                               {QStringLiteral("speech_duration_ms"), 2345}}));
         QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("event_type")].toString(),
                  QStringLiteral("dictation"));
+        QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("output_text_length")].toInt(), 3);
 
         // A failed report (here: an empty answer) is only logged.
         QVERIFY(m_server.script(
@@ -443,9 +448,6 @@ private slots:
         const QJsonArray translate = m_server.requestsTo(QStringLiteral("/api/text/translate"));
         QCOMPARE(jsonBodyOf(translate.first()).value(QStringLiteral("target_language")).toString(),
                  QStringLiteral("日语"));
-        QVERIFY(!headersOf(translate.first()).contains(QStringLiteral("authorization")));
-        QCOMPARE(headersOf(translate.first()).value(QStringLiteral("x-device-id")).toString(),
-                 f->account->deviceIdentifier());
 
         // A blank answer is no result and leaves the label alone.
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
@@ -548,20 +550,6 @@ private slots:
         QCOMPARE(QCoro::waitFor(task), std::nullopt);
         QCOMPARE(f->account->lastNetworkErrorLabel(),
                  QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
-    }
-
-    void cloud_usageReportRunsOnItsOwn()
-    {
-        auto f = fixture();
-        VoxleCloud cloud(*f->account, m_nam, f->clock);
-        QVERIFY(!cloud.isLoggedIn());
-        signIn(*f);
-        QVERIFY(cloud.isLoggedIn());
-        cloud.reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("abc"),
-                               QStringLiteral("Abc."), 900);
-        QVERIFY(spinUntil([&] { return m_server.usageEvents().size() == 1; }));
-        QCOMPARE(m_server.usageEvents().first()[QStringLiteral("body")][QStringLiteral("output_text_length")].toInt(),
-                 4);
     }
 
     void cloud_proxyRecognitionAndCancellation()
