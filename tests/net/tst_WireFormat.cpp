@@ -1,8 +1,8 @@
 #include "asr/ProxyRecognition.h"
 #include "net/ChatCompletionClient.h"
-#include "net/MemoryUserDefaults.h"
 #include "net/VoxleEndpoints.h"
 #include "net/VoxleServerApi.h"
+#include "platform/fake/FakeUserDefaults.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -151,23 +151,23 @@ private slots:
 
     void deviceIdentifier_keepsHashesOrCreatesOne()
     {
-        MemoryUserDefaults defaults;
+        FakeUserDefaults defaults;
         const QString upper = QStringLiteral("ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789");
         defaults.setString(QStringLiteral("voxle_device_id"), QStringLiteral("  ") + upper + QStringLiteral("\n"));
-        defaults.writes = 0;
+        defaults.writes.clear();
         QCOMPARE(VoxleServerApi::deviceIdentifier(defaults), upper.toLower());
-        QCOMPARE(defaults.writes, 0);
+        QVERIFY(defaults.writes.isEmpty());
 
         defaults.setString(QStringLiteral("voxle_device_id"), QStringLiteral(" my-mac \n"));
         const QString hashed = VoxleServerApi::deviceIdentifier(defaults);
         QCOMPARE(hashed, QString::fromLatin1(QCryptographicHash::hash("my-mac", QCryptographicHash::Sha256).toHex()));
         QCOMPARE(defaults.string(QStringLiteral("voxle_device_id")), std::optional<QString>(hashed));
 
-        MemoryUserDefaults fresh;
+        FakeUserDefaults fresh;
         const QString created = VoxleServerApi::deviceIdentifier(fresh);
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(created).hasMatch());
         QCOMPARE(VoxleServerApi::deviceIdentifier(fresh), created);
-        QCOMPARE(fresh.writes, 1);
+        QCOMPARE(fresh.writes.size(), 1);
     }
 
     // Failures no loopback socket can produce; the others are read through real sockets.
