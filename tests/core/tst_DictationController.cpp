@@ -29,7 +29,6 @@ private slots:
         QCOMPARE(rig.secrets.calls, QStringList()); // the key was read at start-up: no D-Bus on the hotkey path
         QCOMPARE(rig.state->status(), Status::recording);
         QCOMPARE(rig.overlayKind(), Kind::recording);
-        QCOMPARE(rig.state->overlay().bars, QVector<double>(18, 0.1));
         QCOMPARE(rig.state->overlay().hint,
                  QStringLiteral("按 Fn + Space 结束并粘贴；Fn 结束并润色；Fn + ⇧（左）结束并翻译 · ESC 取消"));
         QCOMPARE(rig.state->serverLabel(), QStringLiteral("已连接（流式）"));
@@ -143,8 +142,6 @@ private slots:
         ControllerRig rig(true, /*withKey=*/false);
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
-        QCOMPARE(rig.state->status(), Status::recording);
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
         rig.audio.deliverPcm(QByteArray(320, '\2'));
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         QCOMPARE(rig.cloud.uploads.value(0).size(), 320);
