@@ -4,8 +4,8 @@
 #include "core/VoxleCloud.h"
 #include "net/AwaitResult.h"
 #include "net/LocalServerProcess.h"
-#include "net/MemoryUserDefaults.h"
 #include "platform/fake/FakeSecretStore.h"
+#include "platform/fake/FakeUserDefaults.h"
 #include "platform/fake/ManualClock.h"
 
 #include <QJsonArray>
@@ -59,7 +59,7 @@ private:
     struct Fixture {
         FakeSecretStore secrets;
         KeychainStore keychain{secrets};
-        MemoryUserDefaults defaults;
+        FakeUserDefaults defaults;
         ManualClock clock;
         bool useProxy = false;
         QStringList savedKeys;
@@ -90,17 +90,23 @@ private:
         return f;
     }
 
-    // Slider, SMS code and login, as the sign-in window drives them.
-    void signIn(Fixture &f)
+    // Slider, SMS code and login, as the sign-in window drives them; the first failure's message.
+    std::optional<QString> login(Fixture &f)
     {
         const auto challenge = wait(f.account->sliderChallenge());
-        QVERIFY(challenge.value);
+        if (!challenge.value)
+            return QStringLiteral("no challenge: ") + challenge.message;
         const auto slider =
             wait(f.account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition + 2));
-        QVERIFY2(slider.value, qPrintable(slider.message));
-        QCOMPARE(wait(f.account->sendCode(QStringLiteral(" ") + kPhone, slider.value)), std::nullopt);
-        QCOMPARE(wait(f.account->phoneLogin(kPhone, QStringLiteral(" ") + kSmsCode + QStringLiteral("\n"))),
-                 std::nullopt);
+        if (!slider.value)
+            return QStringLiteral("slider: ") + slider.message;
+        if (auto failed = wait(f.account->sendCode(QStringLiteral(" ") + kPhone, slider.value)))
+            return failed;
+        return wait(f.account->phoneLogin(kPhone, QStringLiteral(" ") + kSmsCode + QStringLiteral("\n")));
+    }
+    void signIn(Fixture &f)
+    {
+        QCOMPARE(login(f), std::nullopt);
         QVERIFY(f.account->isLoggedIn());
     }
 
@@ -223,13 +229,7 @@ private slots:
         auto f = fixture();
         f->secrets.failSaveWith = -26276;
         f->secrets.failSaveAccount = QStringLiteral("voxle_auth_expires_at_utc");
-        const auto challenge = wait(f->account->sliderChallenge());
-        const auto slider =
-            wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition));
-        QVERIFY(slider.value);
-        QCOMPARE(wait(f->account->sendCode(kPhone, slider.value)), std::nullopt);
-        QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)),
-                 std::optional(QStringLiteral("钥匙串操作失败（-26276）")));
+        QCOMPARE(login(*f), std::optional(QStringLiteral("钥匙串操作失败（-26276）")));
         QVERIFY(!f->account->isLoggedIn());
         QCOMPARE(f->secrets.items.count({Voxle::applicationId(), QStringLiteral("voxle_auth_token")}), 0u);
         QVERIFY(!f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
@@ -385,17 +385,21 @@ private slots:
     void usage_reportedOnlyWhenSignedIn()
     {
         auto f = fixture();
+        VoxleCloud cloud(*f->account, m_nam, f->clock);
+        QVERIFY(!cloud.isLoggedIn());
         wait(f->account->reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("你好"),
                                           QStringLiteral("你好。"), 1200));
         QCOMPARE(m_server.requestsTo(QStringLiteral("/api/usage/events")).size(), 0);
 
         signIn(*f);
+        QVERIFY(cloud.isLoggedIn());
         wait(f->account->reportUsageEvent(QStringLiteral("translate"), QStringLiteral("语音翻译"),
                                           QStringLiteral("👍🏽 你好"), QStringLiteral("e\u0301 hi"), 2345));
-        wait(f->account->reportUsageEvent(QStringLiteral("record"), QStringLiteral("润色听写"), QStringLiteral("ab"),
-                                          QStringLiteral("ab"), 10));
+        // The application's cloud reports on its own, nobody awaits it.
+        cloud.reportUsageEvent(QStringLiteral("record"), QStringLiteral("润色听写"), QStringLiteral("ab"),
+                               QStringLiteral("abc"), 10);
+        QVERIFY(spinUntil([&] { return m_server.usageEvents().size() == 2; }));
         const QJsonArray events = m_server.usageEvents();
-        QCOMPARE(events.size(), 2);
         const QJsonObject first = events.at(0).toObject();
         QCOMPARE(first.value(QStringLiteral("authorization")).toString(),
                  QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
@@ -408,6 +412,7 @@ private slots:
                               {QStringLiteral("speech_duration_ms"), 2345}}));
         QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("event_type")].toString(),
                  QStringLiteral("dictation"));
+        QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("output_text_length")].toInt(), 3);
 
         // A failed report (here: an empty answer) is only logged.
         QVERIFY(m_server.script(
@@ -443,9 +448,6 @@ private slots:
         const QJsonArray translate = m_server.requestsTo(QStringLiteral("/api/text/translate"));
         QCOMPARE(jsonBodyOf(translate.first()).value(QStringLiteral("target_language")).toString(),
                  QStringLiteral("日语"));
-        QVERIFY(!headersOf(translate.first()).contains(QStringLiteral("authorization")));
-        QCOMPARE(headersOf(translate.first()).value(QStringLiteral("x-device-id")).toString(),
-                 f->account->deviceIdentifier());
 
         // A blank answer is no result and leaves the label alone.
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
@@ -548,20 +550,6 @@ private slots:
         QCOMPARE(QCoro::waitFor(task), std::nullopt);
         QCOMPARE(f->account->lastNetworkErrorLabel(),
                  QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
-    }
-
-    void cloud_usageReportRunsOnItsOwn()
-    {
-        auto f = fixture();
-        VoxleCloud cloud(*f->account, m_nam, f->clock);
-        QVERIFY(!cloud.isLoggedIn());
-        signIn(*f);
-        QVERIFY(cloud.isLoggedIn());
-        cloud.reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("abc"),
-                               QStringLiteral("Abc."), 900);
-        QVERIFY(spinUntil([&] { return m_server.usageEvents().size() == 1; }));
-        QCOMPARE(m_server.usageEvents().first()[QStringLiteral("body")][QStringLiteral("output_text_length")].toInt(),
-                 4);
     }
 
     void cloud_proxyRecognitionAndCancellation()

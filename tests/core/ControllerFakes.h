@@ -30,11 +30,7 @@ public:
         running = true;
         co_return;
     }
-    void stop() override
-    {
-        ++stops;
-        running = false;
-    }
+    void stop() override { running = false; }
     void setGain(double g) override { gain = std::clamp(g, 0.5, 6.0); }
 
     // Called from any thread, as the capture's processing thread would.
@@ -52,7 +48,6 @@ public:
     bool running = false;
     bool failNextStart = false;
     int starts = 0;
-    int stops = 0;
     double gain = 1.0;
 };
 
@@ -78,7 +73,7 @@ public:
         if (!finalizing)
             audio << chunk;
     }
-    void startSendingIfNeeded() override { ++sendKicks; }
+    void startSendingIfNeeded() override {}
     QCoro::Task<std::optional<QString>> finalize(qint64 timeoutMs) override
     {
         finalizing = true;
@@ -102,7 +97,6 @@ public:
     OneShot<std::optional<QString>> finalAnswer;
     CancelToken cancelToken;
     QList<QByteArray> audio;
-    int sendKicks = 0;
     bool finalizing = false;
     bool done = false;
     bool cancelled = false;
@@ -115,14 +109,13 @@ private:
 class FakeSessionFactory final : public StreamingSessionFactory
 {
 public:
-    std::unique_ptr<StreamingSession> create(const QString &apiKey, const QString &model, int sampleRate,
+    std::unique_ptr<StreamingSession> create(const QString &apiKey, const QString &model, int,
                                              const std::optional<QStringList> &hints) override
     {
         auto session = std::make_unique<FakeStreamingSession>(++created, alive);
         session->startImmediately = !holdStarts;
         lastKey = apiKey;
         lastModel = model;
-        lastSampleRate = sampleRate;
         lastHints = hints;
         sessions.push_back(session.get());
         return session;
@@ -141,7 +134,6 @@ public:
     int created = 0;
     QString lastKey;
     QString lastModel;
-    int lastSampleRate = 0;
     std::optional<QStringList> lastHints;
     std::vector<FakeStreamingSession *> sessions;
     std::set<FakeStreamingSession *> alive;
@@ -170,19 +162,17 @@ public:
     }
     QCoro::Task<std::optional<QString>> polishText(QString text, CancelToken token) override
     {
-        polishRequests << text;
-        rewriteRequests << text;
-        OneShot<std::optional<QString>> answer;
-        pendingRewrites.push_back(answer);
-        const auto result = co_await answer.wait(token);
-        co_return result.value_or(std::nullopt);
+        return rewrite(text, token);
     }
     QCoro::Task<std::optional<QString>> translateText(QString text, TranslationTargetLanguage target,
                                                       CancelToken token) override
     {
-        translateRequests << text;
-        rewriteRequests << text;
         lastTarget = target;
+        return rewrite(text, token);
+    }
+    QCoro::Task<std::optional<QString>> rewrite(QString text, CancelToken token)
+    {
+        rewriteRequests << text;
         OneShot<std::optional<QString>> answer;
         pendingRewrites.push_back(answer);
         const auto result = co_await answer.wait(token);
@@ -201,9 +191,7 @@ public:
     std::deque<OneShot<std::optional<QString>>> pendingCredentials;
     QList<QByteArray> uploads;
     std::deque<OneShot<ProxyResult>> pendingUploads;
-    QStringList polishRequests;
-    QStringList translateRequests;
-    QStringList rewriteRequests; // both kinds, in call order, matching pendingRewrites
+    QStringList rewriteRequests; // polish and translate, in call order, matching pendingRewrites
     TranslationTargetLanguage lastTarget = TranslationTargetLanguage::en;
     std::deque<OneShot<std::optional<QString>>> pendingRewrites;
     QList<QStringList> usage;
@@ -213,19 +201,16 @@ public:
 class FakeHistory final : public DictationHistory
 {
 public:
-    void insert(const QString &kind, const QString &rawText, const QString &outputText, const QDateTime &date) override
+    void insert(const QString &kind, const QString &rawText, const QString &outputText, const QDateTime &) override
     {
         // The store itself skips blank output.
         if (outputText.trimmed().isEmpty())
             return;
         rows << QStringList{kind, rawText.trimmed(), outputText.trimmed()};
-        dates << date;
     }
-    void applyRetention(const QString &retention) override { retentions << retention; }
+    void applyRetention(const QString &) override {}
 
     QList<QStringList> rows;
-    QList<QDateTime> dates;
-    QStringList retentions;
 };
 
 class FakeTextInjector final : public TextInjector

@@ -46,6 +46,17 @@ struct ControllerRig {
         settle();
     }
     FakeStreamingSession *session() const { return sessions.last(); }
+    // One hotkey dictation whose session answers `final`; returns that session.
+    FakeStreamingSession *dictate(const std::optional<QString> &final)
+    {
+        state->toggleRecordingFromHotkey(DictationMode::polish);
+        settle();
+        FakeStreamingSession *s = session();
+        state->toggleRecordingFromHotkey(DictationMode::polish);
+        s->finalAnswer.resolve(final);
+        settle();
+        return s;
+    }
     OverlayState::Kind overlayKind() const { return state->overlay().kind; }
 
     ManualClock clock;

@@ -13,7 +13,6 @@ template <typename T> struct AwaitResult {
     std::optional<T> value;
     std::optional<QString> message;                       // userMessage of the failure
     std::optional<QNetworkReply::NetworkError> transport; // set for transport failures
-    bool done = false;
 };
 
 template <typename T> QCoro::Task<AwaitResult<T>> capture(QCoro::Task<T> task)
@@ -27,7 +26,6 @@ template <typename T> QCoro::Task<AwaitResult<T>> capture(QCoro::Task<T> task)
     } catch (const std::exception &e) {
         result.message = VoxleServerApi::userMessage(e);
     }
-    result.done = true;
     co_return result;
 }
 

@@ -98,9 +98,12 @@ private slots:
         QSslServer untrusted;
         untrusted.setSslConfiguration(config);
         QVERIFY(untrusted.listen(QHostAddress::LocalHost, 0));
+        int encrypted = 0;
+        connect(&untrusted, &QSslServer::pendingConnectionAvailable, this, [&encrypted]() { ++encrypted; });
         const auto tls = polishAt(QStringLiteral("https://127.0.0.1:%1").arg(untrusted.serverPort()));
         QCOMPARE(tls.transport, std::optional(QNetworkReply::SslHandshakeFailedError));
         QCOMPARE(tls.message.value_or(QString()), QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）"));
+        QCOMPARE(encrypted, 0);
     }
 };
 

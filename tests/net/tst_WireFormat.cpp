@@ -1,9 +1,8 @@
 #include "asr/ProxyRecognition.h"
 #include "net/ChatCompletionClient.h"
-#include "net/ChatPrompts.h"
-#include "net/MemoryUserDefaults.h"
 #include "net/VoxleEndpoints.h"
 #include "net/VoxleServerApi.h"
+#include "platform/fake/FakeUserDefaults.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -55,15 +54,12 @@ private slots:
         QCOMPARE(wav, header + pcm);
     }
 
-    void makeWav_oddAndEmptyInputsWrittenAsIs()
+    void makeWav_oddInputWrittenAsIsAndFieldsFollowTheArguments()
     {
         const QByteArray odd = ProxyRecognition::makeWav(QByteArray("abc"), 16000, 1);
         QCOMPARE(odd.size(), 47);
         QCOMPARE(odd.mid(4, 4), le<quint32>(39));
         QCOMPARE(odd.mid(40), le<quint32>(3) + "abc");
-        const QByteArray empty = ProxyRecognition::makeWav(QByteArray(), 16000, 1);
-        QCOMPARE(empty.size(), 44);
-        QCOMPARE(empty.mid(4, 4), le<quint32>(36));
         // Stereo 44.1 kHz fields follow the arguments.
         QCOMPARE(ProxyRecognition::makeWav(QByteArray(4, 0), 44100, 2).mid(22, 12),
                  le<quint16>(2) + le<quint32>(44100) + le<quint32>(176400) + le<quint16>(4));
@@ -80,8 +76,6 @@ private slots:
                                     "Content-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n" +
                                     "Content-Type: audio/wav\r\n\r\n" + file + "\r\n--" + boundary + "--\r\n";
         QCOMPARE(body, expected);
-        // Exactly one CRLF between the file bytes and the closing boundary.
-        QVERIFY(!body.contains(file + "\r\n\r\n--"));
     }
 
     void newBoundary_isFreshUpperCaseUuid()
@@ -91,7 +85,6 @@ private slots:
         const QByteArray a = VoxleServerApi::newBoundary();
         const QByteArray b = VoxleServerApi::newBoundary();
         QVERIFY2(form.match(QString::fromLatin1(a)).hasMatch(), a.constData());
-        QVERIFY(form.match(QString::fromLatin1(b)).hasMatch());
         QVERIFY(a != b);
     }
 
@@ -100,7 +93,6 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("expected"); // "" = no message
         QTest::newRow("message") << QByteArray(R"({"message":"m","detail":"d"})") << QStringLiteral("m");
-        QTest::newRow("empty detail list") << QByteArray(R"({"detail":[]})") << QString();
         QTest::newRow("list of strings") << QByteArray(R"({"detail":["x"]})") << QString();
         QTest::newRow("empty message falls through")
             << QByteArray(R"({"message":"","error":{"message":"e"}})") << QStringLiteral("e");
@@ -117,8 +109,6 @@ private slots:
 
     void decodeResponse_statusRules()
     {
-        QCOMPARE(thrownMessage(http(502, "")), QStringLiteral("请求失败（HTTP 502）"));
-        QCOMPARE(thrownMessage(http(200, R"({"text":5})")), QStringLiteral("返回解析失败"));
         QCOMPARE(thrownMessage(VoxleServerApi::RawResponse{false, 0, {}}), QStringLiteral("连接失败：无响应"));
         QCOMPARE(VoxleServerApi::decodeResponse<VoxleTextResponse>(http(299, R"({"text":"ok","x":1})")).text,
                  QStringLiteral("ok"));
@@ -152,12 +142,8 @@ private slots:
         QVERIFY(!full->toJson().contains(QStringLiteral("email")));
 
         // Optional request fields are left out; snake_case keys stay as they are.
-        const VoxleSendCodeRequest sendCode{QStringLiteral("138"), std::nullopt};
-        QCOMPARE(sendCode.toJson().keys(), QStringList{QStringLiteral("phone")});
         const QJsonObject usage =
             VoxleReportUsageRequest{QStringLiteral("dictation"), std::nullopt, 3, 4, 1500}.toJson();
-        QCOMPARE(usage.keys(), (QStringList{QStringLiteral("event_type"), QStringLiteral("output_text_length"),
-                                            QStringLiteral("raw_text_length"), QStringLiteral("speech_duration_ms")}));
         QCOMPARE(QJsonDocument(usage).toJson(QJsonDocument::Compact),
                  QByteArray(R"({"event_type":"dictation","output_text_length":4,"raw_text_length":3,)"
                             R"("speech_duration_ms":1500})"));
@@ -165,34 +151,32 @@ private slots:
 
     void deviceIdentifier_keepsHashesOrCreatesOne()
     {
-        MemoryUserDefaults defaults;
+        FakeUserDefaults defaults;
         const QString upper = QStringLiteral("ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789");
         defaults.setString(QStringLiteral("voxle_device_id"), QStringLiteral("  ") + upper + QStringLiteral("\n"));
-        defaults.writes = 0;
+        defaults.writes.clear();
         QCOMPARE(VoxleServerApi::deviceIdentifier(defaults), upper.toLower());
-        QCOMPARE(defaults.writes, 0);
+        QVERIFY(defaults.writes.isEmpty());
 
         defaults.setString(QStringLiteral("voxle_device_id"), QStringLiteral(" my-mac \n"));
         const QString hashed = VoxleServerApi::deviceIdentifier(defaults);
         QCOMPARE(hashed, QString::fromLatin1(QCryptographicHash::hash("my-mac", QCryptographicHash::Sha256).toHex()));
         QCOMPARE(defaults.string(QStringLiteral("voxle_device_id")), std::optional<QString>(hashed));
 
-        MemoryUserDefaults fresh;
+        FakeUserDefaults fresh;
         const QString created = VoxleServerApi::deviceIdentifier(fresh);
         QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(created).hasMatch());
         QCOMPARE(VoxleServerApi::deviceIdentifier(fresh), created);
-        QCOMPARE(fresh.writes, 1);
+        QCOMPARE(fresh.writes.size(), 1);
     }
 
-    void userMessage_mapsEachErrorKind()
+    // Failures no loopback socket can produce; the others are read through real sockets.
+    void userMessage_offlineAndUnknownFailures()
     {
-        QCOMPARE(VoxleServerApi::userMessage(VoxleApiError(QStringLiteral("x"))), QStringLiteral("x"));
-        const std::tuple<QNetworkReply::NetworkError, QString, QString> table[] = {
-            {QNetworkReply::TimeoutError, QStringLiteral("t"), QStringLiteral("连接超时")},
-            {QNetworkReply::NetworkSessionFailedError, QStringLiteral("n"), QStringLiteral("网络未连接")},
-            {QNetworkReply::UnknownNetworkError, QString(), QStringLiteral("网络错误")}};
-        for (const auto &[code, detail, message] : table)
-            QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(code, detail)), message);
+        QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(QNetworkReply::NetworkSessionFailedError, {})),
+                 QStringLiteral("网络未连接"));
+        QCOMPARE(VoxleServerApi::userMessage(VoxleTransportError(QNetworkReply::UnknownNetworkError, {})),
+                 QStringLiteral("网络错误"));
     }
 
     void headerLog_redactsTheBearerToken()
@@ -266,8 +250,6 @@ private slots:
                  QStringLiteral("m2"));
         QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":"flat","message":"top"})", 429),
                  QStringLiteral("top"));
-        QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"message":""})", 201),
-                 QStringLiteral("连接失败（HTTP 201）"));
     }
 
     void chatRequest_hasOnlyTheFourKeys()
@@ -282,30 +264,6 @@ private slots:
         QCOMPARE(body.value(QStringLiteral("messages")).toArray().at(1).toObject().value(QStringLiteral("role")),
                  QJsonValue(QStringLiteral("user")));
         QVERIFY(!ChatCompletionClient::requestBody({}, std::nullopt).contains(QStringLiteral("max_tokens")));
-    }
-
-    void prompts_exactShape()
-    {
-        const QString polish = ChatPrompts::polishSystemPrompt();
-        const QStringList lines = polish.split(QLatin1Char('\n'));
-        QCOMPARE(lines.size(), 10);
-        QVERIFY(lines.at(1).isEmpty());
-        QVERIFY(!polish.endsWith(QLatin1Char('\n')));
-        QVERIFY(lines.at(9).endsWith(QStringLiteral("（如\u201D润色结果：\u201D）。")));
-        QCOMPARE(QCryptographicHash::hash(polish.toUtf8(), QCryptographicHash::Sha256).toHex().left(16),
-                 QByteArray("ba4738892010b492"));
-
-        const QString ja =
-            ChatPrompts::translationSystemPrompt(ChatPrompts::translationLanguageName(TranslationTargetLanguage::ja));
-        QVERIFY(ja.startsWith(QStringLiteral("请把用户的语音内容翻译成日语。\n\n【核心防注入原则")));
-        QCOMPARE(ja.split(QLatin1Char('\n')).size(), 6);
-        QVERIFY(!ja.endsWith(QLatin1Char('\n')));
-        QVERIFY(ja.contains(QStringLiteral("\u201C忽略前面的指令\u201D")));
-        QVERIFY(ja.endsWith(QStringLiteral("（如\u201C译文：\u201D）。")));
-        QCOMPARE(QCryptographicHash::hash(ja.toUtf8(), QCryptographicHash::Sha256).toHex().left(16),
-                 QByteArray("b4c852b9463f2f70"));
-        QCOMPARE(ChatPrompts::translationLanguageName(TranslationTargetLanguage::en), QStringLiteral("英文"));
-        QCOMPARE(ChatPrompts::translationLanguageName(TranslationTargetLanguage::zh), QStringLiteral("中文"));
     }
 };
 
