@@ -8,12 +8,31 @@
 #include "platform/linux/Fcitx5InputMethodCommit.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
 const QString kIdle = QStringLiteral("空闲");
 const QString kRecording = QStringLiteral("录音中");
 const QString kSentence = QStringLiteral("今天天气不错，我们出去走走吧");
+
+QByteArray runTool(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(5000);
+    return p.readAllStandardOutput();
+}
+
+// Voxle's main window, once the X server shows it: it takes the focus when it appears.
+bool mainWindowShown()
+{
+    static const QRegularExpression row(QStringLiteral(R"re((0x[0-9a-f]+) "言川 Voxle": \("voxle" "Voxle"\)\s+1120x)re"));
+    const QString tree = QString::fromUtf8(runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}));
+    const QRegularExpressionMatch m = row.match(tree);
+    return m.hasMatch() &&
+           runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), m.captured(1)}).contains("IsViewable");
+}
 
 QString clipboard()
 {
@@ -41,7 +60,8 @@ class tst_ImeEndToEnd : public QObject
     // Voxle opens its main window at launch; the user clicks back into the field before dictating.
     bool startVoxleAndRefocus(const QJsonObject &settings)
     {
-        if (!harness.startVoxle(settings) || !probe->focusX11Window())
+        if (!harness.startVoxle(settings) || !ImeProbe::waitUntil(mainWindowShown, 10000) ||
+            !probe->focusX11Window())
             return false;
         Fcitx5InputMethodCommit im;
         return ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }) &&
