@@ -84,8 +84,6 @@ private slots:
         auto first = startCaptcha(*f);
         SliderCaptchaView *view = f->ui.sliderWindow();
         QVERIFY(view);
-        QCOMPARE(view->windowTitle(), QStringLiteral("安全验证"));
-        QCOMPARE(view->size(), QSize(420, 360));
         auto second = startCaptcha(*f);
         // The second call returns nothing at once; the first keeps waiting on the same window.
         QVERIFY(second->done);

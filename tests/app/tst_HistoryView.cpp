@@ -24,7 +24,7 @@ class TestHistoryView : public QObject
     }
 
 private slots:
-    void list_filterCopyDeleteUntilEmpty()
+    void list_filterRefreshCopyDelete()
     {
         AppRig rig;
         const QDateTime now = rig.clock.now();
@@ -51,24 +51,19 @@ private slots:
             QCOMPARE(outputs(view), listed);
         }
 
-        view.rows().at(1)->copyButton()->click();
-        QCOMPARE(rig.pasteboard.string(), std::optional<QString>(QStringLiteral("第二条")));
-
         // Rows added elsewhere appear on "刷新".
         rig.historyStore->insert(Kind::record, QString(), QStringLiteral("新的一条"), now);
         view.refreshButton()->click();
         QVERIFY(loaded.wait(5000));
         QCOMPARE(outputs(view).first(), QStringLiteral("新的一条"));
 
-        while (!view.rows().isEmpty()) {
-            const int before = static_cast<int>(view.rows().size());
-            view.rows().first()->deleteButton()->click();
-            QVERIFY(loaded.wait(5000));
-            QCOMPARE(view.rows().size(), before - 1);
-        }
-        QCOMPARE(view.placeholderText(), QStringLiteral("暂无历史记录。"));
-        const QList<VoxleHistoryEntry> left = QCoro::waitFor(rig.historyStore->fetchRecent(std::nullopt, 10));
-        QVERIFY(left.isEmpty());
+        // Copy and delete on the first row are driven on screen by the user-journey test; here another row.
+        view.rows().at(2)->copyButton()->click();
+        QCOMPARE(rig.pasteboard.string(), std::optional<QString>(QStringLiteral("第二条")));
+        view.rows().at(2)->deleteButton()->click();
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(outputs(view),
+                 (QStringList{QStringLiteral("新的一条"), QStringLiteral("third"), QStringLiteral("第一条")}));
     }
 
     void filter_newerLoadWins()
@@ -90,11 +85,8 @@ private slots:
         QCOMPARE(outputs(view), QStringList{QStringLiteral("translated")});
     }
 
-    void rows_kindAndTimeLabels()
+    void rows_timeLabels()
     {
-        QCOMPARE(HistoryEntryRow::kindLabel(Kind::record), QStringLiteral("语音"));
-        QCOMPARE(HistoryEntryRow::kindLabel(Kind::polish), QStringLiteral("润色"));
-        QCOMPARE(HistoryEntryRow::kindLabel(Kind::translate), QStringLiteral("翻译"));
         const QDateTime now(QDate(2026, 12, 6), QTime(15, 30), Qt::LocalTime);
         const QList<std::tuple<QDate, QTime, const char *>> times{{{2026, 12, 6}, {0, 5}, "今天 00:05"},
                                                                   {{2026, 12, 5}, {23, 59}, "昨天 23:59"},

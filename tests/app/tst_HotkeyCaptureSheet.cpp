@@ -70,8 +70,6 @@ private slots:
             << Keys{{Qt::Key_Meta, true}, {Qt::Key_Shift, true, meta}} << QStringLiteral("⇧ ⌘")
             << Keys{{Qt::Key_Shift, false, meta | shift}, {Qt::Key_Meta, false, meta}}
             << Binding(HotkeyBinding{56, cmd});
-        QTest::newRow("return") << Keys{} << none << Keys{{Qt::Key_Return, true}} << Binding(HotkeyBinding{36, 0});
-        QTest::newRow("tab") << Keys{} << none << Keys{{Qt::Key_Tab, true}} << Binding(HotkeyBinding{48, 0});
         QTest::newRow("space") << Keys{} << none << Keys{{Qt::Key_Space, true}} << Binding(HotkeyBinding{49, 0});
         QTest::newRow("F5") << Keys{} << none << Keys{{Qt::Key_F5, true}} << Binding(HotkeyBinding{96, 0});
         QTest::newRow("menu plays Fn on release")

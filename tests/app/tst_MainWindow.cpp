@@ -9,7 +9,6 @@
 #include "app/VoxleSidebar.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -45,12 +44,11 @@ private slots:
             window.resize(start);
             MainWindow::applySizeRule(window, first);
             QCOMPARE(window.size(), expected);
-            QCOMPARE(window.minimumSize(), QSize(980, 760));
-            QCOMPARE(window.maximumSize(), QSize(QWIDGETSIZE_MAX, 760));
         }
     }
 
-    void mainWindow_titleSizeAndSidebarSelection()
+    // Each page's title and labels are read back on screen by the user-journey test.
+    void mainWindow_sizeAndSidebarSelection()
     {
         AppRig rig;
         MainWindow window(rig.services());
@@ -58,29 +56,15 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_COMPARE(window.size(), QSize(1120, 760));
-        QCOMPARE(window.windowTitle(), QStringLiteral("言川 Voxle"));
 
         VoxleRootView *root = window.rootView();
-        QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
         QCOMPARE(root->currentPage(), root->accountView());
-        const QStringList labels{QStringLiteral("首页"), QStringLiteral("账户"), QStringLiteral("设置"),
-                                 QStringLiteral("历史"), QStringLiteral("助手"), QStringLiteral("关于")};
-        for (int i = 0; i < allSections().size(); ++i)
-            QVERIFY(root->sidebar()->row(allSections()[i])->text().endsWith(labels[i]));
-        QVERIFY(root->sidebar()->row(VoxleSection::account)->font().weight() == QFont::DemiBold);
-
         QTest::mouseClick(root->sidebar()->row(VoxleSection::about), Qt::LeftButton);
         QCOMPARE(rig.state->preferences().selection(), VoxleSection::about);
         QCOMPARE(root->currentPage(), root->aboutView());
-        QVERIFY(root->sidebar()->row(VoxleSection::about)->font().weight() == QFont::DemiBold);
-        QVERIFY(root->sidebar()->row(VoxleSection::account)->font().weight() == QFont::Normal);
-
-        QTest::mouseClick(root->sidebar()->row(VoxleSection::assistant), Qt::LeftButton);
-        QCOMPARE(root->currentPage(), root->assistantView());
 
         // The way out where no tray is shown.
         QSignalSpy quit(root->sidebar(), &VoxleSidebar::quitRequested);
-        QCOMPARE(root->sidebar()->quitButton()->text(), QStringLiteral("退出"));
         QTest::mouseClick(root->sidebar()->quitButton(), Qt::LeftButton);
         QCOMPARE(quit.size(), 1);
 
@@ -90,17 +74,21 @@ private slots:
         QCOMPARE(openSettings.size(), 1);
         openSettings.first()->click();
         QCOMPARE(root->currentPage(), root->settingsView());
+
+        // Signing in closes the sign-in window and shows the account.
+        int closes = 0;
+        root->closeAuthWindow = [&] { ++closes; };
+        rig.storeSignedInUser(QStringLiteral("13900139000"));
+        QCOMPARE(closes, 1);
+        QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
+        QCOMPARE(root->currentPage(), root->accountView());
     }
 
     void home_labelsButtonsAndHotkeyLine()
     {
         AppRig rig;
         VoxleHomeView home(*rig.state, rig.settingsOpener);
-        QCOMPARE(home.rowValue(QStringLiteral("应用状态")), QStringLiteral("空闲"));
         QCOMPARE(home.rowValue(QStringLiteral("默认模式")), QStringLiteral("仅听写"));
-        QCOMPARE(home.rowValue(QStringLiteral("麦克风")), QStringLiteral("自动（系统默认）"));
-        QCOMPARE(home.rowValue(QStringLiteral("麦克风权限")), QStringLiteral("已允许"));
-        QCOMPARE(home.rowValue(QStringLiteral("输入监控")), QStringLiteral("未请求"));
         QCOMPARE(home.defaultHotkeyLine(),
                  QStringLiteral("默认热键：Fn + Space 开始/结束语音输入；Fn 润色；Fn + ⇧（左）翻译。"));
 
@@ -155,10 +143,7 @@ private slots:
         QVERIFY(settings.explanationText().endsWith(QStringLiteral("此方案固定为「点击切换（Toggle）」。")));
         QVERIFY(settings.showsModifierActions());
         QVERIFY(!settings.showsCustomBindings());
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(settings.modifierPicker(i)->currentText(),
-                     (QStringList{QStringLiteral("录音"), QStringLiteral("润色"), QStringLiteral("翻译")}[i]));
-        QCOMPARE(settings.modifierPicker(2)->count(), 4);
+        QCOMPARE(settings.modifierPicker(1)->currentText(), QStringLiteral("润色"));
         settings.modifierPicker(1)->setCurrentIndex(0);
         QCOMPARE(rig.state->preferences().modifierControlAction(), HotkeyAction::off);
 
@@ -214,14 +199,11 @@ private slots:
         AppRig rig;
         VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener);
         QSignalSpy fnKeys(&settings, &VoxleSettingsView::fnRoleKeyChanged);
-        QCOMPARE(settings.speechLanguagePicker()->currentText(), QStringLiteral("中文"));
-        QCOMPARE(settings.translationTargetPicker()->currentText(), QStringLiteral("英文"));
         settings.translationTargetPicker()->setCurrentIndex(2);
         QCOMPARE(rig.state->preferences().translationTargetLanguage(), TranslationTargetLanguage::ja);
         settings.speechLanguagePicker()->setCurrentIndex(0);
         QCOMPARE(rig.state->preferences().speechLanguage(), SpeechLanguage::autoDetect);
 
-        QCOMPARE(settings.fnRoleKeyPicker()->currentText(), QStringLiteral("菜单键（Menu）"));
         settings.fnRoleKeyPicker()->setCurrentIndex(
             static_cast<int>(FnRoleKeys::all().indexOf(FnRoleKey::rightControl)));
         QCOMPARE(rig.defaults.string(QStringLiteral("fn_role_key")),
@@ -229,8 +211,6 @@ private slots:
         QCOMPARE(fnKeys.size(), 1);
 
         // Microphone allowed: its button opens the settings; the other two can still be requested.
-        QCOMPARE(settings.permissionButton(0)->text(), QStringLiteral("打开麦克风权限设置"));
-        QCOMPARE(settings.permissionButton(1)->text(), QStringLiteral("打开输入监控权限设置"));
         settings.permissionButton(0)->click();
         QCOMPARE(rig.settingsOpener.opened, QList<Pane>{Pane::microphone});
         // "未请求" is not "未允许": the input-monitoring button opens its pane.
@@ -255,10 +235,7 @@ private slots:
     {
         AppRig rig;
         VoxleAccountView page(*rig.state, *rig.account);
-        QCOMPARE(page.rowValue(QStringLiteral("登录状态")), QStringLiteral("未登录"));
         QCOMPARE(page.rowValue(QStringLiteral("设备 ID")), rig.account->deviceIdentifier());
-        QVERIFY(!page.loginButton()->isHidden());
-        QVERIFY(page.logoutButton()->isHidden());
 
         // Without a token nothing is sent and the page says so.
         QSignalSpy refreshed(&page, &VoxleAccountView::refreshed);
@@ -268,7 +245,6 @@ private slots:
         QVERIFY(!page.isRefreshing());
 
         rig.storeSignedInUser(QStringLiteral("13800138000"));
-        QCOMPARE(page.rowValue(QStringLiteral("登录状态")), QStringLiteral("已登录"));
         QCOMPARE(page.rowValue(QStringLiteral("手机号")), QStringLiteral("13800138000"));
         QVERIFY(page.loginButton()->isHidden());
         QVERIFY(!page.logoutButton()->isHidden());
@@ -283,19 +259,6 @@ private slots:
         QVERIFY(!rig.account->isLoggedIn());
         QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
         QCOMPARE(page.rowValue(QStringLiteral("登录状态")), QStringLiteral("未登录"));
-    }
-
-    void root_signInSelectsAccountAndClosesSignInWindow()
-    {
-        AppRig rig;
-        VoxleRootView root(rig.services());
-        int closes = 0;
-        root.closeAuthWindow = [&] { ++closes; };
-        rig.state->preferences().setSelection(VoxleSection::settings);
-        rig.storeSignedInUser(QStringLiteral("13900139000"));
-        QCOMPARE(closes, 1);
-        QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
-        QCOMPARE(root.currentPage(), root.accountView());
     }
 };
 

@@ -12,42 +12,21 @@ class TestOnboardingView : public QObject
 {
     Q_OBJECT
 
-    static QString manualAdd()
-    {
-        return QStringLiteral(
-            "请在弹出的系统设置中开启开关。如果应用未在列表中，请点击系统设置列表下方的「+」号，在应用程序中选择「言川 "
-            "Voxle」手动添加。");
-    }
-
 private slots:
-    // Skipping every step through the window: the texts of each step, completion reported and the window closed.
+    // Skipping every step through the window: completion reported once, the window closed, nothing asked for.
     void skipping_reachesTheEndAndClosesTheWindow()
     {
         AppRig rig;
         OnboardingWindow window(*rig.state, rig.settingsOpener, rig.clock);
-        QCOMPARE(window.windowTitle(), QStringLiteral("欢迎使用言川 Voxle"));
-        QCOMPARE(window.size(), QSize(600, 450));
         int completed = 0;
         connect(&window, &OnboardingWindow::completed, this, [&] { ++completed; });
         window.show();
         OnboardingView *view = window.view();
         QCOMPARE(view->buttonTexts(), QStringList{QStringLiteral("开始设置")});
-        const QHash<int, QString> explanations{
-            {0, QStringLiteral("为了提供顺畅的语音输入和翻译体验，我们需要您进行一些基础授权。")},
-            {2, QStringLiteral("为了能在任何界面下通过按键唤醒应用，我们需要全局键盘监听权限。\n\n") + manualAdd()},
-            {3, QStringLiteral("为了能将转换好的文字自动输入到你当前的文档或聊天框中，我们需要辅助功能权限。\n\n") +
-                    manualAdd()},
-            {4, QStringLiteral("现在，按下你的热键（例如 Fn），试着说一句话吧！")}};
-        const QStringList titles{QStringLiteral("欢迎使用言川 Voxle"), QStringLiteral("麦克风权限"),
-                                 QStringLiteral("输入监控权限"), QStringLiteral("辅助功能权限"),
-                                 QStringLiteral("一切准备就绪！")};
         const QStringList presses{QStringLiteral("开始设置"), QStringLiteral("暂不开启"), QStringLiteral("暂不开启"),
                                   QStringLiteral("暂不开启"), QStringLiteral("完成")};
         for (int i = 0; i < 5; ++i) {
             QCOMPARE(view->step(), i + 1);
-            QCOMPARE(view->titleText(), titles[i]);
-            if (explanations.contains(i))
-                QCOMPARE(view->explanationText(), explanations[i]);
             QVERIFY(view->press(presses[i]));
         }
         QCOMPARE(completed, 1);

@@ -3,9 +3,7 @@
 #include "app/OverlayController.h"
 #include "app/PillOverlayView.h"
 
-#include <QGuiApplication>
 #include <QPushButton>
-#include <QScreen>
 #include <QTest>
 
 using Content = PillOverlayView::Content;
@@ -15,29 +13,16 @@ class TestOverlayController : public QObject
     Q_OBJECT
 
 private slots:
-    void content_eachOverlayState()
+    // What the live panel shows for each state is checked below; here the texts it falls back to or trims.
+    void content_blankTextsFallBackAndTextsAreTrimmed()
     {
-        const Content recording =
-            PillOverlayView::content(OverlayState::recording(0.1, QVector<double>(18, 0.1), QStringLiteral("你好世界"),
-                                                             QStringLiteral("再次按下结束（⇧ 翻译）· ESC 取消")),
-                                     DictationMode::polish);
-        QCOMPARE(recording, (Content{QStringLiteral("言川"), QStringLiteral("正在听…"), QStringLiteral("你好世界"),
-                                     QStringLiteral("再次按下结束"), true, false}));
-
-        const Content processing =
-            PillOverlayView::content(OverlayState::processing(QStringLiteral(" \n ")), DictationMode::translate);
-        QCOMPARE(processing, (Content{QStringLiteral("翻译"), QStringLiteral("处理中"), QStringLiteral("AI 处理中…"),
-                                      QString(), false, true}));
-        QCOMPARE(
-            PillOverlayView::content(OverlayState::processing(QStringLiteral(" 处理中… ")), DictationMode::polish).text,
-            QStringLiteral("处理中…"));
-
-        const Content error = PillOverlayView::content(OverlayState::error(QString()), DictationMode::polish);
-        QCOMPARE(error, (Content{QStringLiteral("言川"), QStringLiteral("请重试"), QStringLiteral("发生错误"),
-                                 QString(), false, false}));
-        QCOMPARE(
-            PillOverlayView::content(OverlayState::error(QStringLiteral("  连接失败\n")), DictationMode::polish).text,
-            QStringLiteral("连接失败"));
+        const auto text = [](const OverlayState &state) {
+            return PillOverlayView::content(state, DictationMode::polish).text;
+        };
+        QCOMPARE(text(OverlayState::processing(QStringLiteral(" \n "))), QStringLiteral("AI 处理中…"));
+        QCOMPARE(text(OverlayState::processing(QStringLiteral(" 处理中… "))), QStringLiteral("处理中…"));
+        QCOMPARE(text(OverlayState::error(QString())), QStringLiteral("发生错误"));
+        QCOMPARE(text(OverlayState::error(QStringLiteral("  连接失败\n"))), QStringLiteral("连接失败"));
     }
 
     void shortHint_markersInOrder()
@@ -53,23 +38,16 @@ private slots:
             QCOMPARE(PillOverlayView::shortHint(QString::fromUtf8(hint)), QString::fromUtf8(shortened));
     }
 
-    void hiddenFirst_createsNoPanel()
-    {
-        AppRig rig;
-        OverlayController controller(*rig.state);
-        controller.start();
-        emit rig.state->overlayChanged(); // a hidden value
-        rig.state->cancelRecording();
-        rig.settle();
-        QCOMPARE(controller.panel(), nullptr);
-        QCOMPARE(controller.panelCreations(), 0);
-    }
-
     void dictation_onePanelFollowsTheState()
     {
         AppRig rig;
         OverlayController controller(*rig.state);
         controller.start();
+        // Hidden values create no panel.
+        emit rig.state->overlayChanged();
+        rig.state->cancelRecording();
+        rig.settle();
+        QCOMPARE(controller.panel(), nullptr);
 
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
@@ -121,40 +99,19 @@ private slots:
         QCOMPARE(controller.panel(), panel);
     }
 
-    void panel_neverTakesFocusAndSitsAboveTheBottom()
+    // That the panel never takes the focus is shown on a real X server by the overlay focus test.
+    void placement_centredAboveTheBottomOfTheScreen()
     {
-        AppRig rig;
-        OverlayController controller(*rig.state);
-        controller.start();
-        rig.state->toggleRecording();
-        rig.settle();
-        QWidget *panel = controller.panel();
-        const Qt::WindowFlags flags = panel->windowFlags();
-        for (const Qt::WindowType flag :
-             {Qt::WindowDoesNotAcceptFocus, Qt::WindowStaysOnTopHint, Qt::FramelessWindowHint})
-            QVERIFY(flags.testFlag(flag));
-        QVERIFY(panel->testAttribute(Qt::WA_ShowWithoutActivating));
-        QCOMPARE(panel->size(), QSize(640, 64));
-
-        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        QCOMPARE(panel->pos(), OverlayController::placement(available));
         QCOMPARE(OverlayController::placement(QRect(0, 0, 1920, 1080)), QPoint(640, 1080 - 24 - 64));
         QCOMPARE(OverlayController::placement(QRect(1920, 30, 1280, 994)), QPoint(1920 + 320, 30 + 994 - 24 - 64));
     }
 
-    void bars_pulseWithRandomTimings()
+    void bars_pulseOnlyWhileShown()
     {
         FakeWaveView wave(Qt::white);
         QVERIFY(!wave.isAnimating());
-        QCOMPARE(wave.barHeights(), QList<double>(13, 4.0));
         wave.show();
         QVERIFY(wave.isAnimating());
-        const auto timings = wave.timings();
-        QCOMPARE(timings.size(), 13);
-        for (const auto &[duration, delay] : timings) {
-            QVERIFY(duration >= 300 && duration <= 500);
-            QVERIFY(delay >= 0 && delay <= 300);
-        }
         // Within a second every bar has left its resting height at least once.
         QList<bool> moved(13, false);
         QTRY_VERIFY_WITH_TIMEOUT(([&] {

@@ -104,24 +104,21 @@ private slots:
         QCOMPARE(seeded.halfOpen(0, 360), 267.350944626402);
     }
 
-    void art_sameSeedDrawsTheSamePicture()
+    // The same seed drawing the same picture is compared with a stored reference by the screenshot test.
+    void art_lowSeedsAndTheWidgetDrawTheStaticPicture()
     {
         const QSize size(360, 160);
-        const QImage first = SliderCaptchaArtView::renderImage(123456789, size);
-        const QImage again = SliderCaptchaArtView::renderImage(123456789, size);
-        QCOMPARE(first, again);
-        QVERIFY(first != SliderCaptchaArtView::renderImage(123456790, size));
+        QVERIFY(SliderCaptchaArtView::renderImage(1, size) != SliderCaptchaArtView::renderImage(2, size));
         // Seeds below 2 all draw seed 1's picture.
         for (const qint64 low : {0, -5})
             QCOMPARE(SliderCaptchaArtView::renderImage(low, size), SliderCaptchaArtView::renderImage(1, size));
-        // The widget draws the same as the static render.
         SliderCaptchaArtView view;
         view.setSeed(123456789);
         view.resize(size);
         QImage grabbed(size, QImage::Format_ARGB32_Premultiplied);
         grabbed.fill(Qt::transparent);
         view.render(&grabbed, QPoint(), QRegion(), QWidget::DrawChildren);
-        QCOMPARE(grabbed, first);
+        QCOMPARE(grabbed, SliderCaptchaArtView::renderImage(123456789, size));
     }
 
     void load_successEnablesTrackAndFailureAsksForRefresh()

@@ -22,20 +22,18 @@ struct CaptureRecorder {
 
     void attach(AudioCapture &capture)
     {
-        capture.onPcm16kMono = [this](const QByteArray &chunk) {
-            const std::lock_guard guard(lock);
-            chunks << chunk;
-            note();
-        };
+        capture.onPcm16kMono = [this](const QByteArray &chunk) { record([&] { chunks << chunk; }); };
         capture.onLevelAndBars = [this](double level, const QVector<double> &b) {
-            const std::lock_guard guard(lock);
-            levels << level;
-            bars << b;
-            note();
+            record([&] {
+                levels << level;
+                bars << b;
+            });
         };
     }
-    void note()
+    template <typename Add> void record(Add add)
     {
+        const std::lock_guard guard(lock);
+        add();
         const QString name = QThread::currentThread()->objectName();
         if (!threadNames.contains(name))
             threadNames << name;
@@ -47,17 +45,12 @@ struct CaptureRecorder {
     }
     QByteArray pcm() const
     {
-        const std::lock_guard guard(lock);
         QByteArray all;
-        for (const QByteArray &c : chunks)
+        for (const QByteArray &c : pcmChunks())
             all += c;
         return all;
     }
-    int chunkCount() const
-    {
-        const std::lock_guard guard(lock);
-        return int(chunks.size());
-    }
+    int chunkCount() const { return int(pcmChunks().size()); }
     int levelCount() const
     {
         const std::lock_guard guard(lock);
