@@ -4,7 +4,9 @@
 #include "core/VoxleAppState.h"
 #include "platform/SettingsOpener.h"
 
+#include <QClipboard>
 #include <QCoro/QCoroTask>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -157,7 +159,7 @@ void OnboardingView::poll()
     m_state.refreshPermissionLabels();
     using Permission = VoxleAppState::Permission;
     // Where there is nothing to grant, the step is read and left by its own button.
-    if (m_step == 3 && m_desktop.inputMonitoringNeeded && m_state.inputMonitoringPermission() == Permission::granted)
+    if (m_step == 3 && m_desktop.session == Desktop::Session::other && m_state.inputMonitoringPermission() == Permission::granted)
         goTo(4);
     else if (m_step == 4 && m_state.accessibilityPermission() == Permission::granted)
         goTo(5);
@@ -268,10 +270,30 @@ void OnboardingView::rebuild()
         m_icon->setText(QStringLiteral("⌨"));
         m_title->setText(QStringLiteral("输入监控权限"));
         const Permission permission = m_state.inputMonitoringPermission();
-        if (!m_desktop.inputMonitoringNeeded) {
+        if (m_desktop.session == Desktop::Session::x11) {
             // Nothing to grant here: every X11 client may listen to the keyboard. The step says so and is done.
             m_explanation->setText(QStringLiteral("在当前桌面（X11）上，全局按键监听无需单独授权，热键已可直接使用。"));
             addBadge(QStringLiteral("无需授权"));
+            addButton(QStringLiteral("下一步"), kMainButtonWidth, [this] { goTo(4); });
+            break;
+        }
+        if (m_desktop.session == Desktop::Session::wayland) {
+            // Wayland gives keys to the focused window only: the desktop itself has to own the shortcuts.
+            if (m_desktop.shortcutsPortal) {
+                m_explanation->setText(QStringLiteral(
+                    "在 Wayland 桌面上，应用无法直接监听全局按键。听写快捷键已登记到桌面的「全局快捷键」服务"
+                    "（开始/结束听写、润色、翻译、取消），请在桌面弹出的窗口或系统设置的快捷键中为它们指定按键。"));
+                addBadge(QStringLiteral("由桌面提供"));
+            } else {
+                m_explanation->setText(
+                    QStringLiteral("在 Wayland 桌面上，应用无法直接监听全局按键。请在系统设置的「键盘 → "
+                                   "自定义快捷键」中添加下列命令，并为每条指定一个按键：\n\n") +
+                    m_desktop.shortcutCommands());
+                addBadge(QStringLiteral("需在系统中设置"));
+                addButton(QStringLiteral("复制命令"), kMainButtonWidth, [this] {
+                    QGuiApplication::clipboard()->setText(m_desktop.shortcutCommands());
+                });
+            }
             addButton(QStringLiteral("下一步"), kMainButtonWidth, [this] { goTo(4); });
             break;
         }
@@ -322,7 +344,10 @@ void OnboardingView::rebuild()
         m_icon->setText(QStringLiteral("★"));
         m_title->setText(QStringLiteral("一切准备就绪！"));
         m_explanation->setText(QStringLiteral("现在，按下你的热键（例如 Fn），试着说一句话吧！"));
-        if (!m_desktop.fnRoleKeyLabel.isEmpty())
+        if (m_desktop.session == Desktop::Session::wayland)
+            m_explanation->setText(QStringLiteral("现在，按下你在桌面中为「开始/结束听写」设置的快捷键，"
+                                                  "试着说一句话吧！\n无法自动输入时，文字会留在剪贴板，按 Ctrl+V 粘贴即可。"));
+        else if (!m_desktop.fnRoleKeyLabel.isEmpty())
             m_explanation->setText(
                 m_explanation->text() +
                 QStringLiteral("\n在此桌面上由「%1」充当 Fn，可在「设置」中更换。").arg(m_desktop.fnRoleKeyLabel));

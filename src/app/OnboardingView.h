@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/DesktopFacts.h"
+
 #include "base/Clock.h"
 
 #include <QWidget>
@@ -21,12 +23,7 @@ public:
     static constexpr qint64 pollIntervalMs = 1000;
 
     // What the permissions mean on the desktop the program runs on.
-    struct Desktop {
-        // False where any program may listen to the keyboard (X11): the step only says so.
-        bool inputMonitoringNeeded = true;
-        // The key that plays Fn where the keyboard's own Fn key is invisible; empty where Fn itself works.
-        QString fnRoleKeyLabel;
-    };
+    using Desktop = DesktopFacts;
 
     OnboardingView(VoxleAppState &state, SettingsOpener &settings, Clock &clock, std::function<void()> onComplete,
                    QWidget *parent = nullptr);

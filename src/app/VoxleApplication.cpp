@@ -1,5 +1,6 @@
 #include "app/VoxleApplication.h"
 
+#include "app/VoxleHomeView.h"
 #include "app/VoxleRootView.h"
 #include "app/VoxleSettingsView.h"
 #include "app/VoxleSidebar.h"
@@ -9,6 +10,7 @@
 #include "hotkeys/FnRoleKeyPreference.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
@@ -150,12 +152,7 @@ bool VoxleApplication::permissionsMissing()
 void VoxleApplication::showOnboarding()
 {
     if (!m_onboarding) {
-        // On an X11 session every client may listen to the keyboard: nothing to grant.
-        const bool x11 = QGuiApplication::platformName() == QStringLiteral("xcb") &&
-                         qEnvironmentVariable("XDG_SESSION_TYPE") != QStringLiteral("wayland");
-        m_onboarding =
-            std::make_unique<OnboardingWindow>(*m_state, m_settingsOpener, m_clock,
-                                               OnboardingView::Desktop{!x11, FnRoleKeys::label(m_keyTap.fnRoleKey())});
+        m_onboarding = std::make_unique<OnboardingWindow>(*m_state, m_settingsOpener, m_clock, desktopFacts());
         connect(m_onboarding.get(), &OnboardingWindow::completed, this, [this]() {
             m_onboarding->close();
             m_onboarding.release()->deleteLater();
@@ -171,6 +168,21 @@ void VoxleApplication::showOnboarding()
     m_onboarding->show();
     m_onboarding->raise();
     m_onboarding->activateWindow();
+}
+
+DesktopFacts VoxleApplication::desktopFacts() const
+{
+    DesktopFacts facts;
+    if (DesktopFacts::waylandSession())
+        facts.session = DesktopFacts::Session::wayland;
+    else if (QGuiApplication::platformName() == QStringLiteral("xcb"))
+        facts.session = DesktopFacts::Session::x11;
+    facts.fnRoleKeyLabel = FnRoleKeys::label(m_keyTap.fnRoleKey());
+    // The desktop's shortcut settings run a command line: the short name only when it finds this program.
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("voxle"));
+    facts.command = !onPath.isEmpty() && QFileInfo(onPath).canonicalFilePath() == self ? QStringLiteral("voxle") : self;
+    return facts;
 }
 
 void VoxleApplication::setUpTray()
@@ -234,6 +246,7 @@ void VoxleApplication::buildMainWindow()
         VoxleViewServices{*m_state, *m_account, m_history, m_clock, m_settingsOpener, m_pasteboard, m_defaults});
     connect(m_mainWindow.get(), &MainWindow::firstPainted, this, &VoxleApplication::mainWindowFirstPainted);
     VoxleRootView *root = m_mainWindow->rootView();
+    root->homeView()->setDesktop(desktopFacts());
     root->closeAuthWindow = [this]() { m_authUi->closeAuthWindow(); };
     m_authUi->setMainWindow(m_mainWindow.get());
     connect(root->settingsView(), &VoxleSettingsView::fnRoleKeyChanged, this, &VoxleApplication::applyFnRoleKey);

@@ -66,6 +66,7 @@ private:
     void wireInputMethod();
     bool permissionsMissing();
     void showOnboarding();
+    DesktopFacts desktopFacts() const;
     void buildMainWindow();
     void applyFnRoleKey(FnRoleKey key);
     void setUpTray();

@@ -7,7 +7,9 @@
 #include "core/VoxleAppState.h"
 #include "platform/SettingsOpener.h"
 
+#include <QClipboard>
 #include <QCoro/QCoroTask>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -69,6 +71,17 @@ VoxleHomeView::VoxleHomeView(VoxleAppState &state, SettingsOpener &settings, QWi
     m_hotkeyLine->setObjectName(QStringLiteral("voxleExplanation"));
     m_hotkeyLine->setWordWrap(true);
     quick->body()->addWidget(m_hotkeyLine);
+    m_desktopLine = new QLabel(quick);
+    m_desktopLine->setObjectName(QStringLiteral("voxleExplanation"));
+    m_desktopLine->setWordWrap(true);
+    m_desktopLine->hide();
+    quick->body()->addWidget(m_desktopLine);
+    m_copyCommands = new QPushButton(QStringLiteral("复制快捷键命令"), quick);
+    VoxleStyle::makeSecondary(m_copyCommands);
+    m_copyCommands->hide();
+    connect(m_copyCommands, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_commands); });
+    quick->body()->addWidget(m_copyCommands, 0, Qt::AlignLeft);
     page->addWidget(quick);
     page->addStretch(1);
 
@@ -159,4 +172,35 @@ void VoxleHomeView::refresh()
         break;
     }
     m_hotkeyLine->setText(line);
+}
+
+void VoxleHomeView::setDesktop(const DesktopFacts &desktop)
+{
+    const QString fallback = QStringLiteral("文字经辅助功能或输入法输入；都不可用时会留在剪贴板，按 Ctrl+V 粘贴。");
+    QString line;
+    switch (desktop.session) {
+    case DesktopFacts::Session::x11:
+        line = QStringLiteral("当前桌面：X11。热键与自动输入均可直接使用。");
+        break;
+    case DesktopFacts::Session::wayland:
+        line = desktop.shortcutsPortal
+                   ? QStringLiteral("当前桌面：Wayland。听写快捷键由桌面的「全局快捷键」服务提供，可在系统设置中修改；"
+                                    "Fn 与单击修饰键在此不可用。")
+                   : QStringLiteral("当前桌面：Wayland。应用无法监听全局按键：请在系统设置的「键盘 → 自定义快捷键」中"
+                                    "为以下命令指定按键：\n") +
+                         desktop.shortcutCommands() + QLatin1Char('\n');
+        line += fallback;
+        break;
+    case DesktopFacts::Session::other:
+        break;
+    }
+    m_commands = desktop.shortcutCommands();
+    m_desktopLine->setText(line);
+    m_desktopLine->setVisible(!line.isEmpty());
+    m_copyCommands->setVisible(desktop.session == DesktopFacts::Session::wayland && !desktop.shortcutsPortal);
+}
+
+QString VoxleHomeView::desktopLine() const
+{
+    return m_desktopLine->text();
 }

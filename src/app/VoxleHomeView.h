@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/DesktopFacts.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -20,6 +22,10 @@ public:
     // The value shown in the status card's row with this key.
     QString rowValue(const QString &key) const;
     QPushButton *recordButton() const { return m_record; }
+    // Says what works on this desktop, and on Wayland how to get hotkeys.
+    void setDesktop(const DesktopFacts &desktop);
+    QString desktopLine() const;
+    QPushButton *copyCommandsButton() const { return m_copyCommands; }
 
 private:
     struct PermissionRow {
@@ -38,4 +44,7 @@ private:
     PermissionRow m_access{};
     QPushButton *m_record = nullptr;
     QLabel *m_hotkeyLine = nullptr;
+    QLabel *m_desktopLine = nullptr;
+    QPushButton *m_copyCommands = nullptr;
+    QString m_commands;
 };

@@ -1,3 +1,4 @@
+#include "app/DesktopFacts.h"
 #include "app/SingleInstance.h"
 #include "app/VoxleApplication.h"
 
@@ -31,6 +32,10 @@ std::optional<QJsonObject> commandFromArguments(const QCommandLineParser &parser
 
 int main(int argc, char **argv)
 {
+    // Wayland lets no ordinary window stay above the others or place itself: the overlay needs both, so the
+    // process is an X11 client through Xwayland, and a native Wayland window only where Xwayland is missing.
+    if (DesktopFacts::waylandSession() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Voxle"));
     QApplication::setApplicationDisplayName(QStringLiteral("言川 Voxle"));

@@ -2,6 +2,8 @@
 #include "app/OnboardingView.h"
 #include "app/OnboardingWindow.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -142,7 +144,7 @@ private slots:
         rig.inputMonitoring = true; // what an X11 session reports
         rig.state->refreshPermissionLabels();
         OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {},
-                            OnboardingView::Desktop{false, QStringLiteral("右 Ctrl")});
+                            OnboardingView::Desktop{OnboardingView::Desktop::Session::x11, false, QStringLiteral("右 Ctrl")});
         view.press(QStringLiteral("开始设置"));
         view.press(QStringLiteral("暂不开启"));
         QCOMPARE(view.step(), 3);
@@ -160,6 +162,33 @@ private slots:
         // The last step names the key that plays Fn here.
         QVERIFY(view.press(QStringLiteral("暂不开启")));
         QVERIFY(view.explanationText().contains(QStringLiteral("「右 Ctrl」充当 Fn")));
+    }
+
+    // On Wayland the keys belong to the desktop: without its shortcuts portal the step hands over the commands to
+    // bind; with it, it says where the shortcuts are. Neither asks for anything, and neither promises Fn.
+    void inputMonitoring_onWayland_pointsToTheDesktopShortcuts()
+    {
+        AppRig rig;
+        OnboardingView::Desktop desktop{OnboardingView::Desktop::Session::wayland, false, QStringLiteral("右 Ctrl"),
+                                        QStringLiteral("/opt/voxle/bin/voxle")};
+        OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {}, desktop);
+        view.press(QStringLiteral("开始设置"));
+        view.press(QStringLiteral("暂不开启"));
+        QVERIFY(view.explanationText().contains(QStringLiteral("/opt/voxle/bin/voxle --toggle")));
+        QVERIFY(view.press(QStringLiteral("复制命令")));
+        QCOMPARE(QGuiApplication::clipboard()->text(), desktop.shortcutCommands());
+        QVERIFY(view.press(QStringLiteral("下一步")));
+        QVERIFY(view.press(QStringLiteral("暂不开启")));
+        QVERIFY(!view.explanationText().contains(QStringLiteral("充当 Fn")));
+        QVERIFY(view.explanationText().contains(QStringLiteral("Ctrl+V")));
+        QCOMPARE(rig.inputMonitoringRequests, 0);
+
+        desktop.shortcutsPortal = true;
+        OnboardingView portal(*rig.state, rig.settingsOpener, rig.clock, {}, desktop);
+        portal.press(QStringLiteral("开始设置"));
+        portal.press(QStringLiteral("暂不开启"));
+        QVERIFY(portal.explanationText().contains(QStringLiteral("全局快捷键")));
+        QCOMPARE(portal.buttonTexts(), QStringList{QStringLiteral("下一步")});
     }
 
     // The poll runs only while shown and keeps the same buttons while nothing changes.
