@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 
 class InputMethodCommit;
@@ -16,6 +17,10 @@ class KeySynth;
 // by the clipboard and a synthetic paste chord, giving the user's own clipboard back once the target has read
 // it. Main thread; nothing here waits on another application: accessibility work runs on the backend's thread,
 // clipboard reads are asynchronous, and every wait is bounded on the clock.
+//
+// When the paste cannot be made (the clipboard cannot be set, or the chord cannot be sent) the insertion fails
+// aloud: the failure handler gets a message for the user, and the text is left on the clipboard when it got
+// there.
 //
 // Text goes only where it was dictated: before each step that writes (accessibility writes, the paste chord)
 // the insertion checks that it was not cancelled and that the focus is still on the window, and where known the
@@ -48,6 +53,9 @@ public:
 
     // The user's input method as a route between accessibility and the paste; none by default.
     void setInputMethod(InputMethodCommit *inputMethod);
+
+    // Receives the user-facing message of an insertion that failed; none by default.
+    void setFailureHandler(std::function<void(const QString &message)> handler);
 
     // For the permission labels and onboarding.
     bool isAccessibilityTrusted();
@@ -86,6 +94,7 @@ private:
     // Why the focused window may not be written to any more, or empty when it may.
     QString refusal() const;
     void stop(const QString &why);
+    void fail(const QString &message);
     void schedule(qint64 delayMs, std::function<void()> fn);
     std::function<void()> guarded(std::function<void()> fn);
 
@@ -99,6 +108,7 @@ private:
     quint64 m_nextId = 1;
     Clock::TimerId m_timer = 0;
     InputMethodCommit *m_inputMethod = nullptr;
+    std::function<void(const QString &)> m_failureHandler;
     // Callbacks from other threads and the clipboard outlive nothing: they check this first.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

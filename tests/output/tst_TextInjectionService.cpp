@@ -20,6 +20,7 @@ class TestTextInjectionService : public QObject
     // What the target pasted, read from the clipboard targetReadDelayMs after the key, as applications do.
     QStringList pastedTexts;
     qint64 targetReadDelayMs = 0;
+    QStringList failures; // what the user was told
 
     void useFieldWithoutAccessibility()
     {
@@ -32,7 +33,9 @@ private slots:
     {
         r = std::make_unique<InjectionRig>();
         pastedTexts.clear();
+        failures.clear();
         targetReadDelayMs = 0;
+        r->service->setFailureHandler([this](const QString &message) { failures << message; });
         r->keys.onPost = [this](const Event &e) {
             if (e.keyDown)
                 r->clock.schedule(targetReadDelayMs,
@@ -170,6 +173,34 @@ private slots:
         QCOMPARE(r->pb.items, old);
         QCOMPARE(pastedTexts, readDelay < 0 ? QStringList{} : QStringList{QStringLiteral("你好")});
         QCOMPARE(r->keys.events.size(), 2);
+        QCOMPARE(failures, QStringList{});
+    }
+
+    void paste_thatCannotBeMadeFailsAloud_data()
+    {
+        QTest::addColumn<bool>("clipboardFails");
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no chord") << false << false << QStringLiteral("已复制到剪贴板，请按 Ctrl+V 粘贴");
+        QTest::newRow("no chord, terminal") << false << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
+        QTest::newRow("no clipboard") << true << false << QStringLiteral("未能插入文字：无法写入剪贴板");
+    }
+    void paste_thatCannotBeMadeFailsAloud()
+    {
+        QFETCH(bool, clipboardFails);
+        QFETCH(bool, terminal);
+        QFETCH(QString, message);
+        useFieldWithoutAccessibility();
+        r->ax.field.terminal = terminal;
+        r->pb.items = {kHello};
+        r->pb.failWrites = clipboardFails;
+        r->keys.failPosting = true;
+        r->service->injectAtCursor(QStringLiteral("听写"));
+        r->clock.advance(10000);
+        QCOMPARE(failures, QStringList{message});
+        // The text stays for the user to paste, or the clipboard never changed.
+        QCOMPARE(r->pb.string(), clipboardFails ? QStringLiteral("hello") : QStringLiteral("听写"));
+        QVERIFY(!r->service->busy());
     }
 
     void paste_waitsForHeldModifiers_data()
