@@ -252,6 +252,14 @@ void TextInjectionService::fail(const QString &message)
     finish();
 }
 
+void TextInjectionService::leaveForUser()
+{
+    // Kept as an ordinary copy rather than given back: the user may paste it more than once.
+    const Operation &op = m_queue.front();
+    m_pasteboard.setString(op.text);
+    fail(QStringLiteral("已复制到剪贴板，请按 %1 粘贴").arg(chordLabel(op.chord)));
+}
+
 void TextInjectionService::begin()
 {
     Operation &op = m_queue.front();
@@ -412,12 +420,11 @@ void TextInjectionService::postChord()
         return;
     }
     op.chordAtMs = m_clock.elapsedMs();
+    op.chord = chord;
     const bool sent = m_keySynth.postKey(key, flags, true);
     m_keySynth.postKey(key, flags, false);
     if (!sent) {
-        // The text is the user's to paste now, kept as an ordinary copy rather than given back.
-        m_pasteboard.setString(op.text);
-        fail(QStringLiteral("已复制到剪贴板，请按 %1 粘贴").arg(chordLabel(chord)));
+        leaveForUser();
         return;
     }
     printLine(QStringLiteral("[TextInjector] Command+V 模拟按键发送完成"));
@@ -429,6 +436,7 @@ void TextInjectionService::targetRead()
     // A read before the chord is not the paste's; the restore waits for the one that is.
     if (m_queue.front().chordAtMs < 0)
         return;
+    m_queue.front().readAfterChord = true;
     if (m_timer)
         m_clock.cancelTimer(m_timer);
     schedule(restoreAfterReadMs, [this]() { restoreClipboard(); });
@@ -439,6 +447,11 @@ void TextInjectionService::restoreClipboard()
     Operation &op = m_queue.front();
     const qint64 current = m_pasteboard.changeCount();
     if (current == op.injectedChangeCount) {
+        // Nobody fetched the text, and nobody took the clipboard over to serve it: the chord pasted nothing.
+        if (op.chordAtMs >= 0 && !op.readAfterChord) {
+            leaveForUser();
+            return;
+        }
         putBack();
         return;
     }

@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "output/TextInjector.h"
 #include "platform/Accessibility.h"
+#include "platform/KeySynth.h"
 #include "platform/Pasteboard.h"
 
 #include <atomic>
@@ -11,15 +12,14 @@
 #include <memory>
 
 class InputMethodCommit;
-class KeySynth;
 
 // Puts finished dictation text at the keyboard focus: through the accessibility interface when it can, else
 // by the clipboard and a synthetic paste chord, giving the user's own clipboard back once the target has read
 // it. Main thread; nothing here waits on another application: accessibility work runs on the backend's thread,
 // clipboard reads are asynchronous, and every wait is bounded on the clock.
 //
-// When the paste cannot be made (the clipboard cannot be set, or the chord cannot be sent) the insertion fails
-// aloud: the failure handler gets a message for the user, and the text is left on the clipboard when it got
+// When the paste cannot be made (the clipboard cannot be set, the chord cannot be sent, or nothing fetched the
+// text after it) the insertion fails aloud: the failure handler gets a message for the user, and the text is left on the clipboard when it got
 // there.
 //
 // Text goes only where it was dictated: before each step that writes (accessibility writes, the paste chord)
@@ -77,6 +77,8 @@ private:
         Pasteboard::Snapshot saved;
         qint64 injectedChangeCount = 0;
         qint64 chordAtMs = -1;
+        KeySynth::PasteChord chord = KeySynth::PasteChord::commandV;
+        bool readAfterChord = false;
         bool offered = false;
     };
 
@@ -95,6 +97,8 @@ private:
     QString refusal() const;
     void stop(const QString &why);
     void fail(const QString &message);
+    // Leaves the text on the clipboard for the user to paste, and says so.
+    void leaveForUser();
     void schedule(qint64 delayMs, std::function<void()> fn);
     std::function<void()> guarded(std::function<void()> fn);
 

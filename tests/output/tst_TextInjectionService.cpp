@@ -148,7 +148,7 @@ private slots:
         QTest::newRow("text, read at once") << Pasteboard::Contents{kHello} << 0;
         QTest::newRow("text, rich text and image, read 1 s late") << Pasteboard::Contents{kHello, kHtml, kPng} << 1000;
         QTest::newRow("image only, read 1.8 s late") << Pasteboard::Contents{kPng} << 1800;
-        QTest::newRow("empty, never read") << Pasteboard::Contents{} << -1;
+        QTest::newRow("empty, read at once") << Pasteboard::Contents{} << 0;
     }
     void paste_restoresAfterTheTargetRead()
     {
@@ -179,22 +179,28 @@ private slots:
     void paste_thatCannotBeMadeFailsAloud_data()
     {
         QTest::addColumn<bool>("clipboardFails");
+        QTest::addColumn<bool>("chordFails");
         QTest::addColumn<bool>("terminal");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no chord") << false << false << QStringLiteral("已复制到剪贴板，请按 Ctrl+V 粘贴");
-        QTest::newRow("no chord, terminal") << false << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
-        QTest::newRow("no clipboard") << true << false << QStringLiteral("未能插入文字：无法写入剪贴板");
+        const QString pasteCtrlV = QStringLiteral("已复制到剪贴板，请按 Ctrl+V 粘贴");
+        QTest::newRow("no chord") << false << true << false << pasteCtrlV;
+        QTest::newRow("no chord, terminal") << false << true << true
+                                            << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
+        QTest::newRow("chord never answered") << false << false << false << pasteCtrlV;
+        QTest::newRow("no clipboard") << true << false << false << QStringLiteral("未能插入文字：无法写入剪贴板");
     }
     void paste_thatCannotBeMadeFailsAloud()
     {
         QFETCH(bool, clipboardFails);
+        QFETCH(bool, chordFails);
         QFETCH(bool, terminal);
         QFETCH(QString, message);
         useFieldWithoutAccessibility();
         r->ax.field.terminal = terminal;
         r->pb.items = {kHello};
         r->pb.failWrites = clipboardFails;
-        r->keys.failPosting = true;
+        r->keys.failPosting = chordFails;
+        targetReadDelayMs = 100000;
         r->service->injectAtCursor(QStringLiteral("听写"));
         r->clock.advance(10000);
         QCOMPARE(failures, QStringList{message});
