@@ -19,8 +19,8 @@ class InputMethodCommit;
 // clipboard reads are asynchronous, and every wait is bounded on the clock.
 //
 // When the paste cannot be made (the clipboard cannot be set, the chord cannot be sent, or nothing fetched the
-// text after it) the insertion fails aloud: the failure handler gets a message for the user, and the text is left on the clipboard when it got
-// there.
+// text after it) the insertion fails aloud: the failure handler gets a message for the user, and the text is left on
+// the clipboard when it got there.
 //
 // Text goes only where it was dictated: before each step that writes (accessibility writes, the paste chord)
 // the insertion checks that it was not cancelled and that the focus is still on the window, and where known the

@@ -54,4 +54,6 @@ public:
     // True when the last write could not be put on the clipboard (this process has no way to own it): the
     // clipboard still holds what it held before.
     virtual bool lastWriteFailed() const { return false; }
+    // False when this clipboard cannot tell who fetched an offer: readByTarget never runs then.
+    virtual bool seesReads() const { return true; }
 };

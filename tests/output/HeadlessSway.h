@@ -22,10 +22,11 @@ public:
         config.write("xwayland disable\noutput HEADLESS-1 resolution 1280x800 position 0 0\n"
                      "default_border none\nfocus_follows_mouse no\n");
         config.close();
-        m_sway.setProcessEnvironment(DesktopChild::environment({{QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path()},
-                                                                {QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless")},
-                                                                {QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman")},
-                                                                {QStringLiteral("DISPLAY"), QStringLiteral("-")}}));
+        m_sway.setProcessEnvironment(
+            DesktopChild::environment({{QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path()},
+                                       {QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless")},
+                                       {QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman")},
+                                       {QStringLiteral("DISPLAY"), QStringLiteral("-")}}));
         m_sway.setProcessChannelMode(QProcess::MergedChannels);
         m_sway.setStandardOutputFile(m_runtime.filePath(QStringLiteral("sway.log")));
         m_sway.start(QStringLiteral("unshare"),

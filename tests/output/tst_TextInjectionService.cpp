@@ -76,7 +76,8 @@ private slots:
             << false << false << 0 << u("12345678") << 10 << 5 << u("XY") << u("12345678XY") << 10;
         // A masked field cannot be read back, but the right length is trusted.
         QTest::newRow("masked") << true << true << 0 << u("secret") << 6 << 0 << u("XY") << u("secretXY") << 8;
-        QTest::newRow("masked, selection replaced") << true << true << 0 << u("secret") << 0 << 6 << u("XY") << u("XY") << 2;
+        QTest::newRow("masked, selection replaced")
+            << true << true << 0 << u("secret") << 0 << 6 << u("XY") << u("XY") << 2;
     }
     void insertViaAccessibility()
     {
@@ -184,8 +185,8 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString pasteCtrlV = QStringLiteral("已复制到剪贴板，请按 Ctrl+V 粘贴");
         QTest::newRow("no chord") << false << true << false << pasteCtrlV;
-        QTest::newRow("no chord, terminal") << false << true << true
-                                            << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
+        QTest::newRow("no chord, terminal")
+            << false << true << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
         QTest::newRow("chord never answered") << false << false << false << pasteCtrlV;
         QTest::newRow("no clipboard") << true << false << false << QStringLiteral("未能插入文字：无法写入剪贴板");
     }

@@ -49,7 +49,8 @@ private slots:
         QVERIFY(sway.start());
         // wl-copy, wl-paste and wtype run from here.
         for (auto it = sway.env.cbegin(); it != sway.env.cend(); ++it)
-            it.value() == QLatin1String("-") ? qunsetenv(qPrintable(it.key())) : qputenv(qPrintable(it.key()), it.value().toUtf8());
+            it.value() == QLatin1String("-") ? qunsetenv(qPrintable(it.key()))
+                                             : qputenv(qPrintable(it.key()), it.value().toUtf8());
         ax = std::make_unique<AtspiAccessibility>();
         ax->followFocus();
     }

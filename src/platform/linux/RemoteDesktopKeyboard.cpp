@@ -35,8 +35,8 @@ RemoteDesktopKeyboard::RemoteDesktopKeyboard(QDBusConnection bus, QString tokenF
 
 void RemoteDesktopKeyboard::probe()
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << kInterface << QStringLiteral("AvailableDeviceTypes");
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
@@ -72,24 +72,23 @@ void RemoteDesktopKeyboard::start()
                         [this](uint response, const QVariantMap &) {
                             if (response != 0)
                                 return fail(QStringLiteral("no keyboard selected"));
-                            request(QStringLiteral("Start"),
-                                    {QVariant::fromValue(QDBusObjectPath(m_session)), QString()}, {},
-                                    [this](uint response, const QVariantMap &results) {
-                                        // Not asked again until the next launch: a refusal is an answer.
-                                        if (response != 0 ||
-                                            !(results.value(QStringLiteral("devices")).toUInt() & kKeyboard))
-                                            return fail(QStringLiteral("the user did not allow the keyboard"),
-                                                        State::unavailable);
-                                        // A new token each start: the old one is used up.
-                                        const QString token = results.value(QStringLiteral("restore_token")).toString();
-                                        QSaveFile file(m_tokenFile);
-                                        if (!token.isEmpty() && !m_tokenFile.isEmpty() &&
-                                            file.open(QIODevice::WriteOnly)) {
-                                            file.write(token.toUtf8());
-                                            file.commit();
-                                        }
-                                        m_state = State::running;
-                                    });
+                            request(
+                                QStringLiteral("Start"), {QVariant::fromValue(QDBusObjectPath(m_session)), QString()},
+                                {}, [this](uint response, const QVariantMap &results) {
+                                    // Not asked again until the next launch: a refusal is an answer.
+                                    if (response != 0 ||
+                                        !(results.value(QStringLiteral("devices")).toUInt() & kKeyboard))
+                                        return fail(QStringLiteral("the user did not allow the keyboard"),
+                                                    State::unavailable);
+                                    // A new token each start: the old one is used up.
+                                    const QString token = results.value(QStringLiteral("restore_token")).toString();
+                                    QSaveFile file(m_tokenFile);
+                                    if (!token.isEmpty() && !m_tokenFile.isEmpty() && file.open(QIODevice::WriteOnly)) {
+                                        file.write(token.toUtf8());
+                                        file.commit();
+                                    }
+                                    m_state = State::running;
+                                });
                         });
             });
 }

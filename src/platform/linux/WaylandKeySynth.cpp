@@ -17,7 +17,8 @@ struct Key {
     const char *name; // the keysym, for wtype
     int evdev;        // the key's place on a US keyboard, for the portal
 };
-constexpr std::array<Key, 5> kKeys{{{9, "v", 47}, {8, "c", 46}, {0, "a", 30}, {36, "Return", 28}, {114, "Insert", 110}}};
+constexpr std::array<Key, 5> kKeys{
+    {{9, "v", 47}, {8, "c", 46}, {0, "a", 30}, {36, "Return", 28}, {114, "Insert", 110}}};
 
 struct Modifier {
     quint64 flags;
@@ -26,9 +27,8 @@ struct Modifier {
 };
 constexpr quint64 kControl = 0x40000;
 constexpr quint64 kOption = 0x80000;
-constexpr std::array<Modifier, 3> kModifiers{{{KeySynth::flagCommand | kControl, "ctrl", 29},
-                                              {KeySynth::flagShift, "shift", 42},
-                                              {kOption, "alt", 56}}};
+constexpr std::array<Modifier, 3> kModifiers{
+    {{KeySynth::flagCommand | kControl, "ctrl", 29}, {KeySynth::flagShift, "shift", 42}, {kOption, "alt", 56}}};
 
 const Key *keyFor(quint16 macKeyCode)
 {

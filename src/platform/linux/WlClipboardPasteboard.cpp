@@ -143,9 +143,9 @@ void WlClipboardPasteboard::readContents(qint64 boundMs, std::function<void(Snap
         read->items.resize(formats.size());
         read->running.resize(formats.size());
         for (qsizetype i = 0; i < formats.size(); ++i) {
-            read->running[i] = process(&m_context, m_pasteProgram,
-                                       {QStringLiteral("--no-newline"), QStringLiteral("--type"), formats[i]},
-                                       formatRead);
+            read->running[i] =
+                process(&m_context, m_pasteProgram,
+                        {QStringLiteral("--no-newline"), QStringLiteral("--type"), formats[i]}, formatRead);
         }
         for (QProcess *p : QList<QProcess *>(read->running))
             p->start();
@@ -176,26 +176,11 @@ void WlClipboardPasteboard::setContents(const Contents &contents)
     own(item.format.toUtf8(), item.data, {}, [this]() { ++m_count; });
 }
 
-void WlClipboardPasteboard::offerTransientText(const QString &text, bool alsoPrimary, quint64,
-                                               std::function<void()> readByTarget)
+void WlClipboardPasteboard::offerTransientText(const QString &text, bool alsoPrimary, quint64, std::function<void()>)
 {
-    retireOwners();
-    m_failed = false;
-    ++m_count;
-    // Served once: wl-copy's end after that one paste is the sign the target has read it. It also ends when
-    // another client takes the clipboard over, which is a change; after a paste the clipboard is empty.
-    auto read = std::make_shared<std::function<void()>>(std::move(readByTarget));
-    own(kText, text.toUtf8(), {QStringLiteral("--paste-once")}, [this, read]() {
-        run(&m_context, m_pasteProgram, {QStringLiteral("--list-types")},
-            [this, read](QProcess *, int code, const QByteArray &out) {
-                if (code == 0 && !out.trimmed().isEmpty())
-                    ++m_count;
-                (*read)();
-            });
-    });
-    if (alsoPrimary)
-        own(kText, text.toUtf8(), {QStringLiteral("--paste-once"), QStringLiteral("--primary")},
-            [read]() { (*read)(); });
+    setString(text);
+    if (alsoPrimary && !m_failed)
+        own(kText, text.toUtf8(), {QStringLiteral("--primary")}, []() {});
 }
 
 void WlClipboardPasteboard::own(const QByteArray &format, const QByteArray &data, const QStringList &options,
@@ -207,20 +192,20 @@ void WlClipboardPasteboard::own(const QByteArray &format, const QByteArray &data
         return;
     }
     // The content goes through standard input: arguments would show the dictation to every process listing.
-    QProcess *p = process(&m_context, m_copyProgram,
-                      QStringList{QStringLiteral("--foreground"), QStringLiteral("--type"), QString::fromUtf8(format)} +
-                          options,
-                      [this, onLost = std::move(onLost)](QProcess *p, int code, const QByteArray &) {
-                          if (!m_owners.removeOne(p))
-                              return; // replaced by a later write of ours
-                          if (code != 0) {
-                              qCWarning(lcWlClipboard) << "wl-copy failed (exit" << code
-                                                       << "): the compositor may offer no data-control protocol";
-                              m_failed = true;
-                              return;
-                          }
-                          onLost();
-                      });
+    QProcess *p = process(
+        &m_context, m_copyProgram,
+        QStringList{QStringLiteral("--foreground"), QStringLiteral("--type"), QString::fromUtf8(format)} + options,
+        [this, onLost = std::move(onLost)](QProcess *p, int code, const QByteArray &) {
+            if (!m_owners.removeOne(p))
+                return; // replaced by a later write of ours
+            if (code != 0) {
+                qCWarning(lcWlClipboard) << "wl-copy failed (exit" << code
+                                         << "): the compositor may offer no data-control protocol";
+                m_failed = true;
+                return;
+            }
+            onLost();
+        });
     m_owners.append(p);
     p->start();
     p->write(data);

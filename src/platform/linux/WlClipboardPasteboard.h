@@ -15,9 +15,11 @@ class QProcess;
 // An owner is a wl-copy kept in the foreground: it serves the content until another client takes the clipboard
 // over, then exits. wl-copy offers one format (text under its usual aliases), so a restored clipboard keeps its
 // text, or its first format when it has no text; and it cannot add a hint for clipboard managers beside the
-// text, so a manager may record a dictation. The change count follows this process's writes and the end of its
-// ownership, which covers every change made while it owns the clipboard; changes between other clients are
-// not seen.
+// text, so a manager may record a dictation. Nor does it tell when a client fetched the content: the one way,
+// serving a single paste and exiting, clears the clipboard while GTK is still reading the paste, which then
+// gets nothing. So an offer stays until it is replaced, and reads are not seen. The change count follows this
+// process's writes and the end of its ownership, which covers every change made while it owns the clipboard;
+// changes between other clients are not seen.
 class WlClipboardPasteboard final : public Pasteboard
 {
 public:
@@ -35,6 +37,7 @@ public:
     void offerTransientText(const QString &text, bool alsoPrimary, quint64 targetWindow,
                             std::function<void()> readByTarget) override;
     bool lastWriteFailed() const override { return m_failed; }
+    bool seesReads() const override { return false; }
 
 private:
     // Starts a wl-copy owning the clipboard (or with primary the primary selection) with data in format.
