@@ -322,25 +322,25 @@ void TextInjectionService::commitViaInputMethodOrPaste()
     }
     const QString route = m_inputMethod->routeName();
     const Operation &op = m_queue.front();
-    m_inputMethod->commit(
-        op.text, [this, alive = std::weak_ptr<bool>(m_alive), id = op.id, route](InputMethodCommit::Outcome outcome) {
-            if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
-                return;
-            const QString &text = m_queue.front().text;
-            if (outcome == InputMethodCommit::Outcome::done) {
-                debugEvent(QStringLiteral("[DEBUG] IME commit success"),
-                           {{QStringLiteral("route"), route}, {QStringLiteral("len"), characterCount(text)}});
-                printLine(QStringLiteral("[TextInjector] 已通过输入法提交文本 (%1)").arg(route));
-                finish();
-                return;
-            }
-            debugEvent(QStringLiteral("[DEBUG] IME commit declined; fallback to paste"),
-                       {{QStringLiteral("route"), route},
-                        {QStringLiteral("outcome"), InputMethodCommit::outcomeName(outcome)}});
-            printLine(QStringLiteral("[TextInjector] 输入法未接受文本 (%1: %2)，改用粘贴")
-                          .arg(route, InputMethodCommit::outcomeName(outcome)));
-            startPaste();
-        });
+    m_inputMethod->commit(op.text, [this, alive = std::weak_ptr<bool>(m_alive), id = op.id,
+                                    route](InputMethodCommit::Outcome outcome) {
+        if (alive.expired() || m_queue.empty() || m_queue.front().id != id)
+            return;
+        const QString &text = m_queue.front().text;
+        if (outcome == InputMethodCommit::Outcome::done) {
+            debugEvent(QStringLiteral("[DEBUG] IME commit success"),
+                       {{QStringLiteral("route"), route}, {QStringLiteral("len"), characterCount(text)}});
+            printLine(QStringLiteral("[TextInjector] 已通过输入法提交文本 (%1)").arg(route));
+            finish();
+            return;
+        }
+        debugEvent(QStringLiteral("[DEBUG] IME commit declined; fallback to paste"),
+                   {{QStringLiteral("route"), route},
+                    {QStringLiteral("outcome"), InputMethodCommit::outcomeName(outcome)}});
+        printLine(QStringLiteral("[TextInjector] 输入法未接受文本 (%1: %2)，改用粘贴")
+                      .arg(route, InputMethodCommit::outcomeName(outcome)));
+        startPaste();
+    });
 }
 
 void TextInjectionService::startPaste()
