@@ -16,7 +16,6 @@ class tst_Fcitx5InputMethodWayland : public QObject
     std::unique_ptr<Fcitx5Server> fcitx;
     std::unique_ptr<ImeProbe> probe;
     std::unique_ptr<Fcitx5InputMethodCommit> im;
-    QMap<QString, QString> waylandEnv;
 
 private slots:
     void initTestCase()
@@ -24,14 +23,12 @@ private slots:
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
             QSKIP("needs the test desktop's session bus (scripts/lib/desktop.sh)");
         QVERIFY(sway.start());
-        waylandEnv = sway.env;
-
-        fcitx = std::make_unique<Fcitx5Server>(waylandEnv);
+        fcitx = std::make_unique<Fcitx5Server>(sway.env);
         QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log));
         QVERIFY2(ImeProbe::waitUntil([this]() { return fcitx->log.contains(QLatin1String("wayland")); }, 5000),
                  qPrintable(fcitx->log));
 
-        QMap<QString, QString> probeEnv = waylandEnv;
+        QMap<QString, QString> probeEnv = sway.env;
         probeEnv.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
         probeEnv.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("-"));
         probe = std::make_unique<ImeProbe>(QStringLiteral(VOXLE_IME_PROBE), probeEnv);

@@ -187,7 +187,8 @@ private slots:
         QTest::newRow("no chord") << false << true << false << pasteCtrlV;
         QTest::newRow("no chord, terminal")
             << false << true << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
-        QTest::newRow("chord never answered") << false << false << false << pasteCtrlV;
+        QTest::newRow("chord never answered, terminal")
+            << false << false << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
         QTest::newRow("no clipboard") << true << false << false << QStringLiteral("未能插入文字：无法写入剪贴板");
     }
     void paste_thatCannotBeMadeFailsAloud()
