@@ -42,8 +42,11 @@ QString overlayKindName(OverlayState::Kind kind)
 
 VoxleApplication::VoxleApplication(QObject *parent)
     : QObject(parent), m_history(historyDirectory(), m_clock), m_audio(m_audioInput, {16000, 1, 1024}, &m_microphone),
-      m_sessions(m_clock, dashScopeRealtimeUrl()), m_accessibility([this]() { return m_keySynth.focusedWindowPid(); }),
-      m_injector(m_accessibility, m_pasteboard, m_keySynth, m_clock)
+      m_sessions(m_clock, dashScopeRealtimeUrl()),
+      m_accessibility([this]() { return m_wayland ? 0 : m_keySynth.focusedWindowPid(); }),
+      m_portalKeyboard(QDBusConnection::sessionBus(), historyDirectory() + QStringLiteral("/remote-desktop-token")),
+      m_injector(m_accessibility, m_wayland ? static_cast<Pasteboard &>(m_waylandPasteboard) : m_pasteboard,
+                 m_wayland ? static_cast<KeySynth &>(m_waylandKeys) : m_keySynth, m_clock)
 {
     m_authUi = std::make_unique<VoxleAuthUi>(m_clock);
     VoxleAccount::Hooks hooks{
@@ -90,6 +93,15 @@ VoxleApplication::~VoxleApplication() = default;
 
 void VoxleApplication::wireInputMethod()
 {
+    if (m_wayland) {
+        m_accessibility.followFocus();
+        m_portalKeyboard.probe();
+    }
+    // A paste that could not be made is told, unless the user is already dictating again.
+    m_injector.setFailureHandler([this](const QString &message) {
+        if (m_state->status() != VoxleAppState::AppStatus::recording && !m_state->isPreparingStart())
+            m_state->showError(message);
+    });
     // The user's input method sits between accessibility and the paste; live text (a setting) shows the
     // partials in the field through it while recording and is removed when a dictation ends without text.
     m_injector.setInputMethod(&m_inputMethod);

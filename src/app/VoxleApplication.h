@@ -20,6 +20,7 @@
 #include "hotkeys/GlobalHotkeyService.h"
 #include "output/InputMethodLiveText.h"
 #include "output/TextInjectionService.h"
+#include "platform/DesktopSession.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/Fcitx5InputMethodCommit.h"
 #include "platform/linux/JsonFileUserDefaults.h"
@@ -27,6 +28,9 @@
 #include "platform/linux/LinuxAudioInput.h"
 #include "platform/linux/LinuxMicrophoneAccess.h"
 #include "platform/linux/LinuxSettingsOpener.h"
+#include "platform/linux/RemoteDesktopKeyboard.h"
+#include "platform/linux/WaylandKeySynth.h"
+#include "platform/linux/WlClipboardPasteboard.h"
 #include "platform/linux/X11ClipboardPasteboard.h"
 #include "platform/linux/X11KeyEventTap.h"
 #include "platform/linux/XTestKeySynth.h"
@@ -84,9 +88,16 @@ private:
     AudioCaptureService m_audio;
     AudioCaptureTiming m_audioTiming{m_audio};
     ParaformerSessionFactory m_sessions;
+    // On Wayland the X connection reaches only X clients: native windows get the keys and the clipboard
+    // through the compositor, and the focus through the accessibility events.
+    const bool m_wayland = currentDesktopSession() == DesktopSession::wayland;
     XTestKeySynth m_keySynth;
     AtspiAccessibility m_accessibility;
     X11ClipboardPasteboard m_pasteboard;
+    RemoteDesktopKeyboard m_portalKeyboard;
+    WaylandKeySynth m_waylandKeys{[this]() { return m_accessibility.focusIdentity(); }, QStringLiteral("wtype"),
+                                  &m_portalKeyboard};
+    WlClipboardPasteboard m_waylandPasteboard;
     Fcitx5InputMethodCommit m_inputMethod;
     TextInjectionService m_injector;
     // What the state inserts through: live text in front of the injector.

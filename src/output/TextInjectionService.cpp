@@ -49,6 +49,19 @@ bool masked(const QString &value)
     return !value.isEmpty() && value.count(value.front()) == value.size() && !value.front().isLetterOrNumber();
 }
 
+QString chordLabel(KeySynth::PasteChord chord)
+{
+    switch (chord) {
+    case KeySynth::PasteChord::commandV:
+        break;
+    case KeySynth::PasteChord::commandShiftV:
+        return QStringLiteral("Ctrl+Shift+V");
+    case KeySynth::PasteChord::shiftInsert:
+        return QStringLiteral("Shift+Insert");
+    }
+    return QStringLiteral("Ctrl+V");
+}
+
 using Outcome = TextInjectionService::Outcome;
 
 // Runs on the accessibility thread. flightAllows (not cancelled, same window) is asked before every write.
@@ -184,6 +197,11 @@ void TextInjectionService::setInputMethod(InputMethodCommit *inputMethod)
     m_inputMethod = inputMethod;
 }
 
+void TextInjectionService::setFailureHandler(std::function<void(const QString &)> handler)
+{
+    m_failureHandler = std::move(handler);
+}
+
 void TextInjectionService::cancelInsertion()
 {
     for (Operation &op : m_queue)
@@ -223,6 +241,23 @@ void TextInjectionService::stop(const QString &why)
     // The text is kept in the history by the caller; only the log says why it was not typed.
     printLine(QStringLiteral("[TextInjector] 未插入文本（%1），文本保留在历史记录中").arg(why));
     debugEvent(QStringLiteral("[DEBUG] inject stopped"), {{QStringLiteral("reason"), why}});
+}
+
+void TextInjectionService::fail(const QString &message)
+{
+    printLine(QStringLiteral("[TextInjector] 粘贴失败：%1").arg(message));
+    debugEvent(QStringLiteral("[DEBUG] inject failed"), {{QStringLiteral("message"), message}});
+    if (m_failureHandler)
+        m_failureHandler(message);
+    finish();
+}
+
+void TextInjectionService::leaveForUser()
+{
+    // Kept as an ordinary copy rather than given back: the user may paste it more than once.
+    const Operation &op = m_queue.front();
+    m_pasteboard.setString(op.text);
+    fail(QStringLiteral("已复制到剪贴板，请按 %1 粘贴").arg(chordLabel(op.chord)));
 }
 
 void TextInjectionService::begin()
@@ -337,6 +372,10 @@ void TextInjectionService::placeText(Pasteboard::Snapshot saved)
     op.saved = std::move(saved);
     const bool primary = m_keySynth.pasteChordForFocusedWindow() == KeySynth::PasteChord::shiftInsert;
     m_pasteboard.offerTransientText(op.text, primary, op.flight->window, guarded([this]() { targetRead(); }));
+    if (m_pasteboard.lastWriteFailed()) {
+        fail(QStringLiteral("未能插入文字：无法写入剪贴板"));
+        return;
+    }
     op.offered = true;
     op.injectedChangeCount = m_pasteboard.changeCount();
     schedule(pasteDelayMs, [this]() { waitForModifiers(m_clock.elapsedMs()); });
@@ -374,9 +413,20 @@ void TextInjectionService::postChord()
         key = KeySynth::keyInsert;
         flags = KeySynth::flagShift;
     }
+    // A clipboard that turned the text down after taking it (a helper process that failed) holds the user's
+    // content still: a chord now would paste that.
+    if (m_pasteboard.lastWriteFailed()) {
+        fail(QStringLiteral("未能插入文字：无法写入剪贴板"));
+        return;
+    }
     op.chordAtMs = m_clock.elapsedMs();
-    m_keySynth.postKey(key, flags, true);
+    op.chord = chord;
+    const bool sent = m_keySynth.postKey(key, flags, true);
     m_keySynth.postKey(key, flags, false);
+    if (!sent) {
+        leaveForUser();
+        return;
+    }
     printLine(QStringLiteral("[TextInjector] Command+V 模拟按键发送完成"));
     schedule(restoreBoundMs, [this]() { restoreClipboard(); });
 }
@@ -386,6 +436,7 @@ void TextInjectionService::targetRead()
     // A read before the chord is not the paste's; the restore waits for the one that is.
     if (m_queue.front().chordAtMs < 0)
         return;
+    m_queue.front().readAfterChord = true;
     if (m_timer)
         m_clock.cancelTimer(m_timer);
     schedule(restoreAfterReadMs, [this]() { restoreClipboard(); });
@@ -396,6 +447,11 @@ void TextInjectionService::restoreClipboard()
     Operation &op = m_queue.front();
     const qint64 current = m_pasteboard.changeCount();
     if (current == op.injectedChangeCount) {
+        // Nobody fetched the text, and nobody took the clipboard over to serve it: the chord pasted nothing.
+        if (op.chordAtMs >= 0 && !op.readAfterChord && m_pasteboard.seesReads()) {
+            leaveForUser();
+            return;
+        }
         putBack();
         return;
     }

@@ -3,19 +3,24 @@
 #include "base/Clock.h"
 #include "output/TextInjector.h"
 #include "platform/Accessibility.h"
+#include "platform/KeySynth.h"
 #include "platform/Pasteboard.h"
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 
 class InputMethodCommit;
-class KeySynth;
 
 // Puts finished dictation text at the keyboard focus: through the accessibility interface when it can, else
 // by the clipboard and a synthetic paste chord, giving the user's own clipboard back once the target has read
 // it. Main thread; nothing here waits on another application: accessibility work runs on the backend's thread,
 // clipboard reads are asynchronous, and every wait is bounded on the clock.
+//
+// When the paste cannot be made (the clipboard cannot be set, the chord cannot be sent, or nothing fetched the
+// text after it) the insertion fails aloud: the failure handler gets a message for the user, and the text is left on
+// the clipboard when it got there.
 //
 // Text goes only where it was dictated: before each step that writes (accessibility writes, the paste chord)
 // the insertion checks that it was not cancelled and that the focus is still on the window, and where known the
@@ -49,6 +54,9 @@ public:
     // The user's input method as a route between accessibility and the paste; none by default.
     void setInputMethod(InputMethodCommit *inputMethod);
 
+    // Receives the user-facing message of an insertion that failed; none by default.
+    void setFailureHandler(std::function<void(const QString &message)> handler);
+
     // For the permission labels and onboarding.
     bool isAccessibilityTrusted();
     bool requestAccessibilityTrust();
@@ -69,6 +77,8 @@ private:
         Pasteboard::Snapshot saved;
         qint64 injectedChangeCount = 0;
         qint64 chordAtMs = -1;
+        KeySynth::PasteChord chord = KeySynth::PasteChord::commandV;
+        bool readAfterChord = false;
         bool offered = false;
     };
 
@@ -86,6 +96,9 @@ private:
     // Why the focused window may not be written to any more, or empty when it may.
     QString refusal() const;
     void stop(const QString &why);
+    void fail(const QString &message);
+    // Leaves the text on the clipboard for the user to paste, and says so.
+    void leaveForUser();
     void schedule(qint64 delayMs, std::function<void()> fn);
     std::function<void()> guarded(std::function<void()> fn);
 
@@ -99,6 +112,7 @@ private:
     quint64 m_nextId = 1;
     Clock::TimerId m_timer = 0;
     InputMethodCommit *m_inputMethod = nullptr;
+    std::function<void(const QString &)> m_failureHandler;
     // Callbacks from other threads and the clipboard outlive nothing: they check this first.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -51,4 +51,9 @@ public:
     // but a clipboard manager otherwise.
     virtual void offerTransientText(const QString &text, bool alsoPrimary, quint64 targetWindow,
                                     std::function<void()> readByTarget) = 0;
+    // True when the last write could not be put on the clipboard (this process has no way to own it): the
+    // clipboard still holds what it held before.
+    virtual bool lastWriteFailed() const { return false; }
+    // False when this clipboard cannot tell who fetched an offer: readByTarget never runs then.
+    virtual bool seesReads() const { return true; }
 };

@@ -20,6 +20,7 @@ class TestTextInjectionService : public QObject
     // What the target pasted, read from the clipboard targetReadDelayMs after the key, as applications do.
     QStringList pastedTexts;
     qint64 targetReadDelayMs = 0;
+    QStringList failures; // what the user was told
 
     void useFieldWithoutAccessibility()
     {
@@ -32,7 +33,9 @@ private slots:
     {
         r = std::make_unique<InjectionRig>();
         pastedTexts.clear();
+        failures.clear();
         targetReadDelayMs = 0;
+        r->service->setFailureHandler([this](const QString &message) { failures << message; });
         r->keys.onPost = [this](const Event &e) {
             if (e.keyDown)
                 r->clock.schedule(targetReadDelayMs,
@@ -73,7 +76,8 @@ private slots:
             << false << false << 0 << u("12345678") << 10 << 5 << u("XY") << u("12345678XY") << 10;
         // A masked field cannot be read back, but the right length is trusted.
         QTest::newRow("masked") << true << true << 0 << u("secret") << 6 << 0 << u("XY") << u("secretXY") << 8;
-        QTest::newRow("masked, selection replaced") << true << true << 0 << u("secret") << 0 << 6 << u("XY") << u("XY") << 2;
+        QTest::newRow("masked, selection replaced")
+            << true << true << 0 << u("secret") << 0 << 6 << u("XY") << u("XY") << 2;
     }
     void insertViaAccessibility()
     {
@@ -145,7 +149,7 @@ private slots:
         QTest::newRow("text, read at once") << Pasteboard::Contents{kHello} << 0;
         QTest::newRow("text, rich text and image, read 1 s late") << Pasteboard::Contents{kHello, kHtml, kPng} << 1000;
         QTest::newRow("image only, read 1.8 s late") << Pasteboard::Contents{kPng} << 1800;
-        QTest::newRow("empty, never read") << Pasteboard::Contents{} << -1;
+        QTest::newRow("empty, read at once") << Pasteboard::Contents{} << 0;
     }
     void paste_restoresAfterTheTargetRead()
     {
@@ -170,6 +174,41 @@ private slots:
         QCOMPARE(r->pb.items, old);
         QCOMPARE(pastedTexts, readDelay < 0 ? QStringList{} : QStringList{QStringLiteral("你好")});
         QCOMPARE(r->keys.events.size(), 2);
+        QCOMPARE(failures, QStringList{});
+    }
+
+    void paste_thatCannotBeMadeFailsAloud_data()
+    {
+        QTest::addColumn<bool>("clipboardFails");
+        QTest::addColumn<bool>("chordFails");
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<QString>("message");
+        const QString pasteCtrlV = QStringLiteral("已复制到剪贴板，请按 Ctrl+V 粘贴");
+        QTest::newRow("no chord") << false << true << false << pasteCtrlV;
+        QTest::newRow("no chord, terminal")
+            << false << true << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
+        QTest::newRow("chord never answered, terminal")
+            << false << false << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
+        QTest::newRow("no clipboard") << true << false << false << QStringLiteral("未能插入文字：无法写入剪贴板");
+    }
+    void paste_thatCannotBeMadeFailsAloud()
+    {
+        QFETCH(bool, clipboardFails);
+        QFETCH(bool, chordFails);
+        QFETCH(bool, terminal);
+        QFETCH(QString, message);
+        useFieldWithoutAccessibility();
+        r->ax.field.terminal = terminal;
+        r->pb.items = {kHello};
+        r->pb.failWrites = clipboardFails;
+        r->keys.failPosting = chordFails;
+        targetReadDelayMs = 100000;
+        r->service->injectAtCursor(QStringLiteral("听写"));
+        r->clock.advance(10000);
+        QCOMPARE(failures, QStringList{message});
+        // The text stays for the user to paste, or the clipboard never changed.
+        QCOMPARE(r->pb.string(), clipboardFails ? QStringLiteral("hello") : QStringLiteral("听写"));
+        QVERIFY(!r->service->busy());
     }
 
     void paste_waitsForHeldModifiers_data()

@@ -22,6 +22,8 @@ void FakePasteboard::setString(const QString &text)
 
 void FakePasteboard::setContents(const Contents &contents)
 {
+    if (failWrites)
+        return;
     items = contents;
     transient = false;
     primary = false;
@@ -31,6 +33,8 @@ void FakePasteboard::setContents(const Contents &contents)
 void FakePasteboard::offerTransientText(const QString &text, bool alsoPrimary, quint64 window,
                                         std::function<void()> readByTarget)
 {
+    if (failWrites)
+        return;
     items = {{QStringLiteral("text/plain"), text.toUtf8()},
              {QStringLiteral("x-kde-passwordManagerHint"), QByteArrayLiteral("secret")}};
     transient = true;

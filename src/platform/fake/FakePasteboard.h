@@ -18,6 +18,8 @@ public:
     bool transient = false;
     bool primary = false;
     quint64 targetWindow = 0;
+    // Writes fail, as where no clipboard can be owned: the content stays what it was.
+    bool failWrites = false;
 
     qint64 changeCount() const override { return count; }
     void readContents(qint64 boundMs, std::function<void(Snapshot)> done) override;
@@ -25,6 +27,7 @@ public:
     void setContents(const Contents &contents) override;
     void offerTransientText(const QString &text, bool alsoPrimary, quint64 window,
                             std::function<void()> readByTarget) override;
+    bool lastWriteFailed() const override { return failWrites; }
 
     // The plain text, as anyone reading the clipboard now gets it.
     std::optional<QString> string() const { return textOf(items); }

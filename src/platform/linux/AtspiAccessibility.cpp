@@ -25,6 +25,7 @@ AtspiAccessibility::AtspiAccessibility(std::function<qint64()> focusedProcess)
     : m_worker(new AtspiWorker(std::move(focusedProcess)))
 {
     m_thread.setObjectName(QStringLiteral("voxle.atspi"));
+    m_worker->setFocusIdentity(&m_focusIdentity);
     m_worker->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread.start();
@@ -66,4 +67,10 @@ void AtspiAccessibility::post(Job job, std::function<void()> done)
             QMetaObject::invokeMethod(context, std::move(done), Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
+}
+
+void AtspiAccessibility::followFocus()
+{
+    // Any job sets up the listener first.
+    post([](Session &) {}, []() {});
 }

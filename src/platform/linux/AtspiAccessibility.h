@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QThread>
+#include <atomic>
 #include <functional>
 
 class AtspiWorker;
@@ -29,7 +30,15 @@ public:
     bool requestTrust() override;
     void post(Job job, std::function<void()> done) override;
 
+    // Starts following the desktop's focus events now rather than at the first job.
+    void followFocus();
+    // An identity of the element the focus events last named as focused, 0 before any named one; a focus
+    // leaving it does not clear it. Where no window system says where the focus is (Wayland), it tells
+    // whether the focus has moved. Callable from any thread.
+    quint64 focusIdentity() const { return m_focusIdentity.load(); }
+
 private:
+    std::atomic<quint64> m_focusIdentity{0};
     QThread m_thread;
     AtspiWorker *m_worker = nullptr; // lives on m_thread, deleted when it finishes
     QObject m_context;               // receives the done calls on the caller's thread

@@ -416,7 +416,7 @@ void onFocusEvent(AtspiEvent *event, void *data)
     auto *worker = static_cast<AtspiWorker *>(data);
     qCDebug(lcAtspiWorker) << "focus" << (event->detail1 ? "in" : "out");
     if (event->source && event->detail1)
-        worker->setFocused(event->source);
+        worker->focusEntered(event->source);
     else if (event->source)
         worker->focusLeft(event->source);
     g_boxed_free(atspi_event_get_type(), event);
@@ -444,6 +444,18 @@ void AtspiWorker::setFocused(AtspiAccessible *object)
     if (m_focused)
         g_object_unref(m_focused);
     m_focused = object;
+}
+
+void AtspiWorker::focusEntered(AtspiAccessible *object)
+{
+    setFocused(object);
+    // The application's bus name and the object's path name the element without a call to the application.
+    const AtspiObject *o = ATSPI_OBJECT(object);
+    if (m_focusIdentity && o->app && o->app->bus_name && o->path) {
+        const QByteArray name = QByteArray(o->app->bus_name) + ' ' + o->path;
+        // Never 0, which means unknown.
+        m_focusIdentity->store(qHash(name) | (quint64(1) << 63));
+    }
 }
 
 void AtspiWorker::focusLeft(AtspiAccessible *object)

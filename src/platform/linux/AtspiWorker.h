@@ -3,6 +3,7 @@
 #include "platform/Accessibility.h"
 
 #include <QObject>
+#include <atomic>
 #include <functional>
 
 typedef struct _AtspiAccessible AtspiAccessible;
@@ -22,6 +23,10 @@ public:
     AtspiAccessible *focused() const { return m_focused; }
     void setFocused(AtspiAccessible *object);
     void focusLeft(AtspiAccessible *object);
+    // A focus event named object as focused.
+    void focusEntered(AtspiAccessible *object);
+    // Where focusEntered publishes an identity of the element (see AtspiAccessibility::focusIdentity).
+    void setFocusIdentity(std::atomic<quint64> *identity) { m_focusIdentity = identity; }
     AtspiAccessible *findFocused(bool &unanswered);
     // The bus's IsEnabled, asked again only after a while once it was true.
     bool trusted();
@@ -32,6 +37,7 @@ private:
     std::function<qint64()> m_focusedProcess;
     AtspiAccessible *m_focused = nullptr;
     AtspiEventListener *m_listener = nullptr;
+    std::atomic<quint64> *m_focusIdentity = nullptr;
     qint64 m_trustedAtMs = -1;
     bool m_initialised = false;
     bool m_initFailed = false;

@@ -26,6 +26,7 @@ public:
     void setContents(const Contents &contents) override;
     void offerTransientText(const QString &text, bool alsoPrimary, quint64 targetWindow,
                             std::function<void()> readByTarget) override;
+    bool lastWriteFailed() const override { return !isAvailable(); }
 
 private:
     QObject m_context; // receives the answers on the caller's thread
