@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QtGlobal>
 
 // What the desktop the program runs on lets it do, as the guide and the Home page tell the user.
 struct DesktopFacts {
@@ -18,16 +17,6 @@ struct DesktopFacts {
     QString fnRoleKeyLabel;
     // How the desktop's shortcut settings start this program ("voxle" when it is on the PATH).
     QString command = QStringLiteral("voxle");
-
-    // A Wayland session, read from the environment the desktop started us with: the session type wins over a
-    // WAYLAND_DISPLAY that a nested compositor may have left behind.
-    static bool waylandSession()
-    {
-        const QString type = qEnvironmentVariable("XDG_SESSION_TYPE");
-        if (!type.isEmpty())
-            return type == QStringLiteral("wayland");
-        return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    }
 
     // The commands a user binds to keys in the desktop's own shortcut settings, one per line.
     QString shortcutCommands() const

@@ -185,7 +185,7 @@ void VoxleApplication::showOnboarding()
 DesktopFacts VoxleApplication::desktopFacts() const
 {
     DesktopFacts facts;
-    if (DesktopFacts::waylandSession())
+    if (m_wayland)
         facts.session = DesktopFacts::Session::wayland;
     else if (QGuiApplication::platformName() == QStringLiteral("xcb"))
         facts.session = DesktopFacts::Session::x11;

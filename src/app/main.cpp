@@ -1,6 +1,6 @@
-#include "app/DesktopFacts.h"
 #include "app/SingleInstance.h"
 #include "app/VoxleApplication.h"
+#include "platform/DesktopSession.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -34,7 +34,7 @@ int main(int argc, char **argv)
 {
     // Wayland lets no ordinary window stay above the others or place itself: the overlay needs both, so the
     // process is an X11 client through Xwayland, and a native Wayland window only where Xwayland is missing.
-    if (DesktopFacts::waylandSession() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (currentDesktopSession() == DesktopSession::wayland && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb;wayland");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Voxle"));
