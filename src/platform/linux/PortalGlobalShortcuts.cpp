@@ -1,0 +1,180 @@
+#include "platform/linux/PortalGlobalShortcuts.h"
+
+#include "base/Logging.h"
+
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+
+namespace {
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const char *const kResponseSlot = SLOT(onResponse(uint, QVariantMap, QDBusMessage));
+// The probe starts the portal when it is not running yet; a missing one answers at once.
+constexpr int kProbeTimeoutMs = 10000;
+
+// The portal's a(sa{sv}): shortcut id and its properties.
+using PortalShortcutList = QList<QPair<QString, QVariantMap>>;
+} // namespace
+
+PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection &bus, QObject *parent)
+    : GlobalShortcuts(parent), m_bus(bus)
+{
+    qDBusRegisterMetaType<PortalShortcutList>();
+}
+
+void PortalGlobalShortcuts::bind(const QList<Shortcut> &shortcuts)
+{
+    if (status() != Status::idle)
+        return;
+    m_shortcuts = shortcuts;
+    setStatus(Status::binding);
+    if (!m_bus.isConnected()) {
+        fail(Status::unavailable, QStringLiteral("no session bus"));
+        return;
+    }
+    // Where no backend offers the shortcuts (GNOME 43), the portal exports no such interface at all.
+    QDBusMessage probe = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    probe << kInterface << QStringLiteral("version");
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(probe, kProbeTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *w;
+        if (reply.isError()) {
+            fail(Status::unavailable, reply.error().message());
+            return;
+        }
+        qCDebug(lcGlobalShortcuts) << "portal version" << reply.value().variant().toUInt();
+        m_bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
+                      SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        m_bus.connect(kService, kPath, kInterface, QStringLiteral("Deactivated"), this,
+                      SLOT(onDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        createSession();
+    });
+}
+
+void PortalGlobalShortcuts::createSession()
+{
+    const QString token = nextToken();
+    const QVariantMap options{{QStringLiteral("handle_token"), token}, {QStringLiteral("session_handle_token"), token}};
+    request(QStringLiteral("CreateSession"), {}, options, [this](uint response, const QVariantMap &results) {
+        // Documented as an object path but sent as a string; take either.
+        const QVariant handle = results.value(QStringLiteral("session_handle"));
+        m_session = handle.metaType() == QMetaType::fromType<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path()
+                                                                                : handle.toString();
+        if (response != 0 || m_session.isEmpty()) {
+            fail(Status::failed, QStringLiteral("no session (response %1)").arg(response));
+            return;
+        }
+        bindShortcuts();
+    });
+}
+
+void PortalGlobalShortcuts::bindShortcuts()
+{
+    PortalShortcutList list;
+    for (const Shortcut &s : std::as_const(m_shortcuts)) {
+        QVariantMap properties{{QStringLiteral("description"), s.description}};
+        if (!s.preferredTrigger.isEmpty())
+            properties.insert(QStringLiteral("preferred_trigger"), s.preferredTrigger);
+        list.append({s.id, properties});
+    }
+    const QVariantList args{QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(list), QString()};
+    request(QStringLiteral("BindShortcuts"), args, {{QStringLiteral("handle_token"), nextToken()}},
+            [this](uint response, const QVariantMap &results) {
+                if (response != 0) {
+                    // 1: the user declined in the desktop's dialog.
+                    fail(Status::failed, QStringLiteral("shortcuts not bound (response %1)").arg(response));
+                    return;
+                }
+                QHash<QString, QString> triggers;
+                const auto bound = qdbus_cast<PortalShortcutList>(results.value(QStringLiteral("shortcuts")));
+                for (const auto &[id, properties] : bound)
+                    triggers.insert(id, properties.value(QStringLiteral("trigger_description")).toString());
+                qCInfo(lcGlobalShortcuts) << "bound" << triggers;
+                setStatus(Status::bound, triggers);
+            });
+}
+
+void PortalGlobalShortcuts::request(const QString &method, const QVariantList &leadingArgs, const QVariantMap &options,
+                                    Answer answer)
+{
+    const QString sender = m_bus.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString predicted = kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') +
+                              options.value(QStringLiteral("handle_token")).toString();
+    watchRequest(predicted, std::move(answer));
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    call.setArguments(QVariantList(leadingArgs) << options);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, method, predicted](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusObjectPath> reply = *w;
+        if (reply.isError()) {
+            unwatchRequest(predicted);
+            fail(Status::failed, method + QStringLiteral(": ") + reply.error().message());
+            return;
+        }
+        // A portal older than the handle tokens picks its own path.
+        const QString handle = reply.value().path();
+        if (handle != predicted && m_requests.contains(predicted)) {
+            Answer answer = m_requests.value(predicted);
+            unwatchRequest(predicted);
+            watchRequest(handle, std::move(answer));
+        }
+    });
+}
+
+void PortalGlobalShortcuts::watchRequest(const QString &path, Answer answer)
+{
+    m_requests.insert(path, std::move(answer));
+    m_bus.connect(kService, path, kRequestInterface, QStringLiteral("Response"), this, kResponseSlot);
+}
+
+void PortalGlobalShortcuts::unwatchRequest(const QString &path)
+{
+    if (m_requests.remove(path) > 0)
+        m_bus.disconnect(kService, path, kRequestInterface, QStringLiteral("Response"), this, kResponseSlot);
+}
+
+void PortalGlobalShortcuts::onResponse(uint response, const QVariantMap &results, const QDBusMessage &message)
+{
+    const Answer answer = m_requests.value(message.path());
+    unwatchRequest(message.path());
+    if (answer)
+        answer(response, results);
+}
+
+void PortalGlobalShortcuts::onActivated(const QDBusObjectPath &session, const QString &id, qulonglong,
+                                        const QVariantMap &)
+{
+    if (status() == Status::bound && session.path() == m_session && triggers().contains(id))
+        emit activated(id);
+}
+
+void PortalGlobalShortcuts::onDeactivated(const QDBusObjectPath &session, const QString &id, qulonglong,
+                                          const QVariantMap &)
+{
+    if (status() == Status::bound && session.path() == m_session && triggers().contains(id))
+        emit deactivated(id);
+}
+
+void PortalGlobalShortcuts::fail(Status status, const QString &why)
+{
+    // No portal is the usual case on GNOME: worth a line only when asked for.
+    if (status == Status::unavailable)
+        qCInfo(lcGlobalShortcuts) << "no GlobalShortcuts portal:" << why;
+    else
+        qCWarning(lcGlobalShortcuts) << "GlobalShortcuts portal:" << why;
+    setStatus(status);
+}
+
+QString PortalGlobalShortcuts::nextToken()
+{
+    return QStringLiteral("voxle%1").arg(++m_tokens);
+}
