@@ -20,11 +20,19 @@ constexpr int kProbeTimeoutMs = 10000;
 
 // The portal's a(sa{sv}): shortcut id and its properties.
 using PortalShortcutList = QList<QPair<QString, QVariantMap>>;
+
+// Session handles are object paths, though some answers carry them as strings.
+QString pathText(const QVariant &value)
+{
+    return value.metaType() == QMetaType::fromType<QDBusObjectPath>() ? value.value<QDBusObjectPath>().path()
+                                                                      : value.toString();
+}
 } // namespace
 
 PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection &bus, QObject *parent)
     : GlobalShortcuts(parent), m_bus(bus)
 {
+    qDBusRegisterMetaType<PortalShortcutList::value_type>();
     qDBusRegisterMetaType<PortalShortcutList>();
 }
 
@@ -51,10 +59,8 @@ void PortalGlobalShortcuts::bind(const QList<Shortcut> &shortcuts)
             return;
         }
         qCDebug(lcGlobalShortcuts) << "portal version" << reply.value().variant().toUInt();
-        m_bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
-                      SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
-        m_bus.connect(kService, kPath, kInterface, QStringLiteral("Deactivated"), this,
-                      SLOT(onDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        for (const QString &name : {QStringLiteral("Activated"), QStringLiteral("Deactivated")})
+            m_bus.connect(kService, kPath, kInterface, name, this, SLOT(onShortcutSignal(QDBusMessage)));
         createSession();
     });
 }
@@ -64,10 +70,7 @@ void PortalGlobalShortcuts::createSession()
     const QString token = nextToken();
     const QVariantMap options{{QStringLiteral("handle_token"), token}, {QStringLiteral("session_handle_token"), token}};
     request(QStringLiteral("CreateSession"), {}, options, [this](uint response, const QVariantMap &results) {
-        // Documented as an object path but sent as a string; take either.
-        const QVariant handle = results.value(QStringLiteral("session_handle"));
-        m_session = handle.metaType() == QMetaType::fromType<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path()
-                                                                                : handle.toString();
+        m_session = pathText(results.value(QStringLiteral("session_handle")));
         if (response != 0 || m_session.isEmpty()) {
             fail(Status::failed, QStringLiteral("no session (response %1)").arg(response));
             return;
@@ -150,17 +153,18 @@ void PortalGlobalShortcuts::onResponse(uint response, const QVariantMap &results
         answer(response, results);
 }
 
-void PortalGlobalShortcuts::onActivated(const QDBusObjectPath &session, const QString &id, qulonglong,
-                                        const QVariantMap &)
+void PortalGlobalShortcuts::onShortcutSignal(const QDBusMessage &message)
 {
-    if (status() == Status::bound && session.path() == m_session && triggers().contains(id))
+    // (o session_handle, s shortcut_id, t timestamp, a{sv} options)
+    const QVariantList args = message.arguments();
+    if (args.size() < 2 || status() != Status::bound || pathText(args.at(0)) != m_session)
+        return;
+    const QString id = args.at(1).toString();
+    if (!triggers().contains(id))
+        return;
+    if (message.member() == QStringLiteral("Activated"))
         emit activated(id);
-}
-
-void PortalGlobalShortcuts::onDeactivated(const QDBusObjectPath &session, const QString &id, qulonglong,
-                                          const QVariantMap &)
-{
-    if (status() == Status::bound && session.path() == m_session && triggers().contains(id))
+    else
         emit deactivated(id);
 }
 

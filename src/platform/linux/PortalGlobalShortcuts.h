@@ -8,7 +8,6 @@
 #include <functional>
 
 class QDBusMessage;
-class QDBusObjectPath;
 
 // The desktop's shortcuts through the GlobalShortcuts portal (org.freedesktop.portal.GlobalShortcuts, offered
 // by KDE Plasma; GNOME 43 has none). Every call is asynchronous: a probe of the interface's version, a
@@ -24,10 +23,8 @@ public:
 
 private slots:
     void onResponse(uint response, const QVariantMap &results, const QDBusMessage &message);
-    void onActivated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp,
-                     const QVariantMap &options);
-    void onDeactivated(const QDBusObjectPath &session, const QString &id, qulonglong timestamp,
-                       const QVariantMap &options);
+    // Activated and Deactivated: (o session_handle, s shortcut_id, t timestamp, a{sv} options).
+    void onShortcutSignal(const QDBusMessage &message);
 
 private:
     using Answer = std::function<void(uint response, const QVariantMap &results)>;

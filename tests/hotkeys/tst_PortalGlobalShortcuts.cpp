@@ -1,0 +1,97 @@
+#include "PortalStandIn.h"
+#include "QuietDebugEvents.h"
+#include "core/ControllerRig.h"
+#include "core/VoxleAppStateHotkeyHost.h"
+#include "hotkeys/PortalHotkeyBridge.h"
+#include "platform/linux/PortalGlobalShortcuts.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using AppStatus = VoxleAppState::AppStatus;
+using Status = GlobalShortcuts::Status;
+
+// The real portal client and the real state, over a private dbus-daemon on which the portal, when there is
+// one, is the stand-in on a connection of its own.
+class TestPortalGlobalShortcuts : public QObject
+{
+    Q_OBJECT
+
+    QuietDebugEvents m_quiet;
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+    QString m_address;
+    int m_connections = 0;
+
+    QDBusConnection connect() { return QDBusConnection::connectToBus(m_address, u"c%1"_s.arg(++m_connections)); }
+
+private slots:
+    void initTestCase()
+    {
+        // No service folders: nothing real can be started on this bus.
+        QFile config(m_dir.filePath(u"bus.conf"_s));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("<busconfig><type>session</type><listen>unix:dir=" + m_dir.path().toUtf8() +
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
+                     "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        m_daemon.start(u"dbus-daemon"_s,
+                       {u"--nofork"_s, u"--print-address"_s, u"--config-file"_s + u'=' + config.fileName()});
+        QVERIFY(m_daemon.waitForReadyRead(10000));
+        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        QVERIFY(connect().isConnected());
+    }
+    void cleanupTestCase()
+    {
+        m_daemon.kill();
+        m_daemon.waitForFinished();
+    }
+
+    void boundActions_startStopAndCancelDictations()
+    {
+        PortalStandIn portal(connect());
+        ControllerRig rig;
+        VoxleAppStateHotkeyHost host(*rig.state);
+        PortalGlobalShortcuts shortcuts(connect());
+        PortalHotkeyBridge bridge(host, shortcuts);
+        bridge.start();
+        QTRY_COMPARE(shortcuts.status(), Status::bound);
+        QCOMPARE(portal.bound.value(u"cancel"_s).value(u"description"_s), u"取消听写"_s);
+        QCOMPARE(portal.bound.size(), 4);
+        QCOMPARE(shortcuts.triggers().value(u"polish"_s), u"CTRL+ALT+space"_s);
+        QVERIFY(!portal.press(u"dictate"_s));
+
+        QVERIFY(portal.press(u"record"_s));
+        QTRY_COMPARE(rig.state->status(), AppStatus::recording);
+        QCOMPARE(rig.state->sessionPolishOverride(), false);
+        QVERIFY(portal.release(u"record"_s));
+        QVERIFY(portal.press(u"cancel"_s));
+        QTRY_COMPARE(rig.state->status(), AppStatus::idle);
+
+        rig.state->preferences().setTriggerMode(RecordingTriggerMode::ptt);
+        QVERIFY(portal.press(u"translate"_s));
+        QTRY_COMPARE(rig.state->status(), AppStatus::recording);
+        QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
+        QVERIFY(portal.release(u"translate"_s));
+        QTRY_COMPARE(rig.state->status(), AppStatus::processing);
+    }
+
+    void noPortal_isUnavailableAtOnce()
+    {
+        PortalGlobalShortcuts absent(connect());
+        absent.bind(PortalHotkeyBridge::actions());
+        QTRY_COMPARE_WITH_TIMEOUT(absent.status(), Status::unavailable, 2000);
+        // GNOME 43: a portal without the shortcuts interface.
+        QDBusConnection gnome = connect();
+        QVERIFY(gnome.registerService(u"org.freedesktop.portal.Desktop"_s));
+        PortalGlobalShortcuts withoutInterface(connect());
+        withoutInterface.bind(PortalHotkeyBridge::actions());
+        QTRY_COMPARE_WITH_TIMEOUT(withoutInterface.status(), Status::unavailable, 2000);
+        gnome.unregisterService(u"org.freedesktop.portal.Desktop"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortalGlobalShortcuts)
+#include "tst_PortalGlobalShortcuts.moc"
