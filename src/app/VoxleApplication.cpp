@@ -131,6 +131,13 @@ void VoxleApplication::start(bool showWindow)
     sendDebugEvent(QStringLiteral("AppDelegate.applicationDidFinishLaunching"),
                    QStringLiteral("[DEBUG] hotkey service start invoked"), QStringLiteral("A"),
                    {{QStringLiteral("scheme"), id(m_state->preferences().hotkeyScheme())}});
+    // On Wayland the X tap sees keys only while an X window has focus: the desktop's shortcuts stand in.
+    if (qEnvironmentVariable("XDG_SESSION_TYPE") == QStringLiteral("wayland") ||
+        qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+        m_desktopShortcuts = std::make_unique<PortalGlobalShortcuts>();
+        m_portalHotkeys = std::make_unique<PortalHotkeyBridge>(*m_hotkeyHost, *m_desktopShortcuts);
+        m_portalHotkeys->start();
+    }
     setUpTray();
 }
 
