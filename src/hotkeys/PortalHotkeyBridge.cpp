@@ -56,10 +56,7 @@ void PortalHotkeyBridge::activated(const QString &shortcutId)
 void PortalHotkeyBridge::deactivated(const QString &shortcutId)
 {
     // Hold to talk: letting go of the key that started the recording ends it.
-    if (shortcutId != m_held)
-        return;
-    m_held.clear();
-    if (m_host.triggerMode() != RecordingTriggerMode::ptt)
+    if (shortcutId != m_held || m_host.triggerMode() != RecordingTriggerMode::ptt)
         return;
     if (m_host.hotkeyStatus() == HotkeyHost::DictationStatus::recording)
         m_host.toggleRecordingFromHotkey(m_host.activeDictationMode());

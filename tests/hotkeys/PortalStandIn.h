@@ -7,10 +7,10 @@
 #include <QVariantMap>
 
 // The desktop portal's GlobalShortcuts interface as xdg-desktop-portal publishes it (version 1), served as
-// org.freedesktop.portal.Desktop on its own connection. As strict as the real one: options of the wrong type
-// and empty ids are refused, a session serves only the connection that created it, every answer is a
-// Response signal on the Request path the handle token names, sent after the method's reply, and shortcut
-// signals go only to the session's owner for ids it bound.
+// org.freedesktop.portal.Desktop on a connection of its own. As strict as the real one: an empty id is an
+// error, a session serves only the connection that created it and binds once, each answer is a Response
+// signal on the Request path the handle token names, sent after the method's reply, and shortcut signals go
+// only to the session's owner, only for ids it bound.
 class PortalStandIn : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -23,8 +23,8 @@ public:
     ~PortalStandIn() override;
 
     uint version() const { return 1; }
-    // What the last successful bind asked for, by id.
-    QHash<QString, QVariantMap> bound;
+    bool userDeclines = false;         // the user turns the desktop's question down (response 1)
+    QHash<QString, QVariantMap> bound; // what binds asked for, by id
     // The user presses or releases the key of `id`; false when no session bound it.
     bool press(const QString &id) { return emitShortcut(QStringLiteral("Activated"), id); }
     bool release(const QString &id) { return emitShortcut(QStringLiteral("Deactivated"), id); }
@@ -35,17 +35,12 @@ public slots:
                                   const QString &parentWindow, const QVariantMap &options);
 
 private:
-    struct Session {
-        QString owner;
-        bool bindAsked = false;
-        QStringList ids;
-    };
-    bool invalid(const QVariantMap &options, const QStringList &keys);
     QString objectPath(const QString &kind, const QVariantMap &options, const QString &tokenKey);
-    void respond(const QString &requestPath, uint response, const QVariantMap &results);
+    QDBusObjectPath respond(const QString &requestPath, uint response, const QVariantMap &results);
     bool emitShortcut(const QString &name, const QString &id);
 
     QDBusConnection m_bus;
-    QHash<QString, Session> m_sessions;
+    QHash<QString, QString> m_owners;    // session -> the connection that created it
+    QHash<QString, QStringList> m_bound; // session -> its ids, once bound
     int m_serial = 0;
 };

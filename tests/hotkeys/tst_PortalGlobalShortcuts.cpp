@@ -13,8 +13,8 @@ using namespace Qt::StringLiterals;
 using AppStatus = VoxleAppState::AppStatus;
 using Status = GlobalShortcuts::Status;
 
-// The real portal client and the real state, over a private dbus-daemon on which the portal, when there is
-// one, is the stand-in on a connection of its own.
+// The real portal client and the real state on a private dbus-daemon, where the portal, when there is one, is
+// the stand-in on a connection of its own.
 class TestPortalGlobalShortcuts : public QObject
 {
     Q_OBJECT
@@ -22,10 +22,12 @@ class TestPortalGlobalShortcuts : public QObject
     QuietDebugEvents m_quiet;
     QTemporaryDir m_dir;
     QProcess m_daemon;
-    QString m_address;
     int m_connections = 0;
 
-    QDBusConnection connect() { return QDBusConnection::connectToBus(m_address, u"c%1"_s.arg(++m_connections)); }
+    QDBusConnection connect()
+    {
+        return QDBusConnection::connectToBus(m_daemon.property("address").toString(), u"c%1"_s.arg(++m_connections));
+    }
 
 private slots:
     void initTestCase()
@@ -38,10 +40,9 @@ private slots:
                      "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
         config.close();
         m_daemon.start(u"dbus-daemon"_s,
-                       {u"--nofork"_s, u"--print-address"_s, u"--config-file"_s + u'=' + config.fileName()});
+                       {u"--nofork"_s, u"--print-address"_s, u"--config-file="_s + config.fileName()});
         QVERIFY(m_daemon.waitForReadyRead(10000));
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        QVERIFY(connect().isConnected());
+        m_daemon.setProperty("address", QString::fromUtf8(m_daemon.readLine()).trimmed());
     }
     void cleanupTestCase()
     {
@@ -58,15 +59,14 @@ private slots:
         PortalHotkeyBridge bridge(host, shortcuts);
         bridge.start();
         QTRY_COMPARE(shortcuts.status(), Status::bound);
-        QCOMPARE(portal.bound.value(u"cancel"_s).value(u"description"_s), u"取消听写"_s);
         QCOMPARE(portal.bound.size(), 4);
+        QCOMPARE(portal.bound.value(u"cancel"_s).value(u"description"_s), u"取消听写"_s);
         QCOMPARE(shortcuts.triggers().value(u"polish"_s), u"CTRL+ALT+space"_s);
         QVERIFY(!portal.press(u"dictate"_s));
 
-        QVERIFY(portal.press(u"record"_s));
+        QVERIFY(portal.press(u"record"_s) && portal.release(u"record"_s));
         QTRY_COMPARE(rig.state->status(), AppStatus::recording);
         QCOMPARE(rig.state->sessionPolishOverride(), false);
-        QVERIFY(portal.release(u"record"_s));
         QVERIFY(portal.press(u"cancel"_s));
         QTRY_COMPARE(rig.state->status(), AppStatus::idle);
 
@@ -76,6 +76,19 @@ private slots:
         QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
         QVERIFY(portal.release(u"translate"_s));
         QTRY_COMPARE(rig.state->status(), AppStatus::processing);
+    }
+
+    void refusals_leaveNoShortcuts()
+    {
+        PortalStandIn portal(connect());
+        PortalGlobalShortcuts malformed(connect());
+        malformed.bind({{QString(), u"无名"_s, {}}});
+        QTRY_COMPARE(malformed.status(), Status::failed);
+        portal.userDeclines = true;
+        PortalGlobalShortcuts declined(connect());
+        declined.bind(PortalHotkeyBridge::actions());
+        QTRY_COMPARE(declined.status(), Status::failed);
+        QVERIFY(!portal.press(u"record"_s));
     }
 
     void noPortal_isUnavailableAtOnce()
@@ -89,7 +102,6 @@ private slots:
         PortalGlobalShortcuts withoutInterface(connect());
         withoutInterface.bind(PortalHotkeyBridge::actions());
         QTRY_COMPARE_WITH_TIMEOUT(withoutInterface.status(), Status::unavailable, 2000);
-        gnome.unregisterService(u"org.freedesktop.portal.Desktop"_s);
     }
 };
 

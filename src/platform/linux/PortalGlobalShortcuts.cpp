@@ -111,32 +111,19 @@ void PortalGlobalShortcuts::request(const QString &method, const QVariantList &l
     const QString sender = m_bus.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
     const QString predicted = kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') +
                               options.value(QStringLiteral("handle_token")).toString();
-    watchRequest(predicted, std::move(answer));
+    m_requests.insert(predicted, std::move(answer));
+    m_bus.connect(kService, predicted, kRequestInterface, QStringLiteral("Response"), this, kResponseSlot);
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
     call.setArguments(QVariantList(leadingArgs) << options);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, method, predicted](QDBusPendingCallWatcher *w) {
         w->deleteLater();
-        const QDBusPendingReply<QDBusObjectPath> reply = *w;
-        if (reply.isError()) {
+        // Every portal with this interface honours the handle token: the answer comes where it was awaited.
+        if (w->isError()) {
             unwatchRequest(predicted);
-            fail(Status::failed, method + QStringLiteral(": ") + reply.error().message());
-            return;
-        }
-        // A portal older than the handle tokens picks its own path.
-        const QString handle = reply.value().path();
-        if (handle != predicted && m_requests.contains(predicted)) {
-            Answer answer = m_requests.value(predicted);
-            unwatchRequest(predicted);
-            watchRequest(handle, std::move(answer));
+            fail(Status::failed, method + QStringLiteral(": ") + w->error().message());
         }
     });
-}
-
-void PortalGlobalShortcuts::watchRequest(const QString &path, Answer answer)
-{
-    m_requests.insert(path, std::move(answer));
-    m_bus.connect(kService, path, kRequestInterface, QStringLiteral("Response"), this, kResponseSlot);
 }
 
 void PortalGlobalShortcuts::unwatchRequest(const QString &path)

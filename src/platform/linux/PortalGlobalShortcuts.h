@@ -34,7 +34,6 @@ private:
     // Calls a portal method that answers through a Request object: its path is predicted from our unique
     // name and the handle token, and watched before the call goes out, so no Response can be missed.
     void request(const QString &method, const QVariantList &leadingArgs, const QVariantMap &options, Answer answer);
-    void watchRequest(const QString &path, Answer answer);
     void unwatchRequest(const QString &path);
     void fail(Status status, const QString &why);
     QString nextToken();
