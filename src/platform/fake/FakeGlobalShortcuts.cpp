@@ -2,10 +2,9 @@
 
 void FakeGlobalShortcuts::bind(const QList<Shortcut> &shortcuts)
 {
-    ++bindCalls;
     if (status() != Status::idle)
         return;
-    requested = shortcuts;
+    m_requested = shortcuts;
     setStatus(Status::binding);
 }
 
@@ -13,15 +12,9 @@ void FakeGlobalShortcuts::answerBind()
 {
     if (status() != Status::binding)
         return;
-    if (!present) {
-        setStatus(Status::unavailable);
-        return;
-    }
     QHash<QString, QString> bound;
-    for (const Shortcut &s : std::as_const(requested)) {
-        if (!declined.contains(s.id))
-            bound.insert(s.id, s.preferredTrigger);
-    }
+    for (const Shortcut &s : std::as_const(m_requested))
+        bound.insert(s.id, s.preferredTrigger);
     setStatus(Status::bound, bound);
 }
 
