@@ -78,7 +78,9 @@ QDBusObjectPath PortalStandIn::BindShortcuts(const QDBusObjectPath &session, con
                        {{QStringLiteral("description"), properties.value(QStringLiteral("description")).toString()},
                         {QStringLiteral("trigger_description"), trigger}}});
     }
-    return respond(request, 0, {{QStringLiteral("shortcuts"), QVariant::fromValue(result)}});
+    return respond(request, 0,
+                   listsBound ? QVariantMap{{QStringLiteral("shortcuts"), QVariant::fromValue(result)}}
+                              : QVariantMap());
 }
 
 bool PortalStandIn::emitShortcut(const QString &name, const QString &id)

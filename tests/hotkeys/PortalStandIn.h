@@ -23,6 +23,7 @@ public:
     ~PortalStandIn() override;
 
     uint version() const { return 1; }
+    bool listsBound = true;            // false: a bind's answer leaves out the list, as Plasma's dialog does
     bool userDeclines = false;         // the user turns the desktop's question down (response 1)
     QHash<QString, QVariantMap> bound; // what binds asked for, by id
     // The user presses or releases the key of `id`; false when no session bound it.

@@ -97,6 +97,11 @@ void PortalGlobalShortcuts::bindShortcuts()
                     return;
                 }
                 QHash<QString, QString> triggers;
+                // Plasma answers a bind made through its dialog without the list: then every id asked for is bound.
+                if (!results.contains(QStringLiteral("shortcuts"))) {
+                    for (const Shortcut &s : std::as_const(m_shortcuts))
+                        triggers.insert(s.id, QString());
+                }
                 const auto bound = qdbus_cast<PortalShortcutList>(results.value(QStringLiteral("shortcuts")));
                 for (const auto &[id, properties] : bound)
                     triggers.insert(id, properties.value(QStringLiteral("trigger_description")).toString());
