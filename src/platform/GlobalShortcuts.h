@@ -27,8 +27,8 @@ public:
 
     Status status() const { return m_status; }
     bool available() const { return m_status == Status::binding || m_status == Status::bound; }
-    // The ids the desktop bound, each with its own description of the assigned trigger (empty while the user
-    // has assigned none).
+    // The ids the desktop bound, each with its own description of the assigned trigger (empty when the user
+    // assigned none or the desktop did not say).
     const QHash<QString, QString> &triggers() const { return m_triggers; }
 
 signals:
