@@ -6,6 +6,7 @@
 #include "platform/linux/PortalGlobalShortcuts.h"
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -93,6 +94,21 @@ private slots:
         PortalGlobalShortcuts declined(connect());
         declined.bind(PortalHotkeyBridge::actions());
         QTRY_COMPARE(declined.status(), Status::failed);
+    }
+
+    void portalRestart_bindsAgain()
+    {
+        PortalGlobalShortcuts shortcuts(connect());
+        auto portal = std::make_unique<PortalStandIn>(connect());
+        shortcuts.bind(PortalHotkeyBridge::actions());
+        QTRY_COMPARE(shortcuts.status(), Status::bound);
+        portal.reset();
+        QTRY_COMPARE(shortcuts.status(), Status::unavailable);
+        portal = std::make_unique<PortalStandIn>(connect());
+        QTRY_COMPARE(shortcuts.status(), Status::bound);
+        QSignalSpy pressed(&shortcuts, &GlobalShortcuts::activated);
+        QVERIFY(portal->press(u"cancel"_s));
+        QTRY_COMPARE(pressed.size(), 1);
     }
 
     void noPortal_isUnavailableAtOnce()

@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 
 namespace {
@@ -34,6 +35,19 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection &bus, QObject
 {
     qDBusRegisterMetaType<PortalShortcutList::value_type>();
     qDBusRegisterMetaType<PortalShortcutList>();
+    for (const QString &name : {QStringLiteral("Activated"), QStringLiteral("Deactivated")})
+        m_bus.connect(kService, kPath, kInterface, name, this, SLOT(onShortcutSignal(QDBusMessage)));
+    // A portal that went away has forgotten our session, and one that came late was not asked: ask (and so
+    // start) the portal again.
+    auto *watcher = new QDBusServiceWatcher(kService, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &owner) {
+                if (status() != Status::bound && (status() != Status::unavailable || owner.isEmpty()))
+                    return;
+                m_session.clear();
+                setStatus(Status::idle);
+                bind(m_shortcuts);
+            });
 }
 
 void PortalGlobalShortcuts::bind(const QList<Shortcut> &shortcuts)
@@ -59,8 +73,6 @@ void PortalGlobalShortcuts::bind(const QList<Shortcut> &shortcuts)
             return;
         }
         qCDebug(lcGlobalShortcuts) << "portal version" << reply.value().variant().toUInt();
-        for (const QString &name : {QStringLiteral("Activated"), QStringLiteral("Deactivated")})
-            m_bus.connect(kService, kPath, kInterface, name, this, SLOT(onShortcutSignal(QDBusMessage)));
         createSession();
     });
 }
