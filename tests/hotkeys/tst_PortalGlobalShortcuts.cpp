@@ -77,6 +77,9 @@ private slots:
         QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
         QVERIFY(portal.release(u"translate"_s));
         QTRY_COMPARE(rig.state->status(), AppStatus::processing);
+        rig.session()->finalAnswer.resolve(std::nullopt);
+        rig.advance(1000);
+        QCOMPARE(rig.state->status(), AppStatus::idle);
     }
 
     void bindAnswers_decideTheShortcuts()
