@@ -116,6 +116,9 @@ private slots:
 
     void noPortal_isUnavailableAtOnce()
     {
+        PortalGlobalShortcuts noBus(QDBusConnection::connectToBus(u"unix:path=/nonexistent"_s, u"dead"_s));
+        noBus.bind(PortalHotkeyBridge::actions());
+        QTRY_COMPARE_WITH_TIMEOUT(noBus.status(), Status::unavailable, 2000);
         PortalGlobalShortcuts absent(connect());
         absent.bind(PortalHotkeyBridge::actions());
         QVERIFY(absent.available()); // until the bus says otherwise
