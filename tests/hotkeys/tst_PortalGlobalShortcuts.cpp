@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 using AppStatus = VoxleAppState::AppStatus;
@@ -40,6 +42,8 @@ private slots:
                      "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
                      "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
         config.close();
+        // The bus goes with the test, even with one that crashed.
+        m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_daemon.start(u"dbus-daemon"_s,
                        {u"--nofork"_s, u"--print-address"_s, u"--config-file="_s + config.fileName()});
         QVERIFY(m_daemon.waitForReadyRead(10000));
