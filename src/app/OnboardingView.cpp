@@ -154,6 +154,13 @@ void OnboardingView::schedulePoll()
     });
 }
 
+void OnboardingView::setDesktop(const Desktop &desktop)
+{
+    m_desktop = desktop;
+    m_shown.clear();
+    rebuild();
+}
+
 void OnboardingView::poll()
 {
     m_state.refreshPermissionLabels();

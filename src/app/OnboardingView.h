@@ -31,6 +31,8 @@ public:
                    Desktop desktop, QWidget *parent = nullptr);
     ~OnboardingView() override;
 
+    // The desktop changed what it offers (its shortcuts portal answered): the step shown says so.
+    void setDesktop(const Desktop &desktop);
     int step() const { return m_step; }
     QString titleText() const;
     QString explanationText() const;

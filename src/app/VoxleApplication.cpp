@@ -145,6 +145,21 @@ void VoxleApplication::start(bool showWindow)
     sendDebugEvent(QStringLiteral("AppDelegate.applicationDidFinishLaunching"),
                    QStringLiteral("[DEBUG] hotkey service start invoked"), QStringLiteral("A"),
                    {{QStringLiteral("scheme"), id(m_state->preferences().hotkeyScheme())}});
+    // On Wayland the X tap sees keys only while an X window has focus: the desktop's shortcuts stand in.
+    if (m_wayland) {
+        m_desktopShortcuts = std::make_unique<PortalGlobalShortcuts>();
+        m_portalHotkeys = std::make_unique<PortalHotkeyBridge>(*m_hotkeyHost, *m_desktopShortcuts);
+        // The pages say how to get hotkeys: through the desktop's portal once it has bound them, else by
+        // the commands to bind by hand.
+        connect(m_desktopShortcuts.get(), &GlobalShortcuts::statusChanged, this, [this]() {
+            const DesktopFacts facts = desktopFacts();
+            if (m_mainWindow)
+                m_mainWindow->rootView()->homeView()->setDesktop(facts);
+            if (m_onboarding)
+                m_onboarding->view()->setDesktop(facts);
+        });
+        m_portalHotkeys->start();
+    }
     setUpTray();
 }
 
@@ -189,6 +204,7 @@ DesktopFacts VoxleApplication::desktopFacts() const
         facts.session = DesktopFacts::Session::wayland;
     else if (QGuiApplication::platformName() == QStringLiteral("xcb"))
         facts.session = DesktopFacts::Session::x11;
+    facts.shortcutsPortal = m_desktopShortcuts && m_desktopShortcuts->status() == GlobalShortcuts::Status::bound;
     facts.fnRoleKeyLabel = FnRoleKeys::label(m_keyTap.fnRoleKey());
     // The desktop's shortcut settings run a command line: the short name only when it finds this program.
     const QString self = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();

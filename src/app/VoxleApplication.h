@@ -18,6 +18,7 @@
 #include "core/VoxleHistoryRecorder.h"
 #include "history/VoxleHistoryStore.h"
 #include "hotkeys/GlobalHotkeyService.h"
+#include "hotkeys/PortalHotkeyBridge.h"
 #include "output/InputMethodLiveText.h"
 #include "output/TextInjectionService.h"
 #include "platform/DesktopSession.h"
@@ -28,6 +29,7 @@
 #include "platform/linux/LinuxAudioInput.h"
 #include "platform/linux/LinuxMicrophoneAccess.h"
 #include "platform/linux/LinuxSettingsOpener.h"
+#include "platform/linux/PortalGlobalShortcuts.h"
 #include "platform/linux/RemoteDesktopKeyboard.h"
 #include "platform/linux/WaylandKeySynth.h"
 #include "platform/linux/WlClipboardPasteboard.h"
@@ -112,6 +114,9 @@ private:
     X11KeyEventTap m_keyTap;
     std::unique_ptr<VoxleAppStateHotkeyHost> m_hotkeyHost;
     std::unique_ptr<GlobalHotkeyService> m_hotkeys;
+    // Wayland: the desktop's own shortcuts, where it offers the portal.
+    std::unique_ptr<PortalGlobalShortcuts> m_desktopShortcuts;
+    std::unique_ptr<PortalHotkeyBridge> m_portalHotkeys;
     std::unique_ptr<OverlayController> m_overlay;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<OnboardingWindow> m_onboarding;

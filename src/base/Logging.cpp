@@ -21,6 +21,7 @@ VOXLE_LOGGING_CATEGORY(lcAudioCapture, "app.voxle.desktop.AudioCapture")
 VOXLE_LOGGING_CATEGORY(lcRealtimeASR, "app.voxle.desktop.RealtimeASR")
 VOXLE_LOGGING_CATEGORY(lcNetworkApi, "app.voxle.desktop.NetworkApi")
 VOXLE_LOGGING_CATEGORY(lcAppState, "app.voxle.desktop.AppState")
+VOXLE_LOGGING_CATEGORY(lcGlobalShortcuts, "app.voxle.desktop.GlobalShortcuts")
 
 static_assert(sizeof(Voxle::kApplicationId) == sizeof("app.voxle.desktop"),
               "log category names above repeat the application id");

@@ -10,6 +10,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcAudioCapture)
 Q_DECLARE_LOGGING_CATEGORY(lcRealtimeASR)
 Q_DECLARE_LOGGING_CATEGORY(lcNetworkApi)
 Q_DECLARE_LOGGING_CATEGORY(lcAppState)
+Q_DECLARE_LOGGING_CATEGORY(lcGlobalShortcuts)
 
 // The lowest level a product category logs unless rules say otherwise: debug with VOXLE_DEBUG=1, else warning.
 QtMsgType defaultLogThreshold();
