@@ -42,6 +42,13 @@ void OverlayController::handleOverlay()
     m_panel->raise();
 }
 
+void OverlayController::setDesktopShortcuts(bool desktopShortcuts)
+{
+    m_desktopShortcuts = desktopShortcuts;
+    if (m_pill)
+        m_pill->setDesktopShortcuts(desktopShortcuts);
+}
+
 void OverlayController::createPanel()
 {
     // A tool window outside the window manager's focus handling: it floats above everything, is never
@@ -58,6 +65,7 @@ void OverlayController::createPanel()
     auto *layout = new QVBoxLayout(m_panel.get());
     layout->setContentsMargins(0, 0, 0, 0);
     m_pill = new PillOverlayView(m_state, m_panel.get());
+    m_pill->setDesktopShortcuts(m_desktopShortcuts);
     layout->addWidget(m_pill);
     ++m_panelCreations;
 }

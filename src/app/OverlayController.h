@@ -25,6 +25,8 @@ public:
 
     // Subscribes to the state's overlay; later values are handled as they arrive.
     void start();
+    // Where the desktop owns the hotkeys (Wayland), the pill's hint names its shortcut instead of Fn.
+    void setDesktopShortcuts(bool desktopShortcuts);
 
     // The panel once created (never before the first visible value).
     QWidget *panel() const { return m_panel.get(); }
@@ -43,5 +45,6 @@ private:
     bool m_started = false;
     std::unique_ptr<QWidget> m_panel;
     PillOverlayView *m_pill = nullptr;
+    bool m_desktopShortcuts = false;
     int m_panelCreations = 0;
 };

@@ -108,6 +108,12 @@ PillOverlayView::PillOverlayView(VoxleAppState &state, QWidget *parent)
     refresh();
 }
 
+void PillOverlayView::setDesktopShortcuts(bool desktopShortcuts)
+{
+    m_desktopShortcuts = desktopShortcuts;
+    refresh();
+}
+
 QString PillOverlayView::shortHint(const QString &hint)
 {
     const QString trimmed = hint.trimmed();
@@ -183,7 +189,9 @@ void PillOverlayView::refresh()
     const OverlayState &overlay = m_state.overlay();
     if (overlay.kind == OverlayState::Kind::hidden)
         return; // the panel is hidden; keep the last content until the next value
-    const Content c = content(overlay, m_state.activeDictationMode());
+    Content c = content(overlay, m_state.activeDictationMode());
+    if (m_desktopShortcuts && c.hint == QStringLiteral("按 Fn 结束"))
+        c.hint = QStringLiteral("再按快捷键结束");
     const bool recording = c.bars;
     m_mode->setText(c.mode);
     m_title->setText(c.title);

@@ -36,6 +36,9 @@ public:
     // The listening hint shortened to what fits the pill.
     static QString shortHint(const QString &hint);
 
+    // Where the desktop owns the hotkeys (Wayland), the hint names its shortcut instead of Fn.
+    void setDesktopShortcuts(bool desktopShortcuts);
+
     QString modeText() const;
     QString titleText() const;
     // The text line: the partial transcript while listening, the message while processing or in error.
@@ -55,6 +58,7 @@ private:
     void placePill();
 
     VoxleAppState &m_state;
+    bool m_desktopShortcuts = false;
     QWidget *m_pill;
     ProcessingBackground *m_shimmer;
     QHBoxLayout *m_row;

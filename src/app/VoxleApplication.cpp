@@ -138,6 +138,7 @@ void VoxleApplication::start(bool showWindow)
         showOnboarding();
 
     m_overlay = std::make_unique<OverlayController>(*m_state);
+    m_overlay->setDesktopShortcuts(m_wayland);
     m_overlay->start();
     sendDebugEvent(QStringLiteral("AppDelegate.applicationDidFinishLaunching"),
                    QStringLiteral("[DEBUG] overlay controller started"), QStringLiteral("D"));

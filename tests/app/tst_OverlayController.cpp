@@ -38,6 +38,20 @@ private slots:
             QCOMPARE(PillOverlayView::shortHint(QString::fromUtf8(hint)), QString::fromUtf8(shortened));
     }
 
+    // Where the desktop owns the hotkeys, Fn does nothing: the pill names the shortcut instead.
+    void desktopShortcuts_hintNamesTheShortcut()
+    {
+        AppRig rig;
+        OverlayController controller(*rig.state);
+        controller.setDesktopShortcuts(true);
+        controller.start();
+        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(controller.pillView()->hintText(), QStringLiteral("再按快捷键结束"));
+        rig.state->cancelRecording();
+        rig.settle();
+    }
+
     void dictation_onePanelFollowsTheState()
     {
         AppRig rig;
