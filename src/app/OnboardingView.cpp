@@ -296,7 +296,6 @@ void OnboardingView::rebuild()
                     QStringLiteral("在 Wayland 桌面上，应用无法直接监听全局按键。请在系统设置的「键盘 → "
                                    "自定义快捷键」中添加下列命令，并为每条指定一个按键：\n\n") +
                     m_desktop.shortcutCommands());
-                addBadge(QStringLiteral("需在系统中设置"));
                 addButton(QStringLiteral("复制命令"), kMainButtonWidth, [this] {
                     QGuiApplication::clipboard()->setText(m_desktop.shortcutCommands());
                 });
@@ -326,9 +325,12 @@ void OnboardingView::rebuild()
     case 4: {
         m_icon->setText(QStringLiteral("♿"));
         m_title->setText(QStringLiteral("辅助功能权限"));
+        // On the Linux desktops the button itself switches the accessibility interface on: nothing to add by hand.
         m_explanation->setText(
             QStringLiteral("为了能将转换好的文字自动输入到你当前的文档或聊天框中，我们需要辅助功能权限。\n\n") +
-            kManualAdd);
+            (m_desktop.session == Desktop::Session::other
+                 ? kManualAdd
+                 : QStringLiteral("点击下方按钮即可开启桌面的辅助功能接口（AT-SPI），无需重新登录。")));
         const Permission permission = m_state.accessibilityPermission();
         if (permission == Permission::granted) {
             addBadge(QStringLiteral("已授权"));
