@@ -1,4 +1,5 @@
 #include "base/Async.h"
+#include "base/OwnedTask.h"
 #include "platform/fake/ManualClock.h"
 
 #include <QCoreApplication>
@@ -120,7 +121,7 @@ private slots:
         QCOMPARE(clock.pendingTimers(), 0);
     }
 
-    void task_cancelledWhileRunningReachesNextSuspensionPoint()
+    void task_cancelledWhileRunningReachesNextSuspensionPointUncancelledRunsToTheEnd()
     {
         ManualClock clock;
         Trace trace;
@@ -128,16 +129,47 @@ private slots:
         twoSteps(clock, token, &token, trace);
         QCOMPARE(trace.events,
                  (QStringList{QStringLiteral("step1"), QStringLiteral("step2"), QStringLiteral("cancelled")}));
+        trace.events.clear();
+        twoSteps(clock, CancelToken(), nullptr, trace);
+        clock.advance(100);
+        QCOMPARE(trace.events.last(), QStringLiteral("step3"));
     }
 
-    void task_uncancelledRunsToTheEnd()
+    // A slot ends the task it holds when another takes it, when cleared and when it goes; never otherwise.
+    void ownedTask_cancelsWhatItHoldsOnRenewClearAndDestruction()
     {
         ManualClock clock;
         Trace trace;
-        CancelToken token;
-        twoSteps(clock, token, nullptr, trace);
+        const auto sleeping = [&](const QString &name) {
+            return [&, name](CancelToken token) { return sleeper(clock, token, 100, name, trace); };
+        };
+        {
+            OwnedTask slot;
+            slot.start(sleeping(QStringLiteral("a")));
+            slot.start(sleeping(QStringLiteral("b"))); // replaces a
+            slot.startShared(sleeping(QStringLiteral("c"))); // beside b
+            drain();
+            QCOMPARE(trace.events, QStringList{QStringLiteral("a:cancelled@0")});
+            slot.cancel();
+            drain();
+            QCOMPARE(trace.events.size(), 3);
+            QVERIFY(slot.isEmpty());
+
+            const CancelToken kept = slot.renew();
+            sleeper(clock, kept, 100, QStringLiteral("detached"), trace);
+            QVERIFY(slot.holds(kept));
+            QVERIFY(slot.detach());
+            const CancelToken done = slot.renew();
+            slot.finished(kept); // not the one held: changes nothing
+            QVERIFY(slot.holds(done));
+            slot.finished(done);
+            QVERIFY(slot.isEmpty() && !done.isCancelled());
+            slot.start(sleeping(QStringLiteral("last")));
+        }
+        drain();
         clock.advance(100);
-        QCOMPARE(trace.events.last(), QStringLiteral("step3"));
+        QCOMPARE(trace.events.mid(3),
+                 (QStringList{QStringLiteral("last:cancelled@0"), QStringLiteral("detached:slept@100")}));
     }
 
     void oneShot_cancelWakesExactlyOnce()

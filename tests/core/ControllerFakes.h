@@ -20,30 +20,38 @@
 class FakeAudioCapture final : public AudioCapture
 {
 public:
-    QCoro::Task<> start() override
+    QCoro::Task<> start(AudioCaptureSink s) override
     {
         ++starts;
         if (failNextStart) {
             failNextStart = false;
             throw CaptureError{QStringLiteral("no input device")};
         }
+        sink = std::move(s);
         running = true;
         co_return;
     }
-    void stop() override { running = false; }
+    // As the real capture: nothing is delivered after stop() returns.
+    void stop() override
+    {
+        running = false;
+        sink = {};
+    }
     void setGain(double g) override { gain = std::clamp(g, 0.5, 6.0); }
 
     // Called from any thread, as the capture's processing thread would.
     void deliverPcm(const QByteArray &chunk)
     {
-        if (running && onPcm16kMono)
-            onPcm16kMono(chunk);
+        if (running && sink.pcm16kMono)
+            sink.pcm16kMono(chunk);
     }
     void deliverLevel(double level)
     {
-        if (onLevelAndBars)
-            onLevelAndBars(level, QVector<double>(18, level));
+        if (running && sink.levelAndBars)
+            sink.levelAndBars(level, QVector<double>(18, level));
     }
+
+    AudioCaptureSink sink;
 
     bool running = false;
     bool failNextStart = false;
@@ -208,9 +216,10 @@ public:
             return;
         rows << QStringList{kind, rawText.trimmed(), outputText.trimmed()};
     }
-    void applyRetention(const QString &) override {}
+    void applyRetention(const QString &retention) override { retentions << retention; }
 
     QList<QStringList> rows;
+    QStringList retentions;
 };
 
 class FakeTextInjector final : public TextInjector

@@ -121,7 +121,7 @@ struct Sequence {
             forbidden.insert(QStringLiteral("s%1").arg(i));
         for (int i = 1; i <= rig.cloud.uploads.size(); ++i)
             forbidden.insert(QStringLiteral("p%1").arg(i));
-        rig.state->cancelRecording();
+        rig.dictation->cancelRecording();
         insertedBeforeCancel = rig.injector.injected.size();
     }
 
@@ -150,7 +150,7 @@ struct Sequence {
             fail(QStringLiteral("more than one recording session"));
         if (s.isPreparingStart() && rig.cloud.pendingCredentials.empty())
             fail(QStringLiteral("preparing with nothing to prepare"));
-        if ((s.overlay().kind == OverlayState::Kind::hidden) != (s.status() == VoxleAppState::AppStatus::idle))
+        if ((s.overlay().kind == OverlayState::Kind::hidden) != (s.status() == AppStatus::idle))
             fail(QStringLiteral("overlay hidden iff idle broken"));
         for (int i = insertedBeforeCancel; i < rig.injector.injected.size(); ++i) {
             const auto match = kOrigin.match(rig.injector.injected[i]);
@@ -162,8 +162,8 @@ struct Sequence {
     // Lets every pending answer arrive and every timer run out, then compares insertions with history rows.
     void drainAndCheckHistory()
     {
-        if (rig.state->status() == VoxleAppState::AppStatus::recording)
-            rig.state->toggleRecordingFromHotkey(rig.state->activeDictationMode());
+        if (rig.dictation->status() == AppStatus::recording)
+            rig.dictation->toggleRecordingFromHotkey(rig.dictation->activeDictationMode());
         for (int round = 0; round < 20; ++round) {
             for (auto &a : rig.cloud.pendingCredentials)
                 a.resolve(std::nullopt);

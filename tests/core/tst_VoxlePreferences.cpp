@@ -13,8 +13,7 @@ private slots:
     void load_firstLaunchStoresOnlyTheRewrittenKeys()
     {
         FakeUserDefaults defaults;
-        QStringList retentions;
-        P prefs(defaults, {[&](const QString &r) { retentions << r; }, {}});
+        P prefs(defaults);
         prefs.load();
         QCOMPARE(defaults.string(P::kHotkeyScheme), std::optional<QString>(QStringLiteral("fn")));
         QCOMPARE(defaults.string(P::kTriggerMode), std::optional<QString>(QStringLiteral("toggle")));
@@ -27,8 +26,19 @@ private slots:
         QVERIFY(prefs.useProxy());
         QCOMPARE(prefs.defaultModeLabel(), QStringLiteral("仅听写"));
         QCOMPARE(prefs.modifierControlAction(), HotkeyAction::polish);
-        // The retention is applied by its change rule and once more right after.
-        QCOMPARE(retentions, (QStringList{QStringLiteral("forever"), QStringLiteral("forever")}));
+    }
+
+    // The history applies the retention read at start-up and every retention chosen later, after the change.
+    void retention_appliedToTheHistoryAtLoadAndOnEveryChange()
+    {
+        ControllerRig rig;
+        QCOMPARE(rig.history.retentions, QStringList{QStringLiteral("forever")});
+        rig.state->preferences().setHistoryRetention(QStringLiteral("week1"));
+        QCOMPARE(rig.history.retentions.size(), 1); // queued: not inside the setter
+        rig.settle();
+        rig.state->preferences().setHistoryRetention(QStringLiteral("weekly")); // not a retention
+        rig.settle();
+        QCOMPARE(rig.history.retentions, (QStringList{QStringLiteral("forever"), QStringLiteral("week1")}));
     }
 
     void load_readsStoredValuesAndRejectsLabelsWhereIdsAreStored()
@@ -128,22 +138,22 @@ private slots:
     void apiKey_savedTrimmedBlankDeletesFailuresShowOrCountAsAbsent()
     {
         ControllerRig rig(false, false);
-        QVERIFY(!rig.state->apiKeyConfigured());
-        rig.state->saveDashScopeApiKey(QStringLiteral("  sk-abc \n"));
+        QVERIFY(!rig.dictation->apiKeyConfigured());
+        rig.dictation->saveDashScopeApiKey(QStringLiteral("  sk-abc \n"));
         const std::pair<QString, QString> item{Voxle::applicationId(), QStringLiteral("dashscope_api_key")};
         QCOMPARE(rig.secrets.items[item], QStringLiteral("sk-abc"));
-        QVERIFY(rig.state->apiKeyConfigured());
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("已配置"));
-        rig.state->saveDashScopeApiKey(QStringLiteral("   "));
+        QVERIFY(rig.dictation->apiKeyConfigured());
+        QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("已配置"));
+        rig.dictation->saveDashScopeApiKey(QStringLiteral("   "));
         QVERIFY(!rig.secrets.items.count(item));
-        QVERIFY(!rig.state->apiKeyConfigured());
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("未配置"));
+        QVERIFY(!rig.dictation->apiKeyConfigured());
+        QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("未配置"));
         rig.secrets.failSaveWith = -25308;
-        rig.state->saveDashScopeApiKey(QStringLiteral("sk-new"));
-        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("保存失败")));
-        QVERIFY(!rig.state->apiKeyConfigured());
+        rig.dictation->saveDashScopeApiKey(QStringLiteral("sk-new"));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("保存失败")));
+        QVERIFY(!rig.dictation->apiKeyConfigured());
         // An unreadable store at start-up counts as no key.
-        QVERIFY(!ControllerRig(false, true, /*keychainReadable=*/false).state->apiKeyConfigured());
+        QVERIFY(!ControllerRig(false, true, /*keychainReadable=*/false).dictation->apiKeyConfigured());
     }
 };
 
