@@ -121,6 +121,17 @@ private slots:
         QCOMPARE(log.first(), QStringLiteral("I Audio start: inputFormat sr=48000.000000 ch=2"));
         QCOMPARE(log.filter(QStringLiteral("I Audio first buffer: frames=")).size(), 2);
         QCOMPARE(log.count(QStringLiteral("I Audio stop")), 3);
+
+        // A start while running first closes the device and flushes that run, remainder included, to its sink.
+        const qsizetype flushedBefore = rec.pcm().size();
+        QVERIFY(!startCapture(service, rec.sink()));
+        QVERIFY(pushTaps(0, 30));
+        CaptureRecorder next;
+        QVERIFY(!startCapture(service, next.sink()));
+        QCOMPARE((rec.pcm().size() - flushedBefore) / 2, std::lround(30 * 1024 / 3.0));
+        QVERIFY(service.isRunning() && input.isRunning());
+        service.stop();
+        QCOMPARE(next.chunkCount(), 0);
     }
 
     void convert_sineKeepsPitchAndLevelAndMixesChannels()

@@ -450,6 +450,36 @@ private slots:
         QCOMPARE(rig.dictation->status(), Status::idle);
     }
 
+    // A failed translation outputs the original with its own message; Escape during a rewrite ends the
+    // dictation there: nothing inserted or stored, whatever the rewrite answers later.
+    void translateFailureFallsBackAndEscapeEndsARewrite()
+    {
+        ControllerRig rig;
+        rig.dictation->performHotkeyAction(HotkeyAction::translate);
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::translate);
+        session->finalAnswer.resolve(QStringLiteral("原文"));
+        rig.settle();
+        rig.cloud.pendingRewrites.front().resolve(std::nullopt);
+        rig.settle();
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("翻译失败，已输出原文。")));
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("原文")});
+        QCOMPARE(rig.history.rows.size(), 1);
+        rig.advance(1600);
+
+        rig.state->preferences().setPolishEnabled(true);
+        rig.dictate(QStringLiteral("再说一遍"));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("润色中…")));
+        rig.dictation->cancelRecording();
+        rig.cloud.pendingRewrites.back().resolve(QStringLiteral("润色后"));
+        rig.advance(1600);
+        QCOMPARE(rig.dictation->status(), Status::idle);
+        QCOMPARE(rig.injector.injected.size(), 1);
+        QCOMPARE(rig.history.rows.size(), 1);
+        QCOMPARE(rig.sessions.liveSessions(), 0);
+    }
+
     void microphone_deniedShowsErrorAndUndeterminedAsksThenStarts()
     {
         ControllerRig rig;
