@@ -7,14 +7,6 @@ CancelToken OwnedTask::renew()
     return *m_token;
 }
 
-void OwnedTask::adopt(const CancelToken &token)
-{
-    if (holds(token))
-        return;
-    cancel();
-    m_token = token;
-}
-
 void OwnedTask::cancel()
 {
     // Emptied first: a wake-up run by the cancel may start the next task in this slot.

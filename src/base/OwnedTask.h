@@ -13,6 +13,8 @@ class OwnedTask
 {
 public:
     OwnedTask() = default;
+    // Holds a task already running.
+    explicit OwnedTask(CancelToken token) : m_token(std::move(token)) {}
     ~OwnedTask() { cancel(); }
     OwnedTask(const OwnedTask &) = delete;
     OwnedTask &operator=(const OwnedTask &) = delete;
@@ -33,8 +35,6 @@ public:
             m_token = CancelToken();
         [[maybe_unused]] auto task = std::forward<Start>(start)(*m_token);
     }
-    // Holds `token` from now on, cancelling the task held so far unless it is the same one.
-    void adopt(const CancelToken &token);
     // Cancels the task held, if any, and empties the slot.
     void cancel();
     // Empties the slot without cancelling: the task runs on, unowned. Returns its token, if the slot held one.

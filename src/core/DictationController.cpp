@@ -501,7 +501,7 @@ void DictationController::detachFinishing()
         return;
     run->detached = true;
     m_sessionTask.detach();
-    m_detachedRuns.emplace_back().adopt(run->token);
+    m_detachedRuns.emplace_back(run->token);
 }
 
 void DictationController::cancelSessionLater(std::shared_ptr<StreamingSession> session)

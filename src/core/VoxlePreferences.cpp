@@ -13,9 +13,8 @@ VoxlePreferences::VoxlePreferences(UserDefaults &defaults, QObject *parent) : QO
 
 void VoxlePreferences::load()
 {
+    // Setting the scheme resets the trigger mode: the stored one is never read, every launch starts in toggle.
     setHotkeyScheme(parseHotkeyScheme(m_defaults.string(kHotkeyScheme).value_or(QString())).value_or(HotkeyScheme::fn));
-    // The stored trigger mode is never read: every launch starts in toggle mode.
-    setTriggerMode(RecordingTriggerMode::toggle);
 
     loadBinding(kRecordBinding, &VoxlePreferences::setRecordHotkey);
     loadBinding(kPolishBinding, &VoxlePreferences::setPolishHotkey);

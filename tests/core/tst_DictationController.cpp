@@ -1,5 +1,6 @@
 #include "ControllerRig.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QtEndian>
@@ -23,6 +24,7 @@ private slots:
     void streaming_hotkeyToggleInsertsStoresAndReturnsToIdle()
     {
         ControllerRig rig;
+        QSignalSpy inserted(rig.dictation, &DictationController::textInserted);
         rig.secrets.calls.clear();
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
@@ -53,6 +55,7 @@ private slots:
         session->finalAnswer.resolve(QStringLiteral("  你好世界 \n"));
         rig.settle();
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("你好世界")});
+        QCOMPARE(inserted.value(0).value(0).toString(), QStringLiteral("你好世界"));
         QCOMPARE(rig.history.rows, (QList<QStringList>{{QStringLiteral("record"), QStringLiteral("你好世界"),
                                                         QStringLiteral("你好世界")}}));
         QCOMPARE(rig.dictation->status(), Status::processing); // 0.15 s pause after insertion
@@ -93,8 +96,13 @@ private slots:
     void proxy_collectsUploadsAfterStopAndShowsFailures()
     {
         ControllerRig rig(/*useProxy=*/true);
+        rig.dictation->setLastNetworkErrorLabel(QStringLiteral("earlier failure"));
+        QStringList errorLabels; // as the pages see it at each change
+        connect(rig.dictation, &DictationController::labelsChanged, this,
+                [&] { errorLabels << rig.dictation->lastNetworkErrorLabel(); });
         rig.dictation->toggleRecording(); // the button would not insert, the sixty-second stop does
         rig.settle();
+        QCOMPARE(errorLabels.last(), QString());
         QCOMPARE(rig.sessions.created, 0);
         QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("已连接（代理）"));
         QThread *producer = QThread::create([&rig] {

@@ -1,5 +1,6 @@
 #include "ControllerRig.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -75,7 +76,9 @@ private slots:
         second.setBool(P::kPolishEnabled, true);
         second.setBool(P::kLiveTextPreedit, true);
         P other(second);
+        QSignalSpy preedit(&other, &P::liveTextPreeditChanged);
         other.load();
+        QCOMPARE(preedit.size(), 1);
         QCOMPARE(other.hotkeyScheme(), HotkeyScheme::custom);
         QCOMPARE(other.translationTargetLanguage(), TranslationTargetLanguage::ja);
         QVERIFY(!other.useProxy());
