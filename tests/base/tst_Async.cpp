@@ -70,55 +70,38 @@ private slots:
         QCOMPARE(clock.pendingTimers(), 0);
     }
 
-    void manualClock_cancelledTimerNeverFires()
+    // A sleep ends after its whole delay in virtual time, or at once when cancelled (before or during), and then
+    // its timer never fires; a cancelled timer never fires either.
+    void sleep_elapsesInVirtualTimeOrEndsAtOnceWhenCancelled()
     {
         ManualClock clock;
+        Trace trace;
+        sleeper(clock, CancelToken(), 1600, QStringLiteral("s"), trace);
+        clock.advance(1599);
+        QVERIFY(trace.events.isEmpty());
+        clock.advance(1);
+        QCOMPARE(trace.events, QStringList{QStringLiteral("s:slept@1600")});
+
+        CancelToken token;
+        sleeper(clock, token, 30000, QStringLiteral("c"), trace);
+        clock.advance(10);
+        token.cancel();
+        drain();
+        QCOMPARE(trace.events.last(), QStringLiteral("c:cancelled@1610"));
+        QCOMPARE(clock.pendingTimers(), 0);
+        sleeper(clock, token, 150, QStringLiteral("a"), trace); // already cancelled: does not suspend
+        QCOMPARE(trace.events.last(), QStringLiteral("a:cancelled@1610"));
+        clock.advance(60000);
+        token.cancel();
+        drain();
+        QCOMPARE(trace.events.size(), 3);
+
         int fired = 0;
         const auto id = clock.schedule(10, [&] { ++fired; });
         clock.cancelTimer(id);
         clock.cancelTimer(id);
         clock.advance(1000);
         QCOMPARE(fired, 0);
-    }
-
-    void sleep_elapsesInVirtualTime()
-    {
-        ManualClock clock;
-        Trace trace;
-        CancelToken token;
-        sleeper(clock, token, 1600, QStringLiteral("s"), trace);
-        clock.advance(1599);
-        QVERIFY(trace.events.isEmpty());
-        clock.advance(1);
-        QCOMPARE(trace.events, QStringList{QStringLiteral("s:slept@1600")});
-    }
-
-    void sleep_cancelledEndsAtOnceAndNeverFiresLater()
-    {
-        ManualClock clock;
-        Trace trace;
-        CancelToken token;
-        sleeper(clock, token, 30000, QStringLiteral("s"), trace);
-        clock.advance(10);
-        token.cancel();
-        drain();
-        QCOMPARE(trace.events, QStringList{QStringLiteral("s:cancelled@10")});
-        QCOMPARE(clock.pendingTimers(), 0);
-        clock.advance(60000);
-        token.cancel();
-        drain();
-        QCOMPARE(trace.events.size(), 1);
-    }
-
-    void sleep_alreadyCancelledDoesNotSuspend()
-    {
-        ManualClock clock;
-        Trace trace;
-        CancelToken token;
-        token.cancel();
-        sleeper(clock, token, 150, QStringLiteral("s"), trace);
-        QCOMPARE(trace.events, QStringList{QStringLiteral("s:cancelled@0")});
-        QCOMPARE(clock.pendingTimers(), 0);
     }
 
     void task_cancelledWhileRunningReachesNextSuspensionPointUncancelledRunsToTheEnd()
