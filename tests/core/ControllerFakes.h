@@ -62,10 +62,7 @@ public:
 class FakeStreamingSession final : public StreamingSession
 {
 public:
-    FakeStreamingSession(int id, std::set<FakeStreamingSession *> &alive) : id(id), m_alive(alive)
-    {
-        m_alive.insert(this);
-    }
+    explicit FakeStreamingSession(std::set<FakeStreamingSession *> &alive) : m_alive(alive) { m_alive.insert(this); }
     ~FakeStreamingSession() override { m_alive.erase(this); }
 
     QCoro::Task<> start() override
@@ -99,7 +96,6 @@ public:
     }
     bool live() const { return !cancelled && !done; }
 
-    int id;
     bool startImmediately = true;
     OneShot<std::optional<StartError>> startAnswer;
     OneShot<std::optional<QString>> finalAnswer;
@@ -120,7 +116,8 @@ public:
     std::unique_ptr<StreamingSession> create(const QString &apiKey, const QString &model, int,
                                              const std::optional<QStringList> &hints) override
     {
-        auto session = std::make_unique<FakeStreamingSession>(++created, alive);
+        ++created;
+        auto session = std::make_unique<FakeStreamingSession>(alive);
         session->startImmediately = !holdStarts;
         lastKey = apiKey;
         lastModel = model;

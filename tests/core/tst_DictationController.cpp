@@ -64,6 +64,7 @@ private slots:
         rig.advance(1);
         QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.overlayKind(), Kind::hidden);
+        QVERIFY(!rig.dictation->pendingCommitToCursor());
         QVERIFY(rig.cloud.usage.isEmpty()); // signed out
     }
 
@@ -229,6 +230,7 @@ private slots:
         rig.cloud.holdCredentials = true;
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.dictation->cancelRecording();
+        rig.cloud.pendingCredentials.front().resolve(std::nullopt); // answered too late
         rig.settle();
         QVERIFY(!rig.dictation->isPreparingStart());
         QCOMPARE(rig.dictation->status(), Status::idle);
@@ -550,6 +552,12 @@ private slots:
         QCOMPARE(rig.dictation->lastNetworkErrorLabel(), QStringLiteral("未在预期时间内收到 session.created。"));
         QCOMPARE(rig.dictation->overlay().message, std::optional<QString>(rig.dictation->lastNetworkErrorLabel()));
         QCOMPARE(rig.sessions.liveSessions(), 0);
+        rig.advance(1600);
+        rig.sessions.holdStarts = false;
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        QCOMPARE(rig.dictation->lastStreamingAckLabel(), QString());
+        QCOMPARE(rig.dictation->lastNetworkErrorLabel(), QString());
     }
 
     void gain_appliedClampedOnlyWhileRecording()
