@@ -48,12 +48,17 @@ struct ControllerRig {
         settle();
     }
     FakeStreamingSession *session() const { return sessions.last(); }
+    // A hotkey toggle and the main-thread work it causes; returns the recording's session, if any.
+    FakeStreamingSession *toggle(DictationMode mode = DictationMode::polish)
+    {
+        dictation->toggleRecordingFromHotkey(mode);
+        settle();
+        return session();
+    }
     // One hotkey dictation whose session answers `final`; returns that session.
     FakeStreamingSession *dictate(const std::optional<QString> &final)
     {
-        dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        settle();
-        FakeStreamingSession *s = session();
+        FakeStreamingSession *s = toggle();
         dictation->toggleRecordingFromHotkey(DictationMode::polish);
         s->finalAnswer.resolve(final);
         settle();

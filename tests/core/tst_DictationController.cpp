@@ -26,8 +26,7 @@ private slots:
         ControllerRig rig;
         QSignalSpy inserted(rig.dictation, &DictationController::textInserted);
         rig.secrets.calls.clear();
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.secrets.calls, QStringList()); // the key was read at start-up: no D-Bus on the hotkey path
         QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.overlayKind(), Kind::recording);
@@ -71,8 +70,7 @@ private slots:
     void pcm_fromAnotherThreadReachesSessionInCaptureOrder()
     {
         ControllerRig rig;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         constexpr int kChunks = 5000;
         QThread *producer = QThread::create([&rig] {
             for (int i = 0; i < kChunks; ++i)
@@ -149,8 +147,7 @@ private slots:
         QCOMPARE(streaming.dictation->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
 
         ControllerRig rig(true, /*withKey=*/false);
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.audio.deliverPcm(QByteArray(320, '\2'));
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         QCOMPARE(rig.cloud.uploads.value(0).size(), 320);
@@ -249,8 +246,7 @@ private slots:
         rig.dictation->cancelRecording();
         rig.cloud.holdCredentials = false;
         rig.cloud.credentialFailure = QStringLiteral("无法获取 AI 配置，请稍后重试。");
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
         QVERIFY(!rig.dictation->isPreparingStart());
         QCOMPARE(rig.audio.starts, 1);
@@ -283,8 +279,7 @@ private slots:
 
         // A third recording supersedes the second while its session still finalizes; Escape ends both.
         rig.dictation->toggleRecordingFromHotkey(DictationMode::translate);
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.dictation->status(), Status::recording);
         QVERIFY(second->live());
         rig.dictation->cancelRecording();
@@ -296,9 +291,7 @@ private slots:
         QCOMPARE(rig.dictation->status(), Status::idle);
 
         // A new start that fails at once does not lose the dictation still finishing either.
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *fourth = rig.session();
+        FakeStreamingSession *fourth = rig.toggle(DictationMode::polish);
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.cloud.credentialFailure = QStringLiteral("无法获取 AI 配置，请稍后重试。");
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
@@ -315,14 +308,11 @@ private slots:
     void callbacksOfAnEarlierRecording_areDropped()
     {
         ControllerRig rig;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.session()->onPartialUpdated(QStringLiteral("旧的"));
         rig.audio.deliverPcm(chunkNumbered(7));
         rig.dictation->cancelRecording();
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *second = rig.session();
+        FakeStreamingSession *second = rig.toggle(DictationMode::polish);
         QCOMPARE(rig.dictation->latestTranscript(), QString());
         QCOMPARE(rig.dictation->overlay().partial, std::nullopt);
         QVERIFY(second->audio.isEmpty());
@@ -335,9 +325,7 @@ private slots:
     void cancelDuringFinishing_insertsNothingAndClosesSession()
     {
         ControllerRig rig;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *session = rig.session();
+        FakeStreamingSession *session = rig.toggle(DictationMode::polish);
         session->onPartialUpdated(QStringLiteral("partial words"));
         rig.settle();
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
@@ -355,8 +343,7 @@ private slots:
     void errorDisplay_idleAfterOnePointSixSecondsUnlessANewerRecording()
     {
         ControllerRig rig;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::translate);
-        rig.settle();
+        rig.toggle(DictationMode::translate);
         rig.dictation->showError(QStringLiteral("失败"));
         QVERIFY(!rig.audio.running);
         rig.advance(1599);
@@ -368,8 +355,7 @@ private slots:
 
         rig.dictation->showError(QStringLiteral("boom"));
         rig.advance(1000);
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.advance(600);
         QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.overlayKind(), Kind::recording);
@@ -378,8 +364,7 @@ private slots:
     void partials_whitespaceClearsAndLateLevelsAreIgnored()
     {
         ControllerRig rig;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.session()->onPartialUpdated(QStringLiteral(" 你好 "));
         rig.settle();
         QCOMPARE(rig.dictation->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
@@ -394,16 +379,14 @@ private slots:
 
         // A level measured just before the stop is handled after it.
         rig.audio.deliverLevel(0.9);
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
     }
 
     void emptyFinal_usesLastPartialOrHidesAtOnce()
     {
         ControllerRig rig;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.session()->onPartialUpdated(QStringLiteral("last partial "));
         rig.settle();
         FakeStreamingSession *session = rig.session();
@@ -438,9 +421,7 @@ private slots:
         ControllerRig rig;
         rig.cloud.loggedIn = true;
         rig.state->preferences().setPolishEnabled(true);
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *session = rig.session();
+        FakeStreamingSession *session = rig.toggle(DictationMode::polish);
         rig.advance(1234);
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         session->finalAnswer.resolve(QStringLiteral("原文"));
@@ -494,8 +475,7 @@ private slots:
     {
         ControllerRig rig;
         rig.mic.current = MicrophoneAccess::Status::denied;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.dictation->overlay(),
                  OverlayState::error(
                      QStringLiteral("麦克风权限不可用，请在「系统设置 → 隐私与安全性 → 麦克风」中允许本应用。")));
@@ -506,8 +486,7 @@ private slots:
         rig.mic.current = MicrophoneAccess::Status::notDetermined;
         rig.mic.holdRequests = true;
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.mic.requests, 2);
         QCOMPARE(rig.dictation->status(), Status::idle);
         rig.mic.pendingRequests.at(0).resolve(true);
@@ -536,14 +515,12 @@ private slots:
     {
         ControllerRig rig;
         rig.audio.failNextStart = true;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("无法访问麦克风，请在系统设置中允许。")));
         rig.advance(1600);
 
         rig.sessions.holdStarts = true;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.session()->startAnswer.resolve(StartError{StartError::Kind::timeout, -1, 0, {}});
         rig.settle();
         QCOMPARE(rig.dictation->status(), Status::error);
@@ -554,8 +531,7 @@ private slots:
         QCOMPARE(rig.sessions.liveSessions(), 0);
         rig.advance(1600);
         rig.sessions.holdStarts = false;
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.dictation->lastStreamingAckLabel(), QString());
         QCOMPARE(rig.dictation->lastNetworkErrorLabel(), QString());
     }
@@ -565,8 +541,7 @@ private slots:
         ControllerRig rig;
         rig.state->preferences().setAudioInputGain(10.0);
         QCOMPARE(rig.audio.gain, 1.0);
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.audio.gain, 6.0);
         rig.state->preferences().setAudioInputGain(0.1);
         QCOMPARE(rig.audio.gain, 0.5);
