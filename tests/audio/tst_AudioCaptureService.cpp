@@ -132,6 +132,15 @@ private slots:
         QVERIFY(service.isRunning() && input.isRunning());
         service.stop();
         QCOMPARE(next.chunkCount(), 0);
+
+        // Destroyed while running, a service still delivers everything it took.
+        CaptureRecorder last;
+        {
+            AudioCaptureService running(input, kConfig);
+            QVERIFY(!startCapture(running, last.sink()));
+            QVERIFY(pushTaps(0, 30));
+        }
+        QCOMPARE(last.pcm().size() / 2, std::lround(30 * 1024 / 3.0));
     }
 
     void convert_sineKeepsPitchAndLevelAndMixesChannels()

@@ -332,6 +332,7 @@ private slots:
         rig.dictation->cancelRecording();
         rig.settle();
         QVERIFY(!rig.sessions.alive.count(session) || session->cancelled);
+        QVERIFY(!rig.dictation->pendingCommitToCursor());
         QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.overlayKind(), Kind::hidden);
         rig.advance(31000);

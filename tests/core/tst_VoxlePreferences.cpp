@@ -95,7 +95,9 @@ private slots:
             prefs.setRecordHotkey(HotkeyBinding{49, HotkeyBinding::command});
             prefs.setPolishHotkey(HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift});
             prefs.setTranslateHotkey(HotkeyBinding{1, 0});
+            QVERIFY(defaults.contains(P::kTranslateBinding));
             prefs.setTranslateHotkey(std::nullopt);
+            prefs.setTranslationTargetLanguage(TranslationTargetLanguage::ja);
             QVERIFY(!defaults.contains(P::kTranslateBinding));
             QCOMPARE(defaults.data(P::kRecordBinding),
                      std::optional<QByteArray>("{\"keyCode\":49,\"modifiersRawValue\":1}"));
@@ -106,6 +108,7 @@ private slots:
         QCOMPARE(reloaded.recordHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{49, 1}));
         QCOMPARE(reloaded.polishHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{0, 12}));
         QCOMPARE(reloaded.translateHotkey(), std::nullopt);
+        QCOMPARE(reloaded.translationTargetLanguage(), TranslationTargetLanguage::ja);
         // undecodable data is left as it was
         QCOMPARE(defaults.data(P::kTranslateBinding), std::optional<QByteArray>("{\"keyCode\":\"x\"}"));
     }
