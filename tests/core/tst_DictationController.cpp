@@ -546,6 +546,10 @@ private slots:
         QCOMPARE(rig.audio.gain, 6.0);
         rig.state->preferences().setAudioInputGain(0.1);
         QCOMPARE(rig.audio.gain, 0.5);
+        // Destroyed mid-recording, the controller stops the capture first: nothing calls into it afterwards.
+        rig.dictation = nullptr;
+        rig.state.reset();
+        QVERIFY(!rig.audio.running);
     }
 
     void currentHint_followsSchemeTriggerModeAndOverride_data()
