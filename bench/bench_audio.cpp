@@ -25,10 +25,10 @@ double processCpuMs()
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
-bool startNow(AudioCaptureService &service)
+bool startNow(AudioCaptureService &service, AudioCaptureSink sink)
 {
     try {
-        auto task = service.start(); // never suspends: done or thrown here
+        auto task = service.start(std::move(sink)); // never suspends: done or thrown here
         Q_UNUSED(task);
         return service.isRunning();
     } catch (const CaptureError &e) {
@@ -64,10 +64,9 @@ double conversionCpuMsPerAudioSecond(const std::vector<QByteArray> &buffers, dou
     input.format = AudioInputFormat{48000, 2, AudioInputFormat::SampleType::int16};
     AudioCaptureService service(input, AudioCaptureService::Configuration{});
     std::atomic<qint64> bytes{0};
-    service.onPcm16kMono = [&](const QByteArray &chunk) { bytes += chunk.size(); };
-    service.onLevelAndBars = [](double, const QVector<double> &) {};
     service.setGain(gain);
-    if (!startNow(service))
+    if (!startNow(service, {[](double, const QVector<double> &) {},
+                            [&](const QByteArray &chunk) { bytes += chunk.size(); }}))
         return NAN;
     const double before = processCpuMs();
     for (const QByteArray &b : buffers)
@@ -84,17 +83,15 @@ double firstPcmMs(AudioCaptureService &service)
 {
     std::atomic<qint64> firstNs{-1};
     QElapsedTimer timer;
-    service.onPcm16kMono = [&](const QByteArray &) {
-        qint64 expected = -1;
-        firstNs.compare_exchange_strong(expected, timer.nsecsElapsed());
-    };
     timer.start();
-    if (!startNow(service))
+    if (!startNow(service, {{}, [&](const QByteArray &) {
+                                qint64 expected = -1;
+                                firstNs.compare_exchange_strong(expected, timer.nsecsElapsed());
+                            }}))
         return NAN;
     while (firstNs.load() < 0 && timer.elapsed() < 10000)
         QThread::msleep(1);
     service.stop();
-    service.onPcm16kMono = nullptr;
     return firstNs.load() < 0 ? NAN : double(firstNs.load()) / 1e6;
 }
 

@@ -8,17 +8,16 @@ void AudioCaptureTiming::markFirstToggle()
         m_sinceToggle.start();
 }
 
-QCoro::Task<> AudioCaptureTiming::start()
+QCoro::Task<> AudioCaptureTiming::start(AudioCaptureSink sink)
 {
-    // The callbacks are set while stopped; hand them on, the PCM one with the clock in between.
-    m_capture.onLevelAndBars = onLevelAndBars;
-    m_capture.onPcm16kMono = [this, pcm = onPcm16kMono](const QByteArray &chunk) {
+    // The PCM goes on with the clock in between.
+    sink.pcm16kMono = [this, pcm = std::move(sink.pcm16kMono)](const QByteArray &chunk) {
         if (m_firstPcmMs.load() < 0 && m_sinceToggle.isValid())
             m_firstPcmMs.store(m_sinceToggle.elapsed());
         if (pcm)
             pcm(chunk);
     };
-    co_await m_capture.start();
+    co_await m_capture.start(std::move(sink));
 }
 
 void AudioCaptureTiming::stop()

@@ -18,7 +18,7 @@ public:
     // Milliseconds from the first toggle to the first chunk, or -1 while not measured.
     qint64 firstToggleToFirstPcmMs() const { return m_firstPcmMs.load(); }
 
-    QCoro::Task<> start() override;
+    QCoro::Task<> start(AudioCaptureSink sink) override;
     void stop() override;
     void setGain(double gain) override;
 

@@ -42,14 +42,14 @@ double AudioCaptureService::gain() const
     return m_gain;
 }
 
-QCoro::Task<> AudioCaptureService::start()
+QCoro::Task<> AudioCaptureService::start(AudioCaptureSink sink)
 {
     // Opening the device does not suspend, so a failure surfaces at once to whoever awaits the task.
-    startNow();
+    startNow(std::move(sink));
     co_return;
 }
 
-void AudioCaptureService::startNow()
+void AudioCaptureService::startNow(AudioCaptureSink deliverTo)
 {
     if (m_running)
         closeAndDrain();
@@ -71,7 +71,7 @@ void AudioCaptureService::startNow()
         qCWarning(lcAudioCapture, "Audio start: format not supported: %s", qUtf8Printable(error));
         throw captureError(QStringLiteral("不支持的音频格式"));
     }
-    runOnProcessingThread([&] { m_processor->begin(std::move(converter), onPcm16kMono, onLevelAndBars); });
+    runOnProcessingThread([&] { m_processor->begin(std::move(converter), std::move(deliverTo.pcm16kMono), std::move(deliverTo.levelAndBars)); });
 
     AudioCaptureProcessor *processor = m_processor.get();
     // The device thread only queues the buffer; the processor converts it on its own thread, in order.

@@ -11,10 +11,10 @@ class AudioCaptureProcessor;
 class MicrophoneAccess;
 
 // Takes audio from the default input, converts every device buffer to 16 kHz mono signed 16-bit PCM, applies
-// the input gain and hands the bytes and a level reading to the two observers. Conversion, metering and both
+// the input gain and hands the bytes and a level reading to the sink given to start(). Conversion, metering and both
 // callbacks run on the thread "voxle.audio.capture.processing"; the device side only hands buffers over.
 //
-// The observers must not wait for the thread that calls stop() (stop() waits for them): hand results on by
+// The sink must not wait for the thread that calls stop() (stop() waits for them): hand results on by
 // queued invocation.
 class AudioCaptureService final : public AudioCapture
 {
@@ -34,7 +34,7 @@ public:
 
     const Configuration &config() const { return m_config; }
 
-    QCoro::Task<> start() override;
+    QCoro::Task<> start(AudioCaptureSink sink) override;
     // Closes the device, then converts and delivers every buffer captured before that, including what the
     // resampler still holds, before it returns. No callback runs after it.
     void stop() override;
@@ -43,7 +43,7 @@ public:
     bool isRunning() const { return m_running; }
 
 private:
-    void startNow();
+    void startNow(AudioCaptureSink deliverTo);
     void closeAndDrain();
     void runOnProcessingThread(const std::function<void()> &job);
 

@@ -32,5 +32,3 @@ private:
     };
     std::shared_ptr<State> m_state;
 };
-
-using TaskHandle = CancelToken;

@@ -116,6 +116,20 @@ QString label(VoxleSection v)
 {
     return lookup(kSectionLabels, v);
 }
+QString label(AppStatus v)
+{
+    switch (v) {
+    case AppStatus::idle:
+        return QStringLiteral("空闲");
+    case AppStatus::recording:
+        return QStringLiteral("录音中");
+    case AppStatus::processing:
+        return QStringLiteral("处理中");
+    case AppStatus::error:
+        return QStringLiteral("错误");
+    }
+    return {};
+}
 
 QString id(HotkeyScheme v)
 {

@@ -17,6 +17,8 @@ enum class HotkeyAction { off, record, polish, translate };
 enum class SpeechLanguage { autoDetect, zh, en, ja };
 enum class TranslationTargetLanguage { zh, en, ja };
 enum class VoxleSection { home, account, settings, history, assistant, about };
+// Where the dictation is, as the hotkeys, the tray and the windows see it.
+enum class AppStatus { idle, recording, processing, error };
 
 QString label(DictationMode v);
 QString label(HotkeyScheme v);
@@ -25,6 +27,7 @@ QString label(HotkeyAction v);
 QString label(SpeechLanguage v);
 QString label(TranslationTargetLanguage v);
 QString label(VoxleSection v);
+QString label(AppStatus v);
 
 QString id(HotkeyScheme v);
 QString id(RecordingTriggerMode v);

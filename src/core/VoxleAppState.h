@@ -1,31 +1,16 @@
 #pragma once
 
-#include "base/CancelToken.h"
 #include "base/VoxleTypes.h"
+#include "core/DictationController.h"
 #include "core/OverlayState.h"
 #include "core/VoxlePreferences.h"
 #include "platform/MicrophoneAccess.h"
 
-#include <QByteArray>
 #include <QCoro/QCoroTask>
-#include <QDateTime>
-#include <QJsonObject>
-#include <QMutex>
 #include <QObject>
-#include <atomic>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <vector>
 
-class AudioCapture;
-class Clock;
-class DictationCloud;
-class DictationHistory;
-class KeychainStore;
-class StreamingSession;
-class StreamingSessionFactory;
-class TextInjector;
 class UserDefaults;
 
 // The services the application state drives, built by main() and passed in.
@@ -47,8 +32,8 @@ struct VoxleAppStateServices {
     std::function<void()> requestAccessibility = {};
 };
 
-// The one observable object of the application: the preferences, the dictation controller (status and
-// overlay from hotkey action to finished text) and the finishing step. Main thread only.
+// The one observable object of the application: the preferences, the permissions and the dictation (whose
+// controller it owns and passes on). Main thread only.
 class VoxleAppState : public QObject
 {
     Q_OBJECT
@@ -65,10 +50,7 @@ class VoxleAppState : public QObject
     Q_PROPERTY(bool isPreparingStart READ isPreparingStart NOTIFY isPreparingStartChanged)
 
 public:
-    enum class AppStatus { idle, recording, processing, error };
-    Q_ENUM(AppStatus)
-
-    static QString label(AppStatus status);
+    using AppStatus = ::AppStatus;
 
     explicit VoxleAppState(VoxleAppStateServices services, QObject *parent = nullptr);
     ~VoxleAppState() override;
@@ -78,12 +60,13 @@ public:
 
     VoxlePreferences &preferences() { return m_preferences; }
     const VoxlePreferences &preferences() const { return m_preferences; }
+    DictationController &dictation() { return m_dictation; }
 
-    AppStatus status() const { return m_status; }
-    QString statusLabel() const { return label(m_status); }
-    const OverlayState &overlay() const { return m_overlay; }
-    DictationMode activeDictationMode() const { return m_activeDictationMode; }
-    QString serverLabel() const { return m_serverLabel; }
+    AppStatus status() const { return m_dictation.status(); }
+    QString statusLabel() const { return label(status()); }
+    const OverlayState &overlay() const { return m_dictation.overlay(); }
+    DictationMode activeDictationMode() const { return m_dictation.activeDictationMode(); }
+    QString serverLabel() const { return m_dictation.serverLabel(); }
     QString microphoneLabel() const { return QStringLiteral("自动（系统默认）"); }
     QString microphonePermissionLabel() const { return m_microphonePermissionLabel; }
     QString inputMonitoringPermissionLabel() const { return m_inputMonitoringPermissionLabel; }
@@ -93,32 +76,32 @@ public:
     MicrophoneAccess::Status microphonePermission() const { return m_microphonePermission; }
     Permission inputMonitoringPermission() const { return m_inputMonitoringPermission; }
     Permission accessibilityPermission() const { return m_accessibilityPermission; }
-    QString lastNetworkErrorLabel() const { return m_lastNetworkErrorLabel; }
-    void setLastNetworkErrorLabel(const QString &text);
-    QString lastStreamingAckLabel() const { return m_lastStreamingAckLabel; }
-    bool apiKeyConfigured() const { return m_apiKeyConfigured; }
-    bool isPreparingStart() const { return m_isPreparingStart; }
-    std::optional<bool> sessionPolishOverride() const { return m_sessionPolishOverride; }
-    bool pendingCommitToCursor() const { return m_pendingCommitToCursor; }
-    QString latestTranscript() const { return m_latestTranscript; }
-    bool hasStreamingSession() const { return m_streamingSession != nullptr; }
+    QString lastNetworkErrorLabel() const { return m_dictation.lastNetworkErrorLabel(); }
+    void setLastNetworkErrorLabel(const QString &text) { m_dictation.setLastNetworkErrorLabel(text); }
+    QString lastStreamingAckLabel() const { return m_dictation.lastStreamingAckLabel(); }
+    bool apiKeyConfigured() const { return m_dictation.apiKeyConfigured(); }
+    bool isPreparingStart() const { return m_dictation.isPreparingStart(); }
+    std::optional<bool> sessionPolishOverride() const { return m_dictation.sessionPolishOverride(); }
+    bool pendingCommitToCursor() const { return m_dictation.pendingCommitToCursor(); }
+    QString latestTranscript() const { return m_dictation.latestTranscript(); }
+    bool hasStreamingSession() const { return m_dictation.hasStreamingSession(); }
 
     // Entry points of the hotkeys, the buttons and the command line.
-    void performHotkeyAction(HotkeyAction action);
-    void toggleRecordingFromHotkey(DictationMode mode);
-    void toggleRecording();
-    void cancelRecording();
-    void stopRecording();
-    void showError(const QString &message);
-    void setActiveMode(DictationMode mode);
-    QString currentHint() const;
+    void performHotkeyAction(HotkeyAction action) { m_dictation.performHotkeyAction(action); }
+    void toggleRecordingFromHotkey(DictationMode mode) { m_dictation.toggleRecordingFromHotkey(mode); }
+    void toggleRecording() { m_dictation.toggleRecording(); }
+    void cancelRecording() { m_dictation.cancelRecording(); }
+    void stopRecording() { m_dictation.stopRecording(); }
+    void showError(const QString &message) { m_dictation.showError(message); }
+    void setActiveMode(DictationMode mode) { m_dictation.setActiveMode(mode); }
+    QString currentHint() const { return m_dictation.currentHint(); }
     void refreshPermissionLabels();
 
     // Saves (or, when blank, deletes) the DashScope API key.
-    void saveDashScopeApiKey(const QString &text);
+    void saveDashScopeApiKey(const QString &text) { m_dictation.saveDashScopeApiKey(text); }
 
     // Which history kind the running dictation will be stored as: "record", "polish" or "translate".
-    QString historyKind() const;
+    QString historyKind() const { return m_dictation.historyKind(); }
 
     // --- Permission requests of the onboarding, home and settings pages (VoxleAppStatePermissions.cpp) ---
     // Each marks the permission as asked for ("hasRequested..."), asks the platform, then refreshes the labels.
@@ -141,78 +124,14 @@ signals:
     void textInserted(const QString &text);
 
 private:
-    QCoro::Task<> requestStart(DictationMode mode, std::optional<bool> polishOverride);
-    void startRecording(DictationMode mode, std::optional<bool> polishOverride);
-    // One finishing step. It starts in the controller's slot (sessionTask); a new recording detaches it, and
-    // from then on it only stores and reports its result, leaving the screen and the cursor to the new one.
-    struct FinishRun {
-        CancelToken token;
-        bool detached = false;
-    };
-
-    QCoro::Task<> requestMicrophoneThenStart(DictationMode mode, std::optional<bool> polishOverride, CancelToken token);
-    QCoro::Task<> runStartSequence(CancelToken token, quint64 recordingId);
-    QCoro::Task<> proxyTimeout(CancelToken token);
-    QCoro::Task<> finishDictation(std::shared_ptr<StreamingSession> session, qint64 speechDurationMs,
-                                  std::shared_ptr<FinishRun> run);
-    QCoro::Task<> hideErrorLater(CancelToken token);
-
-    // Callbacks carry the recording that produced them; those of an earlier recording are dropped.
-    void handleLevel(double level, const QVector<double> &bars, quint64 recordingId);
-    void handlePcm(const QByteArray &chunk, quint64 recordingId);
-    void handlePartial(const QString &text, quint64 recordingId);
-    void detachFinishing();
-
-    void cancelTasks();
-    // Tears a session down without waiting for it, after the current step.
-    void cancelSessionLater(std::shared_ptr<StreamingSession> session);
-    void returnToIdle();
-    void setStatus(AppStatus status);
-    void setOverlay(OverlayState overlay);
-    void setActiveDictationMode(DictationMode mode);
-    void setPreparingStart(bool preparing);
-    void setServerLabel(const QString &text);
-    void emitDebug(const QString &location, const QString &message, const QJsonObject &data = {}) const;
-    QByteArray takeProxyPcm();
-
     VoxleAppStateServices m_services;
     VoxlePreferences m_preferences;
+    DictationController m_dictation;
 
-    AppStatus m_status = AppStatus::idle;
-    OverlayState m_overlay;
-    DictationMode m_activeDictationMode = DictationMode::polish;
-    QString m_serverLabel = QStringLiteral("未配置");
     QString m_microphonePermissionLabel = QStringLiteral("未检测");
     QString m_inputMonitoringPermissionLabel = QStringLiteral("未检测");
     QString m_accessibilityPermissionLabel = QStringLiteral("未检测");
     MicrophoneAccess::Status m_microphonePermission = MicrophoneAccess::Status::notDetermined;
     Permission m_inputMonitoringPermission = Permission::notRequested;
     Permission m_accessibilityPermission = Permission::notRequested;
-    QString m_lastNetworkErrorLabel;
-    QString m_lastStreamingAckLabel;
-    bool m_apiKeyConfigured = false;
-
-    std::shared_ptr<StreamingSession> m_streamingSession;
-    std::optional<TaskHandle> m_sessionTask;
-    std::optional<TaskHandle> m_proxyTimeoutTask;
-    std::optional<TaskHandle> m_postProcessTask;
-    bool m_pendingCommitToCursor = false;
-    QString m_latestTranscript;
-    std::optional<bool> m_sessionPolishOverride;
-    bool m_isPreparingStart = false;
-    std::optional<QDateTime> m_recordingStartTime;
-
-    // Proxy audio is appended on the capture thread and read only after capture has stopped.
-    QMutex m_proxyPcmMutex;
-    QByteArray m_proxyPcmData;
-    // Snapshot of the recording's route (proxy upload or streaming session), also read on the capture thread.
-    std::atomic<bool> m_collectProxyPcm{false};
-    // Context of the queued PCM hand-overs, so stopRecording can deliver the ones still in flight.
-    QObject m_pcmPipe;
-    std::optional<TaskHandle> m_prepareTask;
-    std::optional<TaskHandle> m_microphonePromptTask;
-    // Which recording is current; bumped (under m_proxyPcmMutex) whenever one starts.
-    std::atomic<quint64> m_recordingId{0};
-    std::shared_ptr<FinishRun> m_finishRun;
-    std::vector<std::shared_ptr<FinishRun>> m_detachedRuns;
 };

@@ -11,19 +11,9 @@ RecordingTriggerMode VoxleAppStateHotkeyHost::triggerMode() const
     return m_state.preferences().triggerMode();
 }
 
-HotkeyHost::DictationStatus VoxleAppStateHotkeyHost::hotkeyStatus() const
+AppStatus VoxleAppStateHotkeyHost::hotkeyStatus() const
 {
-    switch (m_state.status()) {
-    case VoxleAppState::AppStatus::idle:
-        return DictationStatus::idle;
-    case VoxleAppState::AppStatus::recording:
-        return DictationStatus::recording;
-    case VoxleAppState::AppStatus::processing:
-        return DictationStatus::processing;
-    case VoxleAppState::AppStatus::error:
-        return DictationStatus::error;
-    }
-    return DictationStatus::idle;
+    return m_state.status();
 }
 
 DictationMode VoxleAppStateHotkeyHost::activeDictationMode() const

@@ -12,7 +12,7 @@ public:
 
     HotkeyScheme hotkeyScheme() const override;
     RecordingTriggerMode triggerMode() const override;
-    DictationStatus hotkeyStatus() const override;
+    AppStatus hotkeyStatus() const override;
     DictationMode activeDictationMode() const override;
     HotkeyAction modifierFnAction() const override;
     HotkeyAction modifierControlAction() const override;

@@ -7,16 +7,14 @@ const QStringList kRetentionValues{QStringLiteral("never"), QStringLiteral("hour
                                    QStringLiteral("month1"), QStringLiteral("forever")};
 }
 
-VoxlePreferences::VoxlePreferences(UserDefaults &defaults, Hooks hooks, QObject *parent)
-    : QObject(parent), m_defaults(defaults), m_hooks(std::move(hooks))
+VoxlePreferences::VoxlePreferences(UserDefaults &defaults, QObject *parent) : QObject(parent), m_defaults(defaults)
 {
 }
 
 void VoxlePreferences::load()
 {
+    // Setting the scheme resets the trigger mode: the stored one is never read, every launch starts in toggle.
     setHotkeyScheme(parseHotkeyScheme(m_defaults.string(kHotkeyScheme).value_or(QString())).value_or(HotkeyScheme::fn));
-    // The stored trigger mode is never read: every launch starts in toggle mode.
-    setTriggerMode(RecordingTriggerMode::toggle);
 
     loadBinding(kRecordBinding, &VoxlePreferences::setRecordHotkey);
     loadBinding(kPolishBinding, &VoxlePreferences::setPolishHotkey);
@@ -41,8 +39,6 @@ void VoxlePreferences::load()
 
     const QString retention = m_defaults.string(kHistoryRetention).value_or(QString());
     setHistoryRetention(kRetentionValues.contains(retention) ? retention : QStringLiteral("forever"));
-    if (m_hooks.retentionChanged)
-        m_hooks.retentionChanged(m_historyRetention);
 }
 
 void VoxlePreferences::loadBinding(const QString &key, void (VoxlePreferences::*setter)(std::optional<HotkeyBinding>))
@@ -160,8 +156,6 @@ void VoxlePreferences::setHistoryRetention(const QString &retention)
     m_historyRetention = retention;
     m_defaults.setString(kHistoryRetention, retention);
     emit historyRetentionChanged();
-    if (m_hooks.retentionChanged)
-        m_hooks.retentionChanged(retention);
 }
 
 void VoxlePreferences::setStreamingAsrModel(const QString &model)
@@ -180,8 +174,6 @@ void VoxlePreferences::setAudioInputGain(double gain)
 {
     m_audioInputGain = gain;
     emit audioInputGainChanged();
-    if (m_hooks.gainChanged)
-        m_hooks.gainChanged(gain);
 }
 
 void VoxlePreferences::setSelection(VoxleSection section)

@@ -3,7 +3,6 @@
 #include "base/VoxleTypes.h"
 
 #include <QObject>
-#include <functional>
 #include <optional>
 
 class UserDefaults;
@@ -38,15 +37,7 @@ public:
     static inline const QString kHistoryRetention = QStringLiteral("history_retention");
     static inline const QString kLiveTextPreedit = QStringLiteral("live_text_preedit");
 
-    // Reactions that belong to other parts of the application state.
-    struct Hooks {
-        // Called after every retention assignment, with the retention's raw value.
-        std::function<void(const QString &retention)> retentionChanged;
-        // Called after every gain assignment, unclamped.
-        std::function<void(double gain)> gainChanged;
-    };
-
-    explicit VoxlePreferences(UserDefaults &defaults, Hooks hooks = {}, QObject *parent = nullptr);
+    explicit VoxlePreferences(UserDefaults &defaults, QObject *parent = nullptr);
 
     // Reads the stored values in their fixed order; every property starts from its first-run value.
     void load();
@@ -120,7 +111,6 @@ private:
     void loadAction(const QString &key, void (VoxlePreferences::*setter)(HotkeyAction));
 
     UserDefaults &m_defaults;
-    Hooks m_hooks;
 
     HotkeyScheme m_hotkeyScheme = HotkeyScheme::fn;
     RecordingTriggerMode m_triggerMode = RecordingTriggerMode::toggle;

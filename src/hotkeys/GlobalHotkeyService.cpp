@@ -279,7 +279,7 @@ KeyTapVerdict GlobalHotkeyService::flagsRule(const KeyTapEvent &event)
                            QJsonObject{{QStringLiteral("keyCode"), keyCode},
                                        {QStringLiteral("fnNow"), fnNow},
                                        {QStringLiteral("fnDown"), m_fnDown},
-                                       {QStringLiteral("status"), statusLabel(status)}});
+                                       {QStringLiteral("status"), label(status)}});
             m_fnDown = true;
             cancelPendingFnStart();
             if (status == HotkeyHost::DictationStatus::recording) {

@@ -10,7 +10,7 @@
 class HotkeyHost
 {
 public:
-    enum class DictationStatus { idle, recording, processing, error };
+    using DictationStatus = AppStatus;
 
     virtual ~HotkeyHost() = default;
 
@@ -31,5 +31,3 @@ public:
     virtual void showError(const QString &message) = 0;
 };
 
-// The status as the main window shows it ("空闲", "录音中", "处理中", "错误").
-QString statusLabel(HotkeyHost::DictationStatus status);

@@ -20,15 +20,15 @@ struct CaptureRecorder {
     QVector<QVector<double>> bars;
     QStringList threadNames;
 
-    void attach(AudioCapture &capture)
+    AudioCaptureSink sink()
     {
-        capture.onPcm16kMono = [this](const QByteArray &chunk) { record([&] { chunks << chunk; }); };
-        capture.onLevelAndBars = [this](double level, const QVector<double> &b) {
-            record([&] {
-                levels << level;
-                bars << b;
-            });
-        };
+        return {[this](double level, const QVector<double> &b) {
+                    record([&] {
+                        levels << level;
+                        bars << b;
+                    });
+                },
+                [this](const QByteArray &chunk) { record([&] { chunks << chunk; }); }};
     }
     template <typename Add> void record(Add add)
     {
@@ -58,10 +58,11 @@ struct CaptureRecorder {
     }
 };
 
-inline QCoro::Task<> awaitStart(AudioCapture &capture, std::optional<CaptureError> &error, bool &done)
+inline QCoro::Task<> awaitStart(AudioCapture &capture, AudioCaptureSink sink, std::optional<CaptureError> &error,
+                                bool &done)
 {
     try {
-        co_await capture.start();
+        co_await capture.start(std::move(sink));
     } catch (const CaptureError &e) {
         error = e;
     }
@@ -69,11 +70,11 @@ inline QCoro::Task<> awaitStart(AudioCapture &capture, std::optional<CaptureErro
 }
 
 // Starts the capture and returns the error it threw, if any. start() never suspends, so it has ended here.
-inline std::optional<CaptureError> startCapture(AudioCapture &capture)
+inline std::optional<CaptureError> startCapture(AudioCapture &capture, AudioCaptureSink sink = {})
 {
     std::optional<CaptureError> error;
     bool done = false;
-    awaitStart(capture, error, done);
+    awaitStart(capture, std::move(sink), error, done);
     if (!done)
         return CaptureError{QStringLiteral("start() suspended")};
     return error;

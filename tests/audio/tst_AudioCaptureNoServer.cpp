@@ -19,12 +19,11 @@ private slots:
         LinuxMicrophoneAccess access;
         AudioCaptureService service(input, AudioCaptureService::Configuration{}, &access);
         CaptureRecorder rec;
-        rec.attach(service);
 
         for (int attempt = 0; attempt < 2; ++attempt) {
             QElapsedTimer timer;
             timer.start();
-            const std::optional<CaptureError> error = startCapture(service);
+            const std::optional<CaptureError> error = startCapture(service, rec.sink());
             QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
             QVERIFY(error);
             QCOMPARE(error->message, QStringLiteral("无法访问麦克风：没有可用的音频输入设备"));

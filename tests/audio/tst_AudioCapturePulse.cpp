@@ -133,8 +133,7 @@ private slots:
         LinuxMicrophoneAccess access;
         AudioCaptureService service(input, AudioCaptureService::Configuration{16000, 1, 1024}, &access);
         CaptureRecorder rec;
-        rec.attach(service);
-        const std::optional<CaptureError> error = startCapture(service);
+        const std::optional<CaptureError> error = startCapture(service, rec.sink());
         QVERIFY2(!error, error ? qPrintable(error->message) : "");
         // The first open of a fresh server's source can take a couple of seconds.
         QTRY_VERIFY_WITH_TIMEOUT(rec.chunkCount() > 0, 10000);

@@ -77,14 +77,13 @@ private slots:
         input.format = kStereo48k;
         AudioCaptureService service(input, kConfig);
         CaptureRecorder rec;
-        rec.attach(service);
         const auto pushTaps = [&input](int from, int count) {
             bool accepted = true;
             for (int t = from; t < from + count; ++t)
                 accepted = input.push(stereoSine(qint64(t) * 1024, 1024, 440, 0.3, 1.0)) && accepted;
             return accepted;
         };
-        QVERIFY(!startCapture(service));
+        QVERIFY(!startCapture(service, rec.sink()));
         QVERIFY(service.isRunning());
         QCOMPARE(input.framesPerBuffer(), 1024u);
         QCOMPARE(input.startedFormat(), kStereo48k);
@@ -113,7 +112,7 @@ private slots:
         // Idempotent, and a new start converts with a fresh resampler and logs its first buffer again.
         service.stop();
         const qsizetype before = rec.pcm().size();
-        QVERIFY(!startCapture(service));
+        QVERIFY(!startCapture(service, rec.sink()));
         QVERIFY(pushTaps(0, 30));
         service.stop();
         QCOMPARE((rec.pcm().size() - before) / 2, std::lround(30 * 1024 / 3.0));
@@ -122,6 +121,26 @@ private slots:
         QCOMPARE(log.first(), QStringLiteral("I Audio start: inputFormat sr=48000.000000 ch=2"));
         QCOMPARE(log.filter(QStringLiteral("I Audio first buffer: frames=")).size(), 2);
         QCOMPARE(log.count(QStringLiteral("I Audio stop")), 3);
+
+        // A start while running first closes the device and flushes that run, remainder included, to its sink.
+        const qsizetype flushedBefore = rec.pcm().size();
+        QVERIFY(!startCapture(service, rec.sink()));
+        QVERIFY(pushTaps(0, 30));
+        CaptureRecorder next;
+        QVERIFY(!startCapture(service, next.sink()));
+        QCOMPARE((rec.pcm().size() - flushedBefore) / 2, std::lround(30 * 1024 / 3.0));
+        QVERIFY(service.isRunning() && input.isRunning());
+        service.stop();
+        QCOMPARE(next.chunkCount(), 0);
+
+        // Destroyed while running, a service still delivers everything it took.
+        CaptureRecorder last;
+        {
+            AudioCaptureService running(input, kConfig);
+            QVERIFY(!startCapture(running, last.sink()));
+            QVERIFY(pushTaps(0, 30));
+        }
+        QCOMPARE(last.pcm().size() / 2, std::lround(30 * 1024 / 3.0));
     }
 
     void convert_sineKeepsPitchAndLevelAndMixesChannels()
@@ -134,8 +153,7 @@ private slots:
             FakeAudioInput input;
             AudioCaptureService service(input, kConfig);
             CaptureRecorder rec;
-            rec.attach(service);
-            QVERIFY(!startCapture(service));
+            QVERIFY(!startCapture(service, rec.sink()));
             for (int t = 0; t < 47; ++t) // about one second
                 QVERIFY(input.push(stereoSine(qint64(t) * 1024, 1024, 1000, 0.4, c.rightFactor)));
             service.stop();
@@ -182,8 +200,7 @@ private slots:
         input.format = kMono16k;
         AudioCaptureService service(input, kConfig);
         CaptureRecorder rec;
-        rec.attach(service);
-        QVERIFY(!startCapture(service));
+        QVERIFY(!startCapture(service, rec.sink()));
         service.setGain(6.0);
         QVERIFY(input.push(pcm16(std::vector<int>(1024, 10000))));
         // The gain is read when a buffer is converted, so a change waits for the buffer before.
@@ -256,8 +273,7 @@ private slots:
         input.format = AudioInputFormat{16000, 1, SampleType::float32};
         AudioCaptureService service(input, kConfig);
         CaptureRecorder rec;
-        rec.attach(service);
-        QVERIFY(!startCapture(service));
+        QVERIFY(!startCapture(service, rec.sink()));
         const QByteArray floats = float32({0.5f, -0.25f, 1.5f, -1.0f});
         QVERIFY(input.push(floats));
         // A buffer in another format is dropped with an error; capture goes on.

@@ -1,4 +1,5 @@
 #include "base/Async.h"
+#include "base/OwnedTask.h"
 #include "platform/fake/ManualClock.h"
 
 #include <QCoreApplication>
@@ -69,9 +70,32 @@ private slots:
         QCOMPARE(clock.pendingTimers(), 0);
     }
 
-    void manualClock_cancelledTimerNeverFires()
+    // A sleep ends after its whole delay in virtual time, or at once when cancelled (before or during), and then
+    // its timer never fires; a cancelled timer never fires either.
+    void sleep_elapsesInVirtualTimeOrEndsAtOnceWhenCancelled()
     {
         ManualClock clock;
+        Trace trace;
+        sleeper(clock, CancelToken(), 1600, QStringLiteral("s"), trace);
+        clock.advance(1599);
+        QVERIFY(trace.events.isEmpty());
+        clock.advance(1);
+        QCOMPARE(trace.events, QStringList{QStringLiteral("s:slept@1600")});
+
+        CancelToken token;
+        sleeper(clock, token, 30000, QStringLiteral("c"), trace);
+        clock.advance(10);
+        token.cancel();
+        drain();
+        QCOMPARE(trace.events.last(), QStringLiteral("c:cancelled@1610"));
+        QCOMPARE(clock.pendingTimers(), 0);
+        sleeper(clock, token, 150, QStringLiteral("a"), trace); // already cancelled: does not suspend
+        QCOMPARE(trace.events.last(), QStringLiteral("a:cancelled@1610"));
+        clock.advance(60000);
+        token.cancel();
+        drain();
+        QCOMPARE(trace.events.size(), 3);
+
         int fired = 0;
         const auto id = clock.schedule(10, [&] { ++fired; });
         clock.cancelTimer(id);
@@ -80,47 +104,7 @@ private slots:
         QCOMPARE(fired, 0);
     }
 
-    void sleep_elapsesInVirtualTime()
-    {
-        ManualClock clock;
-        Trace trace;
-        CancelToken token;
-        sleeper(clock, token, 1600, QStringLiteral("s"), trace);
-        clock.advance(1599);
-        QVERIFY(trace.events.isEmpty());
-        clock.advance(1);
-        QCOMPARE(trace.events, QStringList{QStringLiteral("s:slept@1600")});
-    }
-
-    void sleep_cancelledEndsAtOnceAndNeverFiresLater()
-    {
-        ManualClock clock;
-        Trace trace;
-        CancelToken token;
-        sleeper(clock, token, 30000, QStringLiteral("s"), trace);
-        clock.advance(10);
-        token.cancel();
-        drain();
-        QCOMPARE(trace.events, QStringList{QStringLiteral("s:cancelled@10")});
-        QCOMPARE(clock.pendingTimers(), 0);
-        clock.advance(60000);
-        token.cancel();
-        drain();
-        QCOMPARE(trace.events.size(), 1);
-    }
-
-    void sleep_alreadyCancelledDoesNotSuspend()
-    {
-        ManualClock clock;
-        Trace trace;
-        CancelToken token;
-        token.cancel();
-        sleeper(clock, token, 150, QStringLiteral("s"), trace);
-        QCOMPARE(trace.events, QStringList{QStringLiteral("s:cancelled@0")});
-        QCOMPARE(clock.pendingTimers(), 0);
-    }
-
-    void task_cancelledWhileRunningReachesNextSuspensionPoint()
+    void task_cancelledWhileRunningReachesNextSuspensionPointUncancelledRunsToTheEnd()
     {
         ManualClock clock;
         Trace trace;
@@ -128,16 +112,47 @@ private slots:
         twoSteps(clock, token, &token, trace);
         QCOMPARE(trace.events,
                  (QStringList{QStringLiteral("step1"), QStringLiteral("step2"), QStringLiteral("cancelled")}));
+        trace.events.clear();
+        twoSteps(clock, CancelToken(), nullptr, trace);
+        clock.advance(100);
+        QCOMPARE(trace.events.last(), QStringLiteral("step3"));
     }
 
-    void task_uncancelledRunsToTheEnd()
+    // A slot ends the task it holds when another takes it, when cleared and when it goes; never otherwise.
+    void ownedTask_cancelsWhatItHoldsOnRenewClearAndDestruction()
     {
         ManualClock clock;
         Trace trace;
-        CancelToken token;
-        twoSteps(clock, token, nullptr, trace);
+        const auto sleeping = [&](const QString &name) {
+            return [&, name](CancelToken token) { return sleeper(clock, token, 100, name, trace); };
+        };
+        {
+            OwnedTask slot;
+            slot.start(sleeping(QStringLiteral("a")));
+            slot.start(sleeping(QStringLiteral("b"))); // replaces a
+            slot.startShared(sleeping(QStringLiteral("c"))); // beside b
+            drain();
+            QCOMPARE(trace.events, QStringList{QStringLiteral("a:cancelled@0")});
+            slot.cancel();
+            drain();
+            QCOMPARE(trace.events.size(), 3);
+            QVERIFY(slot.isEmpty());
+
+            const CancelToken kept = slot.renew();
+            sleeper(clock, kept, 100, QStringLiteral("detached"), trace);
+            QVERIFY(slot.holds(kept));
+            QVERIFY(slot.detach());
+            const CancelToken done = slot.renew();
+            slot.finished(kept); // not the one held: changes nothing
+            QVERIFY(slot.holds(done));
+            slot.finished(done);
+            QVERIFY(slot.isEmpty() && !done.isCancelled());
+            slot.start(sleeping(QStringLiteral("last")));
+        }
+        drain();
         clock.advance(100);
-        QCOMPARE(trace.events.last(), QStringLiteral("step3"));
+        QCOMPARE(trace.events.mid(3),
+                 (QStringList{QStringLiteral("last:cancelled@0"), QStringLiteral("detached:slept@100")}));
     }
 
     void oneShot_cancelWakesExactlyOnce()

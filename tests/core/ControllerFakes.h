@@ -20,30 +20,38 @@
 class FakeAudioCapture final : public AudioCapture
 {
 public:
-    QCoro::Task<> start() override
+    QCoro::Task<> start(AudioCaptureSink s) override
     {
         ++starts;
         if (failNextStart) {
             failNextStart = false;
             throw CaptureError{QStringLiteral("no input device")};
         }
+        sink = std::move(s);
         running = true;
         co_return;
     }
-    void stop() override { running = false; }
+    // As the real capture: nothing is delivered after stop() returns.
+    void stop() override
+    {
+        running = false;
+        sink = {};
+    }
     void setGain(double g) override { gain = std::clamp(g, 0.5, 6.0); }
 
     // Called from any thread, as the capture's processing thread would.
     void deliverPcm(const QByteArray &chunk)
     {
-        if (running && onPcm16kMono)
-            onPcm16kMono(chunk);
+        if (running && sink.pcm16kMono)
+            sink.pcm16kMono(chunk);
     }
     void deliverLevel(double level)
     {
-        if (onLevelAndBars)
-            onLevelAndBars(level, QVector<double>(18, level));
+        if (running && sink.levelAndBars)
+            sink.levelAndBars(level, QVector<double>(18, level));
     }
+
+    AudioCaptureSink sink;
 
     bool running = false;
     bool failNextStart = false;
@@ -54,10 +62,7 @@ public:
 class FakeStreamingSession final : public StreamingSession
 {
 public:
-    FakeStreamingSession(int id, std::set<FakeStreamingSession *> &alive) : id(id), m_alive(alive)
-    {
-        m_alive.insert(this);
-    }
+    explicit FakeStreamingSession(std::set<FakeStreamingSession *> &alive) : m_alive(alive) { m_alive.insert(this); }
     ~FakeStreamingSession() override { m_alive.erase(this); }
 
     QCoro::Task<> start() override
@@ -91,7 +96,6 @@ public:
     }
     bool live() const { return !cancelled && !done; }
 
-    int id;
     bool startImmediately = true;
     OneShot<std::optional<StartError>> startAnswer;
     OneShot<std::optional<QString>> finalAnswer;
@@ -112,7 +116,8 @@ public:
     std::unique_ptr<StreamingSession> create(const QString &apiKey, const QString &model, int,
                                              const std::optional<QStringList> &hints) override
     {
-        auto session = std::make_unique<FakeStreamingSession>(++created, alive);
+        ++created;
+        auto session = std::make_unique<FakeStreamingSession>(alive);
         session->startImmediately = !holdStarts;
         lastKey = apiKey;
         lastModel = model;
@@ -208,9 +213,10 @@ public:
             return;
         rows << QStringList{kind, rawText.trimmed(), outputText.trimmed()};
     }
-    void applyRetention(const QString &) override {}
+    void applyRetention(const QString &retention) override { retentions << retention; }
 
     QList<QStringList> rows;
+    QStringList retentions;
 };
 
 class FakeTextInjector final : public TextInjector

@@ -10,7 +10,7 @@
 
 #include <QCoreApplication>
 
-// One application state wired to fakes, on virtual time.
+// One application state wired to fakes, on virtual time; the dictation tests drive its controller.
 struct ControllerRig {
     explicit ControllerRig(bool useProxy = false, bool withKey = true, bool keychainReadable = true)
     {
@@ -23,6 +23,7 @@ struct ControllerRig {
             clock, defaults, keychain, history, audio, sessions, injector, cloud, mic,
             [this] { return inputMonitoring; }, [this] { return accessibility; }, [this] { ++restores; }});
         state->load();
+        dictation = &state->dictation();
         settle();
     }
 
@@ -30,6 +31,7 @@ struct ControllerRig {
     ~ControllerRig()
     {
         settle();
+        dictation = nullptr;
         state.reset();
         settle();
     }
@@ -46,18 +48,23 @@ struct ControllerRig {
         settle();
     }
     FakeStreamingSession *session() const { return sessions.last(); }
+    // A hotkey toggle and the main-thread work it causes; returns the recording's session, if any.
+    FakeStreamingSession *toggle(DictationMode mode = DictationMode::polish)
+    {
+        dictation->toggleRecordingFromHotkey(mode);
+        settle();
+        return session();
+    }
     // One hotkey dictation whose session answers `final`; returns that session.
     FakeStreamingSession *dictate(const std::optional<QString> &final)
     {
-        state->toggleRecordingFromHotkey(DictationMode::polish);
-        settle();
-        FakeStreamingSession *s = session();
-        state->toggleRecordingFromHotkey(DictationMode::polish);
+        FakeStreamingSession *s = toggle();
+        dictation->toggleRecordingFromHotkey(DictationMode::polish);
         s->finalAnswer.resolve(final);
         settle();
         return s;
     }
-    OverlayState::Kind overlayKind() const { return state->overlay().kind; }
+    OverlayState::Kind overlayKind() const { return dictation->overlay().kind; }
 
     ManualClock clock;
     FakeUserDefaults defaults;
@@ -73,4 +80,5 @@ struct ControllerRig {
     bool accessibility = true;
     int restores = 0;
     std::unique_ptr<VoxleAppState> state;
+    DictationController *dictation = nullptr;
 };

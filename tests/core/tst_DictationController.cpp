@@ -1,11 +1,12 @@
 #include "ControllerRig.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QtEndian>
 
 using Kind = OverlayState::Kind;
-using Status = VoxleAppState::AppStatus;
+using Status = AppStatus;
 
 namespace {
 QByteArray chunkNumbered(int n)
@@ -23,15 +24,15 @@ private slots:
     void streaming_hotkeyToggleInsertsStoresAndReturnsToIdle()
     {
         ControllerRig rig;
+        QSignalSpy inserted(rig.dictation, &DictationController::textInserted);
         rig.secrets.calls.clear();
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.secrets.calls, QStringList()); // the key was read at start-up: no D-Bus on the hotkey path
-        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.overlayKind(), Kind::recording);
-        QCOMPARE(rig.state->overlay().hint,
+        QCOMPARE(rig.dictation->overlay().hint,
                  QStringLiteral("按 Fn + Space 结束并粘贴；Fn 结束并润色；Fn + ⇧（左）结束并翻译 · ESC 取消"));
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("已连接（流式）"));
+        QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("已连接（流式）"));
         QCOMPARE(rig.sessions.lastKey, QStringLiteral("sk-test"));
         QCOMPARE(rig.sessions.lastModel, QStringLiteral("fun-asr-realtime"));
         QCOMPARE(rig.sessions.lastHints, std::optional<QStringList>(QStringList{QStringLiteral("zh")}));
@@ -44,31 +45,32 @@ private slots:
         QCOMPARE(session->audio.size(), 2);
 
         rig.advance(2500);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        QCOMPARE(rig.state->status(), Status::processing);
-        QCOMPARE(rig.state->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        QCOMPARE(rig.dictation->status(), Status::processing);
+        QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
         QVERIFY(!rig.audio.running);
         QCOMPARE(session->finalizeTimeoutMs, 30000);
 
         session->finalAnswer.resolve(QStringLiteral("  你好世界 \n"));
         rig.settle();
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("你好世界")});
+        QCOMPARE(inserted.value(0).value(0).toString(), QStringLiteral("你好世界"));
         QCOMPARE(rig.history.rows, (QList<QStringList>{{QStringLiteral("record"), QStringLiteral("你好世界"),
                                                         QStringLiteral("你好世界")}}));
-        QCOMPARE(rig.state->status(), Status::processing); // 0.15 s pause after insertion
+        QCOMPARE(rig.dictation->status(), Status::processing); // 0.15 s pause after insertion
         rig.advance(149);
-        QCOMPARE(rig.state->status(), Status::processing);
+        QCOMPARE(rig.dictation->status(), Status::processing);
         rig.advance(1);
-        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.overlayKind(), Kind::hidden);
+        QVERIFY(!rig.dictation->pendingCommitToCursor());
         QVERIFY(rig.cloud.usage.isEmpty()); // signed out
     }
 
     void pcm_fromAnotherThreadReachesSessionInCaptureOrder()
     {
         ControllerRig rig;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         constexpr int kChunks = 5000;
         QThread *producer = QThread::create([&rig] {
             for (int i = 0; i < kChunks; ++i)
@@ -82,7 +84,7 @@ private slots:
         delete producer;
         // The stop hands over what is still queued before the session is finalized.
         FakeStreamingSession *session = rig.session();
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         QCOMPARE(session->audio.size(), kChunks);
         for (int i = 0; i < kChunks; ++i)
             QCOMPARE(qFromLittleEndian<qint32>(session->audio[i].constData()), i);
@@ -93,10 +95,15 @@ private slots:
     void proxy_collectsUploadsAfterStopAndShowsFailures()
     {
         ControllerRig rig(/*useProxy=*/true);
-        rig.state->toggleRecording(); // the button would not insert, the sixty-second stop does
+        rig.dictation->setLastNetworkErrorLabel(QStringLiteral("earlier failure"));
+        QStringList errorLabels; // as the pages see it at each change
+        connect(rig.dictation, &DictationController::labelsChanged, this,
+                [&] { errorLabels << rig.dictation->lastNetworkErrorLabel(); });
+        rig.dictation->toggleRecording(); // the button would not insert, the sixty-second stop does
         rig.settle();
+        QCOMPARE(errorLabels.last(), QString());
         QCOMPARE(rig.sessions.created, 0);
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("已连接（代理）"));
+        QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("已连接（代理）"));
         QThread *producer = QThread::create([&rig] {
             for (int i = 0; i < 2000; ++i)
                 rig.audio.deliverPcm(chunkNumbered(i));
@@ -105,10 +112,10 @@ private slots:
         producer->wait();
         delete producer;
         rig.advance(59999);
-        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.dictation->status(), Status::recording);
         rig.advance(1);
-        QCOMPARE(rig.state->status(), Status::processing);
-        QVERIFY(rig.state->pendingCommitToCursor());
+        QCOMPARE(rig.dictation->status(), Status::processing);
+        QVERIFY(rig.dictation->pendingCommitToCursor());
         QCOMPARE(rig.cloud.uploads.size(), 1);
         const QByteArray pcm = rig.cloud.uploads.first();
         QCOMPARE(pcm.size(), 2000 * 4);
@@ -118,54 +125,53 @@ private slots:
         rig.advance(150);
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("proxy text")});
 
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.audio.deliverPcm(QByteArray(3200, '\1'));
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.cloud.pendingUploads.back().resolve({std::nullopt, QStringLiteral("网络错误")});
         rig.settle();
-        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("网络错误")));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("网络错误")));
         QCOMPARE(rig.injector.injected.size(), 1);
         QCOMPARE(rig.history.rows.size(), 1);
         rig.advance(1600);
-        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.dictation->status(), Status::idle);
     }
 
     void withoutKey_recordsWithoutRecognitionAndProxyStillCollects()
     {
         ControllerRig streaming(false, /*withKey=*/false);
-        streaming.state->toggleRecordingFromHotkey(DictationMode::polish);
+        streaming.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         streaming.settle();
-        QCOMPARE(streaming.state->status(), Status::recording);
+        QCOMPARE(streaming.dictation->status(), Status::recording);
         QCOMPARE(streaming.sessions.created, 0);
-        QCOMPARE(streaming.state->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
+        QCOMPARE(streaming.dictation->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
 
         ControllerRig rig(true, /*withKey=*/false);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.audio.deliverPcm(QByteArray(320, '\2'));
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         QCOMPARE(rig.cloud.uploads.value(0).size(), 320);
     }
 
     void fnScheme_actionsWhileRecordingOnlyChooseTheFinish()
     {
         ControllerRig rig;
-        rig.state->performHotkeyAction(HotkeyAction::off);
+        rig.dictation->performHotkeyAction(HotkeyAction::off);
         rig.settle();
-        QCOMPARE(rig.state->status(), Status::idle);
-        rig.state->performHotkeyAction(HotkeyAction::polish);
+        QCOMPARE(rig.dictation->status(), Status::idle);
+        rig.dictation->performHotkeyAction(HotkeyAction::polish);
         rig.settle();
-        QCOMPARE(rig.state->overlay().hint, QStringLiteral("按 Fn 结束并润色 · ESC 取消"));
-        rig.state->performHotkeyAction(HotkeyAction::record);
-        QCOMPARE(rig.state->status(), Status::recording);
-        QCOMPARE(rig.state->sessionPolishOverride(), std::optional<bool>(false));
-        QCOMPARE(rig.state->overlay().hint, QStringLiteral("按 Fn + Space 结束并粘贴 · ESC 取消"));
-        rig.state->performHotkeyAction(HotkeyAction::translate);
-        QCOMPARE(rig.state->status(), Status::recording);
-        QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
-        QCOMPARE(rig.state->overlay().hint, QStringLiteral("按 Fn + ⇧（左）结束并翻译 · ESC 取消"));
-        rig.state->performHotkeyAction(HotkeyAction::off);
-        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.dictation->overlay().hint, QStringLiteral("按 Fn 结束并润色 · ESC 取消"));
+        rig.dictation->performHotkeyAction(HotkeyAction::record);
+        QCOMPARE(rig.dictation->status(), Status::recording);
+        QCOMPARE(rig.dictation->sessionPolishOverride(), std::optional<bool>(false));
+        QCOMPARE(rig.dictation->overlay().hint, QStringLiteral("按 Fn + Space 结束并粘贴 · ESC 取消"));
+        rig.dictation->performHotkeyAction(HotkeyAction::translate);
+        QCOMPARE(rig.dictation->status(), Status::recording);
+        QCOMPARE(rig.dictation->activeDictationMode(), DictationMode::translate);
+        QCOMPARE(rig.dictation->overlay().hint, QStringLiteral("按 Fn + ⇧（左）结束并翻译 · ESC 取消"));
+        rig.dictation->performHotkeyAction(HotkeyAction::off);
+        QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.sessions.created, 1);
     }
 
@@ -174,16 +180,16 @@ private slots:
         ControllerRig rig;
         rig.state->preferences().setHotkeyScheme(HotkeyScheme::modifiers);
         rig.state->preferences().setTranslationTargetLanguage(TranslationTargetLanguage::ja);
-        rig.state->performHotkeyAction(HotkeyAction::record);
+        rig.dictation->performHotkeyAction(HotkeyAction::record);
         rig.settle();
         FakeStreamingSession *session = rig.session();
-        rig.state->performHotkeyAction(HotkeyAction::translate);
-        QCOMPARE(rig.state->status(), Status::processing);
-        QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
-        QCOMPARE(rig.state->sessionPolishOverride(), std::nullopt);
+        rig.dictation->performHotkeyAction(HotkeyAction::translate);
+        QCOMPARE(rig.dictation->status(), Status::processing);
+        QCOMPARE(rig.dictation->activeDictationMode(), DictationMode::translate);
+        QCOMPARE(rig.dictation->sessionPolishOverride(), std::nullopt);
         session->finalAnswer.resolve(QStringLiteral("早上好"));
         rig.settle();
-        QCOMPARE(rig.state->overlay(), OverlayState::processing(QStringLiteral("翻译中…")));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("翻译中…")));
         QCOMPARE(rig.cloud.lastTarget, TranslationTargetLanguage::ja);
         rig.cloud.pendingRewrites.front().resolve(QStringLiteral("おはよう"));
         rig.settle();
@@ -197,10 +203,10 @@ private slots:
     void homeButtonAndRetentionNever_insertionAndStorageApart()
     {
         ControllerRig rig;
-        rig.state->toggleRecording();
+        rig.dictation->toggleRecording();
         rig.settle();
         FakeStreamingSession *session = rig.session();
-        rig.state->toggleRecording();
+        rig.dictation->toggleRecording();
         session->finalAnswer.resolve(QStringLiteral("only history"));
         rig.settle();
         QVERIFY(rig.injector.injected.isEmpty());
@@ -219,30 +225,30 @@ private slots:
     {
         ControllerRig rig;
         rig.cloud.holdCredentials = true;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.state->cancelRecording();
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->cancelRecording();
+        rig.cloud.pendingCredentials.front().resolve(std::nullopt); // answered too late
         rig.settle();
-        QVERIFY(!rig.state->isPreparingStart());
-        QCOMPARE(rig.state->status(), Status::idle);
+        QVERIFY(!rig.dictation->isPreparingStart());
+        QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.audio.starts, 0);
 
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        QVERIFY(rig.state->isPreparingStart());
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        QVERIFY(rig.dictation->isPreparingStart());
         QCOMPARE(rig.cloud.credentialCalls, 2);
         rig.cloud.pendingCredentials.back().resolve(std::nullopt);
         rig.settle();
-        QVERIFY(!rig.state->isPreparingStart());
-        QCOMPARE(rig.state->status(), Status::recording);
+        QVERIFY(!rig.dictation->isPreparingStart());
+        QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.sessions.created, 1);
 
-        rig.state->cancelRecording();
+        rig.dictation->cancelRecording();
         rig.cloud.holdCredentials = false;
         rig.cloud.credentialFailure = QStringLiteral("无法获取 AI 配置，请稍后重试。");
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
-        QVERIFY(!rig.state->isPreparingStart());
+        rig.toggle(DictationMode::polish);
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
+        QVERIFY(!rig.dictation->isPreparingStart());
         QCOMPARE(rig.audio.starts, 1);
     }
 
@@ -255,68 +261,62 @@ private slots:
         rig.state->preferences().setPolishEnabled(true);
         FakeStreamingSession *first = rig.dictate(QStringLiteral("第一段"));
         QCOMPARE(rig.cloud.rewriteRequests, QStringList{QStringLiteral("第一段")});
-        rig.state->performHotkeyAction(HotkeyAction::translate); // second recording, other mode
+        rig.dictation->performHotkeyAction(HotkeyAction::translate); // second recording, other mode
         rig.settle();
-        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.dictation->status(), Status::recording);
         FakeStreamingSession *second = rig.session();
         QVERIFY(second != first);
 
         rig.cloud.pendingRewrites.front().resolve(std::nullopt); // the old polish fails
         rig.settle();
-        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.overlayKind(), Kind::recording);
-        QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
+        QCOMPARE(rig.dictation->activeDictationMode(), DictationMode::translate);
         QVERIFY(rig.injector.injected.isEmpty());
         QCOMPARE(rig.history.rows,
                  (QList<QStringList>{{QStringLiteral("polish"), QStringLiteral("第一段"), QStringLiteral("第一段")}}));
         QCOMPARE(rig.cloud.usage.value(0).value(1), QStringLiteral("润色听写"));
 
         // A third recording supersedes the second while its session still finalizes; Escape ends both.
-        rig.state->toggleRecordingFromHotkey(DictationMode::translate);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        QCOMPARE(rig.state->status(), Status::recording);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::translate);
+        rig.toggle(DictationMode::polish);
+        QCOMPARE(rig.dictation->status(), Status::recording);
         QVERIFY(second->live());
-        rig.state->cancelRecording();
+        rig.dictation->cancelRecording();
         rig.settle();
         QVERIFY(!rig.sessions.alive.count(second) || second->cancelled);
         QCOMPARE(rig.sessions.liveSessions(), 0);
         rig.advance(31000);
         QCOMPARE(rig.history.rows.size(), 1);
-        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.dictation->status(), Status::idle);
 
         // A new start that fails at once does not lose the dictation still finishing either.
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *fourth = rig.session();
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        FakeStreamingSession *fourth = rig.toggle(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.cloud.credentialFailure = QStringLiteral("无法获取 AI 配置，请稍后重试。");
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         QCOMPARE(rig.overlayKind(), Kind::error);
         fourth->finalAnswer.resolve(QStringLiteral("第四段"));
         rig.settle();
         rig.cloud.pendingRewrites.back().resolve(QStringLiteral("第四段。"));
         rig.settle();
         QCOMPARE(rig.history.rows.value(1).value(2), QStringLiteral("第四段。"));
-        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
     }
 
     // Partials and audio still queued from a cancelled recording never reach the next one.
     void callbacksOfAnEarlierRecording_areDropped()
     {
         ControllerRig rig;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.session()->onPartialUpdated(QStringLiteral("旧的"));
         rig.audio.deliverPcm(chunkNumbered(7));
-        rig.state->cancelRecording();
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *second = rig.session();
-        QCOMPARE(rig.state->latestTranscript(), QString());
-        QCOMPARE(rig.state->overlay().partial, std::nullopt);
+        rig.dictation->cancelRecording();
+        FakeStreamingSession *second = rig.toggle(DictationMode::polish);
+        QCOMPARE(rig.dictation->latestTranscript(), QString());
+        QCOMPARE(rig.dictation->overlay().partial, std::nullopt);
         QVERIFY(second->audio.isEmpty());
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         second->finalAnswer.resolve(std::nullopt);
         rig.settle();
         QVERIFY(rig.injector.injected.isEmpty());
@@ -325,16 +325,15 @@ private slots:
     void cancelDuringFinishing_insertsNothingAndClosesSession()
     {
         ControllerRig rig;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *session = rig.session();
+        FakeStreamingSession *session = rig.toggle(DictationMode::polish);
         session->onPartialUpdated(QStringLiteral("partial words"));
         rig.settle();
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.state->cancelRecording();
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->cancelRecording();
         rig.settle();
         QVERIFY(!rig.sessions.alive.count(session) || session->cancelled);
-        QCOMPARE(rig.state->status(), Status::idle);
+        QVERIFY(!rig.dictation->pendingCommitToCursor());
+        QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.overlayKind(), Kind::hidden);
         rig.advance(31000);
         QVERIFY(rig.injector.injected.isEmpty());
@@ -345,65 +344,61 @@ private slots:
     void errorDisplay_idleAfterOnePointSixSecondsUnlessANewerRecording()
     {
         ControllerRig rig;
-        rig.state->toggleRecordingFromHotkey(DictationMode::translate);
-        rig.settle();
-        rig.state->showError(QStringLiteral("失败"));
+        rig.toggle(DictationMode::translate);
+        rig.dictation->showError(QStringLiteral("失败"));
         QVERIFY(!rig.audio.running);
         rig.advance(1599);
         QCOMPARE(rig.sessions.liveSessions(), 0);
-        QCOMPARE(rig.state->status(), Status::error);
+        QCOMPARE(rig.dictation->status(), Status::error);
         rig.advance(1);
-        QCOMPARE(rig.state->status(), Status::idle);
-        QCOMPARE(rig.state->activeDictationMode(), DictationMode::polish);
+        QCOMPARE(rig.dictation->status(), Status::idle);
+        QCOMPARE(rig.dictation->activeDictationMode(), DictationMode::polish);
 
-        rig.state->showError(QStringLiteral("boom"));
+        rig.dictation->showError(QStringLiteral("boom"));
         rig.advance(1000);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.advance(600);
-        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.overlayKind(), Kind::recording);
     }
 
     void partials_whitespaceClearsAndLateLevelsAreIgnored()
     {
         ControllerRig rig;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.session()->onPartialUpdated(QStringLiteral(" 你好 "));
         rig.settle();
-        QCOMPARE(rig.state->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
+        QCOMPARE(rig.dictation->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
         rig.audio.deliverLevel(0.7);
         rig.settle();
-        QCOMPARE(rig.state->overlay().level, 0.7);
-        QCOMPARE(rig.state->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
+        QCOMPARE(rig.dictation->overlay().level, 0.7);
+        QCOMPARE(rig.dictation->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
         rig.session()->onPartialUpdated(QStringLiteral("   "));
         rig.settle();
-        QCOMPARE(rig.state->overlay().partial, std::nullopt);
-        QCOMPARE(rig.state->latestTranscript(), QString());
+        QCOMPARE(rig.dictation->overlay().partial, std::nullopt);
+        QCOMPARE(rig.dictation->latestTranscript(), QString());
 
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        // A level measured just before the stop is handled after it.
         rig.audio.deliverLevel(0.9);
-        rig.settle();
-        QCOMPARE(rig.state->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
+        rig.toggle(DictationMode::polish);
+        QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
     }
 
     void emptyFinal_usesLastPartialOrHidesAtOnce()
     {
         ControllerRig rig;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.session()->onPartialUpdated(QStringLiteral("last partial "));
         rig.settle();
         FakeStreamingSession *session = rig.session();
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         session->finalAnswer.resolve(std::nullopt);
         rig.settle();
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("last partial")});
 
         rig.advance(150);
         rig.dictate(QString());
-        QCOMPARE(rig.state->status(), Status::idle); // no 0.15 s pause for nothing
+        QCOMPARE(rig.dictation->status(), Status::idle); // no 0.15 s pause for nothing
         QCOMPARE(rig.injector.injected.size(), 1);
         QCOMPARE(rig.history.rows.size(), 1);
     }
@@ -413,10 +408,10 @@ private slots:
         ControllerRig rig;
         rig.cloud.loggedIn = true;
         rig.dictate(QStringLiteral("[错误: 音频过短或全静音，无法识别。]"));
-        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("音频过短或全静音，无法识别。")));
-        QVERIFY(!rig.state->pendingCommitToCursor());
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("音频过短或全静音，无法识别。")));
+        QVERIFY(!rig.dictation->pendingCommitToCursor());
         rig.advance(1600);
-        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.dictation->status(), Status::idle);
         QVERIFY(rig.injector.injected.isEmpty());
         QVERIFY(rig.history.rows.isEmpty());
         QVERIFY(rig.cloud.usage.isEmpty());
@@ -427,17 +422,15 @@ private slots:
         ControllerRig rig;
         rig.cloud.loggedIn = true;
         rig.state->preferences().setPolishEnabled(true);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        FakeStreamingSession *session = rig.session();
+        FakeStreamingSession *session = rig.toggle(DictationMode::polish);
         rig.advance(1234);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         session->finalAnswer.resolve(QStringLiteral("原文"));
         rig.settle();
-        QCOMPARE(rig.state->overlay(), OverlayState::processing(QStringLiteral("润色中…")));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("润色中…")));
         rig.cloud.pendingRewrites.front().resolve(std::nullopt);
         rig.settle();
-        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("润色失败，已输出原文。")));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("润色失败，已输出原文。")));
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("原文")});
         QCOMPARE(rig.history.rows.first(),
                  (QStringList{QStringLiteral("polish"), QStringLiteral("原文"), QStringLiteral("原文")}));
@@ -446,16 +439,45 @@ private slots:
                  (QStringList{QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("原文"),
                               QStringLiteral("原文"), QStringLiteral("1234")}));
         rig.advance(1600);
-        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.dictation->status(), Status::idle);
+    }
+
+    // A failed translation outputs the original with its own message; Escape during a rewrite ends the
+    // dictation there: nothing inserted or stored, whatever the rewrite answers later.
+    void translateFailureFallsBackAndEscapeEndsARewrite()
+    {
+        ControllerRig rig;
+        rig.dictation->performHotkeyAction(HotkeyAction::translate);
+        rig.settle();
+        FakeStreamingSession *session = rig.session();
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::translate);
+        session->finalAnswer.resolve(QStringLiteral("原文"));
+        rig.settle();
+        rig.cloud.pendingRewrites.front().resolve(std::nullopt);
+        rig.settle();
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("翻译失败，已输出原文。")));
+        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("原文")});
+        QCOMPARE(rig.history.rows.size(), 1);
+        rig.advance(1600);
+
+        rig.state->preferences().setPolishEnabled(true);
+        rig.dictate(QStringLiteral("再说一遍"));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("润色中…")));
+        rig.dictation->cancelRecording();
+        rig.cloud.pendingRewrites.back().resolve(QStringLiteral("润色后"));
+        rig.advance(1600);
+        QCOMPARE(rig.dictation->status(), Status::idle);
+        QCOMPARE(rig.injector.injected.size(), 1);
+        QCOMPARE(rig.history.rows.size(), 1);
+        QCOMPARE(rig.sessions.liveSessions(), 0);
     }
 
     void microphone_deniedShowsErrorAndUndeterminedAsksThenStarts()
     {
         ControllerRig rig;
         rig.mic.current = MicrophoneAccess::Status::denied;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        QCOMPARE(rig.state->overlay(),
+        rig.toggle(DictationMode::polish);
+        QCOMPARE(rig.dictation->overlay(),
                  OverlayState::error(
                      QStringLiteral("麦克风权限不可用，请在「系统设置 → 隐私与安全性 → 麦克风」中允许本应用。")));
         QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已拒绝"));
@@ -464,14 +486,13 @@ private slots:
         // Two presses while the prompt is up: the consent starts one recording.
         rig.mic.current = MicrophoneAccess::Status::notDetermined;
         rig.mic.holdRequests = true;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.mic.requests, 2);
-        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.dictation->status(), Status::idle);
         rig.mic.pendingRequests.at(0).resolve(true);
         rig.settle();
-        QCOMPARE(rig.state->status(), Status::recording);
+        QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已允许"));
         rig.mic.pendingRequests.at(1).resolve(true);
         rig.settle();
@@ -479,15 +500,15 @@ private slots:
         QCOMPARE(rig.sessions.liveSessions(), 1);
 
         // Escape while the prompt is up: a later consent starts nothing.
-        rig.state->cancelRecording();
+        rig.dictation->cancelRecording();
         rig.mic.current = MicrophoneAccess::Status::notDetermined;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.state->cancelRecording();
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.dictation->cancelRecording();
         rig.mic.pendingRequests.at(2).resolve(true);
         rig.mic.pendingRequests.at(3).resolve(true);
         rig.settle();
-        QCOMPARE(rig.state->status(), Status::idle);
+        QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.audio.starts, 1);
     }
 
@@ -495,22 +516,25 @@ private slots:
     {
         ControllerRig rig;
         rig.audio.failNextStart = true;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
-        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("无法访问麦克风，请在系统设置中允许。")));
+        rig.toggle(DictationMode::polish);
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("无法访问麦克风，请在系统设置中允许。")));
         rig.advance(1600);
 
         rig.sessions.holdStarts = true;
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         rig.session()->startAnswer.resolve(StartError{StartError::Kind::timeout, -1, 0, {}});
         rig.settle();
-        QCOMPARE(rig.state->status(), Status::error);
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("连接失败"));
-        QCOMPARE(rig.state->lastStreamingAckLabel(), QStringLiteral("启动超时：未收到 session.created"));
-        QCOMPARE(rig.state->lastNetworkErrorLabel(), QStringLiteral("未在预期时间内收到 session.created。"));
-        QCOMPARE(rig.state->overlay().message, std::optional<QString>(rig.state->lastNetworkErrorLabel()));
+        QCOMPARE(rig.dictation->status(), Status::error);
+        QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("连接失败"));
+        QCOMPARE(rig.dictation->lastStreamingAckLabel(), QStringLiteral("启动超时：未收到 session.created"));
+        QCOMPARE(rig.dictation->lastNetworkErrorLabel(), QStringLiteral("未在预期时间内收到 session.created。"));
+        QCOMPARE(rig.dictation->overlay().message, std::optional<QString>(rig.dictation->lastNetworkErrorLabel()));
         QCOMPARE(rig.sessions.liveSessions(), 0);
+        rig.advance(1600);
+        rig.sessions.holdStarts = false;
+        rig.toggle(DictationMode::polish);
+        QCOMPARE(rig.dictation->lastStreamingAckLabel(), QString());
+        QCOMPARE(rig.dictation->lastNetworkErrorLabel(), QString());
     }
 
     void gain_appliedClampedOnlyWhileRecording()
@@ -518,11 +542,14 @@ private slots:
         ControllerRig rig;
         rig.state->preferences().setAudioInputGain(10.0);
         QCOMPARE(rig.audio.gain, 1.0);
-        rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        rig.toggle(DictationMode::polish);
         QCOMPARE(rig.audio.gain, 6.0);
         rig.state->preferences().setAudioInputGain(0.1);
         QCOMPARE(rig.audio.gain, 0.5);
+        // Destroyed mid-recording, the controller stops the capture first: nothing calls into it afterwards.
+        rig.dictation = nullptr;
+        rig.state.reset();
+        QVERIFY(!rig.audio.running);
     }
 
     void currentHint_followsSchemeTriggerModeAndOverride_data()
@@ -552,9 +579,9 @@ private slots:
         rig.state->preferences().setHotkeyScheme(HotkeyScheme(scheme));
         if (ptt)
             rig.state->preferences().setTriggerMode(RecordingTriggerMode::ptt);
-        rig.state->performHotkeyAction(HotkeyAction(action));
+        rig.dictation->performHotkeyAction(HotkeyAction(action));
         rig.settle();
-        QCOMPARE(rig.state->overlay().hint, hint);
+        QCOMPARE(rig.dictation->overlay().hint, hint);
     }
 
     void permissionLabels_reflectGrantsAndRequestFlags()

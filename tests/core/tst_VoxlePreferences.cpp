@@ -1,5 +1,6 @@
 #include "ControllerRig.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -13,8 +14,7 @@ private slots:
     void load_firstLaunchStoresOnlyTheRewrittenKeys()
     {
         FakeUserDefaults defaults;
-        QStringList retentions;
-        P prefs(defaults, {[&](const QString &r) { retentions << r; }, {}});
+        P prefs(defaults);
         prefs.load();
         QCOMPARE(defaults.string(P::kHotkeyScheme), std::optional<QString>(QStringLiteral("fn")));
         QCOMPARE(defaults.string(P::kTriggerMode), std::optional<QString>(QStringLiteral("toggle")));
@@ -27,8 +27,19 @@ private slots:
         QVERIFY(prefs.useProxy());
         QCOMPARE(prefs.defaultModeLabel(), QStringLiteral("仅听写"));
         QCOMPARE(prefs.modifierControlAction(), HotkeyAction::polish);
-        // The retention is applied by its change rule and once more right after.
-        QCOMPARE(retentions, (QStringList{QStringLiteral("forever"), QStringLiteral("forever")}));
+    }
+
+    // The history applies the retention read at start-up and every retention chosen later, after the change.
+    void retention_appliedToTheHistoryAtLoadAndOnEveryChange()
+    {
+        ControllerRig rig;
+        QCOMPARE(rig.history.retentions, QStringList{QStringLiteral("forever")});
+        rig.state->preferences().setHistoryRetention(QStringLiteral("week1"));
+        QCOMPARE(rig.history.retentions.size(), 1); // queued: not inside the setter
+        rig.settle();
+        rig.state->preferences().setHistoryRetention(QStringLiteral("weekly")); // not a retention
+        rig.settle();
+        QCOMPARE(rig.history.retentions, (QStringList{QStringLiteral("forever"), QStringLiteral("week1")}));
     }
 
     void load_readsStoredValuesAndRejectsLabelsWhereIdsAreStored()
@@ -65,7 +76,9 @@ private slots:
         second.setBool(P::kPolishEnabled, true);
         second.setBool(P::kLiveTextPreedit, true);
         P other(second);
+        QSignalSpy preedit(&other, &P::liveTextPreeditChanged);
         other.load();
+        QCOMPARE(preedit.size(), 1);
         QCOMPARE(other.hotkeyScheme(), HotkeyScheme::custom);
         QCOMPARE(other.translationTargetLanguage(), TranslationTargetLanguage::ja);
         QVERIFY(!other.useProxy());
@@ -82,7 +95,9 @@ private slots:
             prefs.setRecordHotkey(HotkeyBinding{49, HotkeyBinding::command});
             prefs.setPolishHotkey(HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift});
             prefs.setTranslateHotkey(HotkeyBinding{1, 0});
+            QVERIFY(defaults.contains(P::kTranslateBinding));
             prefs.setTranslateHotkey(std::nullopt);
+            prefs.setTranslationTargetLanguage(TranslationTargetLanguage::ja);
             QVERIFY(!defaults.contains(P::kTranslateBinding));
             QCOMPARE(defaults.data(P::kRecordBinding),
                      std::optional<QByteArray>("{\"keyCode\":49,\"modifiersRawValue\":1}"));
@@ -93,6 +108,7 @@ private slots:
         QCOMPARE(reloaded.recordHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{49, 1}));
         QCOMPARE(reloaded.polishHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{0, 12}));
         QCOMPARE(reloaded.translateHotkey(), std::nullopt);
+        QCOMPARE(reloaded.translationTargetLanguage(), TranslationTargetLanguage::ja);
         // undecodable data is left as it was
         QCOMPARE(defaults.data(P::kTranslateBinding), std::optional<QByteArray>("{\"keyCode\":\"x\"}"));
     }
@@ -128,22 +144,22 @@ private slots:
     void apiKey_savedTrimmedBlankDeletesFailuresShowOrCountAsAbsent()
     {
         ControllerRig rig(false, false);
-        QVERIFY(!rig.state->apiKeyConfigured());
-        rig.state->saveDashScopeApiKey(QStringLiteral("  sk-abc \n"));
+        QVERIFY(!rig.dictation->apiKeyConfigured());
+        rig.dictation->saveDashScopeApiKey(QStringLiteral("  sk-abc \n"));
         const std::pair<QString, QString> item{Voxle::applicationId(), QStringLiteral("dashscope_api_key")};
         QCOMPARE(rig.secrets.items[item], QStringLiteral("sk-abc"));
-        QVERIFY(rig.state->apiKeyConfigured());
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("已配置"));
-        rig.state->saveDashScopeApiKey(QStringLiteral("   "));
+        QVERIFY(rig.dictation->apiKeyConfigured());
+        QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("已配置"));
+        rig.dictation->saveDashScopeApiKey(QStringLiteral("   "));
         QVERIFY(!rig.secrets.items.count(item));
-        QVERIFY(!rig.state->apiKeyConfigured());
-        QCOMPARE(rig.state->serverLabel(), QStringLiteral("未配置"));
+        QVERIFY(!rig.dictation->apiKeyConfigured());
+        QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("未配置"));
         rig.secrets.failSaveWith = -25308;
-        rig.state->saveDashScopeApiKey(QStringLiteral("sk-new"));
-        QCOMPARE(rig.state->overlay(), OverlayState::error(QStringLiteral("保存失败")));
-        QVERIFY(!rig.state->apiKeyConfigured());
+        rig.dictation->saveDashScopeApiKey(QStringLiteral("sk-new"));
+        QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("保存失败")));
+        QVERIFY(!rig.dictation->apiKeyConfigured());
         // An unreadable store at start-up counts as no key.
-        QVERIFY(!ControllerRig(false, true, /*keychainReadable=*/false).state->apiKeyConfigured());
+        QVERIFY(!ControllerRig(false, true, /*keychainReadable=*/false).dictation->apiKeyConfigured());
     }
 };
 

@@ -4,8 +4,9 @@
 #include "base/Clock.h"
 #include "base/Logging.h"
 #include "core/DictationCloud.h"
+#include "core/DictationController.h"
 #include "core/DictationHistory.h"
-#include "core/VoxleAppState.h"
+#include "core/VoxlePreferences.h"
 #include "diagnostics/DebugEvent.h"
 #include "output/TextInjector.h"
 
@@ -15,8 +16,8 @@ constexpr qint64 kFinalTimeoutMs = 30'000;
 constexpr qint64 kProcessingPauseMs = 150;
 } // namespace
 
-QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> session, qint64 speechDurationMs,
-                                             std::shared_ptr<FinishRun> run)
+QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSession> session,
+                                                  qint64 speechDurationMs, std::shared_ptr<FinishRun> run)
 {
     const CancelToken token = run->token;
     // What this dictation was, fixed at the stop: a new recording may change the controller's fields while
@@ -27,21 +28,25 @@ QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> s
     const bool commitToCursor = m_pendingCommitToCursor;
     const QString latestTranscript = m_latestTranscript;
     const QString kind = historyKind();
-    // Leaves the list of detached runs however the step ends.
+    // Leaves its slot however the step ends; a cancelled step has no slot left and may have no controller.
     struct Forget {
-        VoxleAppState *state;
-        FinishRun *run;
+        DictationController *controller;
+        CancelToken token;
         ~Forget()
         {
-            std::erase_if(state->m_detachedRuns, [this](const auto &r) { return r.get() == run; });
+            if (token.isCancelled())
+                return;
+            controller->m_sessionTask.finished(token);
+            controller->m_detachedRuns.remove_if(
+                [this](OwnedTask &slot) { return slot.holds(token) && slot.detach().has_value(); });
         }
-    } forget{this, run.get()};
+    } forget{this, token};
 
     // An abandoned finishing step (cancel, error display, new recording) closes its session, so no socket
     // outlives its dictation.
     CancelToken::Registration closeOnCancel = 0;
     if (session)
-        closeOnCancel = token.onCancel([this, session]() { cancelSessionLater(session); });
+        closeOnCancel = token.onCancel([session]() { cancelSessionLater(session); });
     struct Unregister {
         CancelToken token;
         CancelToken::Registration id;
@@ -78,7 +83,6 @@ QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> s
         showError(message);
         m_pendingCommitToCursor = false;
         m_sessionPolishOverride.reset();
-        m_postProcessTask.reset();
         co_return;
     }
 
@@ -163,5 +167,4 @@ QCoro::Task<> VoxleAppState::finishDictation(std::shared_ptr<StreamingSession> s
     }
     if (m_status == AppStatus::processing)
         returnToIdle();
-    m_postProcessTask.reset();
 }
