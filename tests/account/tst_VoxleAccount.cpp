@@ -1,5 +1,6 @@
 #include "base/AppIdentity.h"
 #include "core/KeychainStore.h"
+#include "core/TextRewriter.h"
 #include "core/VoxleAccount.h"
 #include "core/VoxleCloud.h"
 #include "net/AwaitResult.h"
@@ -65,6 +66,7 @@ private:
         bool useProxy = false;
         QStringList savedKeys;
         std::unique_ptr<VoxleAccount> account;
+        std::unique_ptr<TextRewriter> rewriter;
 
         std::optional<QString> secret(const QString &key) { return keychain.read(key); }
         // What an earlier run left in the secret store.
@@ -78,16 +80,15 @@ private:
     {
         auto f = std::make_unique<Fixture>();
         Fixture *raw = f.get();
-        VoxleAccount::Hooks hooks;
-        hooks.saveDashScopeApiKey = [raw](const QString &key) {
-            raw->savedKeys << key;
-            raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
-        };
-        hooks.useProxy = [raw]() { return raw->useProxy; };
         const QUrl origin = m_server.origin();
         VoxleAccount::Endpoints endpoints{origin, QUrl(origin.toString() + kChatPath)};
-        f->account =
-            std::make_unique<VoxleAccount>(f->defaults, f->keychain, f->clock, m_nam, hooks, nullptr, endpoints);
+        f->account = std::make_unique<VoxleAccount>(
+            f->defaults, f->keychain, f->clock, m_nam, [raw]() { return raw->useProxy; }, nullptr, endpoints);
+        QObject::connect(f->account.get(), &VoxleAccount::apiKeyReceived, f->account.get(), [raw](const QString &key) {
+            raw->savedKeys << key;
+            raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
+        });
+        f->rewriter = std::make_unique<TextRewriter>(*f->account, m_nam, f->clock);
         return f;
     }
 
@@ -429,13 +430,13 @@ private slots:
     {
         auto f = fixture();
         f->useProxy = true;
-        f->account->setLastNetworkErrorLabel(QStringLiteral("earlier"));
-        QCOMPARE(wait(f->account->polishText(QStringLiteral(" \n "))), std::nullopt);
+        f->rewriter->setLastNetworkErrorLabel(QStringLiteral("earlier"));
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral(" \n "))), std::nullopt);
         QCOMPARE(m_server.requests().size(), 0);
 
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("  um so the the plan is fine  "))),
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("  um so the the plan is fine  "))),
                  std::optional(QStringLiteral("So the plan is fine.")));
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("earlier"));
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("earlier"));
         const QJsonArray polish = m_server.requestsTo(QStringLiteral("/api/text/polish"));
         QCOMPARE(polish.size(), 1);
         QVERIFY(!headersOf(polish.first()).contains(QStringLiteral("authorization")));
@@ -446,8 +447,8 @@ private slots:
                               {QStringLiteral("scene"), QStringLiteral("NotesOrEmail")}}));
 
         // The stand-in cannot translate offline and says so.
-        QCOMPARE(wait(f->account->translateText(QStringLiteral("你好"), TranslationTargetLanguage::ja)), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
+        QCOMPARE(wait(f->rewriter->translateText(QStringLiteral("你好"), TranslationTargetLanguage::ja)), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
         const QJsonArray translate = m_server.requestsTo(QStringLiteral("/api/text/translate"));
         QCOMPARE(jsonBodyOf(translate.first()).value(QStringLiteral("target_language")).toString(),
                  QStringLiteral("日语"));
@@ -455,15 +456,15 @@ private slots:
         // A blank answer is no result and leaves the label alone.
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
                                                           200, R"({"text":"  \n"})")}));
-        f->account->setLastNetworkErrorLabel(QString());
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("x"))), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        f->rewriter->setLastNetworkErrorLabel(QString());
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("x"))), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
 
         // Signed in: the token goes along.
         QVERIFY(m_server.script({}));
         signIn(*f);
-        QVERIFY(wait(f->account->polishText(QStringLiteral("hello"))));
-        QVERIFY(!wait(f->account->translateText(QStringLiteral("hello"), TranslationTargetLanguage::en)));
+        QVERIFY(wait(f->rewriter->polishText(QStringLiteral("hello"))));
+        QVERIFY(!wait(f->rewriter->translateText(QStringLiteral("hello"), TranslationTargetLanguage::en)));
         const QString bearer = QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token"));
         const QJsonValue lastTranslate = m_server.requestsTo(QStringLiteral("/api/text/translate")).last();
         QCOMPARE(jsonBodyOf(lastTranslate).value(QStringLiteral("target_language")).toString(), QStringLiteral("英文"));
@@ -474,14 +475,14 @@ private slots:
     void directRoute_chatCompletionsWithStoredKey()
     {
         auto f = fixture();
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("hello"))), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("未配置 API Key"));
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("未配置 API Key"));
         QCOMPARE(m_server.requests().size(), 0);
 
         f->keychain.save(QStringLiteral(" ") + kServerKey + QStringLiteral("\n"), QStringLiteral("dashscope_api_key"));
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("嗯，明天开会"))),
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("嗯，明天开会"))),
                  std::optional(QStringLiteral("明天开会。")));
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
         const QJsonArray chats = m_server.requestsTo(kChatPath);
         QCOMPARE(chats.size(), 1);
         const QJsonObject headers = headersOf(chats.first());
@@ -491,9 +492,9 @@ private slots:
         QVERIFY(chatMessage(chats.first(), 0).startsWith(QStringLiteral("你是专业的写作编辑")));
         QCOMPARE(chatMessage(chats.first(), 1), QStringLiteral("嗯，明天开会"));
 
-        QCOMPARE(wait(f->account->translateText(QStringLiteral("早上好"), TranslationTargetLanguage::ja)),
+        QCOMPARE(wait(f->rewriter->translateText(QStringLiteral("早上好"), TranslationTargetLanguage::ja)),
                  std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
         QVERIFY(chatMessage(m_server.requestsTo(kChatPath).last(), 0)
                     .startsWith(QStringLiteral("请把用户的语音内容翻译成日语。\n\n")));
     }
@@ -525,10 +526,10 @@ private slots:
         QFETCH(QString, label);
         auto f = fixture();
         f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
-        f->account->setLastNetworkErrorLabel(QStringLiteral("earlier"));
+        f->rewriter->setLastNetworkErrorLabel(QStringLiteral("earlier"));
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), kChatPath, status, body)}));
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("hello"))), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), label);
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), label);
     }
 
     void directRoute_timesOutOnTheInjectedClock()
@@ -538,20 +539,20 @@ private slots:
         QVERIFY(m_server.script(LocalServerProcess::hang(kChatPath)));
         // Escape is not a network failure.
         CancelToken escape;
-        auto cancelled = f->account->polishText(QStringLiteral("hello"), escape);
+        auto cancelled = f->rewriter->polishText(QStringLiteral("hello"), escape);
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
         escape.cancel();
         QCOMPARE(QCoro::waitFor(cancelled), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
 
-        auto task = f->account->polishText(QStringLiteral("hello"));
+        auto task = f->rewriter->polishText(QStringLiteral("hello"));
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 2; }));
         f->clock.advance(29999);
         QCoreApplication::processEvents();
         QVERIFY(!task.isReady());
         f->clock.advance(1);
         QCOMPARE(QCoro::waitFor(task), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(),
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(),
                  QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
     }
 
@@ -587,7 +588,7 @@ private slots:
         cancel.cancel();
         QCOMPARE(QCoro::waitFor(task), std::nullopt);
         QCOMPARE(f->clock.pendingTimers(), 0);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
     }
 };
 

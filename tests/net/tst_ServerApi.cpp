@@ -121,12 +121,12 @@ private slots:
         const QByteArray pcm = onePcmSecond();
         const QString deviceId(64, QLatin1Char('b'));
         VoxleServerApi client = api();
-        const auto first = awaitResult(ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, std::nullopt, {}));
-        QCOMPARE(first.message.value_or(QString()), QString());
-        QCOMPARE(first.value.value_or(QString()), QStringLiteral("你好。今天天气不错"));
-        const auto second = awaitResult(
+        const auto first = QCoro::waitFor(ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, std::nullopt, {}));
+        QCOMPARE(first.error(), QString());
+        QCOMPARE(first.toOptional(), std::optional(QStringLiteral("你好。今天天气不错")));
+        const auto second = QCoro::waitFor(
             ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, QStringLiteral("tok-1234567890"), {}));
-        QVERIFY(second.message); // the token is unknown to the server, but it was sent
+        QVERIFY(!second.error().isEmpty()); // the token is unknown to the server, but it was sent
 
         const QJsonArray uploads = m_server.requestsTo(QStringLiteral("/api/speech/recognize"));
         QCOMPARE(uploads.size(), 2);
@@ -154,9 +154,10 @@ private slots:
         QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"),
                                   R"({"fail":{"code":"NO_VALID_AUDIO_ERROR","message":"no valid audio"}})"),
                  200);
-        const auto failed = awaitResult(
+        const auto failed = QCoro::waitFor(
             ProxyRecognition::recognizeViaProxy(client, onePcmSecond(), QString(64, u'c'), std::nullopt, {}));
-        QCOMPARE(failed.message.value_or(QString()), QStringLiteral("no valid audio"));
+        QVERIFY(!failed);
+        QCOMPARE(failed.error(), QStringLiteral("no valid audio"));
     }
 
     void timeout_runsOnTheInjectedClock()
