@@ -1,3 +1,4 @@
+#include "core/VoxleHistoryRecorder.h"
 #include "history/VoxleHistoryStore.h"
 #include "platform/fake/ManualClock.h"
 
@@ -286,22 +287,29 @@ private slots:
                  QStringList{QStringLiteral("0")});
     }
 
+    // Driven as the application drives it: kinds and retentions arrive as their stored raw values.
     void applyRetention_cutsAtTheRightMoment()
     {
         ManualClock clock(at("2026-12-06T12:00:00.500Z"));
         VoxleHistoryStore store(freshDir(), clock);
+        VoxleHistoryRecorder recorder(store);
         const QDateTime now = clock.now();
-        store.insert(Kind::record, QString(), QStringLiteral("25h"), now.addSecs(-25 * 3600));
-        store.insert(Kind::record, QString(), QStringLiteral("23h"), now.addSecs(-23 * 3600));
-        store.insert(Kind::record, QString(), QStringLiteral("1s"), now.addSecs(-1));
-        store.insert(Kind::record, QString(), QStringLiteral("now"), now);
+        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("25h"), now.addSecs(-25 * 3600));
+        recorder.insert(QStringLiteral("polish"), QString(), QStringLiteral("23h"), now.addSecs(-23 * 3600));
+        recorder.insert(QStringLiteral("translate"), QString(), QStringLiteral("1s"), now.addSecs(-1));
+        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("now"), now);
+        recorder.insert(QStringLiteral("Record"), QString(), QStringLiteral("unknown kind"), now);
+        QCOMPARE(outputs(fetch(store, Kind::polish)), QStringList{QStringLiteral("23h")});
+        QCOMPARE(outputs(fetch(store, Kind::translate)), QStringList{QStringLiteral("1s")});
 
-        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::keepForever));
-        QCOMPARE(fetch(store).size(), 4);
-        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::hours24));
+        for (const char *unchanged : {"forever", "daily", ""}) {
+            recorder.applyRetention(QString::fromLatin1(unchanged));
+            QCOMPARE(fetch(store).size(), 4);
+        }
+        recorder.applyRetention(QStringLiteral("hours24"));
         QCOMPARE(outputs(fetch(store)),
                  (QStringList{QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h")}));
-        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
+        recorder.applyRetention(QStringLiteral("never"));
         QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("now")}); // created within the current second
     }
 
