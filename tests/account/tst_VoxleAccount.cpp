@@ -11,6 +11,7 @@
 
 #include <QJsonArray>
 #include <QNetworkReply>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -43,6 +44,16 @@ QString chatMessage(const QJsonValue &request, int index)
         .value(QStringLiteral("content"))
         .toString();
 }
+// How often each observable property of the account announced a change, in declaration order.
+struct Changes {
+    QSignalSpy loggedIn, user, expiry, credentials;
+    explicit Changes(VoxleAccount &a)
+        : loggedIn(&a, &VoxleAccount::isLoggedInChanged), user(&a, &VoxleAccount::authUserChanged),
+          expiry(&a, &VoxleAccount::authExpiresAtUtcChanged), credentials(&a, &VoxleAccount::aiCredentialsChanged)
+    {
+    }
+    QList<qsizetype> counts() const { return {loggedIn.size(), user.size(), expiry.size(), credentials.size()}; }
+};
 template <typename T> T wait(QCoro::Task<T> task)
 {
     return QCoro::waitFor(std::move(task));
@@ -258,7 +269,9 @@ private slots:
         QVERIFY(!reused.value);
         QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)), std::optional(QStringLiteral("验证码错误或已过期")));
 
+        const Changes changes(*f->account);
         signIn(*f);
+        QCOMPARE(changes.counts(), (QList<qsizetype>{1, 1, 1, 1}));
         QVERIFY(f->account->authUser());
         QCOMPARE(f->account->authUser()->phone, std::optional(kPhone));
         const std::optional<QString> token = f->secret(QStringLiteral("voxle_auth_token"));
@@ -298,6 +311,7 @@ private slots:
         QVERIFY(!headersOf(meRequest).contains(QStringLiteral("x-device-id")));
 
         f->account->logout();
+        QCOMPARE(changes.counts(), (QList<qsizetype>{2, 2, 2, 2}));
         QVERIFY(!f->account->isLoggedIn());
         QVERIFY(!f->account->aiCredentials());
         QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")), std::nullopt);
@@ -544,6 +558,8 @@ private slots:
         escape.cancel();
         QCOMPARE(QCoro::waitFor(cancelled), std::nullopt);
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
+        // A request cancelled before it starts is a failure, not an empty answer, and never leaves.
+        QVERIFY(!wait(f->rewriter->chatCompletion({{QStringLiteral("user"), QStringLiteral("hi")}}, 8, 30.0, escape)));
 
         auto task = f->rewriter->polishText(QStringLiteral("hello"));
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 2; }));
