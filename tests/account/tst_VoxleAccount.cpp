@@ -503,6 +503,12 @@ private slots:
         QCOMPARE(headers.value(QStringLiteral("authorization")).toString(), QStringLiteral("Bearer ") + kServerKey);
         QCOMPARE(headers.value(QStringLiteral("content-type")).toString(), QStringLiteral("application/json"));
         QVERIFY(!headers.contains(QStringLiteral("x-device-id")));
+        const QJsonObject body = jsonBodyOf(chats.first());
+        QCOMPARE(body.keys(), (QStringList{QStringLiteral("max_tokens"), QStringLiteral("messages"),
+                                           QStringLiteral("model"), QStringLiteral("stream")}));
+        QCOMPARE(body.value(QStringLiteral("model")).toString(), QStringLiteral("qwen-plus"));
+        QCOMPARE(body.value(QStringLiteral("stream")), QJsonValue(false));
+        QCOMPARE(body.value(QStringLiteral("max_tokens")).toInt(), 800);
         QVERIFY(chatMessage(chats.first(), 0).startsWith(QStringLiteral("你是专业的写作编辑")));
         QCOMPARE(chatMessage(chats.first(), 1), QStringLiteral("嗯，明天开会"));
 
@@ -520,6 +526,8 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::newRow("401 json") << 401 << QByteArray(R"({"error":{"message":"Incorrect API key provided."}})")
                                   << QStringLiteral("Incorrect API key provided.");
+        QTest::newRow("400 msg") << 400 << QByteArray(R"({"error":{"message":"","msg":"m2"}})") << QStringLiteral("m2");
+        QTest::newRow("429 top") << 429 << QByteArray(R"({"error":"flat","message":"top"})") << QStringLiteral("top");
         QTest::newRow("401 text") << 401 << QByteArray("Unauthorized") << QStringLiteral("连接失败（HTTP 401）");
         QTest::newRow("201") << 201 << QByteArray(R"({"choices":[{"message":{"content":"x"}}]})")
                              << QStringLiteral("连接失败（HTTP 201）");
