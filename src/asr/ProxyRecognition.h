@@ -23,6 +23,6 @@ QByteArray makeWav(const QByteArray &pcm, int sampleRate, int channels);
 // Uploads 16 kHz mono PCM16 as "audio.wav" to /api/speech/recognize: the backend's text as received, or
 // the user's message for the failure (VoxleServerApi::userMessage).
 QCoro::Task<Result<QString>> recognizeViaProxy(VoxleServerApi &api, QByteArray pcm, QString deviceId,
-                                       std::optional<QString> token, CancelToken cancel);
+                                               std::optional<QString> token, CancelToken cancel);
 
 } // namespace ProxyRecognition

@@ -110,7 +110,8 @@ QCoro::Task<Result<QString>> TextRewriter::chatCompletion(QList<ChatMessage> mes
     const ChatCompletionClient::Result result =
         co_await client.complete(std::move(wire), maxTokens, timeoutSeconds, *key, std::move(cancel));
     if (result.transport)
-        co_return Result<QString>::failure(dashScopeErrorMessage(result.transport->code, result.transport->description));
+        co_return Result<QString>::failure(
+            dashScopeErrorMessage(result.transport->code, result.transport->description));
     if (result.error)
         co_return Result<QString>::failure(*result.error);
     co_return Result<QString>(result.text.value_or(QString()));

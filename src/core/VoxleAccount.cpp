@@ -359,8 +359,8 @@ QCoro::Task<std::optional<VoxleUserSummaryDto>> VoxleAccount::fetchMe(CancelToke
 QCoro::Task<VoxleAccount::Outcome<VoxleSliderChallengeResponse>> VoxleAccount::sliderChallenge(CancelToken cancel)
 {
     VoxleServerApi api = makeApi();
-    const Result<VoxleSliderChallengeResponse> challenge = co_await settle(api.get<VoxleSliderChallengeResponse>(
-        QStringLiteral("/api/auth/slider-challenge"), std::nullopt, {}, cancel));
+    const Result<VoxleSliderChallengeResponse> challenge = co_await settle(
+        api.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"), std::nullopt, {}, cancel));
     co_return Outcome<VoxleSliderChallengeResponse>{challenge.toOptional(), challenge.error()};
 }
 

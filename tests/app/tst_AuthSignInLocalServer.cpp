@@ -54,9 +54,8 @@ private:
         const QUrl origin = m_server.origin();
         VoxleAccount::Endpoints endpoints{
             origin, QUrl(origin.toString() + QStringLiteral("/compatible-mode/v1/chat/completions"))};
-        f->account =
-            std::make_unique<VoxleAccount>(f->defaults, f->keychain, f->clock, m_nam, [] { return false; }, &f->ui,
-                                           endpoints);
+        f->account = std::make_unique<VoxleAccount>(
+            f->defaults, f->keychain, f->clock, m_nam, [] { return false; }, &f->ui, endpoints);
         QObject::connect(f->account.get(), &VoxleAccount::apiKeyReceived, f->account.get(), [raw](const QString &key) {
             raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
         });

@@ -303,16 +303,18 @@ private slots:
         recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("now"), now);
         recorder.insert(QStringLiteral("Record"), QString(), QStringLiteral("unknown kind"), now);
         QCOMPARE(outputs(fetch(store, Kind::polish)), QStringList{QStringLiteral("23h")});
-        QCOMPARE(RawDb(store.databasePath()).column("SELECT kind FROM dictation_history GROUP BY kind ORDER BY min(id);"),
-                 (QStringList{QStringLiteral("record"), QStringLiteral("polish"), QStringLiteral("translate")}));
+        QCOMPARE(
+            RawDb(store.databasePath()).column("SELECT kind FROM dictation_history GROUP BY kind ORDER BY min(id);"),
+            (QStringList{QStringLiteral("record"), QStringLiteral("polish"), QStringLiteral("translate")}));
 
         for (const char *unchanged : {"forever", "Forever", "永远", "daily", ""}) {
             recorder.applyRetention(QString::fromUtf8(unchanged));
             QCOMPARE(fetch(store).size(), 6);
         }
         const std::pair<const char *, QStringList> steps[] = {
-            {"month1", {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h"),
-                        QStringLiteral("8d")}},
+            {"month1",
+             {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h"),
+              QStringLiteral("8d")}},
             {"week1", {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h")}},
             {"hours24", {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h")}},
             {"never", {QStringLiteral("now")}}, // created within the current second

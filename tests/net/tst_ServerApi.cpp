@@ -1,7 +1,7 @@
 #include "asr/ProxyRecognition.h"
 #include "net/AwaitResult.h"
-#include "net/Settle.h"
 #include "net/LocalServerProcess.h"
+#include "net/Settle.h"
 #include "net/VoxleServerApi.h"
 #include "platform/fake/ManualClock.h"
 
@@ -103,8 +103,8 @@ private slots:
         QCOMPARE(headersOf(posts.at(0)).value(QStringLiteral("content-type")).toString(),
                  QStringLiteral("application/json"));
         VoxleServerApi client = api();
-        QVERIFY(QCoro::waitFor(settle(client.get<VoxleSliderChallengeResponse>(
-            QStringLiteral("/api/auth/slider-challenge"), std::nullopt, {}))));
+        QVERIFY(QCoro::waitFor(settle(
+            client.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"), std::nullopt, {}))));
         const QJsonArray gets = m_server.requestsTo(QStringLiteral("/api/auth/slider-challenge"));
         QCOMPARE(gets.size(), 1);
         QVERIFY(!headersOf(gets.at(0)).contains(QStringLiteral("content-type")));
@@ -179,8 +179,8 @@ private slots:
         VoxleServerApi client = api();
         CancelToken cancel;
         auto task = settle(client.post<VoxleTextResponse>(QStringLiteral("/api/text/polish"),
-                                                           VoxlePolishRequest{QStringLiteral("a"), QStringLiteral("b")},
-                                                           std::nullopt, {}, cancel));
+                                                          VoxlePolishRequest{QStringLiteral("a"), QStringLiteral("b")},
+                                                          std::nullopt, {}, cancel));
         QVERIFY(spinUntil([&] { return m_server.requestsTo(QStringLiteral("/api/text/polish")).size() == 1; }));
         cancel.cancel();
         const auto result = QCoro::waitFor(task);

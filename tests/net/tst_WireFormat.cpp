@@ -220,7 +220,6 @@ private slots:
         QCOMPARE(VoxleEndpoints::appendPath(QUrl(QStringLiteral("http://127.0.0.1:7")), QStringLiteral("/api/auth/me")),
                  QUrl(QStringLiteral("http://127.0.0.1:7/api/auth/me")));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestWireFormat)
