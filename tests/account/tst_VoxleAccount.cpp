@@ -484,7 +484,11 @@ private slots:
     void directRoute_chatCompletionsWithStoredKey()
     {
         auto f = fixture();
-        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
+        // Every failure is published, also one that repeats the label (the application state shows others too).
+        QSignalSpy reported(f->rewriter.get(), &TextRewriter::networkErrorReported);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(reported, (QList<QVariantList>(2, {QStringLiteral("未配置 API Key")})));
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("未配置 API Key"));
         QCOMPARE(m_server.requests().size(), 0);
 
@@ -545,8 +549,10 @@ private slots:
         f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
         f->rewriter->setLastNetworkErrorLabel(QStringLiteral("earlier"));
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), kChatPath, status, body)}));
+        QSignalSpy reported(f->rewriter.get(), &TextRewriter::networkErrorReported);
         QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), label);
+        QCOMPARE(reported, QList<QVariantList>{{label}});
     }
 
     void directRoute_timesOutOnTheInjectedClock()
