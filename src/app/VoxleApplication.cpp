@@ -49,12 +49,9 @@ VoxleApplication::VoxleApplication(QObject *parent)
                  m_wayland ? static_cast<KeySynth &>(m_waylandKeys) : m_keySynth, m_clock)
 {
     m_authUi = std::make_unique<VoxleAuthUi>(m_clock);
-    VoxleAccount::Hooks hooks{
-        [this](const QString &key) { m_state->saveDashScopeApiKey(key); },
-        [this]() { return m_state->preferences().useProxy(); },
-        [this](const QString &text) { m_state->setLastNetworkErrorLabel(text); },
-    };
-    m_account = std::make_unique<VoxleAccount>(m_defaults, m_keychain, m_clock, m_network, hooks, m_authUi.get());
+    m_account = std::make_unique<VoxleAccount>(
+        m_defaults, m_keychain, m_clock, m_network, [this]() { return m_state->preferences().useProxy(); },
+        m_authUi.get());
     m_authUi->setAccount(m_account.get());
     m_cloud = std::make_unique<VoxleCloud>(*m_account, m_network, m_clock);
     m_state = std::make_unique<VoxleAppState>(VoxleAppStateServices{
@@ -74,6 +71,9 @@ VoxleApplication::VoxleApplication(QObject *parent)
         []() {},
         [this]() { m_injector.requestAccessibilityTrust(); },
     });
+    connect(m_account.get(), &VoxleAccount::apiKeyReceived, m_state.get(), &VoxleAppState::saveDashScopeApiKey);
+    connect(&m_cloud->rewriter(), &TextRewriter::networkErrorReported, m_state.get(),
+            &VoxleAppState::setLastNetworkErrorLabel);
     m_state->load();
     wireInputMethod();
     m_keyTap.setFnRoleKey(FnRoleKeyPreference::read(m_defaults));

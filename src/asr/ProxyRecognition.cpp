@@ -1,5 +1,7 @@
 #include "asr/ProxyRecognition.h"
 
+#include "net/Settle.h"
+
 #include <QtEndian>
 #include <limits>
 
@@ -47,15 +49,17 @@ QByteArray makeWav(const QByteArray &pcm, int sampleRate, int channels)
     return wav;
 }
 
-QCoro::Task<QString> recognizeViaProxy(VoxleServerApi &api, QByteArray pcm, QString deviceId,
-                                       std::optional<QString> token, CancelToken cancel)
+QCoro::Task<Result<QString>> recognizeViaProxy(VoxleServerApi &api, QByteArray pcm, QString deviceId,
+                                               std::optional<QString> token, CancelToken cancel)
 {
     const QByteArray wav = makeWav(pcm, kSampleRate, kChannels);
     VoxleServerApi::Headers headers{{QStringLiteral("X-Device-Id"), deviceId}};
-    const VoxleTextResponse response = co_await api.uploadFile<VoxleTextResponse>(
+    const Result<VoxleTextResponse> response = co_await settle(api.uploadFile<VoxleTextResponse>(
         QStringLiteral("/api/speech/recognize"), wav, QStringLiteral("audio.wav"), QStringLiteral("audio/wav"),
-        std::move(token), std::move(headers), std::move(cancel));
-    co_return response.text;
+        std::move(token), std::move(headers), std::move(cancel)));
+    if (!response)
+        co_return Result<QString>::failure(response.error());
+    co_return Result<QString>(response->text);
 }
 
 } // namespace ProxyRecognition

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/CancelToken.h"
+#include "base/Result.h"
 #include "net/VoxleServerApi.h"
 
 #include <QByteArray>
@@ -19,9 +20,9 @@ inline constexpr int kChannels = 1;
 // result; the application never produces them.
 QByteArray makeWav(const QByteArray &pcm, int sampleRate, int channels);
 
-// Uploads 16 kHz mono PCM16 as "audio.wav" to /api/speech/recognize and returns the backend's text as
-// received. Throws what VoxleServerApi::uploadFile throws.
-QCoro::Task<QString> recognizeViaProxy(VoxleServerApi &api, QByteArray pcm, QString deviceId,
-                                       std::optional<QString> token, CancelToken cancel);
+// Uploads 16 kHz mono PCM16 as "audio.wav" to /api/speech/recognize: the backend's text as received, or
+// the user's message for the failure (VoxleServerApi::userMessage).
+QCoro::Task<Result<QString>> recognizeViaProxy(VoxleServerApi &api, QByteArray pcm, QString deviceId,
+                                               std::optional<QString> token, CancelToken cancel);
 
 } // namespace ProxyRecognition

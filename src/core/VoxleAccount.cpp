@@ -1,12 +1,10 @@
 #include "core/VoxleAccount.h"
 
-#include "asr/DashScopeErrorMessage.h"
 #include "base/Clock.h"
 #include "base/Logging.h"
 #include "core/AuthUi.h"
 #include "core/KeychainStore.h"
-#include "net/ChatCompletionClient.h"
-#include "net/ChatPrompts.h"
+#include "net/Settle.h"
 #include "net/VoxleEndpoints.h"
 #include "platform/UserDefaults.h"
 
@@ -37,21 +35,6 @@ QString keychainMessage(const KeychainError &error)
     return QStringLiteral("钥匙串操作失败（%1）").arg(error.status);
 }
 
-QString errorDescription(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const VoxleApiError &e) {
-        return e.message;
-    } catch (const VoxleTransportError &e) {
-        return QStringLiteral("%1 (%2)").arg(e.description).arg(int(e.code));
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
-}
-
 template <typename Record> std::optional<Record> decodeStored(const std::optional<QByteArray> &data)
 {
     if (!data)
@@ -69,10 +52,10 @@ VoxleAccount::Endpoints VoxleAccount::Endpoints::standard()
 }
 
 VoxleAccount::VoxleAccount(UserDefaults &defaults, KeychainStore &keychain, Clock &clock,
-                           QNetworkAccessManager &session, Hooks hooks, AuthUi *ui, Endpoints endpoints,
-                           QObject *parent)
+                           QNetworkAccessManager &session, std::function<bool()> useProxy, AuthUi *ui,
+                           Endpoints endpoints, QObject *parent)
     : QObject(parent), m_defaults(defaults), m_keychain(keychain), m_clock(clock), m_session(session),
-      m_hooks(std::move(hooks)), m_ui(ui), m_endpoints(std::move(endpoints))
+      m_useProxy(std::move(useProxy)), m_ui(ui), m_endpoints(std::move(endpoints))
 {
     qCInfo(lcAppState).noquote() << "X-Device-Id:" << deviceIdentifier();
 }
@@ -120,16 +103,6 @@ std::optional<QString> VoxleAccount::storedApiKey() const
     }
 }
 
-void VoxleAccount::setLastNetworkErrorLabel(const QString &text)
-{
-    if (m_hooks.publishNetworkError)
-        m_hooks.publishNetworkError(text);
-    if (m_lastNetworkErrorLabel == text)
-        return;
-    m_lastNetworkErrorLabel = text;
-    emit lastNetworkErrorLabelChanged();
-}
-
 void VoxleAccount::setLoggedIn(bool value)
 {
     if (m_isLoggedIn == value)
@@ -172,12 +145,10 @@ QCoro::Task<std::optional<QString>> VoxleAccount::sendCode(QString phone, std::o
         co_return QStringLiteral("请输入手机号");
     VoxleServerApi api = makeApi();
     const VoxleSendCodeRequest request{phone, sliderToken};
-    try {
-        co_await api.post<VoxleSendCodeResponse>(QStringLiteral("/api/auth/send-code"), request, std::nullopt, {},
-                                                 cancel);
-    } catch (...) {
-        co_return VoxleServerApi::userMessage(std::current_exception());
-    }
+    const Result<VoxleSendCodeResponse> sent = co_await settle(
+        api.post<VoxleSendCodeResponse>(QStringLiteral("/api/auth/send-code"), request, std::nullopt, {}, cancel));
+    if (!sent)
+        co_return sent.error();
     co_return std::nullopt;
 }
 
@@ -189,13 +160,10 @@ QCoro::Task<std::optional<QString>> VoxleAccount::phoneLogin(QString phone, QStr
         co_return QStringLiteral("请输入手机号和验证码");
     VoxleServerApi api = makeApi();
     const VoxlePhoneLoginRequest request{phone, code};
-    std::optional<VoxleAuthResponse> response;
-    try {
-        response = co_await api.post<VoxleAuthResponse>(QStringLiteral("/api/auth/phone-login"), request, std::nullopt,
-                                                        {}, cancel);
-    } catch (...) {
-        co_return VoxleServerApi::userMessage(std::current_exception());
-    }
+    const Result<VoxleAuthResponse> response = co_await settle(
+        api.post<VoxleAuthResponse>(QStringLiteral("/api/auth/phone-login"), request, std::nullopt, {}, cancel));
+    if (!response)
+        co_return response.error();
     if (auto failure = persistAuth(*response))
         co_return failure;
 
@@ -382,26 +350,18 @@ QCoro::Task<std::optional<VoxleUserSummaryDto>> VoxleAccount::fetchMe(CancelToke
     const QString path = QStringLiteral("/api/auth/me");
     qCDebug(lcAppState).noquote() << "[VoxleAppState] 请求接口:"
                                   << VoxleEndpoints::appendPath(api.baseUrl(), path).toString();
-    try {
-        co_return co_await api.get<VoxleUserSummaryDto>(path, token, {}, cancel);
-    } catch (...) {
-        qCCritical(lcAppState).noquote() << "[VoxleAppState] 请求 /api/auth/me 报错:"
-                                         << errorDescription(std::current_exception());
-    }
-    co_return std::nullopt;
+    const Result<VoxleUserSummaryDto> me = co_await settle(api.get<VoxleUserSummaryDto>(path, token, {}, cancel));
+    if (!me)
+        qCCritical(lcAppState).noquote() << "[VoxleAppState] 请求 /api/auth/me 报错:" << me.error();
+    co_return me.toOptional();
 }
 
 QCoro::Task<VoxleAccount::Outcome<VoxleSliderChallengeResponse>> VoxleAccount::sliderChallenge(CancelToken cancel)
 {
     VoxleServerApi api = makeApi();
-    Outcome<VoxleSliderChallengeResponse> outcome;
-    try {
-        outcome.value = co_await api.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"),
-                                                                       std::nullopt, {}, cancel);
-    } catch (...) {
-        outcome.message = VoxleServerApi::userMessage(std::current_exception());
-    }
-    co_return outcome;
+    const Result<VoxleSliderChallengeResponse> challenge = co_await settle(
+        api.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"), std::nullopt, {}, cancel));
+    co_return Outcome<VoxleSliderChallengeResponse>{challenge.toOptional(), challenge.error()};
 }
 
 QCoro::Task<VoxleAccount::Outcome<QString>> VoxleAccount::sliderVerify(QString challengeId, qint64 position,
@@ -409,15 +369,11 @@ QCoro::Task<VoxleAccount::Outcome<QString>> VoxleAccount::sliderVerify(QString c
 {
     VoxleServerApi api = makeApi();
     const VoxleSliderVerifyRequest request{challengeId, position};
-    Outcome<QString> outcome;
-    try {
-        const auto response = co_await api.post<VoxleSliderVerifyResponse>(QStringLiteral("/api/auth/slider-verify"),
-                                                                           request, std::nullopt, {}, cancel);
-        outcome.value = response.sliderToken;
-    } catch (...) {
-        outcome.message = VoxleServerApi::userMessage(std::current_exception());
-    }
-    co_return outcome;
+    const Result<VoxleSliderVerifyResponse> verified = co_await settle(api.post<VoxleSliderVerifyResponse>(
+        QStringLiteral("/api/auth/slider-verify"), request, std::nullopt, {}, cancel));
+    if (!verified)
+        co_return Outcome<QString>{std::nullopt, verified.error()};
+    co_return Outcome<QString>{verified->sliderToken, QString()};
 }
 
 void VoxleAccount::presentAuthWindow()
@@ -453,13 +409,10 @@ QCoro::Task<std::optional<QString>> VoxleAccount::fetchCredentials(std::optional
 {
     VoxleServerApi api = makeApi();
     const VoxleServerApi::Headers headers{{QStringLiteral("X-Device-Id"), deviceIdentifier()}};
-    std::optional<VoxleAiCredentialsDto> record;
-    try {
-        record = co_await api.get<VoxleAiCredentialsDto>(QStringLiteral("/api/config/ai-credentials"), token, headers,
-                                                         cancel);
-    } catch (...) {
-        co_return VoxleServerApi::userMessage(std::current_exception());
-    }
+    const Result<VoxleAiCredentialsDto> record = co_await settle(
+        api.get<VoxleAiCredentialsDto>(QStringLiteral("/api/config/ai-credentials"), token, headers, cancel));
+    if (!record)
+        co_return record.error();
     applyAiCredentials(*record);
     if (anonymous)
         saveRecordKey(*record);
@@ -474,14 +427,14 @@ void VoxleAccount::applyAiCredentials(const VoxleAiCredentialsDto &record)
 
 void VoxleAccount::saveRecordKey(const VoxleAiCredentialsDto &record)
 {
-    if (record.apiKey.trimmed().isEmpty() || !m_hooks.saveDashScopeApiKey)
+    if (record.apiKey.trimmed().isEmpty())
         return;
-    m_hooks.saveDashScopeApiKey(record.apiKey);
+    emit apiKeyReceived(record.apiKey);
 }
 
 QCoro::Task<std::optional<QString>> VoxleAccount::ensureAiCredentials(CancelToken cancel)
 {
-    if (m_hooks.useProxy && m_hooks.useProxy())
+    if (useProxy())
         co_return std::nullopt;
     if (readAuthToken()) {
         if (storedApiKey())
@@ -530,100 +483,8 @@ QCoro::Task<> VoxleAccount::reportUsage(QString eventType, std::optional<QString
         co_return;
     VoxleServerApi api = makeApi();
     const VoxleReportUsageRequest request{eventType, mode, rawTextLength, outputTextLength, speechDurationMs};
-    try {
-        co_await api.post<std::optional<VoxleTextResponse>>(QStringLiteral("/api/usage/events"), request, token, {});
-    } catch (...) {
-        qCCritical(lcAppState).noquote() << "上报使用量失败:" << errorDescription(std::current_exception());
-    }
-}
-
-// ---- polish and translation ----
-
-QCoro::Task<std::optional<QString>> VoxleAccount::polishText(QString text, CancelToken cancel)
-{
-    const QString input = text.trimmed();
-    if (input.isEmpty())
-        co_return std::nullopt;
-    if (m_hooks.useProxy && m_hooks.useProxy()) {
-        const VoxlePolishRequest request{input, QStringLiteral("NotesOrEmail")};
-        co_return co_await postText(QStringLiteral("/api/text/polish"), request.toJson(),
-                                    QStringLiteral("Polish (Proxy) final:"), std::move(cancel));
-    }
-    co_return co_await chatRewrite(ChatPrompts::polishSystemPrompt(), input, QStringLiteral("Polish final:"),
-                                   std::move(cancel));
-}
-
-QCoro::Task<std::optional<QString>> VoxleAccount::translateText(QString text, TranslationTargetLanguage target,
-                                                                CancelToken cancel)
-{
-    const QString input = text.trimmed();
-    if (input.isEmpty())
-        co_return std::nullopt;
-    const QString language = ChatPrompts::translationLanguageName(target);
-    if (m_hooks.useProxy && m_hooks.useProxy()) {
-        const VoxleTranslateRequest request{input, language};
-        co_return co_await postText(QStringLiteral("/api/text/translate"), request.toJson(),
-                                    QStringLiteral("Translate (Proxy) final:"), std::move(cancel));
-    }
-    co_return co_await chatRewrite(ChatPrompts::translationSystemPrompt(language), input,
-                                   QStringLiteral("Translate final:"), std::move(cancel));
-}
-
-QCoro::Task<std::optional<QString>> VoxleAccount::postText(QString path, QJsonObject body, QString logPrefix,
-                                                           CancelToken cancel)
-{
-    VoxleServerApi api = makeApi();
-    const VoxleServerApi::Headers headers{{QStringLiteral("X-Device-Id"), deviceIdentifier()}};
-    QString output;
-    try {
-        const VoxleServerApi::RawResponse raw = co_await api.postRaw(path, body, readAuthToken(), headers, cancel);
-        output = VoxleServerApi::decodeResponse<VoxleTextResponse>(raw).text.trimmed();
-    } catch (...) {
-        // The user's own Escape is not a network failure.
-        if (!cancel.isCancelled())
-            setLastNetworkErrorLabel(VoxleServerApi::userMessage(std::current_exception()));
-        co_return std::nullopt;
-    }
-    if (output.isEmpty())
-        co_return std::nullopt;
-    qCInfo(lcAppState).noquote() << logPrefix << output;
-    co_return output;
-}
-
-QCoro::Task<std::optional<QString>> VoxleAccount::chatRewrite(QString systemPrompt, QString input, QString logPrefix,
-                                                              CancelToken cancel)
-{
-    QList<ChatMessage> messages{{QStringLiteral("system"), systemPrompt}, {QStringLiteral("user"), input}};
-    const ChatOutcome outcome = co_await chatCompletion(std::move(messages), 800, 30.0, cancel);
-    // The user's own Escape is not a network failure.
-    if (cancel.isCancelled())
-        co_return std::nullopt;
-    if (outcome.error)
-        setLastNetworkErrorLabel(*outcome.error);
-    else if (outcome.text)
-        setLastNetworkErrorLabel(QString());
-    const QString output = outcome.text.value_or(QString()).trimmed();
-    if (output.isEmpty())
-        co_return std::nullopt;
-    qCInfo(lcAppState).noquote() << logPrefix << output;
-    co_return output;
-}
-
-QCoro::Task<VoxleAccount::ChatOutcome> VoxleAccount::chatCompletion(QList<ChatMessage> messages,
-                                                                    std::optional<int> maxTokens, double timeoutSeconds,
-                                                                    CancelToken cancel)
-{
-    const std::optional<QString> key = storedApiKey();
-    if (!key)
-        co_return ChatOutcome{std::nullopt, QStringLiteral("未配置 API Key")};
-    QList<ChatCompletionClient::Message> wire;
-    for (const ChatMessage &m : messages)
-        wire.append({m.role, m.content});
-    ChatCompletionClient client(m_endpoints.chatCompletions, m_session, m_clock);
-    const ChatCompletionClient::Result result =
-        co_await client.complete(std::move(wire), maxTokens, timeoutSeconds, *key, std::move(cancel));
-    if (result.transport)
-        co_return ChatOutcome{std::nullopt,
-                              dashScopeErrorMessage(result.transport->code, result.transport->description)};
-    co_return ChatOutcome{result.text, result.error};
+    const Result<std::optional<VoxleTextResponse>> reported = co_await settle(
+        api.post<std::optional<VoxleTextResponse>>(QStringLiteral("/api/usage/events"), request, token, {}));
+    if (!reported)
+        qCCritical(lcAppState).noquote() << "上报使用量失败:" << reported.error();
 }

@@ -19,26 +19,15 @@ class QNetworkAccessManager;
 class UserDefaults;
 
 // The account part of the application state: sign-in by phone and SMS code, the signed-in user, sign-out,
-// restoring all of it at start-up, the cloud credentials (DashScope key and model names), usage reports,
-// and polishing and translation by either route. Network operations return a message for the user
-// (nothing on success) and never throw. Main thread only.
+// restoring all of it at start-up, the cloud credentials (DashScope key and model names) and usage reports.
+// Network operations return a message for the user (nothing on success) and never throw. Main thread only.
 class VoxleAccount : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool isLoggedIn READ isLoggedIn NOTIFY isLoggedInChanged)
     Q_PROPERTY(QString authExpiresAtUtc READ authExpiresAtUtcText NOTIFY authExpiresAtUtcChanged)
-    Q_PROPERTY(QString lastNetworkErrorLabel READ lastNetworkErrorLabel NOTIFY lastNetworkErrorLabelChanged)
 
 public:
-    // What the account needs of the rest of the application state.
-    struct Hooks {
-        // Stores the trimmed key under "dashscope_api_key" and refreshes the key labels.
-        std::function<void(const QString &)> saveDashScopeApiKey;
-        // The proxy setting, read at the start of each call that depends on it.
-        std::function<bool()> useProxy;
-        // Optional: also publish the last network error elsewhere (the application state's label).
-        std::function<void(const QString &)> publishNetworkError;
-    };
     // Where the two services are; the defaults are the process-wide constants.
     struct Endpoints {
         QUrl backend;
@@ -52,7 +41,7 @@ public:
     };
 
     VoxleAccount(UserDefaults &defaults, KeychainStore &keychain, Clock &clock, QNetworkAccessManager &session,
-                 Hooks hooks, AuthUi *ui = nullptr, Endpoints endpoints = Endpoints::standard(),
+                 std::function<bool()> useProxy, AuthUi *ui = nullptr, Endpoints endpoints = Endpoints::standard(),
                  QObject *parent = nullptr);
     ~VoxleAccount() override;
 
@@ -62,12 +51,14 @@ public:
     const std::optional<QString> &authExpiresAtUtc() const { return m_authExpiresAtUtc; }
     QString authExpiresAtUtcText() const { return m_authExpiresAtUtc.value_or(QString()); }
     const std::optional<VoxleAiCredentialsDto> &aiCredentials() const { return m_aiCredentials; }
-    QString lastNetworkErrorLabel() const { return m_lastNetworkErrorLabel; }
-    void setLastNetworkErrorLabel(const QString &text);
+    // The proxy setting, read at the start of each call that depends on it.
+    bool useProxy() const { return m_useProxy && m_useProxy(); }
 
     QString deviceIdentifier() const;
     // The stored session token, trimmed; nothing when absent, blank or unreadable.
     std::optional<QString> readAuthToken() const;
+    // The stored DashScope key, trimmed; nothing when absent, blank or unreadable.
+    std::optional<QString> storedApiKey() const;
 
     QCoro::Task<std::optional<QString>> sendCode(QString phone, std::optional<QString> sliderToken,
                                                  CancelToken cancel = {});
@@ -94,20 +85,6 @@ public:
     QCoro::Task<> reportUsage(QString eventType, std::optional<QString> mode, qint64 rawTextLength,
                               qint64 outputTextLength, qint64 speechDurationMs);
 
-    QCoro::Task<std::optional<QString>> polishText(QString text, CancelToken cancel = {});
-    QCoro::Task<std::optional<QString>> translateText(QString text, TranslationTargetLanguage target,
-                                                      CancelToken cancel = {});
-    struct ChatMessage {
-        QString role;
-        QString content;
-    };
-    struct ChatOutcome {
-        std::optional<QString> text;
-        std::optional<QString> error;
-    };
-    QCoro::Task<ChatOutcome> chatCompletion(QList<ChatMessage> messages, std::optional<int> maxTokens,
-                                            double timeoutSeconds, CancelToken cancel = {});
-
     // The token must be at least 11 characters and the expiry an ISO 8601 internet date-time in the future.
     static bool isAuthValid(const std::optional<QString> &token, const std::optional<QString> &expiresAtUtc,
                             const QDateTime &now);
@@ -122,19 +99,16 @@ signals:
     void authUserChanged();
     void authExpiresAtUtcChanged();
     void aiCredentialsChanged();
-    void lastNetworkErrorLabelChanged();
+    // A fetched credentials record carried this key (never blank): the application state stores it under
+    // "dashscope_api_key". Connected directly: the account reads the store right after emitting.
+    void apiKeyReceived(const QString &key);
 
 private:
     VoxleServerApi makeApi() const;
     std::optional<QString> persistAuth(const VoxleAuthResponse &response);
-    std::optional<QString> storedApiKey() const;
     QCoro::Task<std::optional<QString>> fetchCredentials(std::optional<QString> token, bool anonymous,
                                                          CancelToken cancel);
-    QCoro::Task<std::optional<QString>> postText(QString path, QJsonObject body, QString logPrefix, CancelToken cancel);
-    QCoro::Task<std::optional<QString>> chatRewrite(QString systemPrompt, QString input, QString logPrefix,
-                                                    CancelToken cancel);
-
-    // Saves a credentials record's key through the hook; a blank one never replaces a stored key.
+    // Hands a credentials record's key on (apiKeyReceived); a blank one never replaces a stored key.
     void saveRecordKey(const VoxleAiCredentialsDto &record);
     // The credentials record of the settings file, its key taken from (or, once, moved to) the secret store.
     void restoreCredentialsRecord();
@@ -149,7 +123,7 @@ private:
     KeychainStore &m_keychain;
     Clock &m_clock;
     QNetworkAccessManager &m_session;
-    Hooks m_hooks;
+    std::function<bool()> m_useProxy;
     AuthUi *m_ui;
     Endpoints m_endpoints;
 
@@ -157,7 +131,6 @@ private:
     std::optional<VoxleUserSummaryDto> m_authUser;
     std::optional<QString> m_authExpiresAtUtc;
     std::optional<VoxleAiCredentialsDto> m_aiCredentials;
-    QString m_lastNetworkErrorLabel;
     // Set while the secret store could not be read at start-up; the restore is retried on the clock.
     bool m_restorePending = false;
     quint64 m_restoreRetryTimer = 0;

@@ -4,7 +4,7 @@
 #include "core/VoxleAccount.h"
 
 VoxleCloud::VoxleCloud(VoxleAccount &account, QNetworkAccessManager &session, Clock &clock)
-    : m_account(account), m_session(session), m_clock(clock)
+    : m_account(account), m_session(session), m_clock(clock), m_rewriter(account, session, clock)
 {
 }
 
@@ -15,28 +15,23 @@ QCoro::Task<std::optional<QString>> VoxleCloud::ensureAiCredentials(CancelToken 
 
 QCoro::Task<DictationCloud::ProxyResult> VoxleCloud::recognizeViaProxy(QByteArray pcm, CancelToken token)
 {
-    ProxyResult result;
     if (pcm.isEmpty())
-        co_return result;
+        co_return ProxyResult{};
     VoxleServerApi api(m_account.endpoints().backend, m_session, m_clock);
-    try {
-        result.text = co_await ProxyRecognition::recognizeViaProxy(api, pcm, m_account.deviceIdentifier(),
-                                                                   m_account.readAuthToken(), std::move(token));
-    } catch (...) {
-        result.failure = VoxleServerApi::userMessage(std::current_exception());
-    }
-    co_return result;
+    const Result<QString> heard = co_await ProxyRecognition::recognizeViaProxy(
+        api, pcm, m_account.deviceIdentifier(), m_account.readAuthToken(), std::move(token));
+    co_return ProxyResult{heard.toOptional(), heard.error()};
 }
 
 QCoro::Task<std::optional<QString>> VoxleCloud::polishText(QString text, CancelToken token)
 {
-    co_return co_await m_account.polishText(std::move(text), std::move(token));
+    co_return co_await m_rewriter.polishText(std::move(text), std::move(token));
 }
 
 QCoro::Task<std::optional<QString>> VoxleCloud::translateText(QString text, TranslationTargetLanguage target,
                                                               CancelToken token)
 {
-    co_return co_await m_account.translateText(std::move(text), target, std::move(token));
+    co_return co_await m_rewriter.translateText(std::move(text), target, std::move(token));
 }
 
 void VoxleCloud::reportUsageEvent(QString kind, QString modeLabel, QString rawText, QString outputText,

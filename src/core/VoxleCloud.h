@@ -1,13 +1,14 @@
 #pragma once
 
 #include "core/DictationCloud.h"
+#include "core/TextRewriter.h"
 
 class Clock;
 class QNetworkAccessManager;
 class VoxleAccount;
 
-// The controller's view of the cloud: the account's credential, polish, translation and usage operations,
-// and proxy recognition against the same backend.
+// The controller's view of the cloud: the account's credential and usage operations, the rewriting service
+// it owns (polish, translation), and proxy recognition against the same backend.
 class VoxleCloud final : public DictationCloud
 {
 public:
@@ -22,8 +23,11 @@ public:
                           qint64 speechDurationMs) override;
     bool isLoggedIn() const override;
 
+    TextRewriter &rewriter() { return m_rewriter; }
+
 private:
     VoxleAccount &m_account;
     QNetworkAccessManager &m_session;
     Clock &m_clock;
+    TextRewriter m_rewriter;
 };

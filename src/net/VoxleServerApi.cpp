@@ -371,17 +371,6 @@ QString VoxleServerApi::userMessage(const std::exception &error)
     return description.isEmpty() ? QStringLiteral("请求失败") : description;
 }
 
-QString VoxleServerApi::userMessage(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return userMessage(e);
-    } catch (...) {
-        return QStringLiteral("请求失败");
-    }
-}
-
 QByteArray VoxleServerApi::multipartBody(const QByteArray &boundary, const QString &fieldName, const QString &fileName,
                                          const QString &mimeType, const QByteArray &fileData)
 {

@@ -23,7 +23,8 @@ class UserDefaults;
 // clock and ends at once (reply aborted) when its cancel token is cancelled.
 //
 // Failures are thrown: VoxleApiError (a message for the user) or VoxleTransportError (no connection,
-// timeout, TLS, cancellation). `userMessage` turns either into the text to show.
+// timeout, TLS, cancellation), and stay in this layer: callers outside src/net await `settle(call)`
+// (net/Settle.h), which turns them into a Result carrying `userMessage`, the text to show.
 class VoxleServerApi
 {
 public:
@@ -110,8 +111,7 @@ public:
     // Connections follow the system proxy settings, loopback ones always go direct. Idempotent.
     static void useSystemProxy();
 
-    // The one mapping from a thrown error to the message shown to the user.
-    static QString userMessage(std::exception_ptr error);
+    // The one mapping from a thrown error to the message shown to the user (net/Settle.h applies it).
     static QString userMessage(const std::exception &error);
 
     // The multipart form body of one file part, byte for byte as the backend expects it.

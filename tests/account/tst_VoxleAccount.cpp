@@ -1,5 +1,6 @@
 #include "base/AppIdentity.h"
 #include "core/KeychainStore.h"
+#include "core/TextRewriter.h"
 #include "core/VoxleAccount.h"
 #include "core/VoxleCloud.h"
 #include "net/AwaitResult.h"
@@ -10,6 +11,7 @@
 
 #include <QJsonArray>
 #include <QNetworkReply>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -42,6 +44,16 @@ QString chatMessage(const QJsonValue &request, int index)
         .value(QStringLiteral("content"))
         .toString();
 }
+// How often each observable property of the account announced a change, in declaration order.
+struct Changes {
+    QSignalSpy loggedIn, user, expiry, credentials;
+    explicit Changes(VoxleAccount &a)
+        : loggedIn(&a, &VoxleAccount::isLoggedInChanged), user(&a, &VoxleAccount::authUserChanged),
+          expiry(&a, &VoxleAccount::authExpiresAtUtcChanged), credentials(&a, &VoxleAccount::aiCredentialsChanged)
+    {
+    }
+    QList<qsizetype> counts() const { return {loggedIn.size(), user.size(), expiry.size(), credentials.size()}; }
+};
 template <typename T> T wait(QCoro::Task<T> task)
 {
     return QCoro::waitFor(std::move(task));
@@ -65,6 +77,7 @@ private:
         bool useProxy = false;
         QStringList savedKeys;
         std::unique_ptr<VoxleAccount> account;
+        std::unique_ptr<TextRewriter> rewriter;
 
         std::optional<QString> secret(const QString &key) { return keychain.read(key); }
         // What an earlier run left in the secret store.
@@ -78,16 +91,15 @@ private:
     {
         auto f = std::make_unique<Fixture>();
         Fixture *raw = f.get();
-        VoxleAccount::Hooks hooks;
-        hooks.saveDashScopeApiKey = [raw](const QString &key) {
-            raw->savedKeys << key;
-            raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
-        };
-        hooks.useProxy = [raw]() { return raw->useProxy; };
         const QUrl origin = m_server.origin();
         VoxleAccount::Endpoints endpoints{origin, QUrl(origin.toString() + kChatPath)};
-        f->account =
-            std::make_unique<VoxleAccount>(f->defaults, f->keychain, f->clock, m_nam, hooks, nullptr, endpoints);
+        f->account = std::make_unique<VoxleAccount>(
+            f->defaults, f->keychain, f->clock, m_nam, [raw]() { return raw->useProxy; }, nullptr, endpoints);
+        QObject::connect(f->account.get(), &VoxleAccount::apiKeyReceived, f->account.get(), [raw](const QString &key) {
+            raw->savedKeys << key;
+            raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
+        });
+        f->rewriter = std::make_unique<TextRewriter>(*f->account, m_nam, f->clock);
         return f;
     }
 
@@ -257,7 +269,9 @@ private slots:
         QVERIFY(!reused.value);
         QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)), std::optional(QStringLiteral("验证码错误或已过期")));
 
+        const Changes changes(*f->account);
         signIn(*f);
+        QCOMPARE(changes.counts(), (QList<qsizetype>{1, 1, 1, 1}));
         QVERIFY(f->account->authUser());
         QCOMPARE(f->account->authUser()->phone, std::optional(kPhone));
         const std::optional<QString> token = f->secret(QStringLiteral("voxle_auth_token"));
@@ -295,8 +309,16 @@ private slots:
         const QJsonValue meRequest = m_server.requestsTo(QStringLiteral("/api/auth/me")).first();
         QCOMPARE(authorizationOf(meRequest), QStringLiteral("Bearer ") + *token);
         QVERIFY(!headersOf(meRequest).contains(QStringLiteral("x-device-id")));
+        // A refused profile request is only logged: still signed in.
+        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/auth/me"), 401,
+                                                          R"({"detail":"expired"})")},
+                                false));
+        QTest::ignoreMessage(QtCriticalMsg, "[VoxleAppState] 请求 /api/auth/me 报错: expired");
+        QVERIFY(!wait(f->account->fetchMe()));
+        QVERIFY(f->account->isLoggedIn());
 
         f->account->logout();
+        QCOMPARE(changes.counts(), (QList<qsizetype>{2, 2, 2, 2}));
         QVERIFY(!f->account->isLoggedIn());
         QVERIFY(!f->account->aiCredentials());
         QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")), std::nullopt);
@@ -317,18 +339,6 @@ private slots:
         signIn(*f);
         QCOMPARE(f->savedKeys, QStringList{QStringLiteral("sk-earlier")});
         QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-earlier")));
-    }
-
-    void fetchMe_failureIsOnlyLogged()
-    {
-        auto f = fixture();
-        signIn(*f);
-        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/auth/me"), 401,
-                                                          R"({"detail":"expired"})")},
-                                false));
-        QTest::ignoreMessage(QtCriticalMsg, "[VoxleAppState] 请求 /api/auth/me 报错: expired");
-        QVERIFY(!wait(f->account->fetchMe()));
-        QVERIFY(f->account->isLoggedIn());
     }
 
     void ensureCredentials_anonymousFetchesBeforeEveryDictation()
@@ -429,13 +439,13 @@ private slots:
     {
         auto f = fixture();
         f->useProxy = true;
-        f->account->setLastNetworkErrorLabel(QStringLiteral("earlier"));
-        QCOMPARE(wait(f->account->polishText(QStringLiteral(" \n "))), std::nullopt);
+        f->rewriter->setLastNetworkErrorLabel(QStringLiteral("earlier"));
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral(" \n "))), std::nullopt);
         QCOMPARE(m_server.requests().size(), 0);
 
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("  um so the the plan is fine  "))),
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("  um so the the plan is fine  "))),
                  std::optional(QStringLiteral("So the plan is fine.")));
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("earlier"));
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("earlier"));
         const QJsonArray polish = m_server.requestsTo(QStringLiteral("/api/text/polish"));
         QCOMPARE(polish.size(), 1);
         QVERIFY(!headersOf(polish.first()).contains(QStringLiteral("authorization")));
@@ -446,8 +456,8 @@ private slots:
                               {QStringLiteral("scene"), QStringLiteral("NotesOrEmail")}}));
 
         // The stand-in cannot translate offline and says so.
-        QCOMPARE(wait(f->account->translateText(QStringLiteral("你好"), TranslationTargetLanguage::ja)), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
+        QCOMPARE(wait(f->rewriter->translateText(QStringLiteral("你好"), TranslationTargetLanguage::ja)), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
         const QJsonArray translate = m_server.requestsTo(QStringLiteral("/api/text/translate"));
         QCOMPARE(jsonBodyOf(translate.first()).value(QStringLiteral("target_language")).toString(),
                  QStringLiteral("日语"));
@@ -455,15 +465,15 @@ private slots:
         // A blank answer is no result and leaves the label alone.
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
                                                           200, R"({"text":"  \n"})")}));
-        f->account->setLastNetworkErrorLabel(QString());
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("x"))), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        f->rewriter->setLastNetworkErrorLabel(QString());
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("x"))), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
 
         // Signed in: the token goes along.
         QVERIFY(m_server.script({}));
         signIn(*f);
-        QVERIFY(wait(f->account->polishText(QStringLiteral("hello"))));
-        QVERIFY(!wait(f->account->translateText(QStringLiteral("hello"), TranslationTargetLanguage::en)));
+        QVERIFY(wait(f->rewriter->polishText(QStringLiteral("hello"))));
+        QVERIFY(!wait(f->rewriter->translateText(QStringLiteral("hello"), TranslationTargetLanguage::en)));
         const QString bearer = QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token"));
         const QJsonValue lastTranslate = m_server.requestsTo(QStringLiteral("/api/text/translate")).last();
         QCOMPARE(jsonBodyOf(lastTranslate).value(QStringLiteral("target_language")).toString(), QStringLiteral("英文"));
@@ -474,26 +484,36 @@ private slots:
     void directRoute_chatCompletionsWithStoredKey()
     {
         auto f = fixture();
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("hello"))), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("未配置 API Key"));
+        // Every failure is published, also one that repeats the label (the application state shows others too).
+        QSignalSpy reported(f->rewriter.get(), &TextRewriter::networkErrorReported);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(reported, (QList<QVariantList>(2, {QStringLiteral("未配置 API Key")})));
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("未配置 API Key"));
         QCOMPARE(m_server.requests().size(), 0);
 
         f->keychain.save(QStringLiteral(" ") + kServerKey + QStringLiteral("\n"), QStringLiteral("dashscope_api_key"));
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("嗯，明天开会"))),
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("嗯，明天开会"))),
                  std::optional(QStringLiteral("明天开会。")));
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
         const QJsonArray chats = m_server.requestsTo(kChatPath);
         QCOMPARE(chats.size(), 1);
         const QJsonObject headers = headersOf(chats.first());
         QCOMPARE(headers.value(QStringLiteral("authorization")).toString(), QStringLiteral("Bearer ") + kServerKey);
         QCOMPARE(headers.value(QStringLiteral("content-type")).toString(), QStringLiteral("application/json"));
         QVERIFY(!headers.contains(QStringLiteral("x-device-id")));
+        const QJsonObject body = jsonBodyOf(chats.first());
+        QCOMPARE(body.keys(), (QStringList{QStringLiteral("max_tokens"), QStringLiteral("messages"),
+                                           QStringLiteral("model"), QStringLiteral("stream")}));
+        QCOMPARE(body.value(QStringLiteral("model")).toString(), QStringLiteral("qwen-plus"));
+        QCOMPARE(body.value(QStringLiteral("stream")), QJsonValue(false));
+        QCOMPARE(body.value(QStringLiteral("max_tokens")).toInt(), 800);
         QVERIFY(chatMessage(chats.first(), 0).startsWith(QStringLiteral("你是专业的写作编辑")));
         QCOMPARE(chatMessage(chats.first(), 1), QStringLiteral("嗯，明天开会"));
 
-        QCOMPARE(wait(f->account->translateText(QStringLiteral("早上好"), TranslationTargetLanguage::ja)),
+        QCOMPARE(wait(f->rewriter->translateText(QStringLiteral("早上好"), TranslationTargetLanguage::ja)),
                  std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
         QVERIFY(chatMessage(m_server.requestsTo(kChatPath).last(), 0)
                     .startsWith(QStringLiteral("请把用户的语音内容翻译成日语。\n\n")));
     }
@@ -505,6 +525,8 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::newRow("401 json") << 401 << QByteArray(R"({"error":{"message":"Incorrect API key provided."}})")
                                   << QStringLiteral("Incorrect API key provided.");
+        QTest::newRow("400 msg") << 400 << QByteArray(R"({"error":{"message":"","msg":"m2"}})") << QStringLiteral("m2");
+        QTest::newRow("429 top") << 429 << QByteArray(R"({"error":"flat","message":"top"})") << QStringLiteral("top");
         QTest::newRow("401 text") << 401 << QByteArray("Unauthorized") << QStringLiteral("连接失败（HTTP 401）");
         QTest::newRow("201") << 201 << QByteArray(R"({"choices":[{"message":{"content":"x"}}]})")
                              << QStringLiteral("连接失败（HTTP 201）");
@@ -525,10 +547,12 @@ private slots:
         QFETCH(QString, label);
         auto f = fixture();
         f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
-        f->account->setLastNetworkErrorLabel(QStringLiteral("earlier"));
+        f->rewriter->setLastNetworkErrorLabel(QStringLiteral("earlier"));
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), kChatPath, status, body)}));
-        QCOMPARE(wait(f->account->polishText(QStringLiteral("hello"))), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), label);
+        QSignalSpy reported(f->rewriter.get(), &TextRewriter::networkErrorReported);
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), label);
+        QCOMPARE(reported, QList<QVariantList>{{label}});
     }
 
     void directRoute_timesOutOnTheInjectedClock()
@@ -538,20 +562,22 @@ private slots:
         QVERIFY(m_server.script(LocalServerProcess::hang(kChatPath)));
         // Escape is not a network failure.
         CancelToken escape;
-        auto cancelled = f->account->polishText(QStringLiteral("hello"), escape);
+        auto cancelled = f->rewriter->polishText(QStringLiteral("hello"), escape);
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
         escape.cancel();
         QCOMPARE(QCoro::waitFor(cancelled), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
+        // A request cancelled before it starts is a failure, not an empty answer, and never leaves.
+        QVERIFY(!wait(f->rewriter->chatCompletion({{QStringLiteral("user"), QStringLiteral("hi")}}, 8, 30.0, escape)));
 
-        auto task = f->account->polishText(QStringLiteral("hello"));
+        auto task = f->rewriter->polishText(QStringLiteral("hello"));
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 2; }));
         f->clock.advance(29999);
         QCoreApplication::processEvents();
         QVERIFY(!task.isReady());
         f->clock.advance(1);
         QCOMPARE(QCoro::waitFor(task), std::nullopt);
-        QCOMPARE(f->account->lastNetworkErrorLabel(),
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(),
                  QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
     }
 
@@ -587,7 +613,7 @@ private slots:
         cancel.cancel();
         QCOMPARE(QCoro::waitFor(task), std::nullopt);
         QCOMPARE(f->clock.pendingTimers(), 0);
-        QCOMPARE(f->account->lastNetworkErrorLabel(), QString());
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
     }
 };
 

@@ -28,16 +28,15 @@ struct AppRig {
         secrets.items[{Voxle::applicationId(), QStringLiteral("dashscope_api_key")}] = QStringLiteral("sk-test");
         defaults.setBool(QStringLiteral("use_proxy"), false);
         historyStore = std::make_unique<VoxleHistoryStore>(historyDir.path(), clock);
-        account = std::make_unique<VoxleAccount>(
-            defaults, keychain, clock, network,
-            VoxleAccount::Hooks{[this](const QString &key) { state->saveDashScopeApiKey(key); },
-                                [this] { return state->preferences().useProxy(); },
-                                {}});
+        account = std::make_unique<VoxleAccount>(defaults, keychain, clock, network,
+                                                 [this] { return state->preferences().useProxy(); });
         state = std::make_unique<VoxleAppState>(
             VoxleAppStateServices{clock, defaults, keychain, history, audio, sessions, injector, cloud, mic,
                                   [this] { return inputMonitoring; }, [this] { return accessibility; },
                                   [this] { account->restoreAuthState(); }, [this] { ++inputMonitoringRequests; },
                                   [this] { ++accessibilityRequests; }});
+        QObject::connect(account.get(), &VoxleAccount::apiKeyReceived, state.get(),
+                         &VoxleAppState::saveDashScopeApiKey);
         state->load();
         settle();
     }

@@ -51,16 +51,14 @@ private:
     {
         auto f = std::make_unique<Fixture>();
         Fixture *raw = f.get();
-        VoxleAccount::Hooks hooks;
-        hooks.saveDashScopeApiKey = [raw](const QString &key) {
-            raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
-        };
-        hooks.useProxy = []() { return false; };
         const QUrl origin = m_server.origin();
         VoxleAccount::Endpoints endpoints{
             origin, QUrl(origin.toString() + QStringLiteral("/compatible-mode/v1/chat/completions"))};
-        f->account =
-            std::make_unique<VoxleAccount>(f->defaults, f->keychain, f->clock, m_nam, hooks, &f->ui, endpoints);
+        f->account = std::make_unique<VoxleAccount>(
+            f->defaults, f->keychain, f->clock, m_nam, [] { return false; }, &f->ui, endpoints);
+        QObject::connect(f->account.get(), &VoxleAccount::apiKeyReceived, f->account.get(), [raw](const QString &key) {
+            raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
+        });
         f->ui.setAccount(f->account.get());
         return f;
     }

@@ -1,4 +1,3 @@
-#include "history/VoxleHistoryEntry.h"
 #include "history/VoxleHistoryRetention.h"
 
 #include <QTest>
@@ -14,27 +13,6 @@ class TestVoxleHistoryRetention : public QObject
 {
     Q_OBJECT
 private slots:
-    // The raw values are what the settings file and the database hold.
-    void rawValues_parseBackAndNothingElseDoes()
-    {
-        QStringList raws;
-        for (const VoxleHistoryRetention r : allHistoryRetentions()) {
-            raws << rawValue(r);
-            QCOMPARE(parseHistoryRetention(rawValue(r)), r);
-        }
-        for (const VoxleHistoryEntry::Kind k : allHistoryKinds()) {
-            raws << rawValue(k);
-            QCOMPARE(parseHistoryKind(rawValue(k)), k);
-        }
-        QCOMPARE(raws, (QStringList{QStringLiteral("never"), QStringLiteral("hours24"), QStringLiteral("week1"),
-                                    QStringLiteral("month1"), QStringLiteral("forever"), QStringLiteral("record"),
-                                    QStringLiteral("polish"), QStringLiteral("translate")}));
-        for (const char *foreign : {"Forever", "永远", ""})
-            QCOMPARE(parseHistoryRetention(QString::fromUtf8(foreign)), std::nullopt);
-        for (const char *foreign : {"Record", "dictate"})
-            QCOMPARE(parseHistoryKind(QString::fromLatin1(foreign)), std::nullopt);
-    }
-
     void cutoff_hoursAreAbsoluteAndNeverIsNow()
     {
         const QDateTime now = at("2026-03-29T12:30:45Z");

@@ -1,3 +1,4 @@
+#include "core/VoxleHistoryRecorder.h"
 #include "history/VoxleHistoryStore.h"
 #include "platform/fake/ManualClock.h"
 
@@ -286,23 +287,42 @@ private slots:
                  QStringList{QStringLiteral("0")});
     }
 
+    // Driven as the application drives it: kinds and retentions arrive as the raw values the settings file
+    // and the database hold, and nothing else is taken for one.
     void applyRetention_cutsAtTheRightMoment()
     {
         ManualClock clock(at("2026-12-06T12:00:00.500Z"));
         VoxleHistoryStore store(freshDir(), clock);
+        VoxleHistoryRecorder recorder(store);
         const QDateTime now = clock.now();
-        store.insert(Kind::record, QString(), QStringLiteral("25h"), now.addSecs(-25 * 3600));
-        store.insert(Kind::record, QString(), QStringLiteral("23h"), now.addSecs(-23 * 3600));
-        store.insert(Kind::record, QString(), QStringLiteral("1s"), now.addSecs(-1));
-        store.insert(Kind::record, QString(), QStringLiteral("now"), now);
+        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("40d"), now.addDays(-40));
+        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("8d"), now.addDays(-8));
+        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("25h"), now.addSecs(-25 * 3600));
+        recorder.insert(QStringLiteral("polish"), QString(), QStringLiteral("23h"), now.addSecs(-23 * 3600));
+        recorder.insert(QStringLiteral("translate"), QString(), QStringLiteral("1s"), now.addSecs(-1));
+        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("now"), now);
+        recorder.insert(QStringLiteral("Record"), QString(), QStringLiteral("unknown kind"), now);
+        QCOMPARE(outputs(fetch(store, Kind::polish)), QStringList{QStringLiteral("23h")});
+        QCOMPARE(
+            RawDb(store.databasePath()).column("SELECT kind FROM dictation_history GROUP BY kind ORDER BY min(id);"),
+            (QStringList{QStringLiteral("record"), QStringLiteral("polish"), QStringLiteral("translate")}));
 
-        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::keepForever));
-        QCOMPARE(fetch(store).size(), 4);
-        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::hours24));
-        QCOMPARE(outputs(fetch(store)),
-                 (QStringList{QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h")}));
-        QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
-        QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("now")}); // created within the current second
+        for (const char *unchanged : {"forever", "Forever", "永远", "daily", ""}) {
+            recorder.applyRetention(QString::fromUtf8(unchanged));
+            QCOMPARE(fetch(store).size(), 6);
+        }
+        const std::pair<const char *, QStringList> steps[] = {
+            {"month1",
+             {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h"),
+              QStringLiteral("8d")}},
+            {"week1", {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h")}},
+            {"hours24", {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h")}},
+            {"never", {QStringLiteral("now")}}, // created within the current second
+        };
+        for (const auto &[retention, kept] : steps) {
+            recorder.applyRetention(QString::fromLatin1(retention));
+            QCOMPARE(outputs(fetch(store)), kept);
+        }
     }
 
     void unusableLocation_behavesAsEmptyWithoutCrashing()

@@ -1,6 +1,7 @@
 #include "asr/ProxyRecognition.h"
 #include "net/AwaitResult.h"
 #include "net/LocalServerProcess.h"
+#include "net/Settle.h"
 #include "net/VoxleServerApi.h"
 #include "platform/fake/ManualClock.h"
 
@@ -38,13 +39,13 @@ private:
 
     VoxleServerApi api() { return VoxleServerApi(m_server.origin(), m_nam, m_clock); }
 
-    AwaitResult<VoxleTextResponse> polish()
+    Result<VoxleTextResponse> polish()
     {
         VoxleServerApi client = api();
-        return awaitResult(client.post<VoxleTextResponse>(
+        return QCoro::waitFor(settle(client.post<VoxleTextResponse>(
             QStringLiteral("/api/text/polish"),
             VoxlePolishRequest{QStringLiteral("嗯，你好"), QStringLiteral("NotesOrEmail")}, std::nullopt,
-            {{QStringLiteral("X-Device-Id"), QString(64, QLatin1Char('a'))}}));
+            {{QStringLiteral("X-Device-Id"), QString(64, QLatin1Char('a'))}})));
     }
 
 private slots:
@@ -89,23 +90,21 @@ private slots:
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
                                                           status, body, contentType)}));
         const auto result = polish();
-        QVERIFY(!result.value);
-        QCOMPARE(result.message.value_or(QString()), expected);
-        QVERIFY(!result.transport);
+        QVERIFY(!result);
+        QCOMPARE(result.error(), expected);
     }
 
     // Which endpoint carries a token or device id is the account's business; the client adds the body's type.
     void headers_contentTypeOnlyWithABody()
     {
         QVERIFY(m_server.script({}));
-        QVERIFY(polish().value);
+        QVERIFY(polish());
         const QJsonArray posts = m_server.requestsTo(QStringLiteral("/api/text/polish"));
         QCOMPARE(headersOf(posts.at(0)).value(QStringLiteral("content-type")).toString(),
                  QStringLiteral("application/json"));
         VoxleServerApi client = api();
-        QVERIFY(awaitResult(client.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"),
-                                                                     std::nullopt, {}))
-                    .value);
+        QVERIFY(QCoro::waitFor(settle(
+            client.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"), std::nullopt, {}))));
         const QJsonArray gets = m_server.requestsTo(QStringLiteral("/api/auth/slider-challenge"));
         QCOMPARE(gets.size(), 1);
         QVERIFY(!headersOf(gets.at(0)).contains(QStringLiteral("content-type")));
@@ -121,12 +120,12 @@ private slots:
         const QByteArray pcm = onePcmSecond();
         const QString deviceId(64, QLatin1Char('b'));
         VoxleServerApi client = api();
-        const auto first = awaitResult(ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, std::nullopt, {}));
-        QCOMPARE(first.message.value_or(QString()), QString());
-        QCOMPARE(first.value.value_or(QString()), QStringLiteral("你好。今天天气不错"));
-        const auto second = awaitResult(
+        const auto first = QCoro::waitFor(ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, std::nullopt, {}));
+        QCOMPARE(first.error(), QString());
+        QCOMPARE(first.toOptional(), std::optional(QStringLiteral("你好。今天天气不错")));
+        const auto second = QCoro::waitFor(
             ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, QStringLiteral("tok-1234567890"), {}));
-        QVERIFY(second.message); // the token is unknown to the server, but it was sent
+        QVERIFY(!second.error().isEmpty()); // the token is unknown to the server, but it was sent
 
         const QJsonArray uploads = m_server.requestsTo(QStringLiteral("/api/speech/recognize"));
         QCOMPARE(uploads.size(), 2);
@@ -154,24 +153,24 @@ private slots:
         QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"),
                                   R"({"fail":{"code":"NO_VALID_AUDIO_ERROR","message":"no valid audio"}})"),
                  200);
-        const auto failed = awaitResult(
+        const auto failed = QCoro::waitFor(
             ProxyRecognition::recognizeViaProxy(client, onePcmSecond(), QString(64, u'c'), std::nullopt, {}));
-        QCOMPARE(failed.message.value_or(QString()), QStringLiteral("no valid audio"));
+        QVERIFY(!failed);
+        QCOMPARE(failed.error(), QStringLiteral("no valid audio"));
     }
 
     void timeout_runsOnTheInjectedClock()
     {
         QVERIFY(m_server.script(LocalServerProcess::hang(QStringLiteral("/api/auth/me"))));
         VoxleServerApi client = api();
-        auto task = capture(client.get<VoxleUserSummaryDto>(QStringLiteral("/api/auth/me"), QStringLiteral("t"), {}));
+        auto task = settle(client.get<VoxleUserSummaryDto>(QStringLiteral("/api/auth/me"), QStringLiteral("t"), {}));
         QVERIFY(spinUntil([&] { return m_server.requestsTo(QStringLiteral("/api/auth/me")).size() == 1; }));
         m_clock.advance(VoxleServerApi::kTimeoutMs - 1);
         QCoreApplication::processEvents();
         QVERIFY(!task.isReady());
         m_clock.advance(1);
         const auto result = QCoro::waitFor(task);
-        QCOMPARE(result.transport, std::optional(QNetworkReply::TimeoutError));
-        QCOMPARE(result.message.value_or(QString()), QStringLiteral("连接超时"));
+        QCOMPARE(result.error(), QStringLiteral("连接超时"));
     }
 
     void cancel_abortsTheReply()
@@ -179,13 +178,13 @@ private slots:
         QVERIFY(m_server.script(LocalServerProcess::hang(QStringLiteral("/api/text/polish"))));
         VoxleServerApi client = api();
         CancelToken cancel;
-        auto task = capture(client.post<VoxleTextResponse>(QStringLiteral("/api/text/polish"),
-                                                           VoxlePolishRequest{QStringLiteral("a"), QStringLiteral("b")},
-                                                           std::nullopt, {}, cancel));
+        auto task = settle(client.post<VoxleTextResponse>(QStringLiteral("/api/text/polish"),
+                                                          VoxlePolishRequest{QStringLiteral("a"), QStringLiteral("b")},
+                                                          std::nullopt, {}, cancel));
         QVERIFY(spinUntil([&] { return m_server.requestsTo(QStringLiteral("/api/text/polish")).size() == 1; }));
         cancel.cancel();
         const auto result = QCoro::waitFor(task);
-        QCOMPARE(result.transport, std::optional(QNetworkReply::OperationCanceledError));
+        QCOMPARE(result.error(), QStringLiteral("请求已取消"));
         QCOMPARE(m_clock.pendingTimers(), 0);
     }
 };

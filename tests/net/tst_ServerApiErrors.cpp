@@ -1,5 +1,5 @@
-#include "net/AwaitResult.h"
 #include "net/LocalServerProcess.h"
+#include "net/Settle.h"
 #include "net/TlsFixture.h"
 #include "net/VoxleServerApi.h"
 #include "platform/fake/ManualClock.h"
@@ -23,12 +23,12 @@ class TestServerApiErrors : public QObject
     QNetworkAccessManager m_nam;
     ManualClock m_clock;
 
-    AwaitResult<VoxleTextResponse> polishAt(const QString &origin)
+    Result<VoxleTextResponse> polishAt(const QString &origin)
     {
         VoxleServerApi client(QUrl(origin), m_nam, m_clock);
-        return awaitResult(client.post<VoxleTextResponse>(
+        return QCoro::waitFor(settle(client.post<VoxleTextResponse>(
             QStringLiteral("/api/text/polish"), VoxlePolishRequest{QStringLiteral("嗯"), QStringLiteral("Chat")},
-            std::nullopt, {{QStringLiteral("X-Device-Id"), QString(64, QLatin1Char('a'))}}));
+            std::nullopt, {{QStringLiteral("X-Device-Id"), QString(64, QLatin1Char('a'))}})));
     }
 
     static quint16 closedPort()
@@ -64,20 +64,19 @@ private slots:
     void loopbackGoesDirectAndOtherHostsUseTheSystemProxy()
     {
         const auto local = polishAt(m_server.origin().toString());
-        QCOMPARE(local.message.value_or(QString()), QString());
-        QVERIFY(local.value && local.value->text != QStringLiteral("via proxy"));
+        QCOMPARE(local.error(), QString());
+        QVERIFY(local && local->text != QStringLiteral("via proxy"));
         QVERIFY(m_proxied.isEmpty());
         // 192.0.2.1 is reserved for documentation: only the proxy can answer for it.
         const auto remote = polishAt(QStringLiteral("http://192.0.2.1"));
-        QCOMPARE(remote.value ? remote.value->text : remote.message.value_or(QString()), QStringLiteral("via proxy"));
+        QCOMPARE(remote ? remote->text : remote.error(), QStringLiteral("via proxy"));
         QCOMPARE(m_proxied, QList<QByteArray>{"POST http://192.0.2.1/api/text/polish HTTP/1.1"});
     }
 
     void transportFailures_readAsChinese()
     {
         const auto refused = polishAt(QStringLiteral("http://127.0.0.1:%1").arg(closedPort()));
-        QCOMPARE(refused.transport, std::optional(QNetworkReply::ConnectionRefusedError));
-        QCOMPARE(refused.message.value_or(QString()), QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）"));
+        QCOMPARE(refused.error(), QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）"));
 
         QTcpServer hangUp; // accepts, reads the request and closes without an answer
         QVERIFY(hangUp.listen(QHostAddress::LocalHost, 0));
@@ -89,8 +88,7 @@ private slots:
             });
         });
         const auto closed = polishAt(QStringLiteral("http://127.0.0.1:%1").arg(hangUp.serverPort()));
-        QCOMPARE(closed.transport, std::optional(QNetworkReply::RemoteHostClosedError));
-        QCOMPARE(closed.message.value_or(QString()), QStringLiteral("网络连接中断"));
+        QCOMPARE(closed.error(), QStringLiteral("网络连接中断"));
 
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
         config.setPrivateKey(QSslKey(QByteArray(kFixtureKeyPem), QSsl::Ec));
@@ -101,8 +99,7 @@ private slots:
         int encrypted = 0;
         connect(&untrusted, &QSslServer::pendingConnectionAvailable, this, [&encrypted]() { ++encrypted; });
         const auto tls = polishAt(QStringLiteral("https://127.0.0.1:%1").arg(untrusted.serverPort()));
-        QCOMPARE(tls.transport, std::optional(QNetworkReply::SslHandshakeFailedError));
-        QCOMPARE(tls.message.value_or(QString()), QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）"));
+        QCOMPARE(tls.error(), QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）"));
         QCOMPARE(encrypted, 0);
     }
 };

@@ -1,5 +1,4 @@
 #include "asr/ProxyRecognition.h"
-#include "net/ChatCompletionClient.h"
 #include "net/VoxleEndpoints.h"
 #include "net/VoxleServerApi.h"
 #include "platform/fake/FakeUserDefaults.h"
@@ -64,28 +63,6 @@ private slots:
         QCOMPARE(ProxyRecognition::makeWav(QByteArray(4, 0), 44100, 2).mid(22, 12),
                  le<quint16>(2) + le<quint32>(44100) + le<quint32>(176400) + le<quint16>(4));
         QVERIFY(ProxyRecognition::makeWav(QByteArray(4, 0), 0, 1).isEmpty());
-    }
-
-    void multipartBody_isByteExact()
-    {
-        const QByteArray boundary = "Boundary-0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
-        const QByteArray file("\x00\x01\r\n\xff", 5);
-        const QByteArray body = VoxleServerApi::multipartBody(
-            boundary, QStringLiteral("file"), QStringLiteral("audio.wav"), QStringLiteral("audio/wav"), file);
-        const QByteArray expected = "--" + boundary + "\r\n" +
-                                    "Content-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n" +
-                                    "Content-Type: audio/wav\r\n\r\n" + file + "\r\n--" + boundary + "--\r\n";
-        QCOMPARE(body, expected);
-    }
-
-    void newBoundary_isFreshUpperCaseUuid()
-    {
-        static const QRegularExpression form(
-            QStringLiteral("^Boundary-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
-        const QByteArray a = VoxleServerApi::newBoundary();
-        const QByteArray b = VoxleServerApi::newBoundary();
-        QVERIFY2(form.match(QString::fromLatin1(a)).hasMatch(), a.constData());
-        QVERIFY(a != b);
     }
 
     void serverErrorMessage_firstNonEmptyCandidateWins_data()
@@ -242,28 +219,6 @@ private slots:
             QCOMPARE(VoxleEndpoints::resolveOrigin(override, QUrl(fallback)), QUrl(origin));
         QCOMPARE(VoxleEndpoints::appendPath(QUrl(QStringLiteral("http://127.0.0.1:7")), QStringLiteral("/api/auth/me")),
                  QUrl(QStringLiteral("http://127.0.0.1:7/api/auth/me")));
-    }
-
-    void chatErrorMessage_table()
-    {
-        QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":{"message":"","msg":"m2"}})", 400),
-                 QStringLiteral("m2"));
-        QCOMPARE(ChatCompletionClient::chatErrorMessage(R"({"error":"flat","message":"top"})", 429),
-                 QStringLiteral("top"));
-    }
-
-    void chatRequest_hasOnlyTheFourKeys()
-    {
-        const QJsonObject body = ChatCompletionClient::requestBody(
-            {{QStringLiteral("system"), QStringLiteral("s")}, {QStringLiteral("user"), QStringLiteral("u")}}, 800);
-        QCOMPARE(body.keys(), (QStringList{QStringLiteral("max_tokens"), QStringLiteral("messages"),
-                                           QStringLiteral("model"), QStringLiteral("stream")}));
-        QCOMPARE(body.value(QStringLiteral("model")).toString(), QStringLiteral("qwen-plus"));
-        QCOMPARE(body.value(QStringLiteral("stream")), QJsonValue(false));
-        QCOMPARE(body.value(QStringLiteral("max_tokens")).toInt(), 800);
-        QCOMPARE(body.value(QStringLiteral("messages")).toArray().at(1).toObject().value(QStringLiteral("role")),
-                 QJsonValue(QStringLiteral("user")));
-        QVERIFY(!ChatCompletionClient::requestBody({}, std::nullopt).contains(QStringLiteral("max_tokens")));
     }
 };
 
