@@ -129,31 +129,41 @@ void E2eHarness::stopServer()
     stopProcess(m_server);
 }
 
-bool E2eHarness::control(const QByteArray &path, const QJsonObject &body)
+// A GET, or a POST of `body`; the answer's JSON object (empty when it has none) and whether it succeeded.
+std::pair<QJsonObject, bool> E2eHarness::request(const QByteArray &path, const std::optional<QJsonObject> &body)
 {
     QNetworkAccessManager network;
     QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port) + QString::fromLatin1(path)));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply *reply = network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    std::unique_ptr<QNetworkReply> reply(
+        body ? network.post(request, QJsonDocument(*body).toJson(QJsonDocument::Compact)) : network.get(request));
     QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     loop.exec();
-    const bool ok = reply->error() == QNetworkReply::NoError;
-    reply->deleteLater();
-    return ok;
+    return {QJsonDocument::fromJson(reply->readAll()).object(), reply->error() == QNetworkReply::NoError};
+}
+
+bool E2eHarness::control(const QByteArray &path, const QJsonObject &body)
+{
+    return request(path, body).second;
 }
 
 QJsonObject E2eHarness::controlGet(const QByteArray &path)
 {
-    QNetworkAccessManager network;
-    QNetworkReply *reply = network.get(
-        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port) + QString::fromLatin1(path))));
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-    reply->deleteLater();
-    return doc.isObject() ? doc.object() : QJsonObject();
+    return request(path, std::nullopt).first;
+}
+
+QJsonValue E2eHarness::controlWait(const QByteArray &path, const std::function<QJsonValue(const QJsonObject &)> &field,
+                                   int timeoutMs)
+{
+    QJsonValue value;
+    waitUntil(
+        [&] {
+            value = field(controlGet(path));
+            return !value.isUndefined() && !value.isNull() && value != QJsonValue(QString());
+        },
+        timeoutMs);
+    return value;
 }
 
 bool E2eHarness::startVoxle(const QJsonObject &settings, const QString &logFile)
@@ -181,16 +191,13 @@ bool E2eHarness::startVoxle(const QJsonObject &settings, const QString &logFile)
     m_app->start(buildDir() + QStringLiteral("/src/app/voxle"), {});
     if (!m_app->waitForStarted(5000))
         return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 15000) {
-        if (voxle({QStringLiteral("--state")}).value(QStringLiteral("ok")).toBool())
-            return true;
-        if (m_app->state() == QProcess::NotRunning)
-            return false;
-        QThread::msleep(100);
-    }
-    return false;
+    return waitUntil(
+               [&] {
+                   return m_app->state() == QProcess::NotRunning ||
+                          voxle({QStringLiteral("--state")}).value(QStringLiteral("ok")).toBool();
+               },
+               15000) &&
+           m_app->state() != QProcess::NotRunning;
 }
 
 void E2eHarness::stopVoxle()
@@ -221,16 +228,23 @@ QJsonObject E2eHarness::send(const QJsonObject &command)
     return doc.isObject() ? doc.object() : QJsonObject();
 }
 
-bool E2eHarness::waitForStatus(const QString &status, int timeoutMs)
+bool E2eHarness::waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
     do {
-        if (voxle({QStringLiteral("--state")}).value(QStringLiteral("status")).toString() == status)
+        if (done())
             return true;
         QThread::msleep(50);
     } while (timer.elapsed() < timeoutMs);
     return false;
+}
+
+bool E2eHarness::waitForStatus(const QString &status, int timeoutMs)
+{
+    return waitUntil(
+        [&] { return voxle({QStringLiteral("--state")}).value(QStringLiteral("status")).toString() == status; },
+        timeoutMs);
 }
 
 bool E2eHarness::startField()

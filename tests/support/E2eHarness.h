@@ -6,7 +6,9 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
+#include <optional>
 
 // Drives the real programs for the end-to-end tests and the end-to-end benchmark: the stand-in service, the
 // Voxle application (through its command line) and a GTK text field in a process of its own, on the headless
@@ -29,6 +31,9 @@ public:
     bool control(const QByteArray &path, const QJsonObject &body);
     // GETs one of the stand-in's control endpoints; empty when it fails.
     QJsonObject controlGet(const QByteArray &path);
+    // Polls a control endpoint until `field` of its answer is not empty; that value.
+    QJsonValue controlWait(const QByteArray &path, const std::function<QJsonValue(const QJsonObject &)> &field,
+                           int timeoutMs);
 
     // Writes the settings, then starts Voxle and waits until it answers. With a log file, Voxle runs as a user
     // starts it (no logging rules, no debug switch) and its standard output and error go to that file.
@@ -41,6 +46,8 @@ public:
     // Sends one command straight to the running instance's socket, as `voxle --toggle` would, without the
     // cost of starting a second process.
     QJsonObject send(const QJsonObject &command);
+    // Asks `done` every 50 ms until it holds or the time is up; whether it held.
+    static bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     // Polls `voxle --state` until its status label is `status` (e.g. "空闲").
     bool waitForStatus(const QString &status, int timeoutMs);
 
@@ -60,6 +67,7 @@ public:
     QString home() const { return m_home.path(); }
 
 private:
+    std::pair<QJsonObject, bool> request(const QByteArray &path, const std::optional<QJsonObject> &body);
     QProcessEnvironment childEnvironment() const;
     bool run(const QString &program, const QStringList &args, int timeoutMs, QByteArray *out = nullptr) const;
 
