@@ -149,7 +149,7 @@ void VoxleAppState::toggleRecordingFromHotkey(DictationMode mode)
 {
     emitDebug(QStringLiteral("VoxleAppState.toggleRecordingFromHotkey"),
               QStringLiteral("[DEBUG] toggleRecordingFromHotkey called"),
-              {{QStringLiteral("mode"), ::label(mode)},
+              {{QStringLiteral("mode"), Voxle::label(mode)},
                {QStringLiteral("status"), label(m_status)},
                {QStringLiteral("hotkeyScheme"), id(m_preferences.hotkeyScheme())}});
     if (m_status == AppStatus::recording) {
@@ -201,7 +201,7 @@ void VoxleAppState::startRecording(DictationMode mode, std::optional<bool> polis
 {
     refreshPermissionLabels();
     emitDebug(QStringLiteral("VoxleAppState.startRecording"), QStringLiteral("[DEBUG] startRecording entry"),
-              {{QStringLiteral("mode"), ::label(mode)},
+              {{QStringLiteral("mode"), Voxle::label(mode)},
                {QStringLiteral("micPermission"), m_microphonePermissionLabel},
                {QStringLiteral("apiKeyConfigured"), m_apiKeyConfigured},
                {QStringLiteral("hotkeyScheme"), id(m_preferences.hotkeyScheme())}});
@@ -441,7 +441,7 @@ QString VoxleAppState::currentHint() const
 void VoxleAppState::stopRecording()
 {
     emitDebug(QStringLiteral("VoxleAppState.stopRecording"), QStringLiteral("[DEBUG] stopRecording entry"),
-              {{QStringLiteral("mode"), ::label(m_activeDictationMode)},
+              {{QStringLiteral("mode"), Voxle::label(m_activeDictationMode)},
                {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
     setStatus(AppStatus::processing);
     setOverlay(OverlayState::processing(QStringLiteral("处理中…")));
@@ -466,7 +466,7 @@ void VoxleAppState::stopRecording()
 void VoxleAppState::cancelRecording()
 {
     emitDebug(QStringLiteral("VoxleAppState.cancelRecording"), QStringLiteral("[DEBUG] cancelRecording called"),
-              {{QStringLiteral("mode"), ::label(m_activeDictationMode)},
+              {{QStringLiteral("mode"), Voxle::label(m_activeDictationMode)},
                {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
     m_services.audioCapture.stop();
     std::shared_ptr<StreamingSession> session = std::move(m_streamingSession);
