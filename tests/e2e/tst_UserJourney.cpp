@@ -89,11 +89,15 @@ std::optional<XWindow> mainWindow(int timeoutMs)
     return waitForWindow([](const XWindow &w) { return w.size.width() >= 900; }, kMainTitle, timeoutMs);
 }
 
+// One xdotool command, its words separated by single spaces.
+QByteArray xdotool(const QString &command)
+{
+    return run(QStringLiteral("xdotool"), command.split(QLatin1Char(' ')));
+}
+
 void click(const XWindow &window, QPoint at, int button = 1)
 {
-    run(QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QStringLiteral("--window"), window.id, QString::number(at.x()),
-         QString::number(at.y()), QStringLiteral("click"), QString::number(button)});
+    xdotool(QStringLiteral("mousemove --window %1 %2 %3 click %4").arg(window.id).arg(at.x()).arg(at.y()).arg(button));
 }
 
 void typeText(const QString &text)
@@ -103,12 +107,12 @@ void typeText(const QString &text)
 
 void pressKey(const QString &key)
 {
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), key});
+    xdotool(QStringLiteral("key ") + key);
 }
 
 QString activeWindow()
 {
-    const qlonglong id = run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed().toLongLong();
+    const qlonglong id = xdotool(QStringLiteral("getactivewindow")).trimmed().toLongLong();
     return QStringLiteral("0x%1").arg(id, 0, 16);
 }
 
@@ -215,16 +219,13 @@ private slots:
         QVERIFY2(open.isDouble(), "no open slider challenge");
         const int target = open.toInt();
         const int distance = target * kSliderTravel / 100;
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QStringLiteral("--window"), captcha->id, QString::number(kSliderHandle.x()),
-             QString::number(kSliderHandle.y()), QStringLiteral("mousedown"), QStringLiteral("1")});
+        const QString move = QStringLiteral("mousemove --window %1 %2 %3").arg(captcha->id);
+        xdotool(move.arg(kSliderHandle.x()).arg(kSliderHandle.y()) + QStringLiteral(" mousedown 1"));
         for (int step = 1; step <= 8; ++step) {
-            run(QStringLiteral("xdotool"),
-                {QStringLiteral("mousemove"), QStringLiteral("--window"), captcha->id,
-                 QString::number(kSliderHandle.x() + distance * step / 8), QString::number(kSliderHandle.y())});
+            xdotool(move.arg(kSliderHandle.x() + distance * step / 8).arg(kSliderHandle.y()));
             QThread::msleep(30);
         }
-        run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
+        xdotool(QStringLiteral("mouseup 1"));
 
         const QString code = m_harness
                                  .controlWait(
@@ -329,7 +330,7 @@ private slots:
         QVERIFY(m_harness.voxle({QStringLiteral("--show")}).value(QStringLiteral("ok")).toBool());
         auto window = mainWindow(3000);
         QVERIFY(window);
-        run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window->id});
+        xdotool(QStringLiteral("windowactivate --sync ") + window->id);
         pressKey(QStringLiteral("alt+F4"));
         QVERIFY2(E2eHarness::waitUntil([] { return !mainWindow(0); }, 3000), "closing did not hide the main window");
         QVERIFY2(m_harness.app()->state() == QProcess::Running, "closing the window ended the program");
@@ -345,7 +346,7 @@ private slots:
         // The tray: a left click shows the window, the menu's last item quits.
         const auto icon = waitForWindow([](const XWindow &w) { return w.size.width() < 64; }, kMainTitle, 3000);
         QVERIFY2(icon, "no tray icon");
-        run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), QStringLiteral("--sync"), window->id});
+        xdotool(QStringLiteral("windowminimize --sync ") + window->id);
         QVERIFY(!mainWindow(300));
         click(*icon, {11, 15});
         QVERIFY2(mainWindow(3000), "a left click on the tray icon did not show the window");

@@ -258,17 +258,18 @@ bool E2eHarness::startField()
 
 bool E2eHarness::focusField()
 {
-    QByteArray out;
-    for (int attempt = 0; attempt < 50 && m_fieldWindow == 0; ++attempt) {
-        if (run(QStringLiteral("xdotool"),
-                {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                 QStringLiteral("voxle gtk entry")},
-                5000, &out))
-            m_fieldWindow = out.trimmed().split('\n').last().toLongLong();
-        if (m_fieldWindow == 0)
-            QThread::msleep(100);
-    }
-    if (m_fieldWindow == 0)
+    const bool found = waitUntil(
+        [this] {
+            QByteArray out;
+            if (m_fieldWindow == 0 && run(QStringLiteral("xdotool"),
+                                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--name"), QStringLiteral("voxle gtk entry")},
+                                          5000, &out))
+                m_fieldWindow = out.trimmed().split('\n').last().toLongLong();
+            return m_fieldWindow != 0;
+        },
+        5000);
+    if (!found)
         return false;
     const QString window = QString::number(m_fieldWindow);
     run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window}, 5000);
