@@ -87,6 +87,7 @@ private slots:
         QVERIFY(rig.sheet->captureView()->hasFocus());
         rig.send(before);
         QCOMPARE(rig.sheet->modifiersLabel()->text(), shown);
+        QVERIFY(rig.sheet->modifiersLabel()->isVisible());
         QVERIFY(rig.sheet->isVisible());
         QCOMPARE(rig.captured->size() + rig.rejected->size(), 0);
         rig.send(rest);
