@@ -1,13 +1,14 @@
 #include "app/VoxleApplication.h"
 
-#include "app/VoxleHomeView.h"
-#include "app/VoxleRootView.h"
-#include "app/VoxleSettingsView.h"
-#include "app/VoxleSidebar.h"
-#include "app/VoxleStyle.h"
+#include "app/main/VoxleRootView.h"
+#include "app/main/VoxleSidebar.h"
+#include "app/pages/VoxleHomeView.h"
+#include "app/pages/VoxleSettingsView.h"
+#include "app/widgets/VoxleStyle.h"
 #include "asr/DashScopeEndpoint.h"
 #include "diagnostics/DebugEvent.h"
 #include "hotkeys/FnRoleKeyPreference.h"
+#include "platform/linux/X11WindowKeyTranslator.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -271,8 +272,9 @@ void VoxleApplication::buildMainWindow()
 {
     if (m_mainWindow)
         return;
-    m_mainWindow = std::make_unique<MainWindow>(
-        VoxleViewServices{*m_state, *m_account, m_history, m_clock, m_settingsOpener, m_pasteboard, m_defaults});
+    m_mainWindow =
+        std::make_unique<MainWindow>(VoxleViewServices{*m_state, *m_account, m_history, m_clock, m_settingsOpener,
+                                                       m_pasteboard, m_defaults, &X11WindowKeyTranslator::create});
     connect(m_mainWindow.get(), &MainWindow::firstPainted, this, &VoxleApplication::mainWindowFirstPainted);
     VoxleRootView *root = m_mainWindow->rootView();
     root->homeView()->setDesktop(desktopFacts());

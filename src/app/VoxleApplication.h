@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/AudioCaptureTiming.h"
-#include "app/AuthWindow.h"
-#include "app/MainWindow.h"
-#include "app/OnboardingWindow.h"
-#include "app/OverlayController.h"
-#include "app/SliderCaptchaView.h"
-#include "app/VoxleAuthUi.h"
+#include "app/auth/AuthWindow.h"
+#include "app/auth/SliderCaptchaView.h"
+#include "app/auth/VoxleAuthUi.h"
+#include "app/main/MainWindow.h"
+#include "app/onboarding/OnboardingWindow.h"
+#include "app/overlay/OverlayController.h"
 #include "asr/ParaformerSessionFactory.h"
 #include "audio/AudioCaptureService.h"
 #include "base/SystemClock.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WindowKeyTranslator.h"
+
 class Clock;
 class Pasteboard;
 class SettingsOpener;
@@ -17,4 +19,5 @@ struct VoxleViewServices {
     SettingsOpener &settings;
     Pasteboard &pasteboard;
     UserDefaults &defaults;
+    WindowKeyTranslator::Factory keyTranslators;
 };

@@ -88,6 +88,8 @@ constexpr std::array<std::pair<quint16, const char16_t *>, 76> kKeyNames{{
 }};
 } // namespace
 
+namespace Voxle {
+
 QString label(DictationMode v)
 {
     return lookup(kModeLabels, v);
@@ -143,6 +145,8 @@ QString id(HotkeyAction v)
 {
     return lookup(kActionIds, v);
 }
+
+} // namespace Voxle
 
 std::optional<HotkeyScheme> parseHotkeyScheme(const QString &text)
 {

@@ -8,8 +8,10 @@
 
 // The small value types the whole application uses to talk about dictation. Each enumeration has its
 // Chinese display label; schemes, trigger modes and actions also have a stable English id, which is what
-// the settings store. Parsing an id is an exact, case-sensitive match.
+// the settings store. Parsing an id is an exact, case-sensitive match. The types keep their short names
+// everywhere; label() and id() live beside them in namespace Voxle and are found from their argument.
 
+namespace Voxle {
 enum class DictationMode { polish, translate };
 enum class HotkeyScheme { fn, modifiers, custom };
 enum class RecordingTriggerMode { ptt, toggle };
@@ -32,6 +34,14 @@ QString label(AppStatus v);
 QString id(HotkeyScheme v);
 QString id(RecordingTriggerMode v);
 QString id(HotkeyAction v);
+} // namespace Voxle
+using Voxle::DictationMode;
+using Voxle::HotkeyAction;
+using Voxle::HotkeyScheme;
+using Voxle::RecordingTriggerMode;
+using Voxle::SpeechLanguage;
+using Voxle::TranslationTargetLanguage;
+using Voxle::VoxleSection;
 
 std::optional<HotkeyScheme> parseHotkeyScheme(const QString &id);
 std::optional<RecordingTriggerMode> parseRecordingTriggerMode(const QString &id);

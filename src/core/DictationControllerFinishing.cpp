@@ -95,7 +95,7 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
                    {{QStringLiteral("finalRawLen"), rawText.size()},
                     {QStringLiteral("latestTranscriptLen"), latestTranscript.size()},
                     {QStringLiteral("transcriptLen"), result.value_or(QString()).size()},
-                    {QStringLiteral("activeMode"), ::label(mode)},
+                    {QStringLiteral("activeMode"), Voxle::label(mode)},
                     {QStringLiteral("pendingCommitToCursor"), commitToCursor && !run->detached}});
     if (!rawText.isEmpty())
         qCInfo(lcAppState).noquote() << "ASR final:" << rawText;
@@ -147,7 +147,7 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
     // 10. Usage, in a task of its own, with the mode of this dictation.
     if (m_services.cloud.isLoggedIn() && !rawText.isEmpty()) {
         const qint64 duration = speechDurationMs;
-        const QString modeLabel = ::label(mode);
+        const QString modeLabel = Voxle::label(mode);
         QMetaObject::invokeMethod(
             this,
             [this, kind, modeLabel, rawText, outputText, duration]() {

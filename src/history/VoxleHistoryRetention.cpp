@@ -1,5 +1,7 @@
 #include "history/VoxleHistoryRetention.h"
 
+namespace Voxle {
+
 QString rawValue(VoxleHistoryRetention retention)
 {
     switch (retention) {
@@ -33,6 +35,8 @@ QString label(VoxleHistoryRetention retention)
     }
     return {};
 }
+
+} // namespace Voxle
 
 std::optional<VoxleHistoryRetention> parseHistoryRetention(const QString &raw)
 {

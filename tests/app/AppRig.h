@@ -15,6 +15,7 @@
 #include "platform/fake/FakeSettingsOpener.h"
 #include "platform/fake/FakeUserDefaults.h"
 #include "platform/fake/ManualClock.h"
+#include "platform/linux/X11WindowKeyTranslator.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -50,7 +51,8 @@ struct AppRig {
 
     VoxleViewServices services()
     {
-        return {*state, *account, *historyStore, clock, settingsOpener, pasteboard, defaults};
+        return {*state,         *account,   *historyStore, clock,
+                settingsOpener, pasteboard, defaults,      &X11WindowKeyTranslator::create};
     }
 
     static void settle()

@@ -1,4 +1,4 @@
-#include "app/AuthWindow.h"
+#include "app/auth/AuthWindow.h"
 #include "app/tst_AuthSupport.h"
 #include "platform/fake/ManualClock.h"
 

@@ -1,6 +1,6 @@
 #include "AppRig.h"
-#include "app/HistoryEntryRow.h"
-#include "app/VoxleHistoryView.h"
+#include "app/pages/HistoryEntryRow.h"
+#include "app/pages/VoxleHistoryView.h"
 #include "history/VoxleHistoryRetention.h"
 
 #include <QComboBox>

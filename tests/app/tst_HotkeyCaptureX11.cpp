@@ -1,6 +1,7 @@
 // The capture sheet on a real X display, fed by XTest key presses: the binding must name the physical key by
 // its first-level keysym, exactly as the global X11 tap will see it later.
-#include "app/HotkeyCaptureSheet.h"
+#include "app/pages/HotkeyCaptureSheet.h"
+#include "platform/linux/X11WindowKeyTranslator.h"
 
 #include <QApplication>
 #include <QTest>
@@ -85,7 +86,8 @@ private slots:
         XTestKeyboard keyboard;
         QVERIFY(keyboard.ok());
         HotkeyCaptureSheet sheet{QStringLiteral("设置语音输入热键"),
-                                 QStringLiteral("按下你想要的按键。松开确认；ESC 取消。")};
+                                 QStringLiteral("按下你想要的按键。松开确认；ESC 取消。"),
+                                 X11WindowKeyTranslator::create(FnRoleKeys::defaultKey)};
         sheet.open();
         sheet.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&sheet));

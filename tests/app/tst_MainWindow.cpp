@@ -1,12 +1,12 @@
 #include "AppRig.h"
-#include "app/MainWindow.h"
-#include "app/VoxleAboutView.h"
-#include "app/VoxleAccountView.h"
-#include "app/VoxleAssistantView.h"
-#include "app/VoxleHomeView.h"
-#include "app/VoxleRootView.h"
-#include "app/VoxleSettingsView.h"
-#include "app/VoxleSidebar.h"
+#include "app/main/MainWindow.h"
+#include "app/main/VoxleRootView.h"
+#include "app/main/VoxleSidebar.h"
+#include "app/pages/VoxleAboutView.h"
+#include "app/pages/VoxleAccountView.h"
+#include "app/pages/VoxleAssistantView.h"
+#include "app/pages/VoxleHomeView.h"
+#include "app/pages/VoxleSettingsView.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -130,7 +130,7 @@ private slots:
     void settings_schemeChangesExplanationAndControls()
     {
         AppRig rig;
-        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener);
+        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener, &X11WindowKeyTranslator::create);
         QCOMPARE(settings.schemePicker()->currentText(), QStringLiteral("Fn"));
         QCOMPARE(settings.explanationText(),
                  QStringLiteral("说明：Fn 方案固定为：单击 Fn 开始/结束润色；Fn + ⇧（左）开始/结束翻译。"));
@@ -160,7 +160,7 @@ private slots:
     {
         AppRig rig;
         rig.state->preferences().setHotkeyScheme(HotkeyScheme::custom);
-        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener);
+        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener, &X11WindowKeyTranslator::create);
         QStringList titles;
         std::optional<HotkeyBinding> answer = HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift};
         std::optional<Capture> openType;
@@ -197,7 +197,7 @@ private slots:
     void settings_languagesFnKeyAndPermissions()
     {
         AppRig rig;
-        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener);
+        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener, &X11WindowKeyTranslator::create);
         QSignalSpy fnKeys(&settings, &VoxleSettingsView::fnRoleKeyChanged);
         settings.translationTargetPicker()->setCurrentIndex(2);
         QCOMPARE(rig.state->preferences().translationTargetLanguage(), TranslationTargetLanguage::ja);

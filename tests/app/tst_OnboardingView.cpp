@@ -1,6 +1,6 @@
+#include "app/onboarding/OnboardingView.h"
+#include "app/onboarding/OnboardingWindow.h"
 #include "AppRig.h"
-#include "app/OnboardingView.h"
-#include "app/OnboardingWindow.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

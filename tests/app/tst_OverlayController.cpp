@@ -1,7 +1,7 @@
 #include "AppRig.h"
-#include "app/FakeWaveView.h"
-#include "app/OverlayController.h"
-#include "app/PillOverlayView.h"
+#include "app/overlay/FakeWaveView.h"
+#include "app/overlay/OverlayController.h"
+#include "app/overlay/PillOverlayView.h"
 
 #include <QPushButton>
 #include <QTest>

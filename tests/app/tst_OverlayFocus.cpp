@@ -1,8 +1,8 @@
 // The overlay on a real X server (Xvfb, no window manager): showing it during a recording, and clicking it,
 // leaves the keyboard focus in another application's text field. Run inside scripts/lib/desktop.sh.
 #include "AppRig.h"
-#include "app/OverlayController.h"
-#include "app/PillOverlayView.h"
+#include "app/overlay/OverlayController.h"
+#include "app/overlay/PillOverlayView.h"
 #include "platform/linux/XTestKeySynth.h"
 
 #include <QElapsedTimer>

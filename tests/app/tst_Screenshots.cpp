@@ -3,11 +3,11 @@
 // VOXLE_UPDATE_REFERENCES=1 rewrites it after a deliberate change). The main window's pages are read back on a
 // real X server by the user-journey test.
 #include "AppRig.h"
-#include "app/OnboardingView.h"
-#include "app/OnboardingWindow.h"
-#include "app/PillOverlayView.h"
-#include "app/SliderCaptchaArtView.h"
-#include "e2e/OcrText.h"
+#include "app/auth/SliderCaptchaArtView.h"
+#include "app/onboarding/OnboardingView.h"
+#include "app/onboarding/OnboardingWindow.h"
+#include "app/overlay/PillOverlayView.h"
+#include "support/OcrText.h"
 
 #include <QDir>
 #include <QFontMetrics>

@@ -54,32 +54,9 @@ private slots:
 
     void proxy_spokenWordsAppearInTheField() { dictateAndExpectInsertion({{QStringLiteral("use_proxy"), true}}); }
 
-    void polish_insertsThePolishedTextAndStoresKindPolish()
-    {
-        QVERIFY(m_harness.startServer(QStringLiteral("scripted")));
-        QVERIFY(m_harness.control(
-            "/__control/asr",
-            {{QStringLiteral("sentences"), QJsonArray{QStringLiteral("um so hello world this is a test")}}}));
-        QVERIFY(m_harness.startVoxle({{QStringLiteral("use_proxy"), false}, {QStringLiteral("polish_enabled"), true}}));
-        const int rowsBefore = m_harness.historyRows().size();
-        const QString before = focusedFieldText();
-        QVERIFY(toggleAndSpeak());
-        QVERIFY2(m_harness.waitForFieldText([&](const QString &t) { return t != before; }, 20000),
-                 "nothing was inserted");
-        QVERIFY(m_harness.waitForStatus(kIdle, 5000));
-        const QList<QStringList> rows = m_harness.historyRows();
-        QCOMPARE(rows.size(), rowsBefore + 1);
-        const QStringList row = rows.last();
-        QCOMPARE(row[0], QStringLiteral("polish"));
-        QCOMPARE(row[1], QStringLiteral("um so hello world this is a test"));
-        QVERIFY2(row[2] != row[1], qPrintable(row[2]));
-        QVERIFY2(m_harness.fieldText().endsWith(row[2]), qPrintable(m_harness.fieldText()));
-        QCOMPARE(m_harness.voxle({QStringLiteral("--state")}).value(QStringLiteral("overlay")).toString(),
-                 QStringLiteral("hidden"));
-    }
-
-    // What a user's default log holds after a polished dictation: no dictated or polished word, no key.
-    void defaultLog_holdsNoDictatedWordsOrSecrets()
+    // A polished dictation as a user runs it (default logging): the polished text is inserted and stored with its
+    // raw text, and the log holds no dictated or polished word, and no key.
+    void polish_insertsThePolishedTextAndTheLogHoldsNoWordsOrSecrets()
     {
         QVERIFY(m_harness.startServer(QStringLiteral("scripted"), QStringLiteral("sk-private-key-9")));
         QVERIFY(m_harness.control(
@@ -94,14 +71,22 @@ private slots:
         QVERIFY2(m_harness.waitForFieldText([&](const QString &t) { return t != before; }, 20000),
                  "nothing was inserted");
         QVERIFY(m_harness.waitForStatus(kIdle, 5000));
+        QCOMPARE(m_harness.voxle({QStringLiteral("--state")}).value(QStringLiteral("overlay")).toString(),
+                 QStringLiteral("hidden"));
         m_harness.stopVoxle();
         const QList<QStringList> rows = m_harness.historyRows();
         QCOMPARE(rows.size(), rowsBefore + 1);
+        const QStringList row = rows.last();
+        QCOMPARE(row[0], QStringLiteral("polish"));
+        QCOMPARE(row[1], QStringLiteral("um so the zebra ordered marmalade"));
+        QVERIFY2(row[2] != row[1], qPrintable(row[2]));
+        QVERIFY2(m_harness.fieldText().endsWith(row[2]), qPrintable(m_harness.fieldText()));
+
         QFile file(log);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(file.readAll());
         static const QRegularExpression nonLetters(QStringLiteral("[^\\p{L}]+"));
-        QStringList words = rows.last()[1].split(nonLetters) + rows.last()[2].split(nonLetters);
+        QStringList words = row[1].split(nonLetters) + row[2].split(nonLetters);
         words.removeIf([](const QString &w) { return w.size() < 5; });
         words << QStringLiteral("sk-private-key-9");
         for (const QString &word : words) {
@@ -147,12 +132,12 @@ private slots:
         QThread::msleep(500);
         QVERIFY(m_harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool());
         QJsonObject state;
-        for (int i = 0; i < 100; ++i) {
-            state = m_harness.voxle({QStringLiteral("--state")});
-            if (state.value(QStringLiteral("overlay")).toString() == QStringLiteral("error"))
-                break;
-            QThread::msleep(50);
-        }
+        E2eHarness::waitUntil(
+            [&] {
+                state = m_harness.voxle({QStringLiteral("--state")});
+                return state.value(QStringLiteral("overlay")).toString() == QStringLiteral("error");
+            },
+            5000);
         QCOMPARE(state.value(QStringLiteral("overlay")).toString(), QStringLiteral("error"));
         QVERIFY2(state.value(QStringLiteral("message")).toString().startsWith(QStringLiteral("无法连接 DashScope：")),
                  qPrintable(state.value(QStringLiteral("message")).toString()));

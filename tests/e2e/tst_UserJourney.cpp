@@ -71,16 +71,17 @@ bool isViewable(const QString &id)
 std::optional<XWindow> waitForWindow(const std::function<bool(const XWindow &)> &wanted, const QString &title,
                                      int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        for (const XWindow &w : windowsTitled(title)) {
-            if (wanted(w) && isViewable(w.id))
-                return w;
-        }
-        QThread::msleep(50);
-    } while (timer.elapsed() < timeoutMs);
-    return std::nullopt;
+    std::optional<XWindow> found;
+    E2eHarness::waitUntil(
+        [&] {
+            const QList<XWindow> all = windowsTitled(title);
+            const auto it =
+                std::find_if(all.cbegin(), all.cend(), [&](const XWindow &w) { return wanted(w) && isViewable(w.id); });
+            found = it == all.cend() ? std::nullopt : std::optional(*it);
+            return found.has_value();
+        },
+        timeoutMs);
+    return found;
 }
 
 std::optional<XWindow> mainWindow(int timeoutMs)
@@ -88,11 +89,15 @@ std::optional<XWindow> mainWindow(int timeoutMs)
     return waitForWindow([](const XWindow &w) { return w.size.width() >= 900; }, kMainTitle, timeoutMs);
 }
 
+// One xdotool command, its words separated by single spaces.
+QByteArray xdotool(const QString &command)
+{
+    return run(QStringLiteral("xdotool"), command.split(QLatin1Char(' ')));
+}
+
 void click(const XWindow &window, QPoint at, int button = 1)
 {
-    run(QStringLiteral("xdotool"),
-        {QStringLiteral("mousemove"), QStringLiteral("--window"), window.id, QString::number(at.x()),
-         QString::number(at.y()), QStringLiteral("click"), QString::number(button)});
+    xdotool(QStringLiteral("mousemove --window %1 %2 %3 click %4").arg(window.id).arg(at.x()).arg(at.y()).arg(button));
 }
 
 void typeText(const QString &text)
@@ -102,12 +107,12 @@ void typeText(const QString &text)
 
 void pressKey(const QString &key)
 {
-    run(QStringLiteral("xdotool"), {QStringLiteral("key"), key});
+    xdotool(QStringLiteral("key ") + key);
 }
 
 QString activeWindow()
 {
-    const qlonglong id = run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed().toLongLong();
+    const qlonglong id = xdotool(QStringLiteral("getactivewindow")).trimmed().toLongLong();
     return QStringLiteral("0x%1").arg(id, 0, 16);
 }
 
@@ -131,11 +136,13 @@ private slots:
                           QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
                           QStringLiteral("--height"), QStringLiteral("32")});
             QVERIFY(m_tray.waitForStarted(5000));
-            QElapsedTimer timer;
-            timer.start();
-            while (!run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
-                        .contains("\"panel\""))
-                QVERIFY2(timer.elapsed() < 10000, "the tray host did not appear");
+            QVERIFY2(E2eHarness::waitUntil(
+                         [] {
+                             return run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")})
+                                 .contains("\"panel\"");
+                         },
+                         10000),
+                     "the tray host did not appear");
         }
         m_speech = m_harness.speechWav(kSentence);
         QVERIFY2(!m_speech.isEmpty(), "espeak-ng or sox failed");
@@ -202,41 +209,32 @@ private slots:
         QVERIFY2(captcha, "the slider captcha did not open");
 
         // The slot's place, as a person would see it on the picture.
-        int target = -1;
-        QElapsedTimer timer;
-        timer.start();
-        while (target < 0 && timer.elapsed() < 5000) {
-            const QJsonObject challenges =
-                m_harness.controlGet("/__control/backend/auth").value(QStringLiteral("challenges")).toObject();
-            if (challenges.size() == 1)
-                target = challenges.begin()->toInt();
-            else
-                QThread::msleep(100);
-        }
-        QVERIFY2(target >= 0, "no open slider challenge");
+        const QJsonValue open = m_harness.controlWait(
+            "/__control/backend/auth",
+            [](const QJsonObject &auth) {
+                const QJsonObject challenges = auth.value(QStringLiteral("challenges")).toObject();
+                return challenges.size() == 1 ? QJsonValue(*challenges.begin()) : QJsonValue();
+            },
+            5000);
+        QVERIFY2(open.isDouble(), "no open slider challenge");
+        const int target = open.toInt();
         const int distance = target * kSliderTravel / 100;
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("mousemove"), QStringLiteral("--window"), captcha->id, QString::number(kSliderHandle.x()),
-             QString::number(kSliderHandle.y()), QStringLiteral("mousedown"), QStringLiteral("1")});
+        const QString move = QStringLiteral("mousemove --window %1 %2 %3").arg(captcha->id);
+        xdotool(move.arg(kSliderHandle.x()).arg(kSliderHandle.y()) + QStringLiteral(" mousedown 1"));
         for (int step = 1; step <= 8; ++step) {
-            run(QStringLiteral("xdotool"),
-                {QStringLiteral("mousemove"), QStringLiteral("--window"), captcha->id,
-                 QString::number(kSliderHandle.x() + distance * step / 8), QString::number(kSliderHandle.y())});
+            xdotool(move.arg(kSliderHandle.x() + distance * step / 8).arg(kSliderHandle.y()));
             QThread::msleep(30);
         }
-        run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
+        xdotool(QStringLiteral("mouseup 1"));
 
-        QString code;
-        timer.restart();
-        while (code.isEmpty() && timer.elapsed() < 5000) {
-            code = m_harness.controlGet("/__control/backend/auth")
-                       .value(QStringLiteral("codes"))
-                       .toObject()
-                       .value(kPhone)
-                       .toString();
-            if (code.isEmpty())
-                QThread::msleep(100);
-        }
+        const QString code = m_harness
+                                 .controlWait(
+                                     "/__control/backend/auth",
+                                     [](const QJsonObject &auth) {
+                                         return auth.value(QStringLiteral("codes")).toObject().value(kPhone);
+                                     },
+                                     5000)
+                                 .toString();
         QVERIFY2(!code.isEmpty(), "the slider was not accepted, or no code was sent");
         // A mistyped code is refused and the form stays; the right one signs in.
         const QString wrong = code == QStringLiteral("000000") ? QStringLiteral("111111") : QStringLiteral("000000");
@@ -250,10 +248,8 @@ private slots:
         typeText(code);
         click(*signIn, kSignIn);
 
-        timer.restart();
-        while (isViewable(signIn->id) && timer.elapsed() < 5000)
-            QThread::msleep(100);
-        QVERIFY2(!isViewable(signIn->id), "the sign-in window stayed open");
+        QVERIFY2(E2eHarness::waitUntil([&] { return !isViewable(signIn->id); }, 5000),
+                 "the sign-in window stayed open");
         const QString text = readPage({kPhone, QStringLiteral("已登录")});
         QVERIFY2(readsAs(text, kPhone), qPrintable(text));
         QVERIFY2(readsAs(text, QStringLiteral("已登录")), qPrintable(text));
@@ -287,21 +283,19 @@ private slots:
         run(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-i"),
                                       QStringLiteral("/dev/null")});
         click(m_window, kFirstRowCopy);
-        QElapsedTimer timer;
-        timer.start();
         QString clipboard;
-        while (clipboard != kSentence && timer.elapsed() < 3000) {
-            clipboard = QString::fromUtf8(
-                run(QStringLiteral("xclip"),
-                    {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o")}, 3000));
-        }
+        E2eHarness::waitUntil(
+            [&] {
+                clipboard = QString::fromUtf8(
+                    run(QStringLiteral("xclip"),
+                        {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o")}, 3000));
+                return clipboard == kSentence;
+            },
+            3000);
         QCOMPARE(clipboard, kSentence);
 
         click(m_window, kFirstRowDelete);
-        timer.restart();
-        while (!m_harness.historyRows().isEmpty() && timer.elapsed() < 3000)
-            QThread::msleep(100);
-        QVERIFY(m_harness.historyRows().isEmpty());
+        QVERIFY(E2eHarness::waitUntil([&] { return m_harness.historyRows().isEmpty(); }, 3000));
         QThread::msleep(300);
         text = readPage({QStringLiteral("暂无历史记录")});
         QVERIFY2(readsAs(text, QStringLiteral("暂无历史记录")), qPrintable(text));
@@ -336,13 +330,9 @@ private slots:
         QVERIFY(m_harness.voxle({QStringLiteral("--show")}).value(QStringLiteral("ok")).toBool());
         auto window = mainWindow(3000);
         QVERIFY(window);
-        run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), window->id});
+        xdotool(QStringLiteral("windowactivate --sync ") + window->id);
         pressKey(QStringLiteral("alt+F4"));
-        QElapsedTimer timer;
-        timer.start();
-        while (mainWindow(0) && timer.elapsed() < 3000)
-            QThread::msleep(50);
-        QVERIFY2(!mainWindow(0), "closing did not hide the main window");
+        QVERIFY2(E2eHarness::waitUntil([] { return !mainWindow(0); }, 3000), "closing did not hide the main window");
         QVERIFY2(m_harness.app()->state() == QProcess::Running, "closing the window ended the program");
 
         // Back in front, with the keyboard focus, while another program had it.
@@ -350,15 +340,13 @@ private slots:
         QVERIFY(m_harness.voxle({QStringLiteral("--show")}).value(QStringLiteral("ok")).toBool());
         window = mainWindow(3000);
         QVERIFY2(window, "--show did not bring the main window back");
-        timer.restart();
-        while (activeWindow() != window->id && timer.elapsed() < 3000)
-            QThread::msleep(50);
+        E2eHarness::waitUntil([&] { return activeWindow() == window->id; }, 3000);
         QCOMPARE(activeWindow(), window->id);
 
         // The tray: a left click shows the window, the menu's last item quits.
         const auto icon = waitForWindow([](const XWindow &w) { return w.size.width() < 64; }, kMainTitle, 3000);
         QVERIFY2(icon, "no tray icon");
-        run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), QStringLiteral("--sync"), window->id});
+        xdotool(QStringLiteral("windowminimize --sync ") + window->id);
         QVERIFY(!mainWindow(300));
         click(*icon, {11, 15});
         QVERIFY2(mainWindow(3000), "a left click on the tray icon did not show the window");

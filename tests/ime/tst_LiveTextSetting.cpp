@@ -1,6 +1,7 @@
 // The live-text setting as the user meets it on the settings page.
 #include "app/AppRig.h"
-#include "app/VoxleSettingsView.h"
+#include "app/pages/VoxleSettingsView.h"
+#include "platform/linux/X11WindowKeyTranslator.h"
 
 #include <QCheckBox>
 #include <QTest>
@@ -12,7 +13,7 @@ private slots:
     void checkbox_offByDefault_writesThroughAndFollowsThePreference()
     {
         AppRig rig;
-        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener);
+        VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener, &X11WindowKeyTranslator::create);
         QCheckBox *box = nullptr;
         for (QCheckBox *b : settings.findChildren<QCheckBox *>())
             if (b->text() == QStringLiteral("实时显示识别文字"))
