@@ -35,6 +35,7 @@ QString id(HotkeyScheme v);
 QString id(RecordingTriggerMode v);
 QString id(HotkeyAction v);
 } // namespace Voxle
+using Voxle::AppStatus;
 using Voxle::DictationMode;
 using Voxle::HotkeyAction;
 using Voxle::HotkeyScheme;

@@ -106,7 +106,7 @@ void DictationController::toggleRecordingFromHotkey(DictationMode mode)
 {
     emitDebug(QStringLiteral("VoxleAppState.toggleRecordingFromHotkey"),
               QStringLiteral("[DEBUG] toggleRecordingFromHotkey called"),
-              {{QStringLiteral("mode"), ::label(mode)},
+              {{QStringLiteral("mode"), Voxle::label(mode)},
                {QStringLiteral("status"), label(m_status)},
                {QStringLiteral("hotkeyScheme"), id(m_preferences.hotkeyScheme())}});
     if (m_status == AppStatus::recording) {
@@ -159,7 +159,7 @@ void DictationController::startRecording(DictationMode mode, std::optional<bool>
 {
     emit microphoneChecked();
     emitDebug(QStringLiteral("VoxleAppState.startRecording"), QStringLiteral("[DEBUG] startRecording entry"),
-              {{QStringLiteral("mode"), ::label(mode)},
+              {{QStringLiteral("mode"), Voxle::label(mode)},
                {QStringLiteral("micPermission"), permissionLabel(m_services.microphone.status())},
                {QStringLiteral("apiKeyConfigured"), m_apiKeyConfigured},
                {QStringLiteral("hotkeyScheme"), id(m_preferences.hotkeyScheme())}});
@@ -394,7 +394,7 @@ QString DictationController::currentHint() const
 void DictationController::stopRecording()
 {
     emitDebug(QStringLiteral("VoxleAppState.stopRecording"), QStringLiteral("[DEBUG] stopRecording entry"),
-              {{QStringLiteral("mode"), ::label(m_activeDictationMode)},
+              {{QStringLiteral("mode"), Voxle::label(m_activeDictationMode)},
                {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
     setStatus(AppStatus::processing);
     setOverlay(OverlayState::processing(QStringLiteral("处理中…")));
@@ -419,7 +419,7 @@ void DictationController::stopRecording()
 void DictationController::cancelRecording()
 {
     emitDebug(QStringLiteral("VoxleAppState.cancelRecording"), QStringLiteral("[DEBUG] cancelRecording called"),
-              {{QStringLiteral("mode"), ::label(m_activeDictationMode)},
+              {{QStringLiteral("mode"), Voxle::label(m_activeDictationMode)},
                {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
     m_services.audioCapture.stop();
     std::shared_ptr<StreamingSession> session = std::move(m_streamingSession);
