@@ -57,6 +57,7 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
 
     // 1. The result text. The route is the one the recording used.
     std::optional<QString> result;
+    std::optional<QString> failure;
     if (viaProxy) {
         QByteArray pcm = takeProxyPcm();
         if (!pcm.isEmpty()) {
@@ -65,7 +66,10 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
                 co_await m_services.cloud.recognizeViaProxy(std::move(pcm), token);
             if (token.isCancelled())
                 co_return;
-            result = proxy.text ? *proxy.text : kErrorPrefix + proxy.failure + QLatin1Char(']');
+            if (proxy.text)
+                result = *proxy.text;
+            else
+                failure = proxy.failure;
         }
     } else if (session) {
         result = co_await session->finalize(kFinalTimeoutMs);
@@ -73,9 +77,12 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
             co_return;
     }
 
-    // 2. A server failure reported in place of a transcript.
-    if (result && result->startsWith(kErrorPrefix)) {
-        const QString message = result->mid(kErrorPrefix.size(), result->size() - kErrorPrefix.size() - 1);
+    // 2. A server failure: the proxy route hands it over as a value; the streaming session still reports its
+    // own in place of a transcript.
+    if (!failure && result && result->startsWith(kErrorPrefix))
+        failure = result->mid(kErrorPrefix.size(), result->size() - kErrorPrefix.size() - 1);
+    if (failure) {
+        const QString message = *failure;
         if (run->detached) {
             qCWarning(lcAppState).noquote() << "[Dictation] 上一段听写失败:" << message;
             co_return;
