@@ -253,6 +253,10 @@ private slots:
                      flags(keyControl, ctl), down(keyA, ctl, true), KeyTapEvent{keyUp, keyA, ctl, false},
                      flags(keyControl, 0)}
             << QStringList{kPolish};
+        QTest::newRow("typed key spoils command and fn")
+            << QList{flags(keyCommand, cmd), down(keyA, cmd), flags(keyCommand, 0),
+                     flags(keyFn, flagFn),    down(keyA, flagFn), flags(keyFn, 0)}
+            << QStringList{};
         QTest::newRow("caps lock spoils command")
             << QList{flags(keyCommand, cmd), flags(keyCapsLock, cmd | flagCapsLock), flags(keyCommand, flagCapsLock)}
             << QStringList{};
