@@ -591,9 +591,12 @@ private slots:
     {
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        auto session = std::make_unique<ParaformerStreamingSession>(
-            m_clock, dashScopeRealtimeUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())),
-            QStringLiteral("sk-local-test"), QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
+        const auto silentSession = [&]() {
+            return std::make_unique<ParaformerStreamingSession>(
+                m_clock, dashScopeRealtimeUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())),
+                QStringLiteral("sk-local-test"), QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
+        };
+        auto session = silentSession();
         bool done = false;
         std::optional<StartError> error;
         collectStart(session.get(), &done, &error);
@@ -601,6 +604,13 @@ private slots:
         QCOMPARE(m_clock.pendingTimers(), 1);
         session->cancel();
         QTRY_VERIFY(done);
+        QCOMPARE(m_clock.pendingTimers(), 0);
+        // The same when the session goes away mid-upgrade.
+        session = silentSession();
+        done = false;
+        collectStart(session.get(), &done, &error);
+        QTRY_COMPARE(m_clock.pendingTimers(), 1);
+        session.reset();
         QCOMPARE(m_clock.pendingTimers(), 0);
     }
 

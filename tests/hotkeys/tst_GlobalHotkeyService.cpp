@@ -152,6 +152,19 @@ private slots:
         QVERIFY(r.answersAgree());
     }
 
+    void destructor_dropsThePendingFnItem()
+    {
+        ManualClock clock;
+        FakeKeyEventTap tap;
+        FakeHotkeyHost host;
+        auto service = std::make_unique<GlobalHotkeyService>(host, tap, clock);
+        service->start();
+        tap.flags(keyFn, flagFn);
+        QCOMPARE(clock.pendingTimers(), 1);
+        service.reset();
+        QCOMPARE(clock.pendingTimers(), 0);
+    }
+
     void fnScheme_fnWhileRecording_togglesAtOnce()
     {
         Rig r(HotkeyScheme::fn);
