@@ -197,9 +197,12 @@ private slots:
     {
         auto session = streaming(R"({"sentences":["你好。"]})", 0);
         QVERIFY(session);
+        QTRY_COMPARE(session->state(), 1);
         session->appendAudio(QByteArray(2500, 1));
         QCOMPARE(session->pcmStaging().size(), 452);
         session->startSendingIfNeeded();
+        // Whole frames go out while the user speaks, not only when the recording ends.
+        QTRY_COMPARE(received().size(), 3);
         QCOMPARE(finalText(*session), QStringLiteral("你好。"));
 
         QCOMPARE(received(), (QStringList{QStringLiteral("run-task"), QStringLiteral("1024"), QStringLiteral("1024"),
