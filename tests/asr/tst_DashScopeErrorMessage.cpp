@@ -28,48 +28,33 @@ private slots:
                  QStringLiteral("无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（401）"));
     }
 
-    void socketErrors_data()
-    {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("network down") << int(QAbstractSocket::NetworkError)
-                                      << QStringLiteral("无法连接 DashScope：网络未连接。");
-        QTest::newRow("timeout") << int(QAbstractSocket::SocketTimeoutError)
-                                 << QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。");
-        QTest::newRow("host not found") << int(QAbstractSocket::HostNotFoundError)
-                                        << QStringLiteral(
-                                               "无法连接 DashScope：无法连接到服务器（可能需要代理或被网络阻断）。");
-        QTest::newRow("lost") << int(QAbstractSocket::RemoteHostClosedError)
-                              << QStringLiteral("无法连接 DashScope：网络连接中断。");
-        QTest::newRow("tls") << int(QAbstractSocket::SslHandshakeFailedError)
-                             << QStringLiteral("无法连接 DashScope：TLS/证书握手失败（检查系统时间/网络代理）。");
-        QTest::newRow("unknown") << int(QAbstractSocket::UnknownSocketError)
-                                 << QStringLiteral(
-                                        "无法连接 DashScope：网络错误（URLError.unknown）。常见原因：网络阻断、"
-                                        "代理未开启、TLS 被拦截。");
-        QTest::newRow("other") << int(QAbstractSocket::DatagramTooLargeError)
-                               << QStringLiteral("无法连接 DashScope：too big（6）");
-    }
-
-    void socketErrors()
-    {
-        QFETCH(int, error);
-        QFETCH(QString, message);
-        const QString description =
-            error == QAbstractSocket::DatagramTooLargeError ? QStringLiteral("too big") : QString();
-        QCOMPARE(dashScopeErrorMessage(static_cast<QAbstractSocket::SocketError>(error), description), message);
-    }
-
-    void networkReplyErrors()
+    // Socket and request errors read alike; what no rule names keeps the system's own description.
+    void connectionErrors()
     {
         const QString prefix = QStringLiteral("无法连接 DashScope：");
-        const std::pair<QNetworkReply::NetworkError, QString> table[] = {
-            {QNetworkReply::TimeoutError, QStringLiteral("连接超时（可能需要代理或网络不通）。")},
-            {QNetworkReply::HostNotFoundError, QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）。")},
-            {QNetworkReply::RemoteHostClosedError, QStringLiteral("网络连接中断。")},
-            {QNetworkReply::SslHandshakeFailedError, QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）。")},
+        const QString timeout = QStringLiteral("连接超时（可能需要代理或网络不通）。");
+        const QString unreachable = QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）。");
+        const QString lost = QStringLiteral("网络连接中断。");
+        const QString tls = QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）。");
+        const std::pair<QAbstractSocket::SocketError, QString> sockets[] = {
+            {QAbstractSocket::NetworkError, QStringLiteral("网络未连接。")},
+            {QAbstractSocket::SocketTimeoutError, timeout},
+            {QAbstractSocket::HostNotFoundError, unreachable},
+            {QAbstractSocket::RemoteHostClosedError, lost},
+            {QAbstractSocket::SslHandshakeFailedError, tls},
+            {QAbstractSocket::UnknownSocketError,
+             QStringLiteral("网络错误（URLError.unknown）。常见原因：网络阻断、代理未开启、TLS 被拦截。")}};
+        for (const auto &[error, message] : sockets)
+            QCOMPARE(dashScopeErrorMessage(error, QString()), prefix + message);
+        QCOMPARE(dashScopeErrorMessage(QAbstractSocket::DatagramTooLargeError, QStringLiteral("too big")),
+                 prefix + QStringLiteral("too big（6）"));
+        const std::pair<QNetworkReply::NetworkError, QString> replies[] = {
+            {QNetworkReply::TimeoutError, timeout},
+            {QNetworkReply::HostNotFoundError, unreachable},
+            {QNetworkReply::RemoteHostClosedError, lost},
+            {QNetworkReply::SslHandshakeFailedError, tls},
             {QNetworkReply::ProtocolFailure, QStringLiteral("未知错误（399）")}};
-        for (const auto &[error, message] : table)
+        for (const auto &[error, message] : replies)
             QCOMPARE(dashScopeErrorMessage(error, QString()), prefix + message);
     }
 

@@ -62,6 +62,15 @@ class TestParaformerStreamingSession : public QObject
         return session;
     }
 
+    // True once start has returned without an error.
+    static bool startNow(ParaformerStreamingSession &session)
+    {
+        bool done = false;
+        std::optional<StartError> error;
+        collectStart(&session, &done, &error);
+        return QTest::qWaitFor([&] { return done; }, 10000) && !error;
+    }
+
     // A started session (real loopback I/O) that has been handed `bytes` of PCM; null when start failed.
     std::unique_ptr<ParaformerStreamingSession> streaming(const QByteArray &script, qsizetype bytes,
                                                           const QString &apiKey = QStringLiteral("sk-local-test"))
@@ -69,10 +78,7 @@ class TestParaformerStreamingSession : public QObject
         if (!m_server.setAsrScript(QJsonDocument::fromJson(script).object()))
             return nullptr;
         auto session = makeSession(apiKey);
-        bool done = false;
-        std::optional<StartError> error;
-        collectStart(session.get(), &done, &error);
-        if (!QTest::qWaitFor([&] { return done; }, 10000) || error)
+        if (!startNow(*session))
             return nullptr;
         session->appendAudio(QByteArray(bytes, 1));
         session->startSendingIfNeeded();
@@ -109,18 +115,17 @@ class TestParaformerStreamingSession : public QObject
         return out;
     }
 
-    // Runs finalize and its timeout on the manual clock: nothing a millisecond early, no text when it runs out.
-    void expectFinalizeTimeout(ParaformerStreamingSession &session)
+    // Runs finalize and its 30 s timeout on the manual clock: nothing a millisecond early; what it gave then.
+    void finalizeAtDeadline(ParaformerStreamingSession &session, FinalResult &result)
     {
-        FinalResult result;
         collectFinal(&session, 30000, &result);
         QTRY_COMPARE(m_clock.pendingTimers(), 1);
-        m_clock.advance(m_clock.nextDue() - m_clock.elapsedMs() - 1);
+        QCOMPARE(m_clock.nextDue() - m_clock.elapsedMs(), 30000);
+        m_clock.advance(29999);
         QCoreApplication::processEvents();
         QVERIFY(!result.has_value());
         m_clock.advance(1);
         QTRY_VERIFY(result.has_value());
-        QVERIFY(!result->has_value());
     }
 
 private slots:
@@ -192,9 +197,12 @@ private slots:
     {
         auto session = streaming(R"({"sentences":["你好。"]})", 0);
         QVERIFY(session);
+        QTRY_COMPARE(session->state(), 1);
         session->appendAudio(QByteArray(2500, 1));
         QCOMPARE(session->pcmStaging().size(), 452);
         session->startSendingIfNeeded();
+        // Whole frames go out while the user speaks, not only when the recording ends.
+        QTRY_COMPARE(received().size(), 3);
         QCOMPARE(finalText(*session), QStringLiteral("你好。"));
 
         QCOMPARE(received(), (QStringList{QStringLiteral("run-task"), QStringLiteral("1024"), QStringLiteral("1024"),
@@ -228,6 +236,7 @@ private slots:
         const qsizetype big = 300 * 1024;
         auto session = streaming(R"({"sentences":["好。"]})", big);
         QVERIFY(session);
+        session->onPartialUpdated = nullptr; // nobody shows partials: the session works all the same
         session->appendAudio(QByteArray(100, 1));
         QCOMPARE(finalText(*session), QStringLiteral("好。"));
 
@@ -331,7 +340,9 @@ private slots:
         auto session = streaming(R"({"never_finish":true,"events":[{"text":"半句","at_bytes":0}]})", 1024);
         QVERIFY(session);
         QTRY_COMPARE(m_partials.size(), 1);
-        expectFinalizeTimeout(*session);
+        FinalResult result;
+        finalizeAtDeadline(*session, result);
+        QVERIFY(result && !result->has_value());
         QTRY_COMPARE(received().value(2), QStringLiteral("finish-task"));
         QCOMPARE(session->state(), 2);
     }
@@ -438,14 +449,8 @@ private slots:
         auto session = streaming(R"({"no_task_started":true,"sentences":["你好。"]})", 4096);
         QVERIFY(session);
         FinalResult result;
-        collectFinal(session.get(), 30000, &result);
-        QTRY_COMPARE(m_clock.pendingTimers(), 1);
-        m_clock.advance(29999);
-        QCoreApplication::processEvents();
-        QVERIFY(!result.has_value());
-        m_clock.advance(1);
-        QTRY_VERIFY(result.has_value());
-        QCOMPARE(result->value_or(QString()),
+        finalizeAtDeadline(*session, result);
+        QCOMPARE(result.value_or(std::nullopt).value_or(QString()),
                  QStringLiteral("[错误: 未在预期时间内收到 task-started，识别任务没有开始。]"));
         QCOMPARE(received(), QStringList{QStringLiteral("run-task")});
     }
@@ -458,10 +463,7 @@ private slots:
         QVERIFY(
             m_server.setAsrScript(QJsonObject{{QStringLiteral("sentences"), QJsonArray{QStringLiteral("你好。")}}}));
         auto silent = makeSession();
-        bool done = false;
-        std::optional<StartError> error;
-        collectStart(silent.get(), &done, &error);
-        QTRY_VERIFY(done);
+        QVERIFY(startNow(*silent));
         silent->appendAudio(QByteArray(64000, '\0'));
         QCOMPARE(finalText(*silent), QStringLiteral("[错误: 音频过短或全静音，无法识别。]"));
     }
@@ -510,10 +512,7 @@ private slots:
                                                QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
             if (tls)
                 session.setSslConfiguration(*tls);
-            bool done = false;
-            std::optional<StartError> error;
-            collectStart(&session, &done, &error);
-            (void)QTest::qWaitFor([&] { return done; }, 10000);
+            (void)startNow(session);
             session.appendAudio(QByteArray(4096, 1));
             session.startSendingIfNeeded();
             return finalText(session);
@@ -588,6 +587,34 @@ private slots:
         QVERIFY(!error);
         QCOMPARE(finalText(session),
                  QStringLiteral("[错误: 无法连接 DashScope：连接超时（可能需要代理或网络不通）。]"));
+    }
+
+    // Cancelled while the upgrade is unanswered: its deadline goes too, so nothing fires on a session that is gone.
+    void cancel_duringUpgrade_leavesNoTimerBehind()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        const auto silentSession = [&]() {
+            return std::make_unique<ParaformerStreamingSession>(
+                m_clock, dashScopeRealtimeUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())),
+                QStringLiteral("sk-local-test"), QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
+        };
+        auto session = silentSession();
+        bool done = false;
+        std::optional<StartError> error;
+        collectStart(session.get(), &done, &error);
+        QTRY_VERIFY(silent.hasPendingConnections());
+        QCOMPARE(m_clock.pendingTimers(), 1);
+        session->cancel();
+        QTRY_VERIFY(done);
+        QCOMPARE(m_clock.pendingTimers(), 0);
+        // The same when the session goes away mid-upgrade.
+        session = silentSession();
+        done = false;
+        collectStart(session.get(), &done, &error);
+        QTRY_COMPARE(m_clock.pendingTimers(), 1);
+        session.reset();
+        QCOMPARE(m_clock.pendingTimers(), 0);
     }
 
     void connectionDropped_finalizeReturnsTextSoFarAtOnce_data()

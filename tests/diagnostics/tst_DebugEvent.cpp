@@ -1,107 +1,33 @@
+#include "diagnostics/DebugCollector.h"
 #include "diagnostics/DebugEvent.h"
 #include "diagnostics/DebugEventConfig.h"
+#include "hotkeys/QuietDebugEvents.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
 
 namespace {
-struct Request {
-    QByteArray method;
-    QByteArray path;
-    QByteArray contentType;
-    QByteArray body;
-};
-
-// A minimal HTTP collector on a loopback port: records each request and answers 200.
-class Collector : public QObject
-{
-public:
-    QList<Request> requests;
-
-    bool listen(quint16 port = 0)
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
-            }
-        });
-        return m_server.listen(QHostAddress::LocalHost, port);
-    }
-    quint16 port() const { return m_server.serverPort(); }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/event").arg(port()); }
-
-private:
-    void readFrom(QTcpSocket *socket)
-    {
-        QByteArray &buffer = m_buffers[socket];
-        buffer += socket->readAll();
-        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
-            return;
-        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-        auto header = [&lines](const QByteArray &name) {
-            for (const QByteArray &line : lines)
-                if (line.toLower().startsWith(name + ':'))
-                    return line.mid(name.size() + 1).trimmed();
-            return QByteArray();
-        };
-        const qsizetype length = header("content-length").toLongLong();
-        if (buffer.size() < headerEnd + 4 + length)
-            return;
-        const QList<QByteArray> start = lines.first().trimmed().split(' ');
-        requests << Request{start.value(0), start.value(1), header("content-type"), buffer.mid(headerEnd + 4, length)};
-        m_buffers.remove(socket);
-        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
-    }
-
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-};
-
-QJsonObject bodyOf(const Request &request)
-{
-    return QJsonDocument::fromJson(request.body).object();
-}
+using Request = DebugCollector::Request;
 } // namespace
 
 class TestDebugEvent : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_home;
+    QuietDebugEvents m_home;
 
-    void writeDiagnosticsFile(const QByteArray &content)
-    {
-        QDir(m_home.path()).mkpath(QStringLiteral(".dbg"));
-        QFile file(m_home.path() + QStringLiteral("/.dbg/fn-hotkey-not-effective.env"));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    }
-    void removeDiagnosticsFile() { QFile::remove(m_home.path() + QStringLiteral("/.dbg/fn-hotkey-not-effective.env")); }
+    void writeDiagnosticsFile(const QByteArray &content) { QVERIFY(m_home.write(content)); }
+    void removeDiagnosticsFile() { m_home.write({}); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_home.isValid());
-        qputenv("HOME", m_home.path().toLocal8Bit());
-        QCOMPARE(QDir::homePath(), m_home.path());
-    }
 
     void send_fileWithOnlyUrl_postsRecordWithDefaultSessionIdFromAnyThread()
     {
-        Collector collector;
-        QVERIFY(collector.listen());
-        writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url().toUtf8() + "\n");
+        DebugCollector collector;
+        QVERIFY(collector.isListening());
+        writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url() + "\n");
 
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
         // Hotkey and audio code call in from their own threads.
@@ -119,7 +45,7 @@ private slots:
         QCOMPARE(request.path, QByteArray("/event"));
         QCOMPARE(request.contentType, QByteArray("application/json"));
         QVERIFY2(!request.body.contains('\n') && !request.body.contains(": "), request.body.constData()); // compact
-        const QJsonObject event = bodyOf(request);
+        const QJsonObject event = request.event();
         QCOMPARE(event.keys(), (QStringList{QStringLiteral("data"), QStringLiteral("hypothesisId"),
                                             QStringLiteral("location"), QStringLiteral("msg"), QStringLiteral("runId"),
                                             QStringLiteral("sessionId"), QStringLiteral("ts")}));
@@ -140,15 +66,15 @@ private slots:
 
     void send_lastLineWinsAndOtherLinesAreIgnored()
     {
-        Collector collector;
-        QVERIFY(collector.listen());
+        DebugCollector collector;
+        QVERIFY(collector.isListening());
         writeDiagnosticsFile("# comment\n\nDEBUG_SESSION_ID=first\nDEBUG_SERVER_URL=http://127.0.0.1:1/x\n"
                              "debug_session_id=lower\nDEBUG_SERVER_URL=" +
-                             collector.url().toUtf8() + "\nDEBUG_SESSION_ID= 会话 2 \n");
+                             collector.url() + "\nDEBUG_SESSION_ID= 会话 2 \n");
         sendDebugEvent(QStringLiteral("VoxleAppState.cancelRecording"),
                        QStringLiteral("[DEBUG] cancelRecording called"), QString());
         QTRY_COMPARE(collector.requests.size(), 1);
-        const QJsonObject event = bodyOf(collector.requests.first());
+        const QJsonObject event = collector.requests.first().event();
         QCOMPARE(event.value(QStringLiteral("sessionId")).toString(), QStringLiteral(" 会话 2 ")); // untrimmed
         QCOMPARE(event.value(QStringLiteral("hypothesisId")).toString(), QString());
         // No data given: still an empty object.
@@ -157,18 +83,18 @@ private slots:
 
     void send_carriageReturnInUrl_sendsNothing()
     {
-        Collector collector;
-        QVERIFY(collector.listen());
-        writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url().toUtf8() + "\r\nDEBUG_SESSION_ID=crlf\r\n");
+        DebugCollector collector;
+        QVERIFY(collector.isListening());
+        writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url() + "\r\nDEBUG_SESSION_ID=crlf\r\n");
         sendDebugEvent(QStringLiteral("A.b"), QStringLiteral("dropped"), QStringLiteral("A"));
 
         // A later valid event is the marker: once it arrived, the dropped one would have arrived before it.
-        writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url().toUtf8() + "\nDEBUG_SESSION_ID=crlf\r\n");
+        writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url() + "\nDEBUG_SESSION_ID=crlf\r\n");
         sendDebugEvent(QStringLiteral("A.b"), QStringLiteral("marker"), QStringLiteral("A"));
         QTRY_COMPARE(collector.requests.size(), 1);
         QTest::qWait(100); // a little grace for a stray connection
         QCOMPARE(collector.requests.size(), 1);
-        const QJsonObject event = bodyOf(collector.requests.first());
+        const QJsonObject event = collector.requests.first().event();
         QCOMPARE(event.value(QStringLiteral("msg")).toString(), QStringLiteral("marker"));
         // The carriage return stays part of the session id.
         QCOMPARE(event.value(QStringLiteral("sessionId")).toString(), QStringLiteral("crlf\r"));
@@ -177,8 +103,8 @@ private slots:
     void send_onlySessionIdInFile_usesDefaultCollector()
     {
         // The default collector port is fixed; when something else holds it this case cannot run here.
-        Collector collector;
-        if (!collector.listen(7777))
+        DebugCollector collector(7777);
+        if (!collector.isListening())
             QSKIP("127.0.0.1:7777 is in use on this machine");
         writeDiagnosticsFile("DEBUG_SESSION_ID=only-session\n");
         sendDebugEvent(QStringLiteral("A.b"), QStringLiteral("m"), QStringLiteral("A"));
@@ -188,7 +114,7 @@ private slots:
         QStringList seen;
         for (const Request &request : std::as_const(collector.requests)) {
             QCOMPARE(request.path, QByteArray("/event"));
-            const QJsonObject event = bodyOf(request);
+            const QJsonObject event = request.event();
             seen << event.value(QStringLiteral("msg")).toString() + QLatin1Char('|') +
                         event.value(QStringLiteral("sessionId")).toString();
         }

@@ -12,10 +12,16 @@ public:
     explicit QuietDebugEvents(const QByteArray &collectorUrl = {})
     {
         qputenv("HOME", m_home.path().toLocal8Bit());
+        write("DEBUG_SERVER_URL=" + collectorUrl + "\n");
+    }
+    // Replaces the diagnostics file; an empty content removes it.
+    bool write(const QByteArray &content)
+    {
         QDir(m_home.path()).mkpath(QStringLiteral(".dbg"));
         QFile file(m_home.path() + QStringLiteral("/.dbg/fn-hotkey-not-effective.env"));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write("DEBUG_SERVER_URL=" + collectorUrl + "\n");
+        if (content.isEmpty())
+            return file.remove();
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
     }
 
 private:

@@ -152,6 +152,19 @@ private slots:
         QVERIFY(r.answersAgree());
     }
 
+    void destructor_dropsThePendingFnItem()
+    {
+        ManualClock clock;
+        FakeKeyEventTap tap;
+        FakeHotkeyHost host;
+        auto service = std::make_unique<GlobalHotkeyService>(host, tap, clock);
+        service->start();
+        tap.flags(keyFn, flagFn);
+        QCOMPARE(clock.pendingTimers(), 1);
+        service.reset();
+        QCOMPARE(clock.pendingTimers(), 0);
+    }
+
     void fnScheme_fnWhileRecording_togglesAtOnce()
     {
         Rig r(HotkeyScheme::fn);
@@ -253,6 +266,10 @@ private slots:
                      flags(keyControl, ctl), down(keyA, ctl, true), KeyTapEvent{keyUp, keyA, ctl, false},
                      flags(keyControl, 0)}
             << QStringList{kPolish};
+        QTest::newRow("typed key spoils command and fn")
+            << QList{flags(keyCommand, cmd), down(keyA, cmd), flags(keyCommand, 0),
+                     flags(keyFn, flagFn),    down(keyA, flagFn), flags(keyFn, 0)}
+            << QStringList{};
         QTest::newRow("caps lock spoils command")
             << QList{flags(keyCommand, cmd), flags(keyCapsLock, cmd | flagCapsLock), flags(keyCommand, flagCapsLock)}
             << QStringList{};

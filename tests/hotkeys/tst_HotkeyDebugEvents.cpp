@@ -1,75 +1,16 @@
 // The interpreter's diagnostic records, received by a collector on a loopback port.
 #include "FakeHotkeyHost.h"
 #include "QuietDebugEvents.h"
+#include "diagnostics/DebugCollector.h"
 #include "hotkeys/GlobalHotkeyService.h"
 #include "platform/fake/FakeKeyEventTap.h"
 #include "platform/fake/ManualClock.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 using namespace KeyTap;
 
 namespace {
-// Records the JSON body of each POST and answers 200.
-class Collector : public QObject
-{
-public:
-    QList<QJsonObject> events;
-
-    Collector()
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
-            }
-        });
-        m_server.listen(QHostAddress::LocalHost, 0);
-    }
-    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(m_server.serverPort()) + "/event"; }
-
-    // The records with this message, in arrival order.
-    QList<QJsonObject> withMessage(const char *message) const
-    {
-        QList<QJsonObject> found;
-        for (const QJsonObject &e : events) {
-            if (e.value(QStringLiteral("msg")).toString() == QLatin1String(message))
-                found << e;
-        }
-        return found;
-    }
-    QJsonObject data(const char *message, int index = 0) const
-    {
-        return withMessage(message).value(index).value(QStringLiteral("data")).toObject();
-    }
-
-private:
-    void readFrom(QTcpSocket *socket)
-    {
-        QByteArray &buffer = m_buffers[socket];
-        buffer += socket->readAll();
-        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
-        const qsizetype lengthAt = buffer.toLower().indexOf("content-length:");
-        if (headerEnd < 0 || lengthAt < 0 || lengthAt > headerEnd)
-            return;
-        const qsizetype length =
-            buffer.mid(lengthAt + 15, headerEnd - lengthAt - 15).split('\r').first().trimmed().toLongLong();
-        if (buffer.size() < headerEnd + 4 + length)
-            return;
-        events << QJsonDocument::fromJson(buffer.mid(headerEnd + 4, length)).object();
-        m_buffers.remove(socket);
-        socket->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
-    }
-
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-};
-
 using J = QJsonObject;
 } // namespace
 
@@ -77,7 +18,7 @@ class TestHotkeyDebugEvents : public QObject
 {
     Q_OBJECT
 
-    Collector m_collector;
+    DebugCollector m_collector;
     QuietDebugEvents m_home{m_collector.url()};
     ManualClock clock;
 
@@ -89,7 +30,7 @@ private slots:
         tap.refuseActiveFilter = true;
         GlobalHotkeyService service(host, tap, clock);
         service.start();
-        QTRY_COMPARE(m_collector.events.size(), 3);
+        QTRY_COMPARE(m_collector.requests.size(), 3);
         QCOMPARE(m_collector.data("[DEBUG] hotkey service start"),
                  (J{{QStringLiteral("preflightListenEventAccess"), true},
                     {QStringLiteral("scheme"), QStringLiteral("Fn")}}));
@@ -107,7 +48,7 @@ private slots:
 
     void fnScheme_edgeAndCombos_reportTheirData()
     {
-        m_collector.events.clear();
+        m_collector.requests.clear();
         FakeKeyEventTap tap;
         FakeHotkeyHost host;
         GlobalHotkeyService service(host, tap, clock);

@@ -68,6 +68,13 @@ public:
         return false;
     }
 
+    // Gives the window the X focus when asked to, then waits until the input method runs and reports the focus.
+    bool focusForInputMethod(InputMethodCommit &im, bool x11 = true)
+    {
+        return (!x11 || focusX11Window()) && waitUntil([&]() { return im.isFrameworkRunning(); }) &&
+               waitForImeFocus([&]() { return reportsFocus(im); });
+    }
+
     // The input method's answer to a commit, or with preedit to live text; failed if none comes.
     static InputMethodCommit::Outcome commit(InputMethodCommit &im, const QString &text, bool preedit = false)
     {
@@ -90,6 +97,21 @@ public:
     {
         const auto state = focusState(im);
         return state && state->focused;
+    }
+
+    static QString x11Clipboard()
+    {
+        return DesktopChild::output(QStringLiteral("xclip"),
+                                    {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    }
+    // Makes `owner` (xclip, which ends when another program takes the clipboard) hold the user's clipboard.
+    static bool ownX11Clipboard(QProcess &owner, const QString &content)
+    {
+        owner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                              QStringLiteral("clipboard"), QStringLiteral("-i")});
+        owner.write(content.toUtf8());
+        owner.closeWriteChannel();
+        return waitUntil([&]() { return x11Clipboard() == content; });
     }
 
     QMap<QString, QString> text;

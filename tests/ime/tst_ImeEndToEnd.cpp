@@ -16,30 +16,14 @@ const QString kIdle = QStringLiteral("空闲");
 const QString kRecording = QStringLiteral("录音中");
 const QString kSentence = QStringLiteral("今天天气不错，我们出去走走吧");
 
-QByteArray runTool(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(5000);
-    return p.readAllStandardOutput();
-}
-
 // Voxle's main window, once the X server shows it: it takes the focus when it appears.
 bool mainWindowShown()
 {
     static const QRegularExpression row(QStringLiteral(R"re((0x[0-9a-f]+) "言川 Voxle": \("voxle" "Voxle"\)\s+1120x)re"));
-    const QString tree = QString::fromUtf8(runTool(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}));
-    const QRegularExpressionMatch m = row.match(tree);
-    return m.hasMatch() &&
-           runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), m.captured(1)}).contains("IsViewable");
-}
-
-QString clipboard()
-{
-    QProcess p;
-    p.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
-    p.waitForFinished(5000);
-    return QString::fromUtf8(p.readAllStandardOutput());
+    const QRegularExpressionMatch m = row.match(
+        DesktopChild::output(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}));
+    return m.hasMatch() && DesktopChild::output(QStringLiteral("xwininfo"), {QStringLiteral("-id"), m.captured(1)})
+                               .contains(QLatin1String("IsViewable"));
 }
 } // namespace
 
@@ -60,12 +44,9 @@ class tst_ImeEndToEnd : public QObject
     // Voxle opens its main window at launch; the user clicks back into the field before dictating.
     bool startVoxleAndRefocus(const QJsonObject &settings)
     {
-        if (!harness.startVoxle(settings) || !ImeProbe::waitUntil(mainWindowShown, 10000) ||
-            !probe->focusX11Window())
-            return false;
         Fcitx5InputMethodCommit im;
-        return ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }) &&
-               probe->waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); });
+        return harness.startVoxle(settings) && ImeProbe::waitUntil(mainWindowShown, 10000) &&
+               probe->focusForInputMethod(im);
     }
 
     bool toggle() { return harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool(); }
@@ -90,17 +71,11 @@ private slots:
             QStringLiteral(VOXLE_IME_PROBE),
             QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
         QVERIFY(ImeProbe::waitUntil([this]() { return probe->ready; }, 15000));
-        QVERIFY(probe->focusX11Window());
         Fcitx5InputMethodCommit im;
-        QVERIFY(ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }));
-        QVERIFY(probe->waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); }));
+        QVERIFY(probe->focusForInputMethod(im));
         QVERIFY(harness.startServer(QStringLiteral("scripted")));
         QVERIFY(harness.control("/__control/asr", {{QStringLiteral("sentences"), QJsonArray{kSentence}}}));
-        clipboardOwner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                                                       QStringLiteral("clipboard"), QStringLiteral("-i")});
-        clipboardOwner.write("用户剪贴板");
-        clipboardOwner.closeWriteChannel();
-        QTRY_COMPARE(clipboard(), QStringLiteral("用户剪贴板"));
+        QVERIFY(ImeProbe::ownX11Clipboard(clipboardOwner, QStringLiteral("用户剪贴板")));
     }
 
     void cleanupTestCase()

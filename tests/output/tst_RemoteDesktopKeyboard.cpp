@@ -3,6 +3,7 @@
 #include "platform/linux/RemoteDesktopKeyboard.h"
 #include "platform/linux/WaylandKeySynth.h"
 
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QTemporaryDir>
@@ -11,7 +12,8 @@
 
 using namespace Qt::StringLiterals;
 
-class PortalStandIn : public QObject
+// As strict as the real portal: keys reach a session only once it has started with the keyboard granted.
+class PortalStandIn : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.RemoteDesktop")
@@ -24,6 +26,7 @@ public:
     QVariantMap selected; // the last SelectDevices options
     QList<QPair<int, uint>> keys;
     int starts = 0;
+    bool running = false; // a session started with the keyboard, until the desktop closes it
 
     // Answers a request as portals do: the handle now, the Response signal on it a moment later.
     QDBusObjectPath answer(const QVariantMap &options, const QDBusMessage &call, uint response, QVariantMap results)
@@ -51,12 +54,16 @@ public slots:
     QDBusObjectPath Start(const QDBusObjectPath &, const QString &, const QVariantMap &o, const QDBusMessage &m)
     {
         ++starts;
+        running = startResponse == 0 && (selected.value(u"types"_s).toUInt() & 1);
         return answer(o, m, startResponse,
                       {{u"devices"_s, 1u}, {u"restore_token"_s, QStringLiteral("token-%1").arg(starts)}});
     }
     void NotifyKeyboardKeycode(const QDBusObjectPath &, const QVariantMap &, int code, uint state)
     {
-        keys << qMakePair(code, state);
+        if (running)
+            keys << qMakePair(code, state);
+        else
+            sendErrorReply(QDBusError::AccessDenied, u"Session is not running a keyboard"_s);
     }
 };
 
@@ -89,6 +96,7 @@ private slots:
         QTRY_COMPARE(portal.keys, chord);
 
         // Closed by the desktop: started again with the kept permission; a refusal is not asked again.
+        portal.running = false;
         portal.bus.send(
             QDBusMessage::createSignal(PortalStandIn::session(), u"org.freedesktop.portal.Session"_s, u"Closed"_s));
         QTRY_COMPARE(keyboard.state(), State::available);

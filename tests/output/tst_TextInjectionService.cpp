@@ -117,18 +117,19 @@ private slots:
         QTest::newRow("inserted text never shows") << 4;
         QTest::newRow("inserted text mangled, its range deleted") << 5;
         QTest::newRow("not trusted: prompt") << 6;
+        QTest::newRow("value written but never shows") << 7;
     }
     void insertViaAccessibility_failuresFallBackToPaste()
     {
         QFETCH(int, failure);
         r->ax.field.value = QStringLiteral("abc");
         r->ax.field.selection = {3, 0};
-        r->ax.field.acceptsSelectedText = failure >= 4;
+        r->ax.field.acceptsSelectedText = failure >= 4 && failure != 7;
         r->ax.hasFocus = failure != 0;
         r->ax.field.exposesValue = failure != 1;
         r->ax.field.exposesRange = failure != 2;
         r->ax.field.acceptsValue = failure != 3;
-        r->ax.field.dropsInsertedText = failure == 4;
+        r->ax.field.dropsInsertedText = failure == 4 || failure == 7;
         r->ax.field.truncatesInsertedText = failure == 5;
         r->ax.trusted = failure != 6;
         r->service->injectAtCursor(QStringLiteral("你好，world"));
@@ -288,6 +289,9 @@ private slots:
             r->pb.setContents({userCopy});
         r->clock.advance(10000);
         QCOMPARE(r->pb.items, byManager ? Pasteboard::Contents{kHello} : Pasteboard::Contents{userCopy});
+        // The text queued behind is still pasted, over whatever the clipboard then holds.
+        QCOMPARE(pastedTexts.endsWith(QStringLiteral("second")), overlapping);
+        QVERIFY(!r->service->busy());
     }
 
     void injectAtCursor_laterTextsWaitInOrderAndKeepUsersClipboard()
@@ -364,6 +368,23 @@ private slots:
         QVERIFY(pastePath || !r->ax.calls.contains(QStringLiteral("setSelectedText:x")));
         QVERIFY(r->keys.events.isEmpty());
         QCOMPARE(r->pb.items, Pasteboard::Contents{kHello});
+        QCOMPARE(r->clock.pendingTimers(), 0);
+    }
+
+    // Cancelled while the text goes in: what the field took stays, but nothing more is written to it.
+    void injectAtCursor_cancelledDuringTheWrite_movesNoCaret()
+    {
+        r->ax.field.value = QStringLiteral("abc");
+        r->ax.field.selection = {3, 0};
+        r->ax.onCall = [this](const QString &call) {
+            if (call.startsWith(QLatin1String("setSelectedText:")))
+                r->service->cancelInsertion();
+        };
+        r->service->injectAtCursor(QStringLiteral("x"));
+        r->clock.advance(10000);
+        QCOMPARE(r->ax.field.value, QStringLiteral("abcx"));
+        QVERIFY(!r->ax.calls.join(u' ').contains(QLatin1String("setSelectedTextRange")));
+        QVERIFY(r->keys.events.isEmpty());
         QCOMPARE(r->clock.pendingTimers(), 0);
     }
 

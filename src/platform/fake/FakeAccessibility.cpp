@@ -91,7 +91,8 @@ public:
     {
         if (!m_session.answer(QStringLiteral("setValue:") + value) || !m_owner.field.acceptsValue)
             return false;
-        m_owner.field.value = value;
+        if (!m_owner.field.dropsInsertedText)
+            m_owner.field.value = value;
         return true;
     }
     bool deleteText(Accessibility::TextRange range) override

@@ -20,7 +20,7 @@ public:
         bool acceptsValue = true;
         bool acceptsRange = true;
         bool terminal = false;
-        // Takes setSelectedText but keeps the text from reaching the value (a field that silently drops it).
+        // Takes setSelectedText or setValue but keeps the text from reaching the value (a field that drops it).
         bool dropsInsertedText = false;
         // Takes setSelectedText but inserts only the first half of the text (a toolkit counting other units).
         bool truncatesInsertedText = false;

@@ -1,5 +1,7 @@
-// The input-method route on X11: a real fcitx5 with pinyin and the project's add-on, a GTK 3 window in another
-// process using the fcitx GTK module, the X clipboard. Run inside scripts/lib/desktop.sh.
+// The input-method route into a GTK 3 window in another process, through a real fcitx5 with pinyin and the
+// project's add-on: on X11 with the fcitx GTK module (VOXLE_IME_WAYLAND unset), or as the input method of
+// headless sway for a native Wayland window (text-input-v3). Run inside scripts/lib/desktop.sh.
+#include "../output/HeadlessSway.h"
 #include "Fcitx5Server.h"
 #include "ImeProbe.h"
 #include "platform/linux/Fcitx5InputMethodCommit.h"
@@ -7,20 +9,19 @@
 #include <QTest>
 
 namespace {
-const QString kMixed = QStringLiteral("言川 Voxle 听写 dictation 2026，emoji 😀👍🏽 完。");
+constexpr bool kWayland = VOXLE_IME_WAYLAND;
 
 QString run(const QStringList &args)
 {
     return DesktopChild::output(args.first(), args.mid(1));
 }
-const QStringList kReadClipboard{QStringLiteral("xclip"), QStringLiteral("-o"), QStringLiteral("-selection"),
-                                 QStringLiteral("clipboard")};
 } // namespace
 
-class tst_Fcitx5InputMethodX11 : public QObject
+class tst_Fcitx5InputMethod : public QObject
 {
     Q_OBJECT
 
+    HeadlessSway sway;
     std::unique_ptr<Fcitx5Server> fcitx;
     std::unique_ptr<ImeProbe> probe;
     std::unique_ptr<Fcitx5InputMethodCommit> im;
@@ -34,18 +35,25 @@ class tst_Fcitx5InputMethodX11 : public QObject
 private slots:
     void initTestCase()
     {
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        if (qEnvironmentVariableIsEmpty(kWayland ? "DBUS_SESSION_BUS_ADDRESS" : "DISPLAY"))
             QSKIP("needs the test desktop (scripts/lib/desktop.sh)");
-        fcitx = std::make_unique<Fcitx5Server>();
+        QMap<QString, QString> probeEnv{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}};
+        if (kWayland) {
+            QVERIFY(sway.start());
+            probeEnv = sway.env;
+            probeEnv.insert(QStringLiteral("GDK_BACKEND"), QStringLiteral("wayland"));
+            probeEnv.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("-"));
+        }
+        fcitx = std::make_unique<Fcitx5Server>(sway.env);
         QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log));
-        probe = std::make_unique<ImeProbe>(
-            QStringLiteral(VOXLE_IME_PROBE),
-            QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
-        QVERIFY(ImeProbe::waitUntil([this]() { return probe->ready; }, 15000));
-        QVERIFY(probe->focusX11Window());
+        if (kWayland)
+            QVERIFY2(ImeProbe::waitUntil([this]() { return fcitx->log.contains(QLatin1String("wayland")); }),
+                     qPrintable(fcitx->log));
+        probe = std::make_unique<ImeProbe>(QStringLiteral(VOXLE_IME_PROBE), probeEnv);
+        QVERIFY(ImeProbe::waitUntil([this]() { return kWayland ? probe->focus == QLatin1String("main") : probe->ready; },
+                                    15000));
         im = std::make_unique<Fcitx5InputMethodCommit>();
-        QVERIFY(ImeProbe::waitUntil([this]() { return im->isFrameworkRunning(); }));
-        QVERIFY(probe->waitForImeFocus([this]() { return ImeProbe::reportsFocus(*im); }));
+        QVERIFY(probe->focusForInputMethod(*im, !kWayland));
     }
 
     void cleanupTestCase()
@@ -58,15 +66,14 @@ private slots:
     void commit_mixedText_arrivesExactlyWithClipboardUntouched()
     {
         QProcess clipboardOwner;
-        clipboardOwner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                                                       QStringLiteral("clipboard"), QStringLiteral("-i")});
-        clipboardOwner.write("用户的剪贴板");
-        clipboardOwner.closeWriteChannel();
-        QTRY_COMPARE(run(kReadClipboard), QStringLiteral("用户的剪贴板"));
-
-        QCOMPARE(InputMethodCommit::outcomeName(commit(kMixed)), QStringLiteral("done"));
-        QTRY_COMPARE(mainText(), kMixed);
-        QCOMPARE(run(kReadClipboard), QStringLiteral("用户的剪贴板"));
+        QVERIFY(kWayland || ImeProbe::ownX11Clipboard(clipboardOwner, QStringLiteral("用户的剪贴板")));
+        const QString mixed = QStringLiteral("言川 Voxle 听写 dictation 2026，emoji 😀👍🏽 完。");
+        QCOMPARE(InputMethodCommit::outcomeName(commit(mixed)), QStringLiteral("done"));
+        // Without the add-on's flush fcitx5 5.0 would hold this until the next key or output event.
+        QTRY_COMPARE_WITH_TIMEOUT(mainText(), mixed, 2000);
+        if (kWayland)
+            return;
+        QCOMPARE(ImeProbe::x11Clipboard(), QStringLiteral("用户的剪贴板"));
         QCOMPARE(clipboardOwner.state(), QProcess::Running);
         clipboardOwner.kill();
         clipboardOwner.waitForFinished();
@@ -74,6 +81,8 @@ private slots:
 
     void commit_duringPinyinComposition_keepsTheComposition()
     {
+        if (kWayland)
+            QSKIP("typed through xdotool on X11");
         probe->send(QStringLiteral("clear"));
         QTRY_COMPARE(mainText(), QString());
         fcitx->run(QStringLiteral("fcitx5-remote"), {QStringLiteral("-o")});
@@ -105,10 +114,8 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(probe->text.value(QStringLiteral("password")), QString());
         QCOMPARE(probe->preedit.value(QStringLiteral("password")), QString());
-        probe->send(QStringLiteral("focus main"));
-        QTRY_COMPARE(probe->focus, QStringLiteral("main"));
     }
 };
 
-QTEST_GUILESS_MAIN(tst_Fcitx5InputMethodX11)
-#include "tst_Fcitx5InputMethodX11.moc"
+QTEST_GUILESS_MAIN(tst_Fcitx5InputMethod)
+#include "tst_Fcitx5InputMethod.moc"
