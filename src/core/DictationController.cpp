@@ -478,12 +478,12 @@ void DictationController::saveDashScopeApiKey(const QString &text)
     setServerLabel(key.isEmpty() ? QStringLiteral("未配置") : QStringLiteral("已配置"));
 }
 
-QString DictationController::historyKind() const
+VoxleHistoryEntry::Kind DictationController::historyKind() const
 {
     if (m_activeDictationMode == DictationMode::translate)
-        return QStringLiteral("translate");
+        return VoxleHistoryEntry::Kind::translate;
     const bool polish = m_sessionPolishOverride.value_or(m_preferences.polishEnabled());
-    return polish ? QStringLiteral("polish") : QStringLiteral("record");
+    return polish ? VoxleHistoryEntry::Kind::polish : VoxleHistoryEntry::Kind::record;
 }
 
 // MARK: - Helpers

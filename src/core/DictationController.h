@@ -3,6 +3,7 @@
 #include "base/OwnedTask.h"
 #include "base/VoxleTypes.h"
 #include "core/OverlayState.h"
+#include "history/VoxleHistoryEntry.h"
 #include "platform/MicrophoneAccess.h"
 
 #include <QByteArray>
@@ -82,7 +83,7 @@ public:
     QString currentHint() const;
 
     // Which history kind the running dictation will be stored as: "record", "polish" or "translate".
-    QString historyKind() const;
+    VoxleHistoryEntry::Kind historyKind() const;
 
 signals:
     void statusChanged();

@@ -27,7 +27,7 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
     const bool polish = m_sessionPolishOverride.value_or(m_preferences.polishEnabled());
     const bool commitToCursor = m_pendingCommitToCursor;
     const QString latestTranscript = m_latestTranscript;
-    const QString kind = historyKind();
+    const VoxleHistoryEntry::Kind kind = historyKind();
     // Leaves its slot however the step ends; a cancelled step has no slot left and may have no controller.
     struct Forget {
         DictationController *controller;
@@ -140,7 +140,7 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
     sendDebugEvent(location, QStringLiteral("[DEBUG] output ready"), QStringLiteral("C"),
                    {{QStringLiteral("outputLen"), outputText.trimmed().size()},
                     {QStringLiteral("pendingCommitToCursor"), insert}});
-    if (m_preferences.historyRetention() != QStringLiteral("never"))
+    if (m_preferences.historyRetention() != VoxleHistoryRetention::never)
         m_services.history.insert(kind, rawText, outputText, m_services.clock.now());
     if (insert && !outputText.isEmpty()) {
         sendDebugEvent(location, QStringLiteral("[DEBUG] injectAtCursor called"), QStringLiteral("C"),
@@ -158,7 +158,7 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
         QMetaObject::invokeMethod(
             this,
             [this, kind, modeLabel, rawText, outputText, duration]() {
-                m_services.cloud.reportUsageEvent(kind, modeLabel, rawText, outputText, duration);
+                m_services.cloud.reportUsageEvent(rawValue(kind), modeLabel, rawText, outputText, duration);
             },
             Qt::QueuedConnection);
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "history/VoxleHistoryEntry.h"
+#include "history/VoxleHistoryRetention.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -8,9 +11,9 @@ class DictationHistory
 {
 public:
     virtual ~DictationHistory() = default;
-    // `kind` is "record", "polish" or "translate". Fire-and-forget.
-    virtual void insert(const QString &kind, const QString &rawText, const QString &outputText,
+    // Fire-and-forget.
+    virtual void insert(VoxleHistoryEntry::Kind kind, const QString &rawText, const QString &outputText,
                         const QDateTime &date) = 0;
-    // `retention` is the retention's raw value. Fire-and-forget.
-    virtual void applyRetention(const QString &retention) = 0;
+    // Fire-and-forget.
+    virtual void applyRetention(VoxleHistoryRetention retention) = 0;
 };

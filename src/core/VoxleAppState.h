@@ -101,7 +101,7 @@ public:
     void saveDashScopeApiKey(const QString &text) { m_dictation.saveDashScopeApiKey(text); }
 
     // Which history kind the running dictation will be stored as: "record", "polish" or "translate".
-    QString historyKind() const { return m_dictation.historyKind(); }
+    VoxleHistoryEntry::Kind historyKind() const { return m_dictation.historyKind(); }
 
     // --- Permission requests of the onboarding, home and settings pages (VoxleAppStatePermissions.cpp) ---
     // Each marks the permission as asked for ("hasRequested..."), asks the platform, then refreshes the labels.

@@ -2,15 +2,13 @@
 
 #include "history/VoxleHistoryStore.h"
 
-void VoxleHistoryRecorder::insert(const QString &kind, const QString &rawText, const QString &outputText,
+void VoxleHistoryRecorder::insert(VoxleHistoryEntry::Kind kind, const QString &rawText, const QString &outputText,
                                   const QDateTime &date)
 {
-    if (const auto parsed = parseHistoryKind(kind))
-        m_store.insert(*parsed, rawText, outputText, date);
+    m_store.insert(kind, rawText, outputText, date);
 }
 
-void VoxleHistoryRecorder::applyRetention(const QString &retention)
+void VoxleHistoryRecorder::applyRetention(VoxleHistoryRetention retention)
 {
-    if (const auto parsed = parseHistoryRetention(retention))
-        m_store.applyRetention(*parsed); // fire-and-forget: the task runs to its end on its own
+    m_store.applyRetention(retention); // fire-and-forget: the task runs to its end on its own
 }

@@ -10,8 +10,9 @@ class VoxleHistoryRecorder final : public DictationHistory
 public:
     explicit VoxleHistoryRecorder(VoxleHistoryStore &store) : m_store(store) {}
 
-    void insert(const QString &kind, const QString &rawText, const QString &outputText, const QDateTime &date) override;
-    void applyRetention(const QString &retention) override;
+    void insert(VoxleHistoryEntry::Kind kind, const QString &rawText, const QString &outputText,
+                const QDateTime &date) override;
+    void applyRetention(VoxleHistoryRetention retention) override;
 
 private:
     VoxleHistoryStore &m_store;

@@ -2,11 +2,6 @@
 
 #include "platform/UserDefaults.h"
 
-namespace {
-const QStringList kRetentionValues{QStringLiteral("never"), QStringLiteral("hours24"), QStringLiteral("week1"),
-                                   QStringLiteral("month1"), QStringLiteral("forever")};
-}
-
 VoxlePreferences::VoxlePreferences(UserDefaults &defaults, QObject *parent) : QObject(parent), m_defaults(defaults)
 {
 }
@@ -37,8 +32,9 @@ void VoxlePreferences::load()
     if (const auto stored = m_defaults.boolean(kUseProxy))
         setUseProxy(*stored);
 
-    const QString retention = m_defaults.string(kHistoryRetention).value_or(QString());
-    setHistoryRetention(kRetentionValues.contains(retention) ? retention : QStringLiteral("forever"));
+    // A value this version does not know keeps everything, as nothing was chosen.
+    setHistoryRetention(parseHistoryRetention(m_defaults.string(kHistoryRetention).value_or(QString()))
+                            .value_or(VoxleHistoryRetention::keepForever));
 }
 
 void VoxlePreferences::loadBinding(const QString &key, void (VoxlePreferences::*setter)(std::optional<HotkeyBinding>))
@@ -148,13 +144,10 @@ void VoxlePreferences::setTranslationTargetLanguage(TranslationTargetLanguage la
     emit translationTargetLanguageChanged();
 }
 
-void VoxlePreferences::setHistoryRetention(const QString &retention)
+void VoxlePreferences::setHistoryRetention(VoxleHistoryRetention retention)
 {
-    // Only the five known values can be chosen; anything else would be stored but never understood.
-    if (!kRetentionValues.contains(retention))
-        return;
     m_historyRetention = retention;
-    m_defaults.setString(kHistoryRetention, retention);
+    m_defaults.setString(kHistoryRetention, rawValue(retention));
     emit historyRetentionChanged();
 }
 

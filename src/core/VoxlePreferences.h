@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/VoxleTypes.h"
+#include "history/VoxleHistoryRetention.h"
 
 #include <QObject>
 #include <optional>
@@ -15,7 +16,6 @@ class VoxlePreferences : public QObject
     Q_PROPERTY(bool polishEnabled READ polishEnabled WRITE setPolishEnabled NOTIFY polishEnabledChanged)
     Q_PROPERTY(QString defaultModeLabel READ defaultModeLabel NOTIFY polishEnabledChanged)
     Q_PROPERTY(bool useProxy READ useProxy WRITE setUseProxy NOTIFY useProxyChanged)
-    Q_PROPERTY(QString historyRetention READ historyRetention WRITE setHistoryRetention NOTIFY historyRetentionChanged)
     Q_PROPERTY(
         QString streamingAsrModel READ streamingAsrModel WRITE setStreamingAsrModel NOTIFY streamingAsrModelChanged)
     Q_PROPERTY(double audioInputGain READ audioInputGain WRITE setAudioInputGain NOTIFY audioInputGainChanged)
@@ -74,9 +74,9 @@ public:
     TranslationTargetLanguage translationTargetLanguage() const { return m_translationTarget; }
     void setTranslationTargetLanguage(TranslationTargetLanguage language);
 
-    // The retention's raw value ("never", "hours24", "week1", "month1", "forever").
-    QString historyRetention() const { return m_historyRetention; }
-    void setHistoryRetention(const QString &retention);
+    // Stored as its raw value ("never", "hours24", "week1", "month1", "forever").
+    VoxleHistoryRetention historyRetention() const { return m_historyRetention; }
+    void setHistoryRetention(VoxleHistoryRetention retention);
 
     QString streamingAsrModel() const { return m_streamingAsrModel; }
     void setStreamingAsrModel(const QString &model);
@@ -125,7 +125,7 @@ private:
     QString m_defaultModeLabel = QStringLiteral("仅听写");
     bool m_useProxy = true;
     TranslationTargetLanguage m_translationTarget = TranslationTargetLanguage::en;
-    QString m_historyRetention = QStringLiteral("forever");
+    VoxleHistoryRetention m_historyRetention = VoxleHistoryRetention::keepForever;
     QString m_streamingAsrModel = QStringLiteral("fun-asr-realtime");
     SpeechLanguage m_speechLanguage = SpeechLanguage::zh;
     double m_audioInputGain = 1.0;

@@ -104,10 +104,10 @@ private slots:
         rig.historyStore->insert(Kind::record, QString(), QStringLiteral("刚才"), now);
         // As the application wires it: the state applies a new retention to the store on the next turn.
         connect(&rig.state->preferences(), &VoxlePreferences::historyRetentionChanged, this, [&rig] {
-            const QString raw = rig.state->preferences().historyRetention();
+            const VoxleHistoryRetention retention = rig.state->preferences().historyRetention();
             QMetaObject::invokeMethod(
-                &rig.state->preferences(),
-                [&rig, raw] { rig.historyStore->applyRetention(*parseHistoryRetention(raw)); }, Qt::QueuedConnection);
+                &rig.state->preferences(), [&rig, retention] { rig.historyStore->applyRetention(retention); },
+                Qt::QueuedConnection);
         });
 
         VoxleHistoryView view(*rig.state, *rig.historyStore, rig.pasteboard, rig.clock);
@@ -118,11 +118,11 @@ private slots:
         QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("永远"));
 
         view.retentionPicker()->setCurrentIndex(view.retentionPicker()->findData(QStringLiteral("hours24")));
-        QCOMPARE(rig.state->preferences().historyRetention(), QStringLiteral("hours24"));
+        QCOMPARE(rig.state->preferences().historyRetention(), VoxleHistoryRetention::hours24);
         QVERIFY(loaded.wait(5000));
         QCOMPARE(outputs(view), QStringList{QStringLiteral("刚才")});
 
-        rig.state->preferences().setHistoryRetention(QStringLiteral("week1"));
+        rig.state->preferences().setHistoryRetention(VoxleHistoryRetention::week1);
         QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("1周"));
     }
 };

@@ -206,14 +206,15 @@ public:
 class FakeHistory final : public DictationHistory
 {
 public:
-    void insert(const QString &kind, const QString &rawText, const QString &outputText, const QDateTime &) override
+    void insert(VoxleHistoryEntry::Kind kind, const QString &rawText, const QString &outputText,
+                const QDateTime &) override
     {
         // The store itself skips blank output.
         if (outputText.trimmed().isEmpty())
             return;
-        rows << QStringList{kind, rawText.trimmed(), outputText.trimmed()};
+        rows << QStringList{rawValue(kind), rawText.trimmed(), outputText.trimmed()};
     }
-    void applyRetention(const QString &retention) override { retentions << retention; }
+    void applyRetention(VoxleHistoryRetention retention) override { retentions << rawValue(retention); }
 
     QList<QStringList> rows;
     QStringList retentions;

@@ -213,7 +213,7 @@ private slots:
         QCOMPARE(rig.history.rows.size(), 1);
 
         rig.advance(150);
-        rig.state->preferences().setHistoryRetention(QStringLiteral("never"));
+        rig.state->preferences().setHistoryRetention(VoxleHistoryRetention::never);
         rig.dictate(QStringLiteral("secret"));
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("secret")});
         QCOMPARE(rig.history.rows.size(), 1);

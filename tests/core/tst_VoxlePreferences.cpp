@@ -34,10 +34,8 @@ private slots:
     {
         ControllerRig rig;
         QCOMPARE(rig.history.retentions, QStringList{QStringLiteral("forever")});
-        rig.state->preferences().setHistoryRetention(QStringLiteral("week1"));
+        rig.state->preferences().setHistoryRetention(VoxleHistoryRetention::week1);
         QCOMPARE(rig.history.retentions.size(), 1); // queued: not inside the setter
-        rig.settle();
-        rig.state->preferences().setHistoryRetention(QStringLiteral("weekly")); // not a retention
         rig.settle();
         QCOMPARE(rig.history.retentions, (QStringList{QStringLiteral("forever"), QStringLiteral("week1")}));
     }
@@ -66,7 +64,7 @@ private slots:
         QCOMPARE(prefs.polishEnabled(), false);
         QCOMPARE(defaults.boolean(P::kPolishEnabled), std::optional<bool>(false));
         QVERIFY(prefs.useProxy());
-        QCOMPARE(prefs.historyRetention(), QStringLiteral("forever"));
+        QCOMPARE(prefs.historyRetention(), VoxleHistoryRetention::keepForever);
         QVERIFY(!prefs.liveTextPreedit());
 
         FakeUserDefaults second;

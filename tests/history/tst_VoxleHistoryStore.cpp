@@ -287,30 +287,29 @@ private slots:
                  QStringList{QStringLiteral("0")});
     }
 
-    // Driven as the application drives it: kinds and retentions arrive as the raw values the settings file
-    // and the database hold, and nothing else is taken for one.
+    // Driven as the application drives it, through the recorder; the settings file's raw values are read
+    // strictly, and the database holds the kinds' raw values.
     void applyRetention_cutsAtTheRightMoment()
     {
         ManualClock clock(at("2026-12-06T12:00:00.500Z"));
         VoxleHistoryStore store(freshDir(), clock);
         VoxleHistoryRecorder recorder(store);
         const QDateTime now = clock.now();
-        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("40d"), now.addDays(-40));
-        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("8d"), now.addDays(-8));
-        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("25h"), now.addSecs(-25 * 3600));
-        recorder.insert(QStringLiteral("polish"), QString(), QStringLiteral("23h"), now.addSecs(-23 * 3600));
-        recorder.insert(QStringLiteral("translate"), QString(), QStringLiteral("1s"), now.addSecs(-1));
-        recorder.insert(QStringLiteral("record"), QString(), QStringLiteral("now"), now);
-        recorder.insert(QStringLiteral("Record"), QString(), QStringLiteral("unknown kind"), now);
+        recorder.insert(Kind::record, QString(), QStringLiteral("40d"), now.addDays(-40));
+        recorder.insert(Kind::record, QString(), QStringLiteral("8d"), now.addDays(-8));
+        recorder.insert(Kind::record, QString(), QStringLiteral("25h"), now.addSecs(-25 * 3600));
+        recorder.insert(Kind::polish, QString(), QStringLiteral("23h"), now.addSecs(-23 * 3600));
+        recorder.insert(Kind::translate, QString(), QStringLiteral("1s"), now.addSecs(-1));
+        recorder.insert(Kind::record, QString(), QStringLiteral("now"), now);
         QCOMPARE(outputs(fetch(store, Kind::polish)), QStringList{QStringLiteral("23h")});
         QCOMPARE(
             RawDb(store.databasePath()).column("SELECT kind FROM dictation_history GROUP BY kind ORDER BY min(id);"),
             (QStringList{QStringLiteral("record"), QStringLiteral("polish"), QStringLiteral("translate")}));
 
-        for (const char *unchanged : {"forever", "Forever", "永远", "daily", ""}) {
-            recorder.applyRetention(QString::fromUtf8(unchanged));
-            QCOMPARE(fetch(store).size(), 6);
-        }
+        recorder.applyRetention(VoxleHistoryRetention::keepForever);
+        QCOMPARE(fetch(store).size(), 6);
+        for (const char *unknown : {"Forever", "永远", "daily", ""})
+            QCOMPARE(parseHistoryRetention(QString::fromUtf8(unknown)), std::nullopt);
         const std::pair<const char *, QStringList> steps[] = {
             {"month1",
              {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h"),
@@ -320,7 +319,7 @@ private slots:
             {"never", {QStringLiteral("now")}}, // created within the current second
         };
         for (const auto &[retention, kept] : steps) {
-            recorder.applyRetention(QString::fromLatin1(retention));
+            recorder.applyRetention(*parseHistoryRetention(QString::fromLatin1(retention)));
             QCOMPARE(outputs(fetch(store)), kept);
         }
     }

@@ -105,7 +105,7 @@ VoxleSectionCard *VoxleHistoryView::setupRecent()
 void VoxleHistoryView::setupConnections()
 {
     auto syncRetention = [this] {
-        const int index = m_retention->findData(m_state.preferences().historyRetention());
+        const int index = m_retention->findData(rawValue(m_state.preferences().historyRetention()));
         if (index >= 0 && index != m_retention->currentIndex())
             m_retention->setCurrentIndex(index);
     };
@@ -119,9 +119,9 @@ void VoxleHistoryView::setupConnections()
             Qt::QueuedConnection);
     });
     connect(m_retention, &QComboBox::currentIndexChanged, this, [this](int index) {
-        const QString raw = m_retention->itemData(index).toString();
-        if (index >= 0 && raw != m_state.preferences().historyRetention())
-            m_state.preferences().setHistoryRetention(raw);
+        const auto chosen = parseHistoryRetention(m_retention->itemData(index).toString());
+        if (index >= 0 && chosen && *chosen != m_state.preferences().historyRetention())
+            m_state.preferences().setHistoryRetention(*chosen);
     });
     connect(m_filterGroup, &QButtonGroup::idClicked, this, [this](int id) { setFilter(static_cast<Filter>(id)); });
     connect(m_refresh, &QPushButton::clicked, this, &VoxleHistoryView::reload);
