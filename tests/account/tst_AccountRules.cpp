@@ -14,6 +14,7 @@ private slots:
         const QDateTime eight(QDate(2026, 12, 5), QTime(8, 0), Qt::UTC);
         QTest::newRow("micro") << QStringLiteral("2026-12-05T08:00:00.250999Z") << eight.addMSecs(250);
         QTest::newRow("offset") << QStringLiteral("2026-12-05T16:00:00+08:00") << eight;
+        QTest::newRow("offset minutes") << QStringLiteral("2026-12-05T02:30:00-05:30") << eight;
         QTest::newRow("no zone") << QStringLiteral("2026-12-05T08:00:00") << QDateTime();
         QTest::newRow("space") << QStringLiteral("2026-12-05 08:00:00Z") << QDateTime();
         QTest::newRow("bad day") << QStringLiteral("2026-02-30T08:00:00Z") << QDateTime();

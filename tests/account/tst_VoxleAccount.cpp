@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -87,12 +88,14 @@ private:
         }
     };
 
-    std::unique_ptr<Fixture> fixture()
+    // `chatOrigin`: where the chat completions go, if not to the stand-in backend.
+    std::unique_ptr<Fixture> fixture(const QString &chatOrigin = QString())
     {
         auto f = std::make_unique<Fixture>();
         Fixture *raw = f.get();
         const QUrl origin = m_server.origin();
-        VoxleAccount::Endpoints endpoints{origin, QUrl(origin.toString() + kChatPath)};
+        VoxleAccount::Endpoints endpoints{
+            origin, QUrl((chatOrigin.isEmpty() ? origin.toString() : chatOrigin) + kChatPath)};
         f->account = std::make_unique<VoxleAccount>(
             f->defaults, f->keychain, f->clock, m_nam, [raw]() { return raw->useProxy; }, nullptr, endpoints);
         QObject::connect(f->account.get(), &VoxleAccount::apiKeyReceived, f->account.get(), [raw](const QString &key) {
@@ -208,6 +211,8 @@ private slots:
         f->secrets.failReadWith = -25291;
         f->secrets.failSaveWith = -25291;
         f->account->restoreAuthState();
+        f->account->restoreAuthState(); // tried again meanwhile: still one retry
+        QCOMPARE(f->clock.pendingTimers(), 1);
         QCOMPARE(fileKey(*f), QStringLiteral("sk-earlier"));
         QCOMPARE(f->account->aiCredentials()->apiKey, QStringLiteral("sk-earlier"));
         // Unreachable is not "signed out": nothing is cleared, and the restore is tried again later.
@@ -530,6 +535,7 @@ private slots:
         QTest::newRow("401 text") << 401 << QByteArray("Unauthorized") << QStringLiteral("连接失败（HTTP 401）");
         QTest::newRow("201") << 201 << QByteArray(R"({"choices":[{"message":{"content":"x"}}]})")
                              << QStringLiteral("连接失败（HTTP 201）");
+        QTest::newRow("not json") << 200 << QByteArray("not json") << QStringLiteral("无法连接 DashScope：illegal value（302）");
         QTest::newRow("empty choices") << 200 << QByteArray(R"({"choices":[]})") << QStringLiteral("返回解析失败");
         QTest::newRow("content not string")
             << 200 << QByteArray(R"({"choices":[{"message":{"content":null}}]})") << QStringLiteral("返回解析失败");
@@ -555,20 +561,20 @@ private slots:
         QCOMPARE(reported, QList<QVariantList>{{label}});
     }
 
-    void directRoute_timesOutOnTheInjectedClock()
+    void directRoute_cancelledTimedOutOrRefused()
     {
         auto f = fixture();
         f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
         QVERIFY(m_server.script(LocalServerProcess::hang(kChatPath)));
-        // Escape is not a network failure.
+        // A request cancelled on its way is a failure, not an empty answer.
         CancelToken escape;
-        auto cancelled = f->rewriter->polishText(QStringLiteral("hello"), escape);
+        auto cancelled = f->rewriter->chatCompletion({{QStringLiteral("user"), QStringLiteral("hi")}}, 8, 30.0, escape);
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
         escape.cancel();
-        QCOMPARE(QCoro::waitFor(cancelled), std::nullopt);
+        QVERIFY(!QCoro::waitFor(cancelled));
+        // Escape is not a network failure, and a request cancelled before it starts never leaves.
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"), escape)), std::nullopt);
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
-        // A request cancelled before it starts is a failure, not an empty answer, and never leaves.
-        QVERIFY(!wait(f->rewriter->chatCompletion({{QStringLiteral("user"), QStringLiteral("hi")}}, 8, 30.0, escape)));
 
         auto task = f->rewriter->polishText(QStringLiteral("hello"));
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 2; }));
@@ -579,6 +585,16 @@ private slots:
         QCOMPARE(QCoro::waitFor(task), std::nullopt);
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(),
                  QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
+
+        // Nobody listens at the chat endpoint.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const auto refused = fixture(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
+        probe.close();
+        refused->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
+        QCOMPARE(wait(refused->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(refused->rewriter->lastNetworkErrorLabel(),
+                 QStringLiteral("无法连接 DashScope：无法连接到服务器（可能需要代理或被网络阻断）。"));
     }
 
     void cloud_proxyRecognitionAndCancellation()

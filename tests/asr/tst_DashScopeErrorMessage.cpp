@@ -36,14 +36,14 @@ private slots:
         const QString unreachable = QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）。");
         const QString lost = QStringLiteral("网络连接中断。");
         const QString tls = QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）。");
+        const QString unknown = QStringLiteral("网络错误（URLError.unknown）。常见原因：网络阻断、代理未开启、TLS 被拦截。");
         const std::pair<QAbstractSocket::SocketError, QString> sockets[] = {
             {QAbstractSocket::NetworkError, QStringLiteral("网络未连接。")},
             {QAbstractSocket::SocketTimeoutError, timeout},
             {QAbstractSocket::HostNotFoundError, unreachable},
             {QAbstractSocket::RemoteHostClosedError, lost},
             {QAbstractSocket::SslHandshakeFailedError, tls},
-            {QAbstractSocket::UnknownSocketError,
-             QStringLiteral("网络错误（URLError.unknown）。常见原因：网络阻断、代理未开启、TLS 被拦截。")}};
+            {QAbstractSocket::UnknownSocketError, unknown}};
         for (const auto &[error, message] : sockets)
             QCOMPARE(dashScopeErrorMessage(error, QString()), prefix + message);
         QCOMPARE(dashScopeErrorMessage(QAbstractSocket::DatagramTooLargeError, QStringLiteral("too big")),
@@ -53,6 +53,7 @@ private slots:
             {QNetworkReply::HostNotFoundError, unreachable},
             {QNetworkReply::RemoteHostClosedError, lost},
             {QNetworkReply::SslHandshakeFailedError, tls},
+            {QNetworkReply::UnknownNetworkError, unknown},
             {QNetworkReply::ProtocolFailure, QStringLiteral("未知错误（399）")}};
         for (const auto &[error, message] : replies)
             QCOMPARE(dashScopeErrorMessage(error, QString()), prefix + message);

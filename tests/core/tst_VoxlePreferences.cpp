@@ -47,6 +47,7 @@ private slots:
         defaults.setString(P::kHotkeyScheme, QStringLiteral("Fn"));
         defaults.setString(P::kTranslationTarget, QStringLiteral("ja"));
         defaults.setString(P::kModifierFnAction, QStringLiteral("translate"));
+        defaults.setString(P::kModifierControlAction, QStringLiteral("record"));
         defaults.setString(P::kModifierCommandAction, QStringLiteral("翻译"));
         defaults.setString(P::kPolishEnabled, QStringLiteral("true")); // not a Boolean
         defaults.setString(P::kUseProxy, QStringLiteral("false"));     // not a Boolean
@@ -59,6 +60,7 @@ private slots:
         QCOMPARE(prefs.translationTargetLanguage(), TranslationTargetLanguage::en);
         QCOMPARE(defaults.string(P::kTranslationTarget), std::optional<QString>(QStringLiteral("ja")));
         QCOMPARE(prefs.modifierFnAction(), HotkeyAction::translate);
+        QCOMPARE(prefs.modifierControlAction(), HotkeyAction::record);
         QCOMPARE(prefs.modifierCommandAction(), HotkeyAction::translate);
         QCOMPARE(defaults.string(P::kModifierCommandAction), std::optional<QString>(QStringLiteral("翻译")));
         QCOMPARE(prefs.polishEnabled(), false);
@@ -75,8 +77,10 @@ private slots:
         second.setBool(P::kLiveTextPreedit, true);
         P other(second);
         QSignalSpy preedit(&other, &P::liveTextPreeditChanged);
+        QSignalSpy polish(&other, &P::polishEnabledChanged);
         other.load();
         QCOMPARE(preedit.size(), 1);
+        QCOMPARE(polish.size(), 1);
         QCOMPARE(other.hotkeyScheme(), HotkeyScheme::custom);
         QCOMPARE(other.translationTargetLanguage(), TranslationTargetLanguage::ja);
         QVERIFY(!other.useProxy());
@@ -96,6 +100,7 @@ private slots:
             QVERIFY(defaults.contains(P::kTranslateBinding));
             prefs.setTranslateHotkey(std::nullopt);
             prefs.setTranslationTargetLanguage(TranslationTargetLanguage::ja);
+            prefs.setModifierControlAction(HotkeyAction::translate);
             QVERIFY(!defaults.contains(P::kTranslateBinding));
             QCOMPARE(defaults.data(P::kRecordBinding),
                      std::optional<QByteArray>("{\"keyCode\":49,\"modifiersRawValue\":1}"));
@@ -107,6 +112,7 @@ private slots:
         QCOMPARE(reloaded.polishHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{0, 12}));
         QCOMPARE(reloaded.translateHotkey(), std::nullopt);
         QCOMPARE(reloaded.translationTargetLanguage(), TranslationTargetLanguage::ja);
+        QCOMPARE(reloaded.modifierControlAction(), HotkeyAction::translate);
         // undecodable data is left as it was
         QCOMPARE(defaults.data(P::kTranslateBinding), std::optional<QByteArray>("{\"keyCode\":\"x\"}"));
     }
@@ -143,6 +149,7 @@ private slots:
     {
         ControllerRig rig(false, false);
         QVERIFY(!rig.dictation->apiKeyConfigured());
+        QSignalSpy configured(rig.dictation, &DictationController::apiKeyConfiguredChanged);
         rig.dictation->saveDashScopeApiKey(QStringLiteral("  sk-abc \n"));
         const std::pair<QString, QString> item{Voxle::applicationId(), QStringLiteral("dashscope_api_key")};
         QCOMPARE(rig.secrets.items[item], QStringLiteral("sk-abc"));
@@ -152,6 +159,7 @@ private slots:
         QVERIFY(!rig.secrets.items.count(item));
         QVERIFY(!rig.dictation->apiKeyConfigured());
         QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("未配置"));
+        QCOMPARE(configured.size(), 2);
         rig.secrets.failSaveWith = -25308;
         rig.dictation->saveDashScopeApiKey(QStringLiteral("sk-new"));
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("保存失败")));

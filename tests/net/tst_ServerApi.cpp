@@ -68,6 +68,15 @@ private slots:
             << 400 << QByteArray(R"({"error":{"message":"x"}})") << jsonType << QStringLiteral("x");
         QTest::newRow("400 empty message")
             << 400 << QByteArray(R"({"message":""})") << jsonType << QStringLiteral("请求失败（HTTP 400）");
+        // The first non-empty string among the candidates wins; anything else is no message.
+        const QString http400 = QStringLiteral("请求失败（HTTP 400）");
+        QTest::newRow("message first") << 400 << QByteArray(R"({"message":"m","detail":"d"})") << jsonType
+                                       << QStringLiteral("m");
+        QTest::newRow("empty message falls through")
+            << 400 << QByteArray(R"({"message":"","error":{"message":"e"}})") << jsonType << QStringLiteral("e");
+        QTest::newRow("detail strings") << 400 << QByteArray(R"({"detail":["x"]})") << jsonType << http400;
+        QTest::newRow("number message") << 400 << QByteArray(R"({"message":5})") << jsonType << http400;
+        QTest::newRow("array") << 400 << QByteArray(R"([{"message":"m"}])") << jsonType << http400;
         QTest::newRow("500 html") << 500 << QByteArray("<html><h1>Internal Server Error</h1></html>")
                                   << QStringLiteral("text/html") << QStringLiteral("请求失败（HTTP 500）");
         QTest::newRow("200 empty") << 200 << QByteArray() << jsonType << QStringLiteral("返回解析失败");
