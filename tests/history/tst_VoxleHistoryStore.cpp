@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -367,7 +368,8 @@ private slots:
             stored = QStringList{QStringLiteral("秘密二"), QStringLiteral("秘密一"), QStringLiteral("first")} + stored;
             QCOMPARE(outputs(fetch(store)), stored);
         }
-        QCOMPARE(LogCapture::text().count(QStringLiteral("1 of 3 rows not stored")), 2);
+        // Each refused row was one of a batch (the locked row itself may have joined it).
+        QCOMPARE(LogCapture::text().count(QRegularExpression(QStringLiteral("\\b1 of [34] rows not stored"))), 2);
         for (const QString &word :
              {QStringLiteral("秘密"), QStringLiteral("拒收"), QStringLiteral("退回"), QStringLiteral("说的话")})
             QVERIFY(!LogCapture::text().contains(word));
