@@ -566,12 +566,14 @@ private slots:
         auto f = fixture();
         f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
         QVERIFY(m_server.script(LocalServerProcess::hang(kChatPath)));
-        // A request cancelled on its way is a failure, not an empty answer.
+        // A request cancelled on its way or before it starts is a failure, not an empty answer.
+        const QList<TextRewriter::ChatMessage> hi{{QStringLiteral("user"), QStringLiteral("hi")}};
         CancelToken escape;
-        auto cancelled = f->rewriter->chatCompletion({{QStringLiteral("user"), QStringLiteral("hi")}}, 8, 30.0, escape);
+        auto cancelled = f->rewriter->chatCompletion(hi, 8, 30.0, escape);
         QVERIFY(spinUntil([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
         escape.cancel();
         QVERIFY(!QCoro::waitFor(cancelled));
+        QVERIFY(!wait(f->rewriter->chatCompletion(hi, 8, 30.0, escape)));
         // Escape is not a network failure, and a request cancelled before it starts never leaves.
         QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"), escape)), std::nullopt);
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
