@@ -290,6 +290,19 @@ private slots:
         row("service end flag keeps an unpunctuated sentence",
             R"({"events":[{"text":"今天天气不错","sentence_end":true,"at_bytes":0},{"text":"我们出去","at_bytes":0}]})",
             "今天天气不错|今天天气不错 我们出去", "今天天气不错 我们出去");
+        // The end flag may also sit beside the sentence, in the payload or its output.
+        row("payload end flag",
+            R"({"raw_after_start":["{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},)"
+            R"(\u0022payload\u0022:{\u0022is_sentence_end\u0022:true,)"
+            R"(\u0022output\u0022:{\u0022sentence\u0022:{\u0022text\u0022:\u0022今天\u0022}}}}"],)"
+            R"("events":[{"text":"明天","at_bytes":0}]})",
+            "今天|今天 明天", "今天 明天");
+        row("output end flag",
+            R"({"raw_after_start":["{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},)"
+            R"(\u0022payload\u0022:{\u0022output\u0022:{\u0022is_sentence_end\u0022:true,)"
+            R"(\u0022sentence\u0022:{\u0022text\u0022:\u0022今天\u0022}}}}"],)"
+            R"("events":[{"text":"明天","at_bytes":0}]})",
+            "今天|今天 明天", "今天 明天");
         row("growing transcript", R"({"sentences":["你好。","明天见"],"bytes_per_char":256})",
             "你|你好|你好。|你好。 明|你好。 明天见", "你好。 明天见");
         row("slow service", R"({"sentences":["慢一点。"],"delay_ms":100,"finish_delay_ms":200})", "慢一点。",

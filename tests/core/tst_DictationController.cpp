@@ -591,8 +591,9 @@ private slots:
         rig.accessibility = false;
         rig.state->refreshPermissionLabels();
         QCOMPARE(rig.state->inputMonitoringPermissionLabel(), QStringLiteral("未请求"));
-        rig.defaults.setBool(QStringLiteral("hasRequestedAccessibility"), true);
-        rig.state->refreshPermissionLabels();
+        rig.state->requestInputMonitoring();
+        QCOMPARE(rig.state->inputMonitoringPermissionLabel(), QStringLiteral("未允许"));
+        rig.state->requestAccessibility();
         QCOMPARE(rig.state->accessibilityPermissionLabel(), QStringLiteral("未允许"));
         rig.accessibility = true;
         rig.state->refreshPermissionLabels();

@@ -1,4 +1,5 @@
 #include "ControllerRig.h"
+#include "core/VoxleAppStateHotkeyHost.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -115,6 +116,19 @@ private slots:
         QCOMPARE(reloaded.modifierControlAction(), HotkeyAction::translate);
         // undecodable data is left as it was
         QCOMPARE(defaults.data(P::kTranslateBinding), std::optional<QByteArray>("{\"keyCode\":\"x\"}"));
+    }
+
+    // The hotkey interpreter reads the user's choices through the application state.
+    void hotkeyHost_readsTheChosenActions()
+    {
+        ControllerRig rig;
+        rig.state->preferences().setModifierFnAction(HotkeyAction::record);
+        rig.state->preferences().setModifierControlAction(HotkeyAction::translate);
+        rig.state->preferences().setModifierCommandAction(HotkeyAction::polish);
+        const VoxleAppStateHotkeyHost host(*rig.state);
+        QCOMPARE(host.modifierFnAction(), HotkeyAction::record);
+        QCOMPARE(host.modifierControlAction(), HotkeyAction::translate);
+        QCOMPARE(host.modifierCommandAction(), HotkeyAction::polish);
     }
 
     void scheme_everyAssignmentResetsTriggerModeAndLabelsFollow()
