@@ -158,7 +158,7 @@ private slots:
         QFETCH(int, readDelay);
         useFieldWithoutAccessibility();
         r->pb.items = old;
-        targetReadDelayMs = readDelay < 0 ? 100000 : readDelay;
+        targetReadDelayMs = readDelay;
         r->service->injectAtCursor(QStringLiteral(" 你好 "));
         r->clock.advance(0);
         QCOMPARE(r->pb.string(), QStringLiteral("你好"));
@@ -167,13 +167,11 @@ private slots:
         QVERIFY(r->keys.events.isEmpty());
         r->clock.advance(1);
         QCOMPARE(r->keys.events, kCommandV);
-        const qint64 restoreAt =
-            readDelay < 0 ? TextInjectionService::restoreBoundMs : readDelay + TextInjectionService::restoreAfterReadMs;
-        r->clock.advance(restoreAt - 1);
+        r->clock.advance(readDelay + TextInjectionService::restoreAfterReadMs - 1);
         QCOMPARE(r->pb.string(), QStringLiteral("你好"));
         r->clock.advance(1);
         QCOMPARE(r->pb.items, old);
-        QCOMPARE(pastedTexts, readDelay < 0 ? QStringList{} : QStringList{QStringLiteral("你好")});
+        QCOMPARE(pastedTexts, QStringList{QStringLiteral("你好")});
         QCOMPARE(r->keys.events.size(), 2);
         QCOMPARE(failures, QStringList{});
     }
@@ -292,6 +290,21 @@ private slots:
         // The text queued behind is still pasted, over whatever the clipboard then holds.
         QCOMPARE(pastedTexts.endsWith(QStringLiteral("second")), overlapping);
         QVERIFY(!r->service->busy());
+    }
+
+    // The first target's read ends the first paste's wait; its bound must not cut short the wait of the next.
+    void paste_queuedTextReadLate_waitsForItsOwnRead()
+    {
+        useFieldWithoutAccessibility();
+        r->pb.items = {kHello};
+        r->service->injectAtCursor(QStringLiteral("first"));
+        r->service->injectAtCursor(QStringLiteral("second"));
+        r->clock.advance(TextInjectionService::pasteDelayMs);
+        targetReadDelayMs = TextInjectionService::restoreBoundMs - 100;
+        r->clock.advance(10000);
+        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        QCOMPARE(failures, QStringList{});
+        QCOMPARE(r->pb.items, Pasteboard::Contents{kHello});
     }
 
     void injectAtCursor_laterTextsWaitInOrderAndKeepUsersClipboard()
