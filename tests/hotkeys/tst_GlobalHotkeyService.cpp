@@ -389,6 +389,24 @@ private slots:
         QVERIFY(r.answersAgree());
     }
 
+    // Fn let go after it fired a binding is up: in the Fn scheme chosen next, the first press counts and Space
+    // is not held.
+    void schemeChange_afterFnBindingFired_fnIsUp()
+    {
+        Rig r(HotkeyScheme::custom);
+        r.host.translate = HotkeyBinding{keyFn, 0};
+        r.changed();
+        r.fnDown();
+        r.fnUp();
+        r.host.scheme = HotkeyScheme::fn;
+        r.changed();
+        QVERIFY(!std::any_of(r.tap.swallowCandidates.begin(), r.tap.swallowCandidates.end(),
+                             [](const KeyCombo &c) { return c.keyCode == keySpace; }));
+        r.fnDown();
+        r.clock.advance(60);
+        QCOMPARE(r.host.calls, (QStringList{kTranslate, kPolish}));
+    }
+
     // The desktop's shortcuts, where no key tap is allowed, command the host as the tap's keys do.
     void shortcuts_commandTheHost()
     {
