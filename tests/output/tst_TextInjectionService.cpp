@@ -78,6 +78,7 @@ private slots:
         QTest::newRow("masked") << true << true << 0 << u("secret") << 6 << 0 << u("XY") << u("secretXY") << 8;
         QTest::newRow("masked, selection replaced")
             << true << true << 0 << u("secret") << 0 << 6 << u("XY") << u("XY") << 2;
+        QTest::newRow("masked, inside") << true << true << 0 << u("secret") << 3 << 0 << u("XY") << u("secXYret") << 5;
     }
     void insertViaAccessibility()
     {
