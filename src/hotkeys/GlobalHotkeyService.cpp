@@ -324,10 +324,8 @@ KeyTapVerdict GlobalHotkeyService::flagsRule(const KeyTapEvent &event)
         // A modifier came up with nothing typed since the last one went down: modifier-only bindings fire here.
         const bool fired = runBindingHandler(keyCode, cur, KeyTap::keyDown, false);
         m_lastFlagsForCustom = flags;
-        if (fired)
-            return swallow();
         m_fnDown = fnNow;
-        return KeyTapVerdict::pass;
+        return fired ? swallow() : KeyTapVerdict::pass;
     }
     }
     return KeyTapVerdict::pass;

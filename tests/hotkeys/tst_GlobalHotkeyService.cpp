@@ -1,6 +1,8 @@
 #include "FakeHotkeyHost.h"
 #include "QuietDebugEvents.h"
 #include "hotkeys/GlobalHotkeyService.h"
+#include "hotkeys/PortalHotkeyBridge.h"
+#include "platform/fake/FakeGlobalShortcuts.h"
 #include "platform/fake/FakeKeyEventTap.h"
 #include "platform/fake/ManualClock.h"
 
@@ -8,6 +10,7 @@
 #include <QTest>
 
 using namespace KeyTap;
+using namespace Qt::StringLiterals;
 using Status = HotkeyHost::DictationStatus;
 
 namespace {
@@ -48,6 +51,34 @@ KeyTapEvent flags(quint16 key, quint64 f)
 KeyTapEvent down(quint16 key, quint64 f, bool repeat = false)
 {
     return KeyTapEvent{keyDown, key, f, repeat};
+}
+
+// The host's commands for presses ("+id") and releases ("-id") of the desktop's shortcuts, from `status`.
+QStringList commands(HotkeyScheme scheme, RecordingTriggerMode trigger, Status status, const QStringList &keys)
+{
+    FakeGlobalShortcuts desktop;
+    FakeHotkeyHost host;
+    host.scheme = scheme;
+    host.trigger = trigger;
+    host.status = status;
+    host.mode = DictationMode::translate;
+    // As the state: an action starts an idle dictation; outside the Fn scheme it also stops a running one.
+    host.onAction = [&host] {
+        if (host.status == Status::idle || host.scheme != HotkeyScheme::fn)
+            host.status = host.status == Status::idle ? Status::recording : Status::processing;
+    };
+    PortalHotkeyBridge bridge(host, desktop);
+    bridge.start();
+    if (desktop.press(u"record"_s)) // nothing before the desktop's answer
+        return {u"early"_s};
+    desktop.answerBind();
+    for (const QString &key : keys) {
+        if (!(key.startsWith(u'+') ? desktop.press(key.mid(1)) : desktop.release(key.mid(1))))
+            return {u"unbound "_s + key};
+        if (host.calls.endsWith(u"toggle:translate"_s))
+            host.status = Status::processing;
+    }
+    return host.calls;
 }
 } // namespace
 
@@ -356,6 +387,43 @@ private slots:
         QCOMPARE(r.tap.flags(keyCommand, 0), KeyTapVerdict::pass);
         QCOMPARE(r.host.calls, (QStringList{kTranslate, kPolish}));
         QVERIFY(r.answersAgree());
+    }
+
+    // Fn let go after it fired a binding is up: in the Fn scheme chosen next, the first press counts and Space
+    // is not held.
+    void schemeChange_afterFnBindingFired_fnIsUp()
+    {
+        Rig r(HotkeyScheme::custom);
+        r.host.translate = HotkeyBinding{keyFn, 0};
+        r.changed();
+        r.fnDown();
+        r.fnUp();
+        r.host.scheme = HotkeyScheme::fn;
+        r.changed();
+        QVERIFY(!std::any_of(r.tap.swallowCandidates.begin(), r.tap.swallowCandidates.end(),
+                             [](const KeyCombo &c) { return c.keyCode == keySpace; }));
+        r.fnDown();
+        r.clock.advance(60);
+        QCOMPARE(r.host.calls, (QStringList{kTranslate, kPolish}));
+    }
+
+    // The desktop's shortcuts, where no key tap is allowed, command the host as the tap's keys do.
+    void shortcuts_commandTheHost()
+    {
+        const auto fn = HotkeyScheme::fn;
+        const auto toggle = RecordingTriggerMode::toggle;
+        QCOMPARE(commands(fn, toggle, Status::idle, {u"+translate"_s, u"-translate"_s}),
+                 QStringList{u"action:translate"_s});
+        QCOMPARE(commands(fn, toggle, Status::idle, {u"+cancel"_s}), QStringList{});
+        QCOMPARE(commands(fn, toggle, Status::processing, {u"+cancel"_s}), QStringList{u"cancel"_s});
+        // A second press stops: in the Fn scheme the action only picks how the recording ends.
+        QCOMPARE(commands(fn, toggle, Status::recording, {u"+record"_s}),
+                 (QStringList{u"action:record"_s, u"toggle:translate"_s}));
+        QCOMPARE(commands(HotkeyScheme::custom, toggle, Status::recording, {u"+polish"_s}),
+                 QStringList{u"action:polish"_s});
+        // Hold to talk: only letting go of the key that started the recording stops it.
+        QCOMPARE(commands(fn, RecordingTriggerMode::ptt, Status::idle, {u"+polish"_s, u"-record"_s, u"-polish"_s}),
+                 (QStringList{u"action:polish"_s, u"toggle:translate"_s}));
     }
 };
 

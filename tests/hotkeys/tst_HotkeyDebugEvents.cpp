@@ -55,6 +55,7 @@ private slots:
         service.start();
         tap.flags(keyFn, flagFn);
         tap.keyDown(keySpace, flagFn);
+        tap.keyUp(keySpace, flagFn);
         tap.flags(keyShift, flagFn | flagShift);
         host.status = HotkeyHost::DictationStatus::recording;
         host.mode = DictationMode::translate;
@@ -78,6 +79,8 @@ private slots:
         QCOMPARE(m_collector.data("[DEBUG] key event"),
                  (J{{str("scheme"), str("Fn")}, {str("fn"), true}, {str("shift"), false}, {str("control"), false},
                     {str("command"), false}, {str("type"), 10}, {str("keyCode"), 49}, {str("isRepeat"), false}}));
+        QTRY_COMPARE(m_collector.withMessage("[DEBUG] key event").size(), 2);
+        QCOMPARE(m_collector.data("[DEBUG] key event", 1).value(str("type")), QJsonValue(int(keyUp)));
         const J shiftDown = m_collector.data("[DEBUG] flagsChanged", 1);
         QCOMPARE(shiftDown.value(str("keyCode")), QJsonValue(56));
         QCOMPARE(shiftDown.value(str("shift")), QJsonValue(true));

@@ -1,4 +1,6 @@
+#include "hotkeys/FnRoleKeyPreference.h"
 #include "hotkeys/KeyCaptureLogic.h"
+#include "platform/fake/FakeUserDefaults.h"
 
 #include <QTest>
 
@@ -45,9 +47,14 @@ private slots:
                      flags(keyOption, flagOption),
                      flags(keyOption, 0)}
             << QList{HotkeyBinding{keyA, HotkeyBinding::control}, HotkeyBinding{keyOption, 0}} << QStringLiteral("无");
-        QTest::newRow("escape under modifiers")
-            << QList{flags(keyControl, ctl), flags(keyShift, ctl | flagShift), down(keyEscape, ctl | flagShift)}
-            << QList{HotkeyBinding{keyEscape, HotkeyBinding::control | HotkeyBinding::shift}} << QStringLiteral("⌃ ⇧");
+        // Shown in a fixed order whatever the order of the presses; Fn is no modifier of a binding.
+        const quint64 all = cmd | ctl | flagShift | flagOption | flagFn;
+        QTest::newRow("escape under every modifier")
+            << QList{flags(keyCommand, cmd), flags(keyShift, cmd | flagShift), flags(keyOption, cmd | flagShift | flagOption),
+                     flags(keyControl, all), down(keyEscape, all)}
+            << QList{HotkeyBinding{keyEscape, HotkeyBinding::command | HotkeyBinding::shift | HotkeyBinding::option |
+                                                  HotkeyBinding::control}}
+            << QStringLiteral("⌃ ⌥ ⇧ ⌘");
         QTest::newRow("caps lock") << QList{flags(keyCapsLock, flagCapsLock), flags(keyCapsLock, 0)}
                                    << QList<HotkeyBinding>{} << QStringLiteral("无");
     }
@@ -68,13 +75,17 @@ private slots:
         QCOMPARE(display.value(display.size() - 1), shown);
     }
 
-    void modifierSymbols_inFixedOrder()
+    void fnRoleKeyPreference_stableIdWithMenuForAnythingElse()
     {
-        QCOMPARE(KeyCaptureLogic::modifiersFromFlags(flagCommand | flagOption | flagControl | flagShift | flagFn), 15);
-        QCOMPARE(KeyCaptureLogic::modifierSymbols(15), QStringLiteral("⌃ ⌥ ⇧ ⌘"));
-        QCOMPARE(KeyCaptureLogic::modifierSymbols(HotkeyBinding::command | HotkeyBinding::shift),
-                 QStringLiteral("⇧ ⌘"));
-        QCOMPARE(KeyCaptureLogic::modifierSymbols(0), QStringLiteral("无"));
+        FakeUserDefaults d;
+        QCOMPARE(FnRoleKeyPreference::read(d), FnRoleKey::menu);
+        d.setNumber(QStringLiteral("fn_role_key"), 3);
+        QCOMPARE(FnRoleKeyPreference::read(d), FnRoleKey::menu);
+        d.setString(QStringLiteral("fn_role_key"), QStringLiteral("right ctrl"));
+        QCOMPARE(FnRoleKeyPreference::read(d), FnRoleKey::menu);
+        FnRoleKeyPreference::write(d, FnRoleKey::rightControl);
+        QCOMPARE(d.values.value(QStringLiteral("fn_role_key")), QVariant(QStringLiteral("right_ctrl")));
+        QCOMPARE(FnRoleKeyPreference::read(d), FnRoleKey::rightControl);
     }
 };
 

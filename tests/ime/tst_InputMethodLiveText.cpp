@@ -76,13 +76,24 @@ private slots:
         QCOMPARE(im->field.livePreedit, QStringLiteral("说到一半了"));
     }
 
+    void refusedCommit_clearsAndFallsBack_data()
+    {
+        QTest::addColumn<bool>("callFails");
+        // The user moved to a password field before the end.
+        QTest::newRow("password field") << false;
+        // The call got no answer in time; the framework takes the clear that follows.
+        QTest::newRow("commit call failed") << true;
+    }
     void refusedCommit_clearsAndFallsBack()
     {
+        QFETCH(bool, callFails);
         live->showPartial(QStringLiteral("密码"));
         clock.advance(20);
-        // The user moved to a password field before the end.
-        im->field.password = true;
+        im->field.password = !callFails;
+        im->failing = callFails;
         live->injectAtCursor(QStringLiteral("密码是"));
+        clock.advance(20);
+        im->failing = false;
         clock.advance(100);
         QCOMPARE(im->field.value, QStringLiteral("前文"));
         QCOMPARE(im->field.livePreedit, QString());

@@ -78,6 +78,7 @@ private slots:
         QTest::newRow("masked") << true << true << 0 << u("secret") << 6 << 0 << u("XY") << u("secretXY") << 8;
         QTest::newRow("masked, selection replaced")
             << true << true << 0 << u("secret") << 0 << 6 << u("XY") << u("XY") << 2;
+        QTest::newRow("masked, inside") << true << true << 0 << u("secret") << 3 << 0 << u("XY") << u("secXYret") << 5;
     }
     void insertViaAccessibility()
     {
@@ -158,7 +159,7 @@ private slots:
         QFETCH(int, readDelay);
         useFieldWithoutAccessibility();
         r->pb.items = old;
-        targetReadDelayMs = readDelay < 0 ? 100000 : readDelay;
+        targetReadDelayMs = readDelay;
         r->service->injectAtCursor(QStringLiteral(" 你好 "));
         r->clock.advance(0);
         QCOMPARE(r->pb.string(), QStringLiteral("你好"));
@@ -167,13 +168,11 @@ private slots:
         QVERIFY(r->keys.events.isEmpty());
         r->clock.advance(1);
         QCOMPARE(r->keys.events, kCommandV);
-        const qint64 restoreAt =
-            readDelay < 0 ? TextInjectionService::restoreBoundMs : readDelay + TextInjectionService::restoreAfterReadMs;
-        r->clock.advance(restoreAt - 1);
+        r->clock.advance(readDelay + TextInjectionService::restoreAfterReadMs - 1);
         QCOMPARE(r->pb.string(), QStringLiteral("你好"));
         r->clock.advance(1);
         QCOMPARE(r->pb.items, old);
-        QCOMPARE(pastedTexts, readDelay < 0 ? QStringList{} : QStringList{QStringLiteral("你好")});
+        QCOMPARE(pastedTexts, QStringList{QStringLiteral("你好")});
         QCOMPARE(r->keys.events.size(), 2);
         QCOMPARE(failures, QStringList{});
     }
@@ -294,6 +293,21 @@ private slots:
         QVERIFY(!r->service->busy());
     }
 
+    // The first target's read ends the first paste's wait; its bound must not cut short the wait of the next.
+    void paste_queuedTextReadLate_waitsForItsOwnRead()
+    {
+        useFieldWithoutAccessibility();
+        r->pb.items = {kHello};
+        r->service->injectAtCursor(QStringLiteral("first"));
+        r->service->injectAtCursor(QStringLiteral("second"));
+        r->clock.advance(TextInjectionService::pasteDelayMs);
+        targetReadDelayMs = TextInjectionService::restoreBoundMs - 100;
+        r->clock.advance(10000);
+        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
+        QCOMPARE(failures, QStringList{});
+        QCOMPARE(r->pb.items, Pasteboard::Contents{kHello});
+    }
+
     void injectAtCursor_laterTextsWaitInOrderAndKeepUsersClipboard()
     {
         r->ax.field.value = QStringLiteral("abc");
@@ -323,6 +337,7 @@ private slots:
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<bool>("pastePath");
         QTest::newRow("cancelled at once") << QString() << true << false;
+        QTest::newRow("cancelled at once, no accessible element") << QString() << true << true;
         QTest::newRow("window changed before the write") << QStringLiteral("selectedTextRange") << false << false;
         QTest::newRow("element changed before the write") << QStringLiteral("element") << false << false;
         QTest::newRow("cancelled while reading the clipboard") << QStringLiteral("read") << true << true;
@@ -334,8 +349,7 @@ private slots:
         QFETCH(QString, when);
         QFETCH(bool, cancel);
         QFETCH(bool, pastePath);
-        if (pastePath)
-            useFieldWithoutAccessibility();
+        r->ax.hasFocus = !pastePath;
         r->ax.field.value = QStringLiteral("abc");
         r->pb.items = {kHello};
         r->pb.readDelayMs = 30;
@@ -369,6 +383,7 @@ private slots:
         QVERIFY(r->keys.events.isEmpty());
         QCOMPARE(r->pb.items, Pasteboard::Contents{kHello});
         QCOMPARE(r->clock.pendingTimers(), 0);
+        QVERIFY(!r->service->busy());
     }
 
     // Cancelled while the text goes in: what the field took stays, but nothing more is written to it.
