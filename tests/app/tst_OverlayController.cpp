@@ -25,19 +25,6 @@ private slots:
         QCOMPARE(text(OverlayState::error(QStringLiteral("  连接失败\n"))), QStringLiteral("连接失败"));
     }
 
-    void shortHint_markersInOrder()
-    {
-        const QList<std::pair<const char *, const char *>> cases{
-            {"   ", "按 Fn 结束"},
-            {"按 Fn + ⇧（左）结束并翻译 · ESC 取消", "按 Fn 结束"},
-            {"按住说话 · 松开结束 · ESC 取消", "松开结束"},
-            {"再次按下结束 · ESC 取消", "再次按下结束"},
-            {"再次单击相同热键结束并粘贴 · ESC 取消", "按 Fn 结束"},
-            {"随便什么", "按 Fn 结束"}};
-        for (const auto &[hint, shortened] : cases)
-            QCOMPARE(PillOverlayView::shortHint(QString::fromUtf8(hint)), QString::fromUtf8(shortened));
-    }
-
     // Where the desktop owns the hotkeys, Fn does nothing: the pill names the shortcut instead.
     void desktopShortcuts_hintNamesTheShortcut()
     {
@@ -111,13 +98,6 @@ private slots:
         QVERIFY(rig.injector.injected.isEmpty());
         QCOMPARE(controller.panelCreations(), 1);
         QCOMPARE(controller.panel(), panel);
-    }
-
-    // That the panel never takes the focus is shown on a real X server by the overlay focus test.
-    void placement_centredAboveTheBottomOfTheScreen()
-    {
-        QCOMPARE(OverlayController::placement(QRect(0, 0, 1920, 1080)), QPoint(640, 1080 - 24 - 64));
-        QCOMPARE(OverlayController::placement(QRect(1920, 30, 1280, 994)), QPoint(1920 + 320, 30 + 994 - 24 - 64));
     }
 
     void bars_pulseOnlyWhileShown()

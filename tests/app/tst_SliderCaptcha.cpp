@@ -112,7 +112,6 @@ private slots:
         Rig rig;
         QCOMPARE(rig.challenges.size(), 1);
         QCOMPARE(rig.view->statusText(), QStringLiteral("加载验证挑战…"));
-        QVERIFY(!rig.view->isTrackInteractive());
         QVERIFY(!rig.view->track()->isEnabled());
         rig.answerChallenge(failure<ChallengeOutcome>(QStringLiteral("连接失败：无响应")));
         QCOMPARE(rig.view->statusText(), QStringLiteral("无法获取验证挑战，请点击刷新重试。"));
