@@ -66,10 +66,13 @@ private slots:
         rig.state->preferences().setRecordHotkey(HotkeyBinding{49, HotkeyBinding::command});
         QCOMPARE(home.defaultHotkeyLine(), QStringLiteral("默认热键：⌘ Space 开始/结束；未设置 翻译。"));
 
-        // The record button toggles a recording that is never inserted at the cursor.
+        // The record button toggles a recording that is never inserted at the cursor; the tray and the hotkeys
+        // follow the status through its change signal.
+        QSignalSpy statusChanges(rig.state.get(), &VoxleAppState::statusChanged);
         home.recordButton()->click();
         rig.settle();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::recording);
+        QCOMPARE(statusChanges.size(), 1);
         QCOMPARE(home.rowValue(QStringLiteral("应用状态")), QStringLiteral("录音中"));
         home.recordButton()->click();
         rig.settle();
