@@ -30,8 +30,8 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    // The pages, the sidebar and signing in are driven on screen by the user-journey test.
-    void mainWindow_sizeQuitAndOpenSettings()
+    // The pages, the sidebar and the sign-in windows are driven on screen by the user-journey test.
+    void mainWindow_sizeQuitOpenSettingsAndSignIn()
     {
         AppRig rig;
         MainWindow window(rig.services());
@@ -53,6 +53,10 @@ private slots:
         openSettings.first()->click();
         QCOMPARE(rig.state->preferences().selection(), VoxleSection::settings);
         QCOMPARE(root->currentPage(), root->settingsView());
+
+        // Signing in, from any page, shows the account.
+        rig.storeSignedInUser(QStringLiteral("13900139000"));
+        QCOMPARE(root->currentPage(), root->accountView());
     }
 
     void home_followsThePreferencesRecordsAndAsksForPermissions()
@@ -197,6 +201,7 @@ private slots:
         QVERIFY(!page.isRefreshing());
 
         rig.storeSignedInUser(QStringLiteral("13800138000"));
+        QVERIFY(page.loginButton()->isHidden());
         QVERIFY(!page.logoutButton()->isHidden());
 
         // Signing out while recording cancels the recording first.

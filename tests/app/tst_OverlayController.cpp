@@ -91,6 +91,10 @@ private slots:
         rig.state->toggleRecordingFromHotkey(DictationMode::translate);
         rig.settle();
         QCOMPARE(pill->modeText(), QStringLiteral("翻译"));
+        // Fn during the recording turns it back into a polished dictation, and the pill says so at once.
+        rig.state->performHotkeyAction(HotkeyAction::polish);
+        rig.settle();
+        QCOMPARE(pill->modeText(), QStringLiteral("言川"));
         QTest::mouseClick(pill->cancelButton(), Qt::LeftButton);
         rig.settle();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::idle);
