@@ -95,6 +95,7 @@ private slots:
         rig.inputMonitoring = true;
         rig.accessibility = true;
         rig.state->refreshPermissionLabels();
+        QCOMPARE(home.rowValue(QStringLiteral("输入监控")), QStringLiteral("已允许"));
         QVERIFY(buttonsNamed(QStringLiteral("请求权限")).isEmpty());
     }
 
