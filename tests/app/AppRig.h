@@ -1,7 +1,7 @@
 #pragma once
 
-// One application state with its account, a real history store in a temporary directory and recording fakes for
-// the platform, as the main window's pages see them.
+// One application state with its account, a real history store in a temporary directory (written through the
+// application's recorder) and recording fakes for the platform, as the main window's pages see them.
 
 #include "app/VoxleViewServices.h"
 #include "base/AppIdentity.h"
@@ -9,6 +9,7 @@
 #include "core/KeychainStore.h"
 #include "core/VoxleAccount.h"
 #include "core/VoxleAppState.h"
+#include "core/VoxleHistoryRecorder.h"
 #include "history/VoxleHistoryStore.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeSecretStore.h"
@@ -29,10 +30,11 @@ struct AppRig {
         secrets.items[{Voxle::applicationId(), QStringLiteral("dashscope_api_key")}] = QStringLiteral("sk-test");
         defaults.setBool(QStringLiteral("use_proxy"), false);
         historyStore = std::make_unique<VoxleHistoryStore>(historyDir.path(), clock);
+        history = std::make_unique<VoxleHistoryRecorder>(*historyStore);
         account = std::make_unique<VoxleAccount>(defaults, keychain, clock, network,
                                                  [this] { return state->preferences().useProxy(); });
         state = std::make_unique<VoxleAppState>(
-            VoxleAppStateServices{clock, defaults, keychain, history, audio, sessions, injector, cloud, mic,
+            VoxleAppStateServices{clock, defaults, keychain, *history, audio, sessions, injector, cloud, mic,
                                   [this] { return inputMonitoring; }, [this] { return accessibility; },
                                   [this] { account->restoreAuthState(); }, [this] { ++inputMonitoringRequests; },
                                   [this] { ++accessibilityRequests; }});
@@ -86,7 +88,6 @@ struct AppRig {
     FakeUserDefaults defaults;
     FakeSecretStore secrets;
     KeychainStore keychain{secrets};
-    FakeHistory history;
     FakeAudioCapture audio;
     FakeSessionFactory sessions;
     FakeTextInjector injector;
@@ -100,6 +101,7 @@ struct AppRig {
     int inputMonitoringRequests = 0;
     int accessibilityRequests = 0;
     std::unique_ptr<VoxleHistoryStore> historyStore;
+    std::unique_ptr<VoxleHistoryRecorder> history;
     std::unique_ptr<VoxleAccount> account;
     std::unique_ptr<VoxleAppState> state;
 };

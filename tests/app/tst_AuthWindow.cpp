@@ -154,7 +154,6 @@ private slots:
         rig.sendSuccessfully(QStringLiteral("13800138000"));
         QCOMPARE(rig.sendCalls, (QList<std::pair<QString, std::optional<QString>>>{
                                     {QStringLiteral("13800138000"), QStringLiteral("slider-token")}}));
-        QCOMPARE(rig.window->resendSecondsLeft(), 60);
         QCOMPARE(rig.sendLabel(), QStringLiteral("60s"));
         QVERIFY(!rig.sendEnabled());
         QVERIFY(rig.window->codeField()->hasFocus());
@@ -170,7 +169,6 @@ private slots:
         QCOMPARE(rig.sendLabel(), QStringLiteral("1s"));
         QVERIFY(!rig.sendEnabled());
         rig.clock.advance(1000);
-        QCOMPARE(rig.window->resendSecondsLeft(), 0);
         QCOMPARE(rig.sendLabel(), QStringLiteral("发送验证码"));
         QVERIFY(rig.sendEnabled());
         QCOMPARE(rig.clock.pendingTimers(), 0);

@@ -102,14 +102,6 @@ private slots:
         const QDateTime now = rig.clock.now();
         rig.historyStore->insert(Kind::record, QString(), QStringLiteral("三天前"), now.addDays(-3));
         rig.historyStore->insert(Kind::record, QString(), QStringLiteral("刚才"), now);
-        // As the application wires it: the state applies a new retention to the store on the next turn.
-        connect(&rig.state->preferences(), &VoxlePreferences::historyRetentionChanged, this, [&rig] {
-            const VoxleHistoryRetention retention = rig.state->preferences().historyRetention();
-            QMetaObject::invokeMethod(
-                &rig.state->preferences(), [&rig, retention] { rig.historyStore->applyRetention(retention); },
-                Qt::QueuedConnection);
-        });
-
         VoxleHistoryView view(*rig.state, *rig.historyStore, rig.pasteboard, rig.clock);
         QSignalSpy loaded(&view, &VoxleHistoryView::loaded);
         view.show();

@@ -1,14 +1,18 @@
 // The capture sheet on a real X display, fed by XTest key presses: the binding must name the physical key by
 // its first-level keysym, exactly as the global X11 tap will see it later.
 #include "app/pages/HotkeyCaptureSheet.h"
+#include "platform/fake/FakeWindowKeyTranslator.h"
 #include "platform/linux/X11WindowKeyTranslator.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#undef KeyRelease // Xlib's event number, not QEvent's
 
 namespace {
 // Sends XTest key events over a connection of its own and releases whatever a failed check left held.
@@ -60,47 +64,83 @@ private slots:
             QSKIP("needs an X display");
     }
 
-    // `keys` up to `decisive` leave the sheet waiting with `held` modifiers; the rest decides.
+    // `keys` up to `decisive` leave the sheet waiting and showing the `held` modifiers; the rest decides. The
+    // sheet reads keys with the Fn role key it was given.
     void keys_nameThePhysicalKey_data()
     {
         QTest::addColumn<Syms>("keys");
         QTest::addColumn<int>("decisive");
-        QTest::addColumn<int>("held");
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<int>("role");
         QTest::addColumn<Binding>("binding");
+        const int menu = int(FnRoleKeys::defaultKey);
         // Qt reports "!" for shifted 1; the binding names the "1" key (18) with Shift.
-        QTest::newRow("shifted digit") << Syms{XK_Shift_L, XK_1, -XK_1, -XK_Shift_L} << 1 << int(HotkeyBinding::shift)
-                                       << Binding(HotkeyBinding{18, HotkeyBinding::shift});
+        QTest::newRow("shifted digit") << Syms{XK_Shift_L, XK_1, -XK_1, -XK_Shift_L} << 1 << QStringLiteral("⇧")
+                                       << menu << Binding(HotkeyBinding{18, HotkeyBinding::shift});
         const int ctrlCmd = HotkeyBinding::control | HotkeyBinding::command;
         QTest::newRow("control super K") << Syms{XK_Control_L, XK_Super_L, XK_k, -XK_k, -XK_Super_L, -XK_Control_L} << 2
-                                         << ctrlCmd << Binding(HotkeyBinding{40, ctrlCmd});
-        QTest::newRow("right alt alone") << Syms{XK_Alt_R, -XK_Alt_R} << 1 << int(HotkeyBinding::option)
+                                         << QStringLiteral("⌃ ⌘") << menu << Binding(HotkeyBinding{40, ctrlCmd});
+        QTest::newRow("right alt alone") << Syms{XK_Alt_R, -XK_Alt_R} << 1 << QStringLiteral("⌥") << menu
                                          << Binding(HotkeyBinding{61, 0});
-        QTest::newRow("escape cancels") << Syms{XK_Escape, -XK_Escape} << 0 << 0 << Binding();
+        QTest::newRow("menu plays Fn") << Syms{XK_Menu, -XK_Menu} << 1 << QStringLiteral("无") << menu
+                                       << Binding(HotkeyBinding{63, 0});
+        QTest::newRow("right ctrl chosen as Fn") << Syms{XK_Control_R, -XK_Control_R} << 1 << QStringLiteral("无")
+                                                 << int(FnRoleKey::rightControl) << Binding(HotkeyBinding{63, 0});
+        QTest::newRow("escape under modifiers cancels") << Syms{XK_Control_L, XK_Alt_L, XK_Escape, -XK_Escape} << 2
+                                                        << QStringLiteral("⌃ ⌥") << menu << Binding();
     }
     void keys_nameThePhysicalKey()
     {
         QFETCH(Syms, keys);
         QFETCH(int, decisive);
-        QFETCH(int, held);
+        QFETCH(QString, held);
+        QFETCH(int, role);
         QFETCH(Binding, binding);
         XTestKeyboard keyboard;
         QVERIFY(keyboard.ok());
         HotkeyCaptureSheet sheet{QStringLiteral("设置语音输入热键"),
                                  QStringLiteral("按下你想要的按键。松开确认；ESC 取消。"),
-                                 X11WindowKeyTranslator::create(FnRoleKeys::defaultKey)};
+                                 X11WindowKeyTranslator::create(FnRoleKey(role))};
         sheet.open();
         sheet.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&sheet));
         QVERIFY(QTest::qWaitFor([&] { return sheet.captureView()->hasFocus(); }));
         for (int i = 0; i < keys.size(); ++i) {
             if (i == decisive) {
-                QCOMPARE(sheet.currentModifiers(), held);
+                QCOMPARE(sheet.modifiersLabel()->text(), held);
                 QCOMPARE(sheet.capturedBinding(), std::nullopt);
             }
             keyboard.key(KeySym(std::abs(keys[i])), keys[i] > 0);
         }
         QCOMPARE(sheet.capturedBinding(), binding);
         QCOMPARE(sheet.result(), int(binding ? QDialog::Accepted : QDialog::Rejected));
+        QVERIFY(!sheet.isVisible());
+    }
+
+    // The sheet reads each key once: never the release half of a repeat, nothing after the capture.
+    void keys_readOnceUntilCaptured()
+    {
+        auto translator = std::make_unique<FakeWindowKeyTranslator>();
+        FakeWindowKeyTranslator &keys = *translator;
+        keys.script = {KeyTapEvent{KeyTap::keyDown, 40, 0, false}};
+        HotkeyCaptureSheet sheet(QStringLiteral("t"), QStringLiteral("s"), std::move(translator));
+        sheet.open();
+        QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_J, Qt::NoModifier, QString(), true);
+        QCoreApplication::sendEvent(sheet.captureView(), &repeatRelease);
+        QTest::keyPress(sheet.captureView(), Qt::Key_K);
+        QTest::keyPress(sheet.captureView(), Qt::Key_L);
+        QCOMPARE(keys.keys.size(), 1);
+        QCOMPARE(keys.keys.first().qtKey, int(Qt::Key_K));
+        QCOMPARE(sheet.capturedBinding(), Binding(HotkeyBinding{40, 0}));
+    }
+
+    void cancelButton_rejectsWithoutBinding()
+    {
+        HotkeyCaptureSheet sheet(QStringLiteral("t"), QStringLiteral("s"), std::make_unique<FakeWindowKeyTranslator>());
+        sheet.open();
+        sheet.cancelButton()->click();
+        QCOMPARE(sheet.result(), int(QDialog::Rejected));
+        QCOMPARE(sheet.capturedBinding(), std::nullopt);
         QVERIFY(!sheet.isVisible());
     }
 };

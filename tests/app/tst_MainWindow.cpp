@@ -2,9 +2,7 @@
 #include "app/main/MainWindow.h"
 #include "app/main/VoxleRootView.h"
 #include "app/main/VoxleSidebar.h"
-#include "app/pages/VoxleAboutView.h"
 #include "app/pages/VoxleAccountView.h"
-#include "app/pages/VoxleAssistantView.h"
 #include "app/pages/VoxleHomeView.h"
 #include "app/pages/VoxleSettingsView.h"
 
@@ -32,23 +30,8 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void sizeRule_smallWindowGetsDefaultSizeAndLargeKeepsWidth()
-    {
-        // Narrow but tall enough still counts as too small.
-        const QList<std::tuple<QSize, bool, QSize>> cases{{{800, 600}, true, {1120, 760}},
-                                                          {{1000, 700}, true, {1000, 760}},
-                                                          {{890, 760}, false, {1120, 760}},
-                                                          {{1400, 900}, true, {1400, 760}}};
-        for (const auto &[start, first, expected] : cases) {
-            QWidget window;
-            window.resize(start);
-            MainWindow::applySizeRule(window, first);
-            QCOMPARE(window.size(), expected);
-        }
-    }
-
-    // Each page's title and labels are read back on screen by the user-journey test.
-    void mainWindow_sizeAndSidebarSelection()
+    // The pages, the sidebar and the sign-in windows are driven on screen by the user-journey test.
+    void mainWindow_sizeQuitOpenSettingsAndSignIn()
     {
         AppRig rig;
         MainWindow window(rig.services());
@@ -58,11 +41,6 @@ private slots:
         QTRY_COMPARE(window.size(), QSize(1120, 760));
 
         VoxleRootView *root = window.rootView();
-        QCOMPARE(root->currentPage(), root->accountView());
-        QTest::mouseClick(root->sidebar()->row(VoxleSection::about), Qt::LeftButton);
-        QCOMPARE(rig.state->preferences().selection(), VoxleSection::about);
-        QCOMPARE(root->currentPage(), root->aboutView());
-
         // The way out where no tray is shown.
         QSignalSpy quit(root->sidebar(), &VoxleSidebar::quitRequested);
         QTest::mouseClick(root->sidebar()->quitButton(), Qt::LeftButton);
@@ -73,39 +51,32 @@ private slots:
         const QList<QPushButton *> openSettings = visibleButtons(root->homeView(), QStringLiteral("打开设置"));
         QCOMPARE(openSettings.size(), 1);
         openSettings.first()->click();
+        QCOMPARE(rig.state->preferences().selection(), VoxleSection::settings);
         QCOMPARE(root->currentPage(), root->settingsView());
 
-        // Signing in closes the sign-in window and shows the account.
-        int closes = 0;
-        root->closeAuthWindow = [&] { ++closes; };
+        // Signing in, from any page, shows the account.
         rig.storeSignedInUser(QStringLiteral("13900139000"));
-        QCOMPARE(closes, 1);
-        QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
         QCOMPARE(root->currentPage(), root->accountView());
     }
 
-    void home_labelsButtonsAndHotkeyLine()
+    void home_followsThePreferencesRecordsAndAsksForPermissions()
     {
         AppRig rig;
         VoxleHomeView home(*rig.state, rig.settingsOpener);
         QCOMPARE(home.rowValue(QStringLiteral("默认模式")), QStringLiteral("仅听写"));
-        QCOMPARE(home.defaultHotkeyLine(),
-                 QStringLiteral("默认热键：Fn + Space 开始/结束语音输入；Fn 润色；Fn + ⇧（左）翻译。"));
-
         rig.state->preferences().setPolishEnabled(true);
         QCOMPARE(home.rowValue(QStringLiteral("默认模式")), QStringLiteral("润色听写"));
-
-        rig.state->preferences().setHotkeyScheme(HotkeyScheme::modifiers);
-        rig.state->preferences().setModifierCommandAction(HotkeyAction::off);
-        QCOMPARE(home.defaultHotkeyLine(), QStringLiteral("默认热键（单击）：Fn 录音；⌃ 润色；⌘ 关闭。"));
         rig.state->preferences().setHotkeyScheme(HotkeyScheme::custom);
         rig.state->preferences().setRecordHotkey(HotkeyBinding{49, HotkeyBinding::command});
         QCOMPARE(home.defaultHotkeyLine(), QStringLiteral("默认热键：⌘ Space 开始/结束；未设置 翻译。"));
 
-        // The record button toggles a recording that is never inserted at the cursor.
+        // The record button toggles a recording that is never inserted at the cursor; the tray and the hotkeys
+        // follow the status through its change signal.
+        QSignalSpy statusChanges(rig.state.get(), &VoxleAppState::statusChanged);
         home.recordButton()->click();
         rig.settle();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::recording);
+        QCOMPARE(statusChanges.size(), 1);
         QCOMPARE(home.rowValue(QStringLiteral("应用状态")), QStringLiteral("录音中"));
         home.recordButton()->click();
         rig.settle();
@@ -124,23 +95,19 @@ private slots:
         rig.inputMonitoring = true;
         rig.accessibility = true;
         rig.state->refreshPermissionLabels();
+        QCOMPARE(home.rowValue(QStringLiteral("输入监控")), QStringLiteral("已允许"));
         QVERIFY(buttonsNamed(QStringLiteral("请求权限")).isEmpty());
     }
 
-    void settings_schemeChangesExplanationAndControls()
+    void settings_schemeChangesControls()
     {
         AppRig rig;
         VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener, &X11WindowKeyTranslator::create);
-        QCOMPARE(settings.schemePicker()->currentText(), QStringLiteral("Fn"));
-        QCOMPARE(settings.explanationText(),
-                 QStringLiteral("说明：Fn 方案固定为：单击 Fn 开始/结束润色；Fn + ⇧（左）开始/结束翻译。"));
         QVERIFY(!settings.showsModifierActions());
         QVERIFY(!settings.showsCustomBindings());
 
         settings.schemePicker()->setCurrentIndex(1);
         QCOMPARE(rig.state->preferences().hotkeyScheme(), HotkeyScheme::modifiers);
-        QVERIFY(settings.explanationText().startsWith(QStringLiteral("说明：仅在“单独点击并松开”修饰键时触发；")));
-        QVERIFY(settings.explanationText().endsWith(QStringLiteral("此方案固定为「点击切换（Toggle）」。")));
         QVERIFY(settings.showsModifierActions());
         QVERIFY(!settings.showsCustomBindings());
         QCOMPARE(settings.modifierPicker(1)->currentText(), QStringLiteral("润色"));
@@ -150,7 +117,6 @@ private slots:
         // A change made elsewhere shows here too.
         rig.state->preferences().setHotkeyScheme(HotkeyScheme::custom);
         QCOMPARE(settings.schemePicker()->currentText(), QStringLiteral("自定义热键"));
-        QCOMPARE(settings.explanationText(), QStringLiteral("说明：请按下键盘上的单键（支持单独设置 Fn/⌃/⌥/⌘/⇧）。"));
         QVERIFY(!settings.showsModifierActions());
         QVERIFY(settings.showsCustomBindings());
         QCOMPARE(settings.bindingText(Capture::record), QStringLiteral("未设置"));
@@ -161,17 +127,14 @@ private slots:
         AppRig rig;
         rig.state->preferences().setHotkeyScheme(HotkeyScheme::custom);
         VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener, &X11WindowKeyTranslator::create);
-        QStringList titles;
         std::optional<HotkeyBinding> answer = HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift};
         std::optional<Capture> openType;
-        settings.setCaptureBinding([&](QWidget *, const QString &title, FnRoleKey) {
-            titles << title;
+        settings.setCaptureBinding([&](QWidget *, const QString &, FnRoleKey) {
             openType = settings.hotkeyCaptureType();
             return answer;
         });
 
         settings.setButton(Capture::translate)->click();
-        QCOMPARE(titles, QStringList{QStringLiteral("设置翻译热键")});
         QCOMPARE(openType, std::optional<Capture>(Capture::translate));
         QCOMPARE(settings.hotkeyCaptureType(), std::nullopt);
         QCOMPARE(rig.state->preferences().translateHotkey(), answer);
@@ -184,8 +147,8 @@ private slots:
 
         answer = HotkeyBinding{63, 0};
         settings.setButton(Capture::record)->click();
+        QCOMPARE(openType, std::optional<Capture>(Capture::record));
         settings.setButton(Capture::polish)->click();
-        QCOMPARE(titles.mid(2), (QStringList{QStringLiteral("设置语音输入热键"), QStringLiteral("设置润色热键")}));
         QCOMPARE(settings.bindingText(Capture::record), QStringLiteral("Fn"));
 
         settings.clearButton(Capture::translate)->click();
@@ -194,21 +157,15 @@ private slots:
         QCOMPARE(settings.bindingText(Capture::polish), QStringLiteral("Fn"));
     }
 
-    void settings_languagesFnKeyAndPermissions()
+    // The Fn key picker is driven on screen by the user-journey test.
+    void settings_languagesAndPermissions()
     {
         AppRig rig;
         VoxleSettingsView settings(*rig.state, rig.defaults, rig.settingsOpener, &X11WindowKeyTranslator::create);
-        QSignalSpy fnKeys(&settings, &VoxleSettingsView::fnRoleKeyChanged);
         settings.translationTargetPicker()->setCurrentIndex(2);
         QCOMPARE(rig.state->preferences().translationTargetLanguage(), TranslationTargetLanguage::ja);
         settings.speechLanguagePicker()->setCurrentIndex(0);
         QCOMPARE(rig.state->preferences().speechLanguage(), SpeechLanguage::autoDetect);
-
-        settings.fnRoleKeyPicker()->setCurrentIndex(
-            static_cast<int>(FnRoleKeys::all().indexOf(FnRoleKey::rightControl)));
-        QCOMPARE(rig.defaults.string(QStringLiteral("fn_role_key")),
-                 std::optional<QString>(QStringLiteral("right_ctrl")));
-        QCOMPARE(fnKeys.size(), 1);
 
         // Microphone allowed: its button opens the settings; the other two can still be requested.
         settings.permissionButton(0)->click();
@@ -231,12 +188,12 @@ private slots:
         QCOMPARE(settings.permissionButton(0)->text(), QStringLiteral("打开麦克风权限设置"));
     }
 
+    // Signing in and the signed-in page are driven on screen by the user-journey test.
     void account_signedOutRefreshFailsAndSignedInLogsOut()
     {
         AppRig rig;
         VoxleAccountView page(*rig.state, *rig.account);
         QCOMPARE(page.rowValue(QStringLiteral("设备 ID")), rig.account->deviceIdentifier());
-
         // Without a token nothing is sent and the page says so.
         QSignalSpy refreshed(&page, &VoxleAccountView::refreshed);
         page.refreshButton()->click();
@@ -245,7 +202,6 @@ private slots:
         QVERIFY(!page.isRefreshing());
 
         rig.storeSignedInUser(QStringLiteral("13800138000"));
-        QCOMPARE(page.rowValue(QStringLiteral("手机号")), QStringLiteral("13800138000"));
         QVERIFY(page.loginButton()->isHidden());
         QVERIFY(!page.logoutButton()->isHidden());
 

@@ -9,6 +9,7 @@
 #include <QTest>
 
 using Pane = SettingsOpener::Pane;
+Q_DECLARE_METATYPE(Pane)
 
 class TestOnboardingView : public QObject
 {
@@ -120,20 +121,31 @@ private slots:
         QCOMPARE(view.step(), skips + 3);
     }
 
-    void inputMonitoring_askedWithStaleLabelOpensSettings()
+    // Asked for already, while the label still reads "未请求" (not refreshed since): the step opens the settings.
+    void permissionStep_askedWithStaleLabelOpensSettings_data()
     {
+        QTest::addColumn<int>("skips");
+        QTest::addColumn<QString>("askedKey");
+        QTest::addColumn<Pane>("pane");
+        QTest::newRow("input monitoring") << 1 << QStringLiteral("hasRequestedInputMonitoring") << Pane::inputMonitoring;
+        QTest::newRow("accessibility") << 2 << QStringLiteral("hasRequestedAccessibility") << Pane::accessibility;
+    }
+    void permissionStep_askedWithStaleLabelOpensSettings()
+    {
+        QFETCH(int, skips);
+        QFETCH(QString, askedKey);
+        QFETCH(Pane, pane);
         AppRig rig;
         OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
         view.press(QStringLiteral("开始设置"));
-        view.press(QStringLiteral("暂不开启"));
-        // Asked for already, while the label still reads "未请求" (not refreshed since).
-        rig.defaults.setBool(QStringLiteral("hasRequestedInputMonitoring"), true);
-        QCOMPARE(rig.state->inputMonitoringPermissionLabel(), QStringLiteral("未请求"));
+        for (int i = 0; i < skips; ++i)
+            view.press(QStringLiteral("暂不开启"));
+        rig.defaults.setBool(askedKey, true);
         emit rig.state->labelsChanged();
         QCOMPARE(view.buttonTexts().first(), QStringLiteral("打开系统设置授权"));
         view.press(QStringLiteral("打开系统设置授权"));
-        QCOMPARE(rig.settingsOpener.opened, QList<Pane>{Pane::inputMonitoring});
-        QCOMPARE(rig.inputMonitoringRequests, 0);
+        QCOMPARE(rig.settingsOpener.opened, QList<Pane>{pane});
+        QCOMPARE(rig.inputMonitoringRequests + rig.accessibilityRequests, 0);
     }
 
     // On X11 any program may listen to the keyboard: the step says so and lets the user on, asking for nothing;

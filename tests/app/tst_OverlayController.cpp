@@ -25,19 +25,6 @@ private slots:
         QCOMPARE(text(OverlayState::error(QStringLiteral("  连接失败\n"))), QStringLiteral("连接失败"));
     }
 
-    void shortHint_markersInOrder()
-    {
-        const QList<std::pair<const char *, const char *>> cases{
-            {"   ", "按 Fn 结束"},
-            {"按 Fn + ⇧（左）结束并翻译 · ESC 取消", "按 Fn 结束"},
-            {"按住说话 · 松开结束 · ESC 取消", "松开结束"},
-            {"再次按下结束 · ESC 取消", "再次按下结束"},
-            {"再次单击相同热键结束并粘贴 · ESC 取消", "按 Fn 结束"},
-            {"随便什么", "按 Fn 结束"}};
-        for (const auto &[hint, shortened] : cases)
-            QCOMPARE(PillOverlayView::shortHint(QString::fromUtf8(hint)), QString::fromUtf8(shortened));
-    }
-
     // Where the desktop owns the hotkeys, Fn does nothing: the pill names the shortcut instead.
     void desktopShortcuts_hintNamesTheShortcut()
     {
@@ -104,6 +91,10 @@ private slots:
         rig.state->toggleRecordingFromHotkey(DictationMode::translate);
         rig.settle();
         QCOMPARE(pill->modeText(), QStringLiteral("翻译"));
+        // Fn during the recording turns it back into a polished dictation, and the pill says so at once.
+        rig.state->performHotkeyAction(HotkeyAction::polish);
+        rig.settle();
+        QCOMPARE(pill->modeText(), QStringLiteral("言川"));
         QTest::mouseClick(pill->cancelButton(), Qt::LeftButton);
         rig.settle();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::idle);
@@ -113,28 +104,13 @@ private slots:
         QCOMPARE(controller.panel(), panel);
     }
 
-    // That the panel never takes the focus is shown on a real X server by the overlay focus test.
-    void placement_centredAboveTheBottomOfTheScreen()
-    {
-        QCOMPARE(OverlayController::placement(QRect(0, 0, 1920, 1080)), QPoint(640, 1080 - 24 - 64));
-        QCOMPARE(OverlayController::placement(QRect(1920, 30, 1280, 994)), QPoint(1920 + 320, 30 + 994 - 24 - 64));
-    }
-
     void bars_pulseOnlyWhileShown()
     {
         FakeWaveView wave(Qt::white);
         QVERIFY(!wave.isAnimating());
+        const QList<double> resting = wave.barHeights();
         wave.show();
-        QVERIFY(wave.isAnimating());
-        // Within a second every bar has left its resting height at least once.
-        QList<bool> moved(13, false);
-        QTRY_VERIFY_WITH_TIMEOUT(([&] {
-                                     const QList<double> heights = wave.barHeights();
-                                     for (int i = 0; i < 13; ++i)
-                                         moved[i] = moved[i] || heights[i] > 4.5 || FakeWaveView::baseHeights()[i] <= 4;
-                                     return !moved.contains(false);
-                                 }()),
-                                 5000);
+        QTRY_VERIFY(wave.barHeights() != resting);
         wave.hide();
         QVERIFY(!wave.isAnimating());
     }

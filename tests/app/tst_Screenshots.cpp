@@ -1,17 +1,13 @@
-// What the offscreen renderings show: the overlay's texts read back with OCR, the onboarding guide's column
-// lined up, and the captcha picture drawn the same for the same seed (compared with a stored reference;
-// VOXLE_UPDATE_REFERENCES=1 rewrites it after a deliberate change). The main window's pages are read back on a
-// real X server by the user-journey test.
+// What the offscreen renderings show: the overlay's texts read back with OCR, and the captcha picture drawn the
+// same for the same seed (compared with a stored reference; VOXLE_UPDATE_REFERENCES=1 rewrites it after a
+// deliberate change). The main window's pages are read back on a real X server by the user-journey test.
 #include "AppRig.h"
 #include "app/auth/SliderCaptchaArtView.h"
-#include "app/onboarding/OnboardingView.h"
-#include "app/onboarding/OnboardingWindow.h"
 #include "app/overlay/PillOverlayView.h"
 #include "support/OcrText.h"
 
 #include <QDir>
 #include <QFontMetrics>
-#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -96,32 +92,6 @@ private slots:
         const QString text = OcrText::read(png, 0, expected);
         for (const QString &e : expected)
             QVERIFY2(OcrText::readsAs(text, e), qPrintable(e + QStringLiteral(" not read in:\n") + text));
-    }
-
-    void onboarding_everyStepIsOneCentredColumn()
-    {
-        AppRig rig;
-        OnboardingWindow window(*rig.state, rig.settingsOpener, rig.clock);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        OnboardingView *view = window.view();
-        for (const QString &next : {QStringLiteral("开始设置"), QStringLiteral("暂不开启"), QStringLiteral("暂不开启"),
-                                    QStringLiteral("暂不开启"), QString()}) {
-            AppRig::settle();
-            // The icon, the title and the explanation share one centre line, inside the window.
-            const int centre = window.width() / 2;
-            for (QLabel *label : view->findChildren<QLabel *>(Qt::FindDirectChildrenOnly)) {
-                if (label->isHidden())
-                    continue;
-                const QRect shown = label->geometry();
-                QVERIFY2(window.rect().contains(shown), qPrintable(label->text()));
-                QVERIFY2(
-                    std::abs(shown.center().x() - centre) <= 2,
-                    qPrintable(QStringLiteral("step %1: \"%2\" is off centre").arg(view->step()).arg(label->text())));
-            }
-            if (!next.isEmpty())
-                QVERIFY(view->press(next));
-        }
     }
 
     void captcha_sameSeedSamePicture()

@@ -91,13 +91,10 @@ private:
 private slots:
     // The same seed drawing the same picture (and so the generator's draws) is compared with a stored reference by
     // the screenshot test.
-    void art_lowSeedsAndTheWidgetDrawTheStaticPicture()
+    void art_seedsDifferAndTheWidgetDrawsThePicture()
     {
         const QSize size(360, 160);
         QVERIFY(SliderCaptchaArtView::renderImage(1, size) != SliderCaptchaArtView::renderImage(2, size));
-        // Seeds below 2 all draw seed 1's picture.
-        for (const qint64 low : {0, -5})
-            QCOMPARE(SliderCaptchaArtView::renderImage(low, size), SliderCaptchaArtView::renderImage(1, size));
         SliderCaptchaArtView view;
         view.setSeed(123456789);
         view.resize(size);
@@ -112,7 +109,6 @@ private slots:
         Rig rig;
         QCOMPARE(rig.challenges.size(), 1);
         QCOMPARE(rig.view->statusText(), QStringLiteral("加载验证挑战…"));
-        QVERIFY(!rig.view->isTrackInteractive());
         QVERIFY(!rig.view->track()->isEnabled());
         rig.answerChallenge(failure<ChallengeOutcome>(QStringLiteral("连接失败：无响应")));
         QCOMPARE(rig.view->statusText(), QStringLiteral("无法获取验证挑战，请点击刷新重试。"));

@@ -52,13 +52,6 @@ private slots:
         QVERIFY(m_tmp.isValid());
     }
 
-    void defaultPath_isVoxleSettingsInTheConfigDirectory()
-    {
-        QCOMPARE(JsonFileUserDefaults::defaultPath(),
-                 QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                     QStringLiteral("/Voxle/settings.json"));
-    }
-
     void values_keepTheirTypesAcrossReloadAndRemovalsStick()
     {
         const QString path = freshPath();

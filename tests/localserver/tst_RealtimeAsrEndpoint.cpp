@@ -167,19 +167,6 @@ private slots:
         QVERIFY(!c->closed); // the service keeps the socket after task-finished
     }
 
-    void task_failures_reportCodeThenClose()
-    {
-        QVERIFY(m_server.setAsrScript(QJsonObject{
-            {QStringLiteral("fail"), QJsonObject{{QStringLiteral("code"), QStringLiteral("Throttling")},
-                                                 {QStringLiteral("message"), QStringLiteral("rate limited")},
-                                                 {QStringLiteral("at_bytes"), 10}}}}));
-        auto c = startedClient();
-        QVERIFY(c);
-        c->socket.sendBinaryMessage(QByteArray(64, '\1'));
-        QTRY_VERIFY(c->closed);
-        QCOMPARE(failure(*c), QStringLiteral("task-failed Throttling rate limited"));
-    }
-
     // What the real service refuses, the stand-in refuses: each row is one faulty client.
     void task_protocolFaults_failTheTask_data()
     {

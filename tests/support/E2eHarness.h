@@ -54,6 +54,7 @@ public:
     // The GTK entry: started once, focused on demand; its text as it last reported.
     bool startField();
     bool focusField();
+    qint64 fieldPid() const { return m_field ? m_field->processId() : 0; }
     QString fieldText();
     bool waitForFieldText(const std::function<bool(const QString &)> &done, int timeoutMs);
 
