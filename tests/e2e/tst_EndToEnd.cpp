@@ -183,7 +183,8 @@ private:
             return false;
         if (!m_harness.playIntoMicrophone(m_speech))
             return false;
-        QThread::msleep(300);
+        // Capture runs behind playback on a busy machine; stopping at once cut the last word off ("…is a dead").
+        QThread::msleep(1000);
         return m_harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool();
     }
 
