@@ -125,7 +125,11 @@ private slots:
         rig.state->preferences().setModifierFnAction(HotkeyAction::record);
         rig.state->preferences().setModifierControlAction(HotkeyAction::translate);
         rig.state->preferences().setModifierCommandAction(HotkeyAction::polish);
+        rig.state->preferences().setHotkeyScheme(HotkeyScheme::custom);
+        rig.state->preferences().setTriggerMode(RecordingTriggerMode::toggle);
         const VoxleAppStateHotkeyHost host(*rig.state);
+        QCOMPARE(host.hotkeyScheme(), HotkeyScheme::custom);
+        QCOMPARE(host.triggerMode(), RecordingTriggerMode::toggle);
         QCOMPARE(host.modifierFnAction(), HotkeyAction::record);
         QCOMPARE(host.modifierControlAction(), HotkeyAction::translate);
         QCOMPARE(host.modifierCommandAction(), HotkeyAction::polish);
