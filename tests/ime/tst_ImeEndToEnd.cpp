@@ -19,9 +19,10 @@ const QString kSentence = QStringLiteral("今天天气不错，我们出去走�
 // Voxle's main window, once the X server shows it: it takes the focus when it appears.
 bool mainWindowShown()
 {
-    static const QRegularExpression row(QStringLiteral(R"re((0x[0-9a-f]+) "言川 Voxle": \("voxle" "Voxle"\)\s+1120x)re"));
-    const QRegularExpressionMatch m = row.match(
-        DesktopChild::output(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}));
+    static const QRegularExpression row(
+        QStringLiteral(R"re((0x[0-9a-f]+) "言川 Voxle": \("voxle" "Voxle"\)\s+1120x)re"));
+    const QRegularExpressionMatch m =
+        row.match(DesktopChild::output(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")}));
     return m.hasMatch() && DesktopChild::output(QStringLiteral("xwininfo"), {QStringLiteral("-id"), m.captured(1)})
                                .contains(QLatin1String("IsViewable"));
 }
@@ -95,7 +96,19 @@ private slots:
         const int preeditChanges = probe->preeditChanges;
         QVERIFY(toggle());
         QVERIFY(harness.waitForStatus(kRecording, 10000));
+        // The field still holds the input method's focus once the pill is up, as it does for a user.
+        Fcitx5InputMethodCommit im;
+        QVERIFY(probe->waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); }));
         QVERIFY(harness.playIntoMicrophone(speech));
+        // Capture runs behind playback on a busy machine: stop once the service has heard speech, not before.
+        QVERIFY(ImeProbe::waitUntil(
+            [this]() {
+                return !harness.voxle({QStringLiteral("--state")})
+                            .value(QStringLiteral("partial"))
+                            .toString()
+                            .isEmpty();
+            },
+            10000));
         QVERIFY(toggle());
         QVERIFY2(ImeProbe::waitUntil([this]() { return mainText() == kSentence; }, 20000), qPrintable(mainText()));
         QCOMPARE(probe->preeditChanges, preeditChanges);
