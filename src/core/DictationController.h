@@ -82,7 +82,7 @@ public:
     void setActiveMode(DictationMode mode);
     QString currentHint() const;
 
-    // Which history kind the running dictation will be stored as: "record", "polish" or "translate".
+    // Which history kind the running dictation will be stored as.
     VoxleHistoryEntry::Kind historyKind() const;
 
 signals:

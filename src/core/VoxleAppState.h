@@ -100,7 +100,7 @@ public:
     // Saves (or, when blank, deletes) the DashScope API key.
     void saveDashScopeApiKey(const QString &text) { m_dictation.saveDashScopeApiKey(text); }
 
-    // Which history kind the running dictation will be stored as: "record", "polish" or "translate".
+    // Which history kind the running dictation will be stored as.
     VoxleHistoryEntry::Kind historyKind() const { return m_dictation.historyKind(); }
 
     // --- Permission requests of the onboarding, home and settings pages (VoxleAppStatePermissions.cpp) ---

@@ -291,18 +291,17 @@ private slots:
             R"({"events":[{"text":"今天天气不错","sentence_end":true,"at_bytes":0},{"text":"我们出去","at_bytes":0}]})",
             "今天天气不错|今天天气不错 我们出去", "今天天气不错 我们出去");
         // The end flag may also sit beside the sentence, in the payload or its output.
-        row("payload end flag",
-            R"({"raw_after_start":["{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},)"
-            R"(\u0022payload\u0022:{\u0022is_sentence_end\u0022:true,)"
-            R"(\u0022output\u0022:{\u0022sentence\u0022:{\u0022text\u0022:\u0022今天\u0022}}}}"],)"
-            R"("events":[{"text":"明天","at_bytes":0}]})",
-            "今天|今天 明天", "今天 明天");
-        row("output end flag",
-            R"({"raw_after_start":["{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},)"
-            R"(\u0022payload\u0022:{\u0022output\u0022:{\u0022is_sentence_end\u0022:true,)"
-            R"(\u0022sentence\u0022:{\u0022text\u0022:\u0022今天\u0022}}}}"],)"
-            R"("events":[{"text":"明天","at_bytes":0}]})",
-            "今天|今天 明天", "今天 明天");
+        for (const bool inOutput : {false, true}) {
+            const QByteArray flag = R"(\u0022is_sentence_end\u0022:true,)";
+            const QByteArray script =
+                QByteArray(
+                    R"({"raw_after_start":["{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},)"
+                    R"(\u0022payload\u0022:{%P%\u0022output\u0022:{%O%\u0022sentence\u0022:{)"
+                    R"(\u0022text\u0022:\u0022今天\u0022}}}}"],"events":[{"text":"明天","at_bytes":0}]})")
+                    .replace("%P%", inOutput ? QByteArray() : flag)
+                    .replace("%O%", inOutput ? flag : QByteArray());
+            row(inOutput ? "output end flag" : "payload end flag", script.constData(), "今天|今天 明天", "今天 明天");
+        }
         row("growing transcript", R"({"sentences":["你好。","明天见"],"bytes_per_char":256})",
             "你|你好|你好。|你好。 明|你好。 明天见", "你好。 明天见");
         row("slow service", R"({"sentences":["慢一点。"],"delay_ms":100,"finish_delay_ms":200})", "慢一点。",
@@ -629,8 +628,9 @@ private slots:
             QWebSocket *ws = service.nextPendingConnection();
             connect(ws, &QWebSocket::textMessageReceived, ws, [ws]() {
                 ws->sendTextMessage(QStringLiteral(R"({"header":{"event":"task-started"},"payload":{}})"));
-                ws->sendTextMessage(QStringLiteral(R"({"header":{"event":"result-generated"},"payload":)"
-                                                   R"({"output":{"sentence":{"text":"再见。","sentence_end":true}}}})"));
+                ws->sendTextMessage(
+                    QStringLiteral(R"({"header":{"event":"result-generated"},"payload":)"
+                                   R"({"output":{"sentence":{"text":"再见。","sentence_end":true}}}})"));
                 ws->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("bye"));
             });
         });
