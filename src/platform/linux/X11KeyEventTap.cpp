@@ -107,9 +107,10 @@ public:
         applyGrabs();
     }
 
-    void setCandidates(const QList<KeyCombo> &combos)
+    void setCandidates(const QList<KeyCombo> &combos, quint64 request)
     {
         m_wanted = combos;
+        m_request = request;
         applyGrabs();
     }
 
@@ -327,9 +328,9 @@ private:
                 refused << combo;
         }
         X11KeyEventTap *owner = m_owner;
-        const QList<KeyCombo> asked = m_wanted;
+        const quint64 request = m_request;
         QMetaObject::invokeMethod(
-            owner, [owner, asked, grabbed, refused] { owner->takeGrabReport(asked, grabbed, refused); },
+            owner, [owner, request, grabbed, refused] { owner->takeGrabReport(request, grabbed, refused); },
             Qt::QueuedConnection);
         // XSync may have queued events inside Xlib, where the socket notifier cannot see them.
         if (XQLength(m_display) > 0)
@@ -512,6 +513,7 @@ private:
     quint32 m_neutralKeyCode = 0;
     int m_neutralPending = 0;
     QList<KeyCombo> m_wanted;
+    quint64 m_request = 0; // which of the owner's candidate lists m_wanted is
     QHash<quint32, QSet<unsigned int>> m_wantedMasks;         // X key code -> modifier masks asked for
     QHash<quint32, QSet<unsigned int>> m_grabs;               // X key code -> modifier masks actually held
     QList<Transition> m_recentRaw;                            // raw transitions not yet matched by a core event
@@ -595,10 +597,11 @@ void X11KeyEventTap::enable()
     Worker *worker = m_worker;
     const Mode mode = m_mode;
     const QList<KeyCombo> wanted = m_wanted;
+    const quint64 request = m_request;
     QMetaObject::invokeMethod(
         worker,
-        [worker, mode, wanted] {
-            worker->setCandidates(wanted);
+        [worker, mode, wanted, request] {
+            worker->setCandidates(wanted, request);
             worker->enable(mode);
         },
         Qt::QueuedConnection);
@@ -609,11 +612,13 @@ void X11KeyEventTap::setSwallowCandidates(const QList<KeyCombo> &combos)
     if (combos == m_wanted)
         return;
     m_wanted = combos;
+    ++m_request;
     if (!m_worker)
         return;
     Worker *worker = m_worker;
+    const quint64 request = m_request;
     QMetaObject::invokeMethod(
-        worker, [worker, combos] { worker->setCandidates(combos); }, Qt::QueuedConnection);
+        worker, [worker, combos, request] { worker->setCandidates(combos, request); }, Qt::QueuedConnection);
 }
 
 void X11KeyEventTap::setFnRoleKey(FnRoleKey key)
@@ -635,12 +640,14 @@ void X11KeyEventTap::deliver(const KeyTapEvent &event)
         m_handler(event);
 }
 
-void X11KeyEventTap::takeGrabReport(const QList<KeyCombo> &asked, const QList<KeyCombo> &grabbed,
-                                    const QList<KeyCombo> &refused)
+void X11KeyEventTap::takeGrabReport(quint64 request, const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused)
 {
+    // A report for candidates already replaced is no news, and describes grabs that may be gone by now (the
+    // same list asked twice, with another in between, is two requests): newer grabs are on their way.
+    if (request != m_request)
+        return;
+    m_reported = request;
     m_grabbed = grabbed;
     m_refused = refused;
-    // A report for candidates already replaced is no news: newer grabs are on their way.
-    if (asked == m_wanted)
-        emit grabsApplied();
+    emit grabsApplied();
 }

@@ -30,10 +30,11 @@ public:
     void setFnRoleKey(FnRoleKey key) override;
 
     FnRoleKey fnRoleKey() const { return m_roleKey; }
-    // Candidates held by grabs right now, and those whose grab the server refused (as last reported by the
-    // tap's thread).
+    // Candidates held by grabs, and those whose grab the server refused, as the tap's thread last reported for
+    // the latest candidates; until grabsCurrent(), the report is of an earlier list.
     QList<KeyCombo> grabbedCombos() const { return m_grabbed; }
     QList<KeyCombo> refusedCombos() const { return m_refused; }
+    bool grabsCurrent() const { return m_reported == m_request; }
 
 signals:
     // The tap's thread has (re)taken the grabs for the latest candidates: after new candidates, a role key, a
@@ -44,7 +45,7 @@ private:
     class Worker;
 
     void deliver(const KeyTapEvent &event);
-    void takeGrabReport(const QList<KeyCombo> &asked, const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused);
+    void takeGrabReport(quint64 request, const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused);
 
     QByteArray m_displayName;
     Mode m_mode = Mode::listenOnly;
@@ -52,6 +53,8 @@ private:
     bool m_enabled = false;
     FnRoleKey m_roleKey = FnRoleKeys::defaultKey;
     QList<KeyCombo> m_wanted;
+    quint64 m_request = 0;  // counts the candidate lists handed to the tap's thread
+    quint64 m_reported = 0; // the latest of them its grabs were reported for
     QList<KeyCombo> m_grabbed;
     QList<KeyCombo> m_refused;
     QThread m_thread;
