@@ -55,13 +55,19 @@ struct ControllerRig {
         settle();
         return session();
     }
+    // Stops the recording by hotkey and lets its session answer `final`.
+    void finish(const std::optional<QString> &final, DictationMode mode = DictationMode::polish)
+    {
+        FakeStreamingSession *s = session();
+        dictation->toggleRecordingFromHotkey(mode);
+        s->finalAnswer.resolve(final);
+        settle();
+    }
     // One hotkey dictation whose session answers `final`; returns that session.
     FakeStreamingSession *dictate(const std::optional<QString> &final)
     {
         FakeStreamingSession *s = toggle();
-        dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        s->finalAnswer.resolve(final);
-        settle();
+        finish(final);
         return s;
     }
     OverlayState::Kind overlayKind() const { return dictation->overlay().kind; }

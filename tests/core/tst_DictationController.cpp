@@ -38,14 +38,24 @@ private slots:
         QCOMPARE(rig.sessions.lastHints, std::optional<QStringList>(QStringList{QStringLiteral("zh")}));
         QVERIFY(rig.audio.running);
 
-        rig.audio.deliverPcm(chunkNumbered(1));
-        rig.audio.deliverPcm(chunkNumbered(2));
-        rig.settle();
+        constexpr int kChunks = 5000;
+        QThread *producer = QThread::create([&rig] {
+            for (int i = 0; i < kChunks; ++i)
+                rig.audio.deliverPcm(chunkNumbered(i));
+        });
+        producer->start();
+        // Interleave main-thread work with the capture thread, as capture and the main loop do.
+        while (!producer->isFinished())
+            QCoreApplication::processEvents();
+        producer->wait();
+        delete producer;
         FakeStreamingSession *session = rig.session();
-        QCOMPARE(session->audio.size(), 2);
-
         rig.advance(2500);
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        // The stop hands over what is still queued, in capture order, before the session is finalized.
+        QCOMPARE(session->audio.size(), kChunks);
+        for (int i = 0; i < kChunks; ++i)
+            QCOMPARE(qFromLittleEndian<qint32>(session->audio[i].constData()), i);
         QCOMPARE(rig.dictation->status(), Status::processing);
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
         QVERIFY(!rig.audio.running);
@@ -65,29 +75,6 @@ private slots:
         QCOMPARE(rig.overlayKind(), Kind::hidden);
         QVERIFY(!rig.dictation->pendingCommitToCursor());
         QVERIFY(rig.cloud.usage.isEmpty()); // signed out
-    }
-
-    void pcm_fromAnotherThreadReachesSessionInCaptureOrder()
-    {
-        ControllerRig rig;
-        rig.toggle(DictationMode::polish);
-        constexpr int kChunks = 5000;
-        QThread *producer = QThread::create([&rig] {
-            for (int i = 0; i < kChunks; ++i)
-                rig.audio.deliverPcm(chunkNumbered(i));
-        });
-        producer->start();
-        // Interleave main-thread work with the producer, as capture and the main loop do.
-        while (!producer->isFinished())
-            QCoreApplication::processEvents();
-        producer->wait();
-        delete producer;
-        // The stop hands over what is still queued before the session is finalized.
-        FakeStreamingSession *session = rig.session();
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        QCOMPARE(session->audio.size(), kChunks);
-        for (int i = 0; i < kChunks; ++i)
-            QCOMPARE(qFromLittleEndian<qint32>(session->audio[i].constData()), i);
     }
 
     // The proxy route collects PCM from the capture thread in order, uploads it once after the stop, stops by
@@ -133,24 +120,6 @@ private slots:
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("网络错误")));
         QCOMPARE(rig.injector.injected.size(), 1);
         QCOMPARE(rig.history.rows.size(), 1);
-        rig.advance(1600);
-        QCOMPARE(rig.dictation->status(), Status::idle);
-    }
-
-    void withoutKey_recordsWithoutRecognitionAndProxyStillCollects()
-    {
-        ControllerRig streaming(false, /*withKey=*/false);
-        streaming.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        streaming.settle();
-        QCOMPARE(streaming.dictation->status(), Status::recording);
-        QCOMPARE(streaming.sessions.created, 0);
-        QCOMPARE(streaming.dictation->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
-
-        ControllerRig rig(true, /*withKey=*/false);
-        rig.toggle(DictationMode::polish);
-        rig.audio.deliverPcm(QByteArray(320, '\2'));
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        QCOMPARE(rig.cloud.uploads.value(0).size(), 320);
     }
 
     void fnScheme_actionsWhileRecordingOnlyChooseTheFinish()
@@ -304,24 +273,6 @@ private slots:
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
     }
 
-    // Partials and audio still queued from a cancelled recording never reach the next one.
-    void callbacksOfAnEarlierRecording_areDropped()
-    {
-        ControllerRig rig;
-        rig.toggle(DictationMode::polish);
-        rig.session()->onPartialUpdated(QStringLiteral("旧的"));
-        rig.audio.deliverPcm(chunkNumbered(7));
-        rig.dictation->cancelRecording();
-        FakeStreamingSession *second = rig.toggle(DictationMode::polish);
-        QCOMPARE(rig.dictation->latestTranscript(), QString());
-        QCOMPARE(rig.dictation->overlay().partial, std::nullopt);
-        QVERIFY(second->audio.isEmpty());
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        second->finalAnswer.resolve(std::nullopt);
-        rig.settle();
-        QVERIFY(rig.injector.injected.isEmpty());
-    }
-
     void cancelDuringFinishing_insertsNothingAndClosesSession()
     {
         ControllerRig rig;
@@ -339,6 +290,18 @@ private slots:
         QVERIFY(rig.injector.injected.isEmpty());
         QVERIFY(rig.history.rows.isEmpty());
         QCOMPARE(rig.injector.cancels, 1);
+
+        // Partials and audio still queued from a cancelled recording never reach the next one.
+        rig.toggle(DictationMode::polish);
+        rig.session()->onPartialUpdated(QStringLiteral("旧的"));
+        rig.audio.deliverPcm(chunkNumbered(7));
+        rig.dictation->cancelRecording();
+        FakeStreamingSession *next = rig.toggle(DictationMode::polish);
+        QCOMPARE(rig.dictation->latestTranscript(), QString());
+        QCOMPARE(rig.dictation->overlay().partial, std::nullopt);
+        QVERIFY(next->audio.isEmpty());
+        rig.finish(std::nullopt);
+        QVERIFY(rig.injector.injected.isEmpty());
     }
 
     void errorDisplay_idleAfterOnePointSixSecondsUnlessANewerRecording()
@@ -384,49 +347,42 @@ private slots:
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
     }
 
-    void emptyFinal_usesLastPartialOrHidesAtOnce()
+    // An empty final falls back on the last partial, a blank one hides at once; an error report shows its
+    // message and skips insertion, storage and the usage report.
+    void finals_emptyUsesLastPartialBlankHidesErrorReportSkipsEverything()
     {
         ControllerRig rig;
+        rig.cloud.loggedIn = true;
         rig.toggle(DictationMode::polish);
         rig.session()->onPartialUpdated(QStringLiteral("last partial "));
         rig.settle();
-        FakeStreamingSession *session = rig.session();
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        session->finalAnswer.resolve(std::nullopt);
-        rig.settle();
+        rig.finish(std::nullopt);
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("last partial")});
 
         rig.advance(150);
         rig.dictate(QString());
         QCOMPARE(rig.dictation->status(), Status::idle); // no 0.15 s pause for nothing
-        QCOMPARE(rig.injector.injected.size(), 1);
-        QCOMPARE(rig.history.rows.size(), 1);
-    }
-
-    void errorReport_showsMessageAndSkipsEverything()
-    {
-        ControllerRig rig;
-        rig.cloud.loggedIn = true;
+        const qsizetype reported = rig.cloud.usage.size();
         rig.dictate(QStringLiteral("[错误: 音频过短或全静音，无法识别。]"));
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("音频过短或全静音，无法识别。")));
         QVERIFY(!rig.dictation->pendingCommitToCursor());
         rig.advance(1600);
         QCOMPARE(rig.dictation->status(), Status::idle);
-        QVERIFY(rig.injector.injected.isEmpty());
-        QVERIFY(rig.history.rows.isEmpty());
-        QVERIFY(rig.cloud.usage.isEmpty());
+        QCOMPARE(rig.injector.injected.size(), 1);
+        QCOMPARE(rig.history.rows.size(), 1);
+        QCOMPARE(rig.cloud.usage.size(), reported);
     }
 
-    void polishFailure_stillInsertsStoresAndReports()
+    // A failed polish or translation outputs the original with its own message, and still stores and reports it;
+    // Escape during a rewrite ends the dictation there: nothing inserted or stored, whatever the rewrite answers.
+    void rewriteFailureFallsBackAndEscapeEndsARewrite()
     {
         ControllerRig rig;
         rig.cloud.loggedIn = true;
         rig.state->preferences().setPolishEnabled(true);
-        FakeStreamingSession *session = rig.toggle(DictationMode::polish);
+        rig.toggle(DictationMode::polish);
         rig.advance(1234);
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        session->finalAnswer.resolve(QStringLiteral("原文"));
-        rig.settle();
+        rig.finish(QStringLiteral("原文"));
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("润色中…")));
         rig.cloud.pendingRewrites.front().resolve(std::nullopt);
         rig.settle();
@@ -434,41 +390,29 @@ private slots:
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("原文")});
         QCOMPARE(rig.history.rows.first(),
                  (QStringList{QStringLiteral("polish"), QStringLiteral("原文"), QStringLiteral("原文")}));
-        QCOMPARE(rig.cloud.usage.size(), 1);
-        QCOMPARE(rig.cloud.usage.first(),
-                 (QStringList{QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("原文"),
-                              QStringLiteral("原文"), QStringLiteral("1234")}));
+        QCOMPARE(rig.cloud.usage,
+                 (QList<QStringList>{{QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("原文"),
+                                      QStringLiteral("原文"), QStringLiteral("1234")}}));
         rig.advance(1600);
-        QCOMPARE(rig.dictation->status(), Status::idle);
-    }
 
-    // A failed translation outputs the original with its own message; Escape during a rewrite ends the
-    // dictation there: nothing inserted or stored, whatever the rewrite answers later.
-    void translateFailureFallsBackAndEscapeEndsARewrite()
-    {
-        ControllerRig rig;
         rig.dictation->performHotkeyAction(HotkeyAction::translate);
         rig.settle();
-        FakeStreamingSession *session = rig.session();
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::translate);
-        session->finalAnswer.resolve(QStringLiteral("原文"));
-        rig.settle();
-        rig.cloud.pendingRewrites.front().resolve(std::nullopt);
+        rig.finish(QStringLiteral("原话"), DictationMode::translate);
+        rig.cloud.pendingRewrites.back().resolve(std::nullopt);
         rig.settle();
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("翻译失败，已输出原文。")));
-        QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("原文")});
-        QCOMPARE(rig.history.rows.size(), 1);
+        QCOMPARE(rig.injector.injected.last(), QStringLiteral("原话"));
+        QCOMPARE(rig.history.rows.size(), 2);
         rig.advance(1600);
 
-        rig.state->preferences().setPolishEnabled(true);
         rig.dictate(QStringLiteral("再说一遍"));
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("润色中…")));
         rig.dictation->cancelRecording();
         rig.cloud.pendingRewrites.back().resolve(QStringLiteral("润色后"));
         rig.advance(1600);
         QCOMPARE(rig.dictation->status(), Status::idle);
-        QCOMPARE(rig.injector.injected.size(), 1);
-        QCOMPARE(rig.history.rows.size(), 1);
+        QCOMPARE(rig.injector.injected.size(), 2);
+        QCOMPARE(rig.history.rows.size(), 2);
         QCOMPARE(rig.sessions.liveSessions(), 0);
     }
 

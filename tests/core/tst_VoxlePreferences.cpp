@@ -167,6 +167,17 @@ private slots:
     {
         ControllerRig rig(false, false);
         QVERIFY(!rig.dictation->apiKeyConfigured());
+        // Without a key a recording still runs, with nothing to recognise it.
+        rig.toggle();
+        QCOMPARE(rig.dictation->status(), AppStatus::recording);
+        QCOMPARE(rig.sessions.created, 0);
+        QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("未配置（缺少 API Key）"));
+        rig.dictation->cancelRecording();
+        ControllerRig proxy(/*useProxy=*/true, /*withKey=*/false); // the proxy route collects all the same
+        proxy.toggle();
+        proxy.audio.deliverPcm(QByteArray(320, '\2'));
+        proxy.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        QCOMPARE(proxy.cloud.uploads.value(0).size(), 320);
         QSignalSpy configured(rig.dictation, &DictationController::apiKeyConfiguredChanged);
         rig.dictation->saveDashScopeApiKey(QStringLiteral("  sk-abc \n"));
         const std::pair<QString, QString> item{Voxle::applicationId(), QStringLiteral("dashscope_api_key")};
