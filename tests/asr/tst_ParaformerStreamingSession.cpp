@@ -34,6 +34,15 @@ QCoro::Task<> collectStart(ParaformerStreamingSession *session, bool *done, std:
     *done = true;
 }
 
+// What was logged during the current test (the session writes nowhere but the Qt log).
+QStringList g_logged;
+QtMessageHandler g_previousHandler = nullptr;
+void keepLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    g_logged << message;
+    g_previousHandler(type, context, message);
+}
+
 QJsonObject header(const QJsonValue &message)
 {
     return message.toObject().value(QStringLiteral("json")).toObject().value(QStringLiteral("header")).toObject();
@@ -48,11 +57,14 @@ class TestParaformerStreamingSession : public QObject
     ManualClock m_clock;
     QStringList m_partials;
 
-    std::unique_ptr<ParaformerStreamingSession> makeSession(const QString &apiKey = QStringLiteral("sk-local-test"))
+    // `port`: a loopback service other than the stand-in.
+    std::unique_ptr<ParaformerStreamingSession> makeSession(const QString &apiKey = QStringLiteral("sk-local-test"),
+                                                            quint16 port = 0)
     {
+        const QString origin = port ? QStringLiteral("ws://127.0.0.1:%1").arg(port) : m_server.origin().toString();
         auto session = std::make_unique<ParaformerStreamingSession>(
-            m_clock, dashScopeRealtimeUrl(m_server.origin().toString()), apiKey, QStringLiteral("fun-asr-realtime"),
-            16000, QStringList{QStringLiteral("zh")});
+            m_clock, dashScopeRealtimeUrl(origin), apiKey, QStringLiteral("fun-asr-realtime"), 16000,
+            QStringList{QStringLiteral("zh")});
         m_partials.clear();
         session->onPartialUpdated = [this](const QString &text) { m_partials << text; };
         return session;
@@ -129,11 +141,17 @@ class TestParaformerStreamingSession : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(m_server.start()); }
-    void init() { QVERIFY(m_server.setAsrScript(QJsonObject{})); }
+    void init()
+    {
+        QVERIFY(m_server.setAsrScript(QJsonObject{}));
+        g_logged.clear();
+        g_previousHandler = qInstallMessageHandler(keepLog);
+    }
 
     // Whatever a test did, the service saw run-task first and no audio before it had answered task-started.
     void cleanup()
     {
+        qInstallMessageHandler(g_previousHandler);
         for (const QJsonValue &connection : m_server.asrConnections()) {
             const QJsonArray messages = connection.toObject().value(QStringLiteral("messages")).toArray();
             bool started = false;
@@ -162,34 +180,6 @@ private slots:
         QVERIFY(result.has_value() && !result->has_value());
         QCOMPARE(session->state(), -1);
         QVERIFY(m_server.asrConnections().isEmpty());
-    }
-
-    void appendAudio_stalledQueue_keepsNewestTenSeconds()
-    {
-        // Never started: nothing drains the queue, as with a stalled connection.
-        auto session = makeSession();
-        const qsizetype chunk = 3200;
-        const int chunks = 120; // 12 s
-        for (int i = 0; i < chunks; ++i) {
-            QByteArray data(chunk, '\0');
-            for (qsizetype b = 0; b < chunk; b += 2)
-                qToLittleEndian<qint16>(static_cast<qint16>((i * chunk + b) / 2 % 30000), data.data() + b);
-            session->appendAudio(data);
-        }
-        const qint64 queued = session->pendingAudioBytes();
-        QVERIFY(queued >= ParaformerStreamingSession::sendQueueLimitBytes);
-        QVERIFY(queued <= ParaformerStreamingSession::sendQueueLimitBytes + ParaformerStreamingSession::frameBytes);
-        qint64 sum = 0;
-        for (const QByteArray &frame : session->pendingAudioChunks()) {
-            QCOMPARE(frame.size(), ParaformerStreamingSession::frameBytes);
-            sum += frame.size();
-        }
-        QCOMPARE(sum, queued);
-        // The kept frames are the newest ones, contiguous up to the staged remainder.
-        const qint64 firstKeptByte = chunk * chunks - session->pcmStaging().size() - queued;
-        const QByteArray &oldest = session->pendingAudioChunks().front();
-        QCOMPARE(qFromLittleEndian<qint16>(oldest.constData()), static_cast<qint16>(firstKeptByte / 2 % 30000));
-        QCOMPARE(firstKeptByte % ParaformerStreamingSession::frameBytes, 0);
     }
 
     void appendAudio_2500Bytes_twoFramesThenShortLastFrameBeforeFinishTask()
@@ -227,6 +217,8 @@ private slots:
                      R"("model":"fun-asr-realtime","parameters":{"sample_rate":16000,"format":"pcm","heartbeat":true},)"
                      R"("input":{}})"));
         QCOMPARE(messages.last()[QStringLiteral("json")].toObject(), expected("finish-task", R"({"input":{}})"));
+        // A normal run logs no transcript and no protocol traffic.
+        QVERIFY2(g_logged.isEmpty(), qPrintable(g_logged.join(QLatin1Char('\n'))));
     }
 
     void finalize_batchInFlight_finishTaskFollowsLastFrame()
@@ -310,11 +302,13 @@ private slots:
             R"({"raw_after_start":["not json","[1,2]","{\u0022header\u0022:5}",)"
             R"("{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},\u0022payload\u0022:{}}"],"sentences":["还在听。"]})",
             "还在听。", "还在听。");
+        row("connection dropped before any text", R"({"drop_after_bytes":1024})", "",
+            "[错误: 无法连接 DashScope：网络连接中断。]", true);
         row("connection dropped while finalize waits",
             R"({"events":[{"text":"你好","at_bytes":0}],"drop_on_finish":true})", "你好", "你好");
         row("no valid audio", R"({"fail":{"code":"NO_VALID_AUDIO_ERROR","message":"x"}})", "",
             "[错误: 音频过短或全静音，无法识别。]", true);
-        row("throttled", R"({"fail":{"code":"Throttling","message":"rate limited"}})", "",
+        row("failed while recording", R"({"fail":{"code":"Throttling","message":"rate limited","at_bytes":1024}})", "",
             "[错误: [Throttling] rate limited]", true);
         row("format", R"({"fail":{"code":"InvalidParameter.Format","message":""}})", "", "[错误: 音频格式参数错误。]",
             true);
@@ -338,14 +332,6 @@ private slots:
             QCOMPARE(session->state(), 3);
     }
 
-    void taskFailed_whileRecording_finalizeAnswersAtOnce()
-    {
-        auto session = streaming(R"({"fail":{"code":"Throttling","message":"rate limited","at_bytes":1024}})", 2048);
-        QVERIFY(session);
-        QTRY_COMPARE(session->state(), 3);
-        QCOMPARE(finalText(*session), QStringLiteral("[错误: [Throttling] rate limited]"));
-    }
-
     void finalize_silentServer_timesOutOnTheClock()
     {
         auto session = streaming(R"({"never_finish":true,"events":[{"text":"半句","at_bytes":0}]})", 1024);
@@ -358,20 +344,35 @@ private slots:
         QCOMPARE(session->state(), 2);
     }
 
-    void stalledReader_queueStaysBounded()
+    // A connection that stops reading backs up into the send queue, which then keeps the newest ten seconds.
+    void stalledReader_queueKeepsTheNewestTenSeconds()
     {
         auto session = streaming(R"({"stall_reader":true,"task_started_delay_ms":0})", 0);
         QVERIFY(session);
         QTRY_COMPARE(session->state(), 1); // the reader stalls from task-started on
-        // Feed like capture does (100 ms chunks) until the stalled connection backs up into the queue.
-        const QByteArray chunk(3200, 1);
-        for (int i = 0; i < 20000 && session->pendingAudioBytes() < ParaformerStreamingSession::sendQueueLimitBytes;
-             ++i) {
+        // Feed like capture does (100 ms chunks of numbered words) until two more seconds went past a full queue.
+        QByteArray fed;
+        for (int i = 0, overflow = 0; i < 20000 && overflow < 20; ++i) {
+            QByteArray chunk(3200, '\0');
+            for (qsizetype b = 0; b < chunk.size(); b += 4)
+                qToLittleEndian<qint32>(qint32((fed.size() + b) / 4), chunk.data() + b);
+            fed += chunk;
             session->appendAudio(chunk);
             session->startSendingIfNeeded();
             QCoreApplication::processEvents();
+            if (session->pendingAudioBytes() >= ParaformerStreamingSession::sendQueueLimitBytes)
+                ++overflow;
         }
-        QVERIFY(session->pendingAudioBytes() >= ParaformerStreamingSession::sendQueueLimitBytes);
+        const qint64 queued = session->pendingAudioBytes();
+        QVERIFY(queued >= ParaformerStreamingSession::sendQueueLimitBytes);
+        QVERIFY(queued <= ParaformerStreamingSession::sendQueueLimitBytes + ParaformerStreamingSession::frameBytes);
+        // Whole frames, contiguous up to the staged remainder: the newest audio.
+        QByteArray kept;
+        for (const QByteArray &frame : session->pendingAudioChunks()) {
+            QCOMPARE(frame.size(), ParaformerStreamingSession::frameBytes);
+            kept += frame;
+        }
+        QVERIFY(fed.endsWith(kept + session->pcmStaging()));
     }
 
     void cancel_duringFinalize_returnsNothingAtOnce()
@@ -437,6 +438,10 @@ private slots:
                  QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（401）]"));
         QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
         QCOMPARE(session->pendingAudioBytes(), 0);
+        // Audio held back before the task started was never being sent: only the receive side reports.
+        QCOMPARE(g_logged.filter(QStringLiteral("WS receiveLoop error domain=HTTP code=401 ")).size(), 1);
+        QCOMPARE(g_logged.filter(QStringLiteral("WS flushPendingAudio")), QStringList());
+        QCOMPARE(m_clock.pendingTimers(), 0); // the upgrade's deadline went with the refusal
     }
 
     void finalize_taskNeverStarted_reportsItAtTheDeadline()
@@ -520,30 +525,16 @@ private slots:
         tlsServer.waitForFinished(5000);
     }
 
-    // A normal run logs no transcript and no protocol traffic (the session writes nowhere but the Qt log).
-    void defaultLogging_keepsTranscriptsAndFramesOut()
-    {
-        static QStringList logged;
-        logged.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext &, const QString &message) { logged << message; });
-        auto session = streaming(R"({"sentences":["机密内容。"]})", 4096);
-        const QString text = session ? finalText(*session) : QString();
-        qInstallMessageHandler(previous);
-        QCOMPARE(text, QStringLiteral("机密内容。"));
-        QVERIFY2(logged.isEmpty(), qPrintable(logged.join(QLatin1Char('\n'))));
-    }
-
-    void start_upgradeNeverAnswered_timesOutOnTheClock()
+    // An upgrade nobody answers times out on the clock; cancelled or destroyed meanwhile, the session takes its
+    // deadline along, so nothing fires on a session that is gone.
+    void start_upgradeNeverAnswered_timesOutOrIsCancelledOnTheClock()
     {
         QTcpServer silent; // accepts the connection and never answers the upgrade
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        ParaformerStreamingSession session(
-            m_clock, dashScopeRealtimeUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())),
-            QStringLiteral("sk-local-test"), QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
+        auto session = makeSession(QStringLiteral("sk-local-test"), silent.serverPort());
         bool done = false;
         std::optional<StartError> error;
-        collectStart(&session, &done, &error);
+        collectStart(session.get(), &done, &error);
         QTRY_VERIFY(silent.hasPendingConnections());
         // The upgrade carries the bearer key and nothing beyond what the WebSocket handshake itself needs.
         QTcpSocket *peer = silent.nextPendingConnection();
@@ -559,64 +550,29 @@ private slots:
         QCOMPARE(names, (QStringList{QStringLiteral("authorization"), QStringLiteral("connection"),
                                      QStringLiteral("host"), QStringLiteral("sec-websocket-key"),
                                      QStringLiteral("sec-websocket-version"), QStringLiteral("upgrade")}));
-        session.appendAudio(QByteArray(2048, 1));
-        session.startSendingIfNeeded();
+        session->appendAudio(QByteArray(2048, 1));
+        session->startSendingIfNeeded();
         m_clock.advance(ParaformerStreamingSession::upgradeTimeoutMs - 1);
         QCoreApplication::processEvents();
         QVERIFY(!done); // run-task waits for the upgrade
         m_clock.advance(1);
         QTRY_VERIFY(done);
         QVERIFY(!error);
-        QCOMPARE(finalText(session),
+        QCOMPARE(finalText(*session),
                  QStringLiteral("[错误: 无法连接 DashScope：连接超时（可能需要代理或网络不通）。]"));
-    }
 
-    // Cancelled while the upgrade is unanswered: its deadline goes too, so nothing fires on a session that is gone.
-    void cancel_duringUpgrade_leavesNoTimerBehind()
-    {
-        QTcpServer silent;
-        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        const auto silentSession = [&]() {
-            return std::make_unique<ParaformerStreamingSession>(
-                m_clock, dashScopeRealtimeUrl(QStringLiteral("ws://127.0.0.1:%1").arg(silent.serverPort())),
-                QStringLiteral("sk-local-test"), QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
-        };
-        auto session = silentSession();
-        bool done = false;
-        std::optional<StartError> error;
-        collectStart(session.get(), &done, &error);
-        QTRY_VERIFY(silent.hasPendingConnections());
-        QCOMPARE(m_clock.pendingTimers(), 1);
-        session->cancel();
-        QTRY_VERIFY(done);
-        QCOMPARE(m_clock.pendingTimers(), 0);
-        // The same when the session goes away mid-upgrade.
-        session = silentSession();
-        done = false;
-        collectStart(session.get(), &done, &error);
-        QTRY_COMPARE(m_clock.pendingTimers(), 1);
-        session.reset();
-        QCOMPARE(m_clock.pendingTimers(), 0);
-        QTRY_VERIFY(done); // start returns rather than waiting on a session that is gone
-    }
-
-    void connectionDropped_finalizeReturnsTextSoFarAtOnce_data()
-    {
-        QTest::addColumn<QByteArray>("events");
-        QTest::addColumn<QString>("finalText");
-        QTest::newRow("after text") << QByteArray(R"([{"text":"你好","at_bytes":0}])") << QStringLiteral("你好");
-        QTest::newRow("before any text") << QByteArray("[]")
-                                         << QStringLiteral("[错误: 无法连接 DashScope：网络连接中断。]");
-    }
-
-    void connectionDropped_finalizeReturnsTextSoFarAtOnce()
-    {
-        QFETCH(QByteArray, events);
-        QFETCH(QString, finalText);
-        auto session = streaming(R"({"drop_after_bytes":4096,"events":)" + events + '}', 8192);
-        QVERIFY(session);
-        QTRY_VERIFY(lastConnection().value(QStringLiteral("closed")).toBool());
-        QCOMPARE(this->finalText(*session), finalText);
+        for (const bool destroy : {false, true}) {
+            session = makeSession(QStringLiteral("sk-local-test"), silent.serverPort());
+            done = false;
+            collectStart(session.get(), &done, &error);
+            QTRY_COMPARE(m_clock.pendingTimers(), 1);
+            if (destroy)
+                session.reset();
+            else
+                session->cancel();
+            QTRY_VERIFY(done); // start returns rather than waiting on a session that is gone
+            QCOMPARE(m_clock.pendingTimers(), 0);
+        }
     }
 
     // The service ends the connection with a proper close in mid-task: what was heard is the answer, at once.
@@ -634,12 +590,10 @@ private slots:
                 ws->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("bye"));
             });
         });
-        ParaformerStreamingSession session(
-            m_clock, dashScopeRealtimeUrl(QStringLiteral("ws://127.0.0.1:%1").arg(service.serverPort())),
-            QStringLiteral("sk-local-test"), QStringLiteral("fun-asr-realtime"), 16000, std::nullopt);
-        QVERIFY(startNow(session));
-        QTRY_COMPARE(session.state(), 3);
-        QCOMPARE(finalText(session), QStringLiteral("再见。"));
+        auto session = makeSession(QStringLiteral("sk-local-test"), service.serverPort());
+        QVERIFY(startNow(*session));
+        QTRY_COMPARE(session->state(), 3);
+        QCOMPARE(finalText(*session), QStringLiteral("再见。"));
     }
 };
 
