@@ -1,4 +1,5 @@
 #include "base/AppIdentity.h"
+#include "core/AuthUi.h"
 #include "core/KeychainStore.h"
 #include "core/TextRewriter.h"
 #include "core/VoxleAccount.h"
@@ -37,13 +38,7 @@ QJsonObject jsonBodyOf(const QJsonValue &request)
 // The text of the chat request's message `index`.
 QString chatMessage(const QJsonValue &request, int index)
 {
-    return jsonBodyOf(request)
-        .value(QStringLiteral("messages"))
-        .toArray()
-        .at(index)
-        .toObject()
-        .value(QStringLiteral("content"))
-        .toString();
+    return jsonBodyOf(request).value(QStringLiteral("messages"))[index][QStringLiteral("content")].toString();
 }
 // How often each observable property of the account announced a change, in declaration order.
 struct Changes {
@@ -54,6 +49,12 @@ struct Changes {
     {
     }
     QList<qsizetype> counts() const { return {loggedIn.size(), user.size(), expiry.size(), credentials.size()}; }
+};
+// The sign-in windows of the user interface; the captcha is solved at once.
+struct SolvingUi final : AuthUi {
+    int shown = 0;
+    void presentAuthWindow() override { ++shown; }
+    QCoro::Task<std::optional<QString>> runSliderCaptcha() override { co_return QStringLiteral("slider-token"); }
 };
 template <typename T> T wait(QCoro::Task<T> task)
 {
@@ -89,7 +90,7 @@ private:
     };
 
     // `chatOrigin`: where the chat completions go, if not to the stand-in backend.
-    std::unique_ptr<Fixture> fixture(const QString &chatOrigin = QString())
+    std::unique_ptr<Fixture> fixture(const QString &chatOrigin = QString(), AuthUi *ui = nullptr)
     {
         auto f = std::make_unique<Fixture>();
         Fixture *raw = f.get();
@@ -97,7 +98,7 @@ private:
         VoxleAccount::Endpoints endpoints{
             origin, QUrl((chatOrigin.isEmpty() ? origin.toString() : chatOrigin) + kChatPath)};
         f->account = std::make_unique<VoxleAccount>(
-            f->defaults, f->keychain, f->clock, m_nam, [raw]() { return raw->useProxy; }, nullptr, endpoints);
+            f->defaults, f->keychain, f->clock, m_nam, [raw]() { return raw->useProxy; }, ui, endpoints);
         QObject::connect(f->account.get(), &VoxleAccount::apiKeyReceived, f->account.get(), [raw](const QString &key) {
             raw->savedKeys << key;
             raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
@@ -173,6 +174,12 @@ private slots:
         QTest::newRow("whole future") << token << tomorrow << false << true;
         QTest::newRow("ten characters") << QStringLiteral(" abcdefghij\n") << tomorrow << false << false;
         QTest::newRow("expired") << token << QStringLiteral("2026-12-06T11:59:59Z") << false << false;
+        QTest::newRow("sub-millisecond") << token << QStringLiteral("2026-12-06T12:00:00.000999Z") << false << false;
+        QTest::newRow("offset east") << token << QStringLiteral("2026-12-06T19:59:59+08:00") << false << false;
+        QTest::newRow("offset west") << token << QStringLiteral("2026-12-06T06:30:01-05:30") << false << true;
+        QTest::newRow("no zone") << token << QStringLiteral("2026-12-07T00:00:00") << false << false;
+        QTest::newRow("space") << token << QStringLiteral("2026-12-07 00:00:00Z") << false << false;
+        QTest::newRow("offset out of range") << token << QStringLiteral("2026-12-09T00:00:00+24:00") << false << false;
         // Keychain items survive an uninstall; a first run must not sign in with them.
         QTest::newRow("first run") << token << tomorrow << true << false;
     }
@@ -255,7 +262,12 @@ private slots:
 
     void signIn_sliderCodeAndLogin()
     {
-        auto f = fixture();
+        SolvingUi ui;
+        auto f = fixture(QString(), &ui);
+        // The windows belong to the user interface.
+        f->account->presentAuthWindow();
+        QCOMPARE(ui.shown, 1);
+        QCOMPARE(wait(f->account->runSliderCaptcha()), std::optional(QStringLiteral("slider-token")));
         QCOMPARE(wait(f->account->sendCode(QStringLiteral("  "), std::nullopt)),
                  std::optional(QStringLiteral("请输入手机号")));
         QCOMPARE(wait(f->account->phoneLogin(kPhone, QStringLiteral(" "))),
