@@ -1,5 +1,6 @@
 #include "history/VoxleHistoryRetention.h"
 
+#include <QSet>
 #include <QTest>
 
 namespace {
@@ -13,22 +14,31 @@ class TestVoxleHistoryRetention : public QObject
 {
     Q_OBJECT
 private slots:
-    void cutoff_hoursAreAbsoluteAndNeverIsNow()
+    // What the retention picker shows and the settings file stores: a label and a raw value of its own for each
+    // retention, and the raw value reads back as that retention.
+    void everyRetention_hasItsOwnLabelAndRawValue()
     {
-        const QDateTime now = at("2026-03-29T12:30:45Z");
-        const QTimeZone berlin("Europe/Berlin");
-        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::hours24, now, berlin), at("2026-03-28T12:30:45Z"));
-        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::never, now, berlin), now);
-        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::keepForever, now, berlin), std::nullopt);
+        QSet<QString> labels;
+        QSet<QString> raws;
+        for (const VoxleHistoryRetention retention : allHistoryRetentions()) {
+            labels << Voxle::label(retention);
+            raws << Voxle::rawValue(retention);
+            QCOMPARE(parseHistoryRetention(Voxle::rawValue(retention)), retention);
+        }
+        QVERIFY(!labels.contains(QString()) && !raws.contains(QString()));
+        QCOMPARE(labels.size(), allHistoryRetentions().size());
+        QCOMPARE(raws.size(), allHistoryRetentions().size());
     }
 
-    void cutoff_weekCountsCalendarDaysAcrossDaylightSaving()
+    // Hours are absolute, weeks count calendar days in the user's zone: Berlin moved to summer time on
+    // 29 March 2026, so seven calendar days back are 167 hours.
+    void cutoff_hoursAreAbsoluteWeekCountsCalendarDays()
     {
-        // Berlin moved to summer time on 29 March 2026: seven calendar days back are 167 hours.
         const QTimeZone berlin("Europe/Berlin");
-        const QDateTime now = at("2026-04-01T10:00:00Z"); // 12:00 CEST
+        const QDateTime now = at("2026-03-29T12:30:45Z"); // 14:30:45 CEST
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::hours24, now, berlin), at("2026-03-28T12:30:45Z"));
         const QDateTime cutoff = *historyRetentionCutoff(VoxleHistoryRetention::week1, now, berlin);
-        QCOMPARE(cutoff, at("2026-03-25T11:00:00Z")); // 12:00 CET
+        QCOMPARE(cutoff, at("2026-03-22T13:30:45Z")); // 14:30:45 CET
         QCOMPARE(cutoff.secsTo(now), 167 * 3600);
     }
 
