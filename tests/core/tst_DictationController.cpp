@@ -273,6 +273,24 @@ private slots:
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
     }
 
+    // Two superseded finishing steps at once: the end of one leaves the other owned, so the controller's end
+    // still closes that one's session.
+    void detachedSteps_eachStaysOwnedUntilItEnds()
+    {
+        ControllerRig rig;
+        rig.state->preferences().setPolishEnabled(true);
+        rig.dictate(QStringLiteral("第一段"));
+        FakeStreamingSession *second = rig.dictate(QStringLiteral("第二段")); // the first runs on detached
+        rig.toggle(DictationMode::polish);                                   // and now the second too
+        QCOMPARE(rig.cloud.pendingRewrites.size(), 2u);
+        rig.cloud.pendingRewrites.front().resolve(QStringLiteral("第一段。"));
+        rig.settle();
+        rig.dictation = nullptr;
+        rig.state.reset();
+        rig.settle();
+        QVERIFY(!rig.sessions.alive.count(second) || second->cancelled);
+    }
+
     void cancelDuringFinishing_insertsNothingAndClosesSession()
     {
         ControllerRig rig;
