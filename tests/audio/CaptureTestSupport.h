@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QVector>
 #include <QtEndian>
+#include <cmath>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -94,4 +95,12 @@ inline std::vector<qint16> samplesOf(const QByteArray &bytes)
     for (size_t i = 0; i < out.size(); ++i)
         out[i] = qFromLittleEndian<qint16>(bytes.constData() + i * 2);
     return out;
+}
+
+inline double rms(const std::vector<qint16> &s, size_t from, size_t to)
+{
+    double sum = 0;
+    for (size_t i = from; i < to; ++i)
+        sum += double(s[i]) * s[i];
+    return std::sqrt(sum / double(to - from));
 }

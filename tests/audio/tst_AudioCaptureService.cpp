@@ -16,26 +16,6 @@ const AudioInputFormat kMono16k{16000, 1, SampleType::int16};
 const AudioInputFormat kStereo48k{48000, 2, SampleType::int16};
 const AudioCaptureService::Configuration kConfig{16000, 1, 1024};
 
-// Every "AudioCapture" log line, from whichever thread wrote it.
-std::mutex g_logLock;
-QStringList g_log;
-QtMessageHandler g_previousHandler = nullptr;
-
-void recordLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (context.category && QLatin1String(context.category) == QLatin1String("app.voxle.desktop.AudioCapture")) {
-        const std::lock_guard guard(g_logLock);
-        g_log << (type == QtCriticalMsg ? QStringLiteral("E ") : QStringLiteral("I ")) + message;
-    }
-    g_previousHandler(type, context, message);
-}
-
-QStringList takeLog()
-{
-    const std::lock_guard guard(g_logLock);
-    return std::exchange(g_log, {});
-}
-
 // 48 kHz stereo 16-bit frames of a sine on the left channel and `rightFactor` times it on the right.
 QByteArray stereoSine(qint64 firstFrame, int frames, double hz, double amplitude, double rightFactor)
 {
@@ -55,23 +35,12 @@ QByteArray float32(const std::vector<float> &values)
     qToLittleEndian<float>(values.data(), qsizetype(values.size()), bytes.data());
     return bytes;
 }
-
-double rms(const std::vector<qint16> &s, size_t from, size_t to)
-{
-    double sum = 0;
-    for (size_t i = from; i < to; ++i)
-        sum += double(s[i]) * s[i];
-    return std::sqrt(sum / double(to - from));
-}
 } // namespace
 
 class TestAudioCaptureService : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { g_previousHandler = qInstallMessageHandler(recordLog); }
-    void init() { takeLog(); }
-
     void convert_48kStereoStreamsAThirdAsManyFramesAndFlushesAtStop()
     {
         FakeAudioInput input;
@@ -110,7 +79,7 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(rec.levelCount(), levels);
 
-        // Idempotent, and a new start converts with a fresh resampler and logs its first buffer again.
+        // Idempotent, and a new start converts with a fresh resampler.
         service.stop();
         const qsizetype before = rec.pcm().size();
         QVERIFY(!startCapture(service, rec.sink()));
@@ -118,10 +87,6 @@ private slots:
         service.stop();
         QCOMPARE((rec.pcm().size() - before) / 2, std::lround(30 * 1024 / 3.0));
         QCOMPARE(input.startCount(), 2);
-        const QStringList log = takeLog();
-        QCOMPARE(log.first(), QStringLiteral("I Audio start: inputFormat sr=48000.000000 ch=2"));
-        QCOMPARE(log.filter(QStringLiteral("I Audio first buffer: frames=")).size(), 2);
-        QCOMPARE(log.count(QStringLiteral("I Audio stop")), 3);
 
         // A start while running first closes the device and flushes that run, remainder included, to its sink.
         const qsizetype flushedBefore = rec.pcm().size();
@@ -187,7 +152,6 @@ private slots:
         // The service keeps its gain within a half and six.
         FakeAudioInput input;
         AudioCaptureService service(input, kConfig);
-        QCOMPARE(service.gain(), 1.0);
         for (const auto &[set, expected] : {std::pair{10.0, 6.0}, {0.1, 0.5}, {2.5, 2.5}}) {
             service.setGain(set);
             QCOMPARE(service.gain(), expected);
@@ -252,7 +216,7 @@ private slots:
         QCOMPARE(reading.bars, QVector<double>(18, 0.0));
     }
 
-    void start_failsWithoutAuthorisationOrDevice()
+    void start_failsWithoutAuthorisationDeviceOrConvertibleFormat()
     {
         FakeAudioInput input;
         FakeMicrophoneAccess access;
@@ -265,9 +229,14 @@ private slots:
             QVERIFY(error->message.startsWith(QStringLiteral("无法访问麦克风")));
         }
         QCOMPARE(access.requestCount, 0); // the service never asks by itself
+        access.currentStatus = MicrophoneAccess::Status::authorized;
+        for (const auto &unconvertible :
+             {AudioCaptureService::Configuration{16000, 3, 1024}, AudioCaptureService::Configuration{0, 1, 1024}}) {
+            AudioCaptureService other(input, unconvertible, &access);
+            QVERIFY(startCapture(other));
+        }
         QCOMPARE(input.startCount(), 0);
 
-        access.currentStatus = MicrophoneAccess::Status::authorized;
         input.unavailableReason = QStringLiteral("no sound server");
         QVERIFY(startCapture(service));
         QCOMPARE(input.startCount(), 0);
@@ -282,18 +251,6 @@ private slots:
         QVERIFY(!startCapture(service));
         QVERIFY(service.isRunning());
         service.stop();
-    }
-
-    void start_rejectsFormatsItCannotConvert()
-    {
-        FakeAudioInput input;
-        input.format = kStereo48k;
-        AudioCaptureService threeChannels(input, AudioCaptureService::Configuration{16000, 3, 1024});
-        QVERIFY(startCapture(threeChannels));
-        AudioCaptureService noRate(input, AudioCaptureService::Configuration{0, 1, 1024});
-        QVERIFY(startCapture(noRate));
-        QCOMPARE(input.startCount(), 0);
-        QVERIFY(takeLog().contains(QStringLiteral("I Audio start: inputFormat sr=48000.000000 ch=2")));
     }
 
     void convert_otherSampleTypesAndStrayFormats()
@@ -317,8 +274,6 @@ private slots:
         QCOMPARE(rec.chunks[2], pcm16({0, 0, 16384}));
         QCOMPARE(rec.chunks[0], pcm16({16384, -8192, 32767, -32768}));
         QCOMPARE(rec.chunks[1], rec.chunks[0]);
-        QVERIFY(
-            takeLog().contains(QStringLiteral("E Audio convert error: buffer format differs from the device format")));
     }
 };
 

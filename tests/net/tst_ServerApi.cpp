@@ -2,10 +2,16 @@
 #include "net/AwaitResult.h"
 #include "net/LocalServerProcess.h"
 #include "net/Settle.h"
+#include "net/TlsFixture.h"
 #include "net/VoxleServerApi.h"
 #include "platform/fake/ManualClock.h"
 
 #include <QJsonArray>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 namespace {
@@ -28,79 +34,114 @@ QByteArray onePcmSecond()
 }
 } // namespace
 
-// The backend client over real loopback HTTP to voxle-localserver.
+// The backend client over real loopback HTTP to voxle-localserver and to raw sockets of the test's own; what
+// the user reads is always the product's own Chinese, never the transport's.
 class TestServerApi : public QObject
 {
     Q_OBJECT
 private:
     LocalServerProcess m_server;
+    QTcpServer m_proxy;
+    QList<QByteArray> m_requestLines; // as the raw servers saw them
     QNetworkAccessManager m_nam;
     ManualClock m_clock;
 
     VoxleServerApi api() { return VoxleServerApi(m_server.origin(), m_nam, m_clock); }
 
-    Result<VoxleTextResponse> polish()
+    Result<VoxleTextResponse> polish(const QString &origin = {})
     {
-        VoxleServerApi client = api();
+        VoxleServerApi client(origin.isEmpty() ? m_server.origin() : QUrl(origin), m_nam, m_clock);
         return QCoro::waitFor(settle(client.post<VoxleTextResponse>(
             QStringLiteral("/api/text/polish"),
             VoxlePolishRequest{QStringLiteral("嗯，你好"), QStringLiteral("NotesOrEmail")}, std::nullopt,
             {{QStringLiteral("X-Device-Id"), QString(64, QLatin1Char('a'))}})));
     }
 
-private slots:
-    void initTestCase() { QVERIFY(m_server.start({QStringLiteral("--sms-code"), QStringLiteral("246810")})); }
-
-    void errorBodies_becomeOneMessage_data()
+    // Every request to `server` gets `answer` and the connection closes; an empty answer closes without one.
+    void answerWith(QTcpServer &server, const QByteArray &answer)
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("contentType");
-        QTest::addColumn<QString>("expected");
-        const QString jsonType = QStringLiteral("application/json");
-        QTest::newRow("422 detail list") << 422
-                                         << QByteArray(
-                                                R"({"detail":[{"loc":["body","phone"],"msg":"field required"}]})")
-                                         << jsonType << QStringLiteral("field required");
-        QTest::newRow("400 detail") << 400 << QByteArray(R"({"detail":"bad phone"})") << jsonType
-                                    << QStringLiteral("bad phone");
-        QTest::newRow("400 error object")
-            << 400 << QByteArray(R"({"error":{"message":"x"}})") << jsonType << QStringLiteral("x");
-        QTest::newRow("400 empty message")
-            << 400 << QByteArray(R"({"message":""})") << jsonType << QStringLiteral("请求失败（HTTP 400）");
-        // The first non-empty string among the candidates wins; anything else is no message.
-        const QString http400 = QStringLiteral("请求失败（HTTP 400）");
-        QTest::newRow("message first") << 400 << QByteArray(R"({"message":"m","detail":"d"})") << jsonType
-                                       << QStringLiteral("m");
-        QTest::newRow("empty message falls through")
-            << 400 << QByteArray(R"({"message":"","error":{"message":"e"}})") << jsonType << QStringLiteral("e");
-        QTest::newRow("detail strings") << 400 << QByteArray(R"({"detail":["x"]})") << jsonType << http400;
-        QTest::newRow("number message") << 400 << QByteArray(R"({"message":5})") << jsonType << http400;
-        QTest::newRow("array") << 400 << QByteArray(R"([{"message":"m"}])") << jsonType << http400;
-        QTest::newRow("500 html") << 500 << QByteArray("<html><h1>Internal Server Error</h1></html>")
-                                  << QStringLiteral("text/html") << QStringLiteral("请求失败（HTTP 500）");
-        QTest::newRow("200 empty") << 200 << QByteArray() << jsonType << QStringLiteral("返回解析失败");
-        QTest::newRow("200 missing key") << 200 << QByteArray(R"({"result":"x"})") << jsonType
-                                         << QStringLiteral("返回解析失败");
-        // A body past a few MiB is not read to its end; a server's message is shown cut to a line's length.
-        QTest::newRow("200 oversized") << 200
-                                       << QByteArray(R"({"text":")") + QByteArray(5 << 20, 'a') + QByteArray(R"("})")
-                                       << jsonType << QStringLiteral("返回解析失败");
-        QTest::newRow("400 long message")
-            << 400 << (QStringLiteral(R"({"message":")") + QString(300, u'长') + QStringLiteral(R"("})")).toUtf8()
-            << jsonType << QString(200, u'长') + QStringLiteral("…");
+        connect(&server, &QTcpServer::newConnection, this, [this, &server, answer]() {
+            QTcpSocket *s = server.nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, s, [this, s, answer]() {
+                QObject::disconnect(s, &QTcpSocket::readyRead, nullptr, nullptr); // one answer per connection
+                m_requestLines << s->readLine().trimmed();
+                s->readAll();
+                s->write(answer);
+                s->disconnectFromHost();
+            });
+        });
     }
-    void errorBodies_becomeOneMessage()
+
+private slots:
+    void initTestCase()
     {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(QString, contentType);
-        QFETCH(QString, expected);
+        // The system's proxy setting points at a proxy of the test's own.
+        QVERIFY(m_proxy.listen(QHostAddress::LocalHost, 0));
+        answerWith(m_proxy, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 22\r\n"
+                            "Connection: close\r\n\r\n{\"text\":\"via proxy\"}");
+        const QByteArray proxy = "http://127.0.0.1:" + QByteArray::number(m_proxy.serverPort());
+        for (const char *name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY"})
+            qputenv(name, proxy);
+        qunsetenv("no_proxy");
+        qunsetenv("NO_PROXY");
+        QVERIFY(m_server.start());
+    }
+
+    void loopbackGoesDirectAndOtherHostsUseTheSystemProxy()
+    {
+        QVERIFY(m_server.script({}));
+        const auto local = polish();
+        QCOMPARE(local.error(), QString());
+        QVERIFY(local && local->text != QStringLiteral("via proxy"));
+        QVERIFY(m_requestLines.isEmpty());
+        // 192.0.2.1 is reserved for documentation: only the proxy can answer for it.
+        const auto remote = polish(QStringLiteral("http://192.0.2.1"));
+        QCOMPARE(remote ? remote->text : remote.error(), QStringLiteral("via proxy"));
+        QCOMPARE(m_requestLines, QList<QByteArray>{"POST http://192.0.2.1/api/text/polish HTTP/1.1"});
+    }
+
+    void transportFailures_readAsChinese()
+    {
+        quint16 closedPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            closedPort = probe.serverPort();
+        }
+        QCOMPARE(polish(QStringLiteral("http://127.0.0.1:%1").arg(closedPort)).error(),
+                 QStringLiteral("无法连接到服务器（可能需要代理或被网络阻断）"));
+
+        QTcpServer hangUp; // reads the request and closes without an answer
+        QVERIFY(hangUp.listen(QHostAddress::LocalHost, 0));
+        answerWith(hangUp, {});
+        QCOMPARE(polish(QStringLiteral("http://127.0.0.1:%1").arg(hangUp.serverPort())).error(),
+                 QStringLiteral("网络连接中断"));
+
+        // A valid answer past the size limit with no announced length is cut off while it streams in.
+        QTcpServer flood;
+        QVERIFY(flood.listen(QHostAddress::LocalHost, 0));
+        answerWith(flood, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n"
+                          R"({"text":")" +
+                              QByteArray(5 << 20, 'a') + R"("})");
+        QCOMPARE(polish(QStringLiteral("http://127.0.0.1:%1").arg(flood.serverPort())).error(),
+                 QStringLiteral("返回解析失败"));
+
+        // An announced length past the limit is not read at all.
         QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
-                                                          status, body, contentType)}));
-        const auto result = polish();
-        QVERIFY(!result);
-        QCOMPARE(result.error(), expected);
+                                                          200, R"({"text":")" + QByteArray(5 << 20, 'a') + R"("})")}));
+        QCOMPARE(polish().error(), QStringLiteral("返回解析失败"));
+
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setPrivateKey(QSslKey(QByteArray(kFixtureKeyPem), QSsl::Ec));
+        config.setLocalCertificate(QSslCertificate(QByteArray(kFixtureCertificatePem)));
+        QSslServer untrusted;
+        untrusted.setSslConfiguration(config);
+        QVERIFY(untrusted.listen(QHostAddress::LocalHost, 0));
+        int encrypted = 0;
+        connect(&untrusted, &QSslServer::pendingConnectionAvailable, this, [&encrypted]() { ++encrypted; });
+        QCOMPARE(polish(QStringLiteral("https://127.0.0.1:%1").arg(untrusted.serverPort())).error(),
+                 QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）"));
+        QCOMPARE(encrypted, 0);
     }
 
     // Which endpoint carries a token or device id is the account's business; the client adds the body's type.
@@ -153,19 +194,13 @@ private slots:
         QVERIFY(!headersOf(uploads.at(0)).contains(QStringLiteral("authorization")));
         QCOMPARE(headersOf(uploads.at(1)).value(QStringLiteral("authorization")).toString(),
                  QStringLiteral("Bearer tok-1234567890"));
-    }
 
-    void upload_reportsTheEngineFailure()
-    {
-        QVERIFY(m_server.script({}));
-        VoxleServerApi client = api();
+        // The engine's own failure reaches the caller as its message.
         QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"),
                                   R"({"fail":{"code":"NO_VALID_AUDIO_ERROR","message":"no valid audio"}})"),
                  200);
-        const auto failed = QCoro::waitFor(
-            ProxyRecognition::recognizeViaProxy(client, onePcmSecond(), QString(64, u'c'), std::nullopt, {}));
-        QVERIFY(!failed);
-        QCOMPARE(failed.error(), QStringLiteral("no valid audio"));
+        QCOMPARE(QCoro::waitFor(ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, std::nullopt, {})).error(),
+                 QStringLiteral("no valid audio"));
     }
 
     void timeout_runsOnTheInjectedClock()
