@@ -72,12 +72,19 @@ private slots:
         QVERIFY(portal.press(u"record"_s) && portal.release(u"record"_s));
         QTRY_COMPARE(rig.state->status(), AppStatus::recording);
         QCOMPARE(rig.state->sessionPolishOverride(), false);
+        // A second press stops: in the Fn scheme the action alone only picks how the recording ends.
+        QVERIFY(portal.press(u"polish"_s));
+        QTRY_COMPARE(rig.state->status(), AppStatus::processing);
+        QCOMPARE(rig.state->sessionPolishOverride(), true);
         QVERIFY(portal.press(u"cancel"_s));
         QTRY_COMPARE(rig.state->status(), AppStatus::idle);
 
+        // Hold to talk: only letting go of the key that started the recording stops it.
         rig.state->preferences().setTriggerMode(RecordingTriggerMode::ptt);
-        QVERIFY(portal.press(u"translate"_s));
-        QTRY_COMPARE(rig.state->status(), AppStatus::recording);
+        QSignalSpy released(&shortcuts, &GlobalShortcuts::deactivated);
+        QVERIFY(portal.press(u"translate"_s) && portal.release(u"polish"_s));
+        QTRY_COMPARE(released.size(), 1);
+        QCOMPARE(rig.state->status(), AppStatus::recording);
         QCOMPARE(rig.state->activeDictationMode(), DictationMode::translate);
         QVERIFY(portal.release(u"translate"_s));
         QTRY_COMPARE(rig.state->status(), AppStatus::processing);

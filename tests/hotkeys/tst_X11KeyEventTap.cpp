@@ -246,11 +246,6 @@ private slots:
                                        << KeySym(XK_a);
         QTest::newRow("German: Y binding on the QWERTZ Z key")
             << QStringList{QStringLiteral("de")} << 16 << kcY << KeySym(XK_z) << kcZ << KeySym(XK_y);
-        QTest::newRow("French: Q binding on the AZERTY A key")
-            << QStringList{QStringLiteral("fr")} << 12 << kcQ << KeySym(XK_a) << kcA << KeySym(XK_q);
-        QTest::newRow("Dvorak: K binding on the Dvorak T key")
-            << QStringList{QStringLiteral("-layout"), QStringLiteral("us(dvorak)")} << 40 << kcK << KeySym(XK_t) << 55U
-            << KeySym(XK_k);
     }
     void customScheme_bindingFiresOnItsOwnKeyOnly()
     {

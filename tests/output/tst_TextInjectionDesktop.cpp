@@ -157,9 +157,12 @@ private slots:
     {
         QTemporaryDir dir;
         QByteArray png;
+        const qint64 changes = pb->changeCount();
         auto owner = imageOwner(QStringLiteral("旧的剪贴板 old"), dir, &png);
         QVERIFY(png.startsWith("\x89PNG"));
         QVERIFY(owner->waitFor(QStringLiteral("OWNED"), kStartTimeoutMs));
+        // Another program taking the clipboard (the user's copy, a clipboard manager) is a change.
+        QTRY_VERIFY_WITH_TIMEOUT(pb->changeCount() > changes, kTimeoutMs);
         // The target reads the clipboard a second after the key, as Electron or LibreOffice may.
         auto target = qtTarget({QStringLiteral("plain"), QStringLiteral("1000")});
         QVERIFY(target->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
@@ -191,16 +194,13 @@ private slots:
 
     void paste_chordReachesTheTargetAsAPaste_data()
     {
-        QTest::addColumn<int>("releaseAfterMs");
         QTest::addColumn<bool>("dvorak");
-        QTest::newRow("Super let go after 200 ms") << 200 << false;
-        QTest::newRow("Super still held") << -1 << false;
+        QTest::newRow("Super still held") << false;
         // With "us,us(dvorak)" and Dvorak active, the first group's V key types K.
-        QTest::newRow("second layout group active") << 0 << true;
+        QTest::newRow("second layout group active") << true;
     }
     void paste_chordReachesTheTargetAsAPaste()
     {
-        QFETCH(int, releaseAfterMs);
         QFETCH(bool, dvorak);
         if (dvorak) {
             run(QStringLiteral("setxkbmap -layout us,us -variant ,dvorak"));
@@ -216,10 +216,6 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(keys->modifiersHeld(), kTimeoutMs);
         }
         service->injectAtCursor(QStringLiteral("held"));
-        if (releaseAfterMs > 0) {
-            QTest::qWait(releaseAfterMs);
-            run(QStringLiteral("xdotool keyup Super_L"));
-        }
         const bool pasted = target->waitFor(QStringLiteral("PASTED:held"));
         run(dvorak ? QStringLiteral("setxkbmap -layout us") : QStringLiteral("xdotool keyup Super_L"));
         QVERIFY2(pasted, qPrintable(target->log()));
@@ -265,21 +261,6 @@ private slots:
         settle();
         xterm.kill();
         xterm.waitForFinished(kTimeoutMs);
-    }
-
-    void paste_clipboardManagerTakingTheTextOverIsNotTheUsersChange()
-    {
-        auto manager = std::make_unique<Target>(QStringLiteral(VOXLE_CLIPBOARD_MANAGER), QStringList{});
-        QVERIFY(manager->waitFor(QStringLiteral("MANAGING"), kStartTimeoutMs));
-        pb->setString(QStringLiteral("user's old text"));
-        QVERIFY(manager->waitFor(QStringLiteral("TOOK:user's old text")));
-        auto target = qtTarget({QStringLiteral("plain"), QStringLiteral("1000")});
-        QVERIFY(target->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
-        service->injectAtCursor(kDictation);
-        QVERIFY2(manager->waitFor(QStringLiteral("TOOK:") + kDictation), qPrintable(manager->log()));
-        QVERIFY2(target->waitFor(QStringLiteral("PASTED:") + kDictation), qPrintable(target->log()));
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readClipboard(QStringLiteral("UTF8_STRING"))),
-                                  QStringLiteral("user's old text"), kTimeoutMs);
     }
 
     // The hotkey's grab is answered on the main thread: nothing there may wait on the hung application.

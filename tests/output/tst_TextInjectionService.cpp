@@ -1,6 +1,10 @@
 #include "InjectionRig.h"
+#include "platform/fake/FakeInputMethodCommit.h"
 
+#include <QLoggingCategory>
+#include <QTemporaryFile>
 #include <QTest>
+#include <unistd.h>
 
 namespace {
 using Event = FakeKeySynth::Event;
@@ -10,6 +14,7 @@ const Pasteboard::Item kPng{QStringLiteral("image/png"), QByteArrayLiteral("\x89
 const Pasteboard::Item kHtml{QStringLiteral("text/html"), QByteArrayLiteral("<b>hello</b>")};
 const QList<Event> kCommandV{{KeySynth::keyV, KeySynth::flagCommand, true},
                              {KeySynth::keyV, KeySynth::flagCommand, false}};
+
 } // namespace
 
 class TestTextInjectionService : public QObject
@@ -21,11 +26,21 @@ class TestTextInjectionService : public QObject
     QStringList pastedTexts;
     qint64 targetReadDelayMs = 0;
     QStringList failures; // what the user was told
+    std::unique_ptr<FakeInputMethodCommit> im;
 
+    // A field the accessibility interface cannot write (a terminal, an application without a tree).
     void useFieldWithoutAccessibility()
     {
         r->ax.field.acceptsSelectedText = false;
         r->ax.field.exposesValue = false;
+    }
+    // The input-method route, tried after accessibility and before the paste, answering later.
+    void useInputMethod()
+    {
+        useFieldWithoutAccessibility();
+        im = std::make_unique<FakeInputMethodCommit>(r->clock);
+        im->replyDelayMs = 30;
+        r->service->setInputMethod(im.get());
     }
 
 private slots:
@@ -42,7 +57,12 @@ private slots:
                                   [this]() { pastedTexts << r->pb.readAsTarget().value_or(QStringLiteral("<none>")); });
         };
     }
-    void cleanup() { r.reset(); }
+    void cleanup()
+    {
+        r->service.reset();
+        im.reset();
+        r.reset();
+    }
 
     void injectAtCursor_whitespaceOnlyChangesNothing()
     {
@@ -182,23 +202,29 @@ private slots:
         QTest::addColumn<bool>("clipboardFails");
         QTest::addColumn<bool>("chordFails");
         QTest::addColumn<bool>("terminal");
+        QTest::addColumn<int>("windowChord");
         QTest::addColumn<QString>("message");
         const QString pasteCtrlV = QStringLiteral("已复制到剪贴板，请按 Ctrl+V 粘贴");
-        QTest::newRow("no chord") << false << true << false << pasteCtrlV;
+        const int ctrlV = int(Chord::commandV);
+        QTest::newRow("no chord") << false << true << false << ctrlV << pasteCtrlV;
         QTest::newRow("no chord, terminal")
-            << false << true << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
+            << false << true << true << ctrlV << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
         QTest::newRow("chord never answered, terminal")
-            << false << false << true << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
-        QTest::newRow("no clipboard") << true << false << false << QStringLiteral("未能插入文字：无法写入剪贴板");
+            << false << false << true << ctrlV << QStringLiteral("已复制到剪贴板，请按 Ctrl+Shift+V 粘贴");
+        QTest::newRow("no chord, xterm")
+            << false << true << false << int(Chord::shiftInsert) << QStringLiteral("已复制到剪贴板，请按 Shift+Insert 粘贴");
+        QTest::newRow("no clipboard") << true << false << false << ctrlV << QStringLiteral("未能插入文字：无法写入剪贴板");
     }
     void paste_thatCannotBeMadeFailsAloud()
     {
         QFETCH(bool, clipboardFails);
         QFETCH(bool, chordFails);
         QFETCH(bool, terminal);
+        QFETCH(int, windowChord);
         QFETCH(QString, message);
         useFieldWithoutAccessibility();
         r->ax.field.terminal = terminal;
+        r->keys.chord = Chord(windowChord);
         r->pb.items = {kHello};
         r->pb.failWrites = clipboardFails;
         r->keys.failPosting = chordFails;
@@ -336,19 +362,29 @@ private slots:
         QTest::addColumn<QString>("when");
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<bool>("pastePath");
-        QTest::newRow("cancelled at once") << QString() << true << false;
-        QTest::newRow("cancelled at once, no accessible element") << QString() << true << true;
-        QTest::newRow("window changed before the write") << QStringLiteral("selectedTextRange") << false << false;
-        QTest::newRow("element changed before the write") << QStringLiteral("element") << false << false;
-        QTest::newRow("cancelled while reading the clipboard") << QStringLiteral("read") << true << true;
-        QTest::newRow("window changed before the chord") << QStringLiteral("chord") << false << true;
-        QTest::newRow("cancelled before the chord") << QStringLiteral("chord") << true << true;
+        QTest::addColumn<QString>("reason"); // as the log gives it
+        const QString cancelled = QStringLiteral("cancelled"), moved = QStringLiteral("focus moved");
+        QTest::newRow("cancelled at once") << QString() << true << false << cancelled;
+        QTest::newRow("cancelled at once, no accessible element") << QString() << true << true << cancelled;
+        QTest::newRow("window changed before the write") << QStringLiteral("selectedTextRange") << false << false << moved;
+        QTest::newRow("element changed before the write") << QStringLiteral("element") << false << false << moved;
+        QTest::newRow("cancelled while reading the clipboard") << QStringLiteral("read") << true << true << cancelled;
+        QTest::newRow("window changed before the chord") << QStringLiteral("chord") << false << true << moved;
+        QTest::newRow("cancelled before the chord") << QStringLiteral("chord") << true << true << cancelled;
     }
     void injectAtCursor_stopsWhereTheDictationNoLongerBelongs()
     {
         QFETCH(QString, when);
         QFETCH(bool, cancel);
         QFETCH(bool, pastePath);
+        QFETCH(QString, reason);
+        // The service's trace log (standard output, when enabled) says why the text was not typed.
+        QLoggingCategory::setFilterRules(QStringLiteral("app.voxle.desktop.AppState.info=true"));
+        QTemporaryFile log;
+        QVERIFY(log.open());
+        std::fflush(stdout);
+        const int out = ::dup(STDOUT_FILENO);
+        ::dup2(log.handle(), STDOUT_FILENO);
         r->ax.hasFocus = !pastePath;
         r->ax.field.value = QStringLiteral("abc");
         r->pb.items = {kHello};
@@ -378,12 +414,17 @@ private slots:
             act();
         }
         r->clock.advance(10000);
+        std::fflush(stdout);
+        ::dup2(out, STDOUT_FILENO);
+        ::close(out);
         QCOMPARE(r->ax.field.value, QStringLiteral("abc"));
         QVERIFY(pastePath || !r->ax.calls.contains(QStringLiteral("setSelectedText:x")));
         QVERIFY(r->keys.events.isEmpty());
         QCOMPARE(r->pb.items, Pasteboard::Contents{kHello});
         QCOMPARE(r->clock.pendingTimers(), 0);
         QVERIFY(!r->service->busy());
+        log.seek(0);
+        QVERIFY(QString::fromUtf8(log.readAll()).contains(QStringLiteral("未插入文本（%1）").arg(reason)));
     }
 
     // Cancelled while the text goes in: what the field took stays, but nothing more is written to it.
@@ -420,11 +461,82 @@ private slots:
         QCOMPARE(r->ax.field.value, QStringLiteral("y"));
     }
 
+    void inputMethod_takesWhatAccessibilityCannot()
+    {
+        useInputMethod();
+        r->pb.items = {kHello};
+        r->service->injectAtCursor(QStringLiteral("  你好 Voxle 😀\n"));
+        r->service->injectAtCursor(QStringLiteral("第二"));
+        // The second text waits for the answer to the first.
+        r->clock.advance(30);
+        QCOMPARE(im->field.value, QStringLiteral("你好 Voxle 😀"));
+        r->clock.advance(10000);
+        QCOMPARE(im->field.value, QStringLiteral("你好 Voxle 😀第二"));
+        // Cancelled while accessibility looks for the focused element: the input method is not asked, and the
+        // next text goes in.
+        r->ax.hasFocus = false;
+        bool cancelOnce = true;
+        r->ax.onCall = [&](const QString &) {
+            if (std::exchange(cancelOnce, false))
+                r->service->cancelInsertion();
+        };
+        r->service->injectAtCursor(QStringLiteral("取消"));
+        r->clock.advance(10000);
+        r->service->injectAtCursor(QStringLiteral("第三"));
+        r->clock.advance(10000);
+        QCOMPARE(im->field.value, QStringLiteral("你好 Voxle 😀第二第三"));
+        // Without accessibility trust the route comes before the paste as well.
+        r->ax.trusted = false;
+        r->service->injectAtCursor(QStringLiteral("再来"));
+        r->clock.advance(10000);
+        QCOMPARE(im->field.value, QStringLiteral("你好 Voxle 😀第二第三再来"));
+        QCOMPARE(r->pb.count, 0);
+        QVERIFY(r->keys.events.isEmpty());
+        // A field accessibility can write takes the text that way; the input method is not asked.
+        r->ax.trusted = r->ax.hasFocus = true;
+        r->ax.field = FakeAccessibility::Field{};
+        const QStringList calls = im->calls;
+        r->service->injectAtCursor(QStringLiteral("经无障碍"));
+        r->clock.advance(10000);
+        QCOMPARE(r->ax.field.value, QStringLiteral("经无障碍"));
+        QCOMPARE(im->calls, calls);
+    }
+
+    void inputMethod_refusedOrAbsent_textsArePastedInOrder_data()
+    {
+        QTest::addColumn<int>("situation");
+        QTest::newRow("password field") << 0;
+        QTest::newRow("no framework") << 1;
+        QTest::newRow("add-on missing") << 2;
+    }
+    void inputMethod_refusedOrAbsent_textsArePastedInOrder()
+    {
+        QFETCH(int, situation);
+        useInputMethod();
+        im->field.password = situation == 0;
+        im->running = situation != 1;
+        im->failing = situation == 2;
+        r->pb.items = {kHello};
+        r->service->injectAtCursor(QStringLiteral("三"));
+        r->service->injectAtCursor(QStringLiteral("四"));
+        r->clock.advance(10000);
+        QCOMPARE(pastedTexts, (QStringList{QStringLiteral("三"), QStringLiteral("四")}));
+        QCOMPARE(im->field.value, QString());
+        QCOMPARE(r->pb.items, Pasteboard::Contents{kHello});
+    }
+
+    void destructor_cancelsPendingSteps_data()
+    {
+        QTest::addColumn<bool>("inputMethod");
+        QTest::newRow("paste chord pending") << false;
+        QTest::newRow("input method answer pending") << true;
+    }
     void destructor_cancelsPendingSteps()
     {
-        useFieldWithoutAccessibility();
+        QFETCH(bool, inputMethod);
+        inputMethod ? useInputMethod() : useFieldWithoutAccessibility();
         r->service->injectAtCursor(QStringLiteral("x"));
-        r->clock.advance(TextInjectionService::pasteDelayMs / 2);
+        r->clock.advance(inputMethod ? 0 : TextInjectionService::pasteDelayMs / 2);
         r->service.reset();
         r->clock.advance(10000);
         QVERIFY(r->keys.events.isEmpty());

@@ -53,6 +53,11 @@ private slots:
                                              : qputenv(qPrintable(it.key()), it.value().toUtf8());
         ax = std::make_unique<AtspiAccessibility>();
         ax->followFocus();
+        // Applications only report focus to listeners the registry knew of when they started: the entries
+        // start once the listener is set up.
+        bool listening = false;
+        ax->post([](Accessibility::Session &) {}, [&listening]() { listening = true; });
+        QTRY_VERIFY(listening);
     }
 
     void accessibleEntry_thenPasteIntoOneWithout_thenFailures()
