@@ -109,6 +109,7 @@ private slots:
     void send_tenDigitsAsksForElevenWithoutCaptcha()
     {
         Rig rig;
+        QTRY_VERIFY(rig.window->phoneField()->hasFocus()); // the form opens ready for the number
         QTest::keyClicks(rig.window->phoneField(), QStringLiteral("1380013800"));
         rig.window->sendButton()->click();
         QVERIFY(rig.window->errorLabel()->isVisible());

@@ -109,7 +109,8 @@ private slots:
         QCOMPARE(outputs(view), (QStringList{QStringLiteral("刚才"), QStringLiteral("三天前")}));
         QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("永远"));
 
-        view.retentionPicker()->setCurrentIndex(view.retentionPicker()->findData(QStringLiteral("hours24")));
+        // Chosen by what the user reads in the picker.
+        view.retentionPicker()->setCurrentIndex(view.retentionPicker()->findText(QStringLiteral("24小时")));
         QCOMPARE(rig.state->preferences().historyRetention(), VoxleHistoryRetention::hours24);
         QVERIFY(loaded.wait(5000));
         QCOMPARE(outputs(view), QStringList{QStringLiteral("刚才")});

@@ -7,17 +7,11 @@
 #include "support/OcrText.h"
 
 #include <QDir>
-#include <QFontMetrics>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-QString referencePath(const QString &name)
-{
-    return QStringLiteral(VOXLE_REFERENCE_DIR "/") + name + QStringLiteral(".png");
-}
-
-// Share of pixels that differ by more than a quarter of the range in any channel.
+// Share of pixels that differ by more than 16 of 255 in any channel.
 double differingShare(const QImage &a, const QImage &b)
 {
     qint64 differing = 0;
@@ -25,36 +19,23 @@ double differingShare(const QImage &a, const QImage &b)
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y);
             const QRgb q = b.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(q)) > 64 || std::abs(qGreen(p) - qGreen(q)) > 64 ||
-                std::abs(qBlue(p) - qBlue(q)) > 64)
+            if (std::abs(qRed(p) - qRed(q)) > 16 || std::abs(qGreen(p) - qGreen(q)) > 16 ||
+                std::abs(qBlue(p) - qBlue(q)) > 16)
                 ++differing;
         }
     }
     return double(differing) / (double(a.width()) * a.height());
 }
 
-// Number of distinct colours: a blank or single-colour picture has one or two.
-int colourCount(const QImage &image)
-{
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 2)
-        for (int x = 0; x < image.width(); x += 2)
-            colours.insert(image.pixel(x, y));
-    return colours.size();
-}
-
 void checkAgainstReference(const QImage &shot, const QString &name, double tolerance)
 {
     const QImage image = shot.convertToFormat(QImage::Format_RGB32);
-    QVERIFY2(colourCount(image) > 20, qPrintable(name + QStringLiteral(" is blank")));
-    const QString path = referencePath(name);
+    const QString path = QStringLiteral(VOXLE_REFERENCE_DIR "/") + name + QStringLiteral(".png");
     if (qEnvironmentVariableIntValue("VOXLE_UPDATE_REFERENCES")) {
         QVERIFY(image.save(path));
         return;
     }
-    QImage reference(path);
-    QVERIFY2(!reference.isNull(), qPrintable(QStringLiteral("no reference ") + path));
-    reference = reference.convertToFormat(QImage::Format_RGB32);
+    const QImage reference = QImage(path).convertToFormat(QImage::Format_RGB32);
     QCOMPARE(image.size(), reference.size());
     const double share = differingShare(image, reference);
     if (share > tolerance)
@@ -67,14 +48,6 @@ class TestScreenshots : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        // Chinese must come out as glyphs, not boxes: the font the windows use has them.
-        QFontMetrics metrics(QApplication::font());
-        for (QChar c : QStringLiteral("言川录音润色设置历史"))
-            QVERIFY2(metrics.inFont(c), "no CJK font installed (fonts-wqy-microhei)");
-    }
-
     void overlay_recordingPillReadsItsTexts()
     {
         AppRig rig;

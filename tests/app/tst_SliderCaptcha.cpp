@@ -76,13 +76,15 @@ private:
             verifies.last().resolve(std::move(outcome));
             drainEvents();
         }
-        // Presses the handle and lets go `dx` points further right.
-        void drag(int dx)
+        // Presses the handle and lets go `dx` points further right; half way, the handle is `midway`.
+        void drag(int dx, std::optional<double> midway = std::nullopt)
         {
             SliderCaptchaTrack *track = view->track();
             const QPoint start = track->handleRect().center().toPoint();
             QTest::mousePress(track, Qt::LeftButton, {}, start);
             QTest::mouseMove(track, start + QPoint(dx / 2, 3));
+            if (midway)
+                QCOMPARE(view->handleLeft(), *midway);
             QTest::mouseRelease(track, Qt::LeftButton, {}, start + QPoint(dx, 0));
             drainEvents();
         }
@@ -150,7 +152,10 @@ private slots:
         QFETCH(qint64, position);
         Rig rig;
         rig.answerChallenge(challenge(QStringLiteral("c-1"), 50));
-        rig.drag(dx);
+        // A move before the press is no drag.
+        QTest::mouseMove(rig.view->track(), rig.view->track()->handleRect().center().toPoint() + QPoint(40, 0));
+        QCOMPARE(rig.view->handleLeft(), 0.0);
+        rig.drag(dx, std::clamp(dx / 2, 0, 308));
         QCOMPARE(rig.view->handleLeft(), handleLeft);
         QCOMPARE(rig.view->picture()->pieceRect().left(), handleLeft);
         QCOMPARE(rig.verified.size(), 1);

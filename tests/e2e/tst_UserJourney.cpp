@@ -1,10 +1,11 @@
 // A person's first session with Voxle, driven through the X server: the real program, real mouse and keyboard
 // input (XTest through xdotool), windows found by their titles, pages read back from screenshots with OCR, a
-// system tray host, the stand-in service with the scripted engine, and a GTK text field in another process.
+// system tray host, the stand-in service (scripted engine; pocketsphinx for real recognition) and a GTK text field
+// in another process.
 #include "E2eHarness.h"
 #include "OcrText.h"
 
-#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QTest>
@@ -14,14 +15,15 @@ namespace {
 const QString kMainTitle = QStringLiteral("言川 Voxle");
 const QString kSentence = QStringLiteral("hello world this is a test");
 const QString kPhone = QStringLiteral("13800138000");
+// The stand-in hands it out; it must never reach the log.
+const QString kApiKey = QStringLiteral("sk-private-key-9");
 
 // Where a person finds things in the main window (1120 × 760), from its top-left corner.
-const QPoint kSidebar[] = {{60, 81}, {60, 119}, {60, 157}, {60, 195}, {60, 233}, {60, 271}};
-enum Page { home, account, settings, history, assistant, about };
+const QPoint kSidebar[] = {{60, 81}, {60, 119}, {60, 157}, {60, 195}};
+enum Page { home, account, settings, history };
 constexpr int kSidebarWidth = 200;
 const QPoint kLoginButton{279, 234};
 const QPoint kFnRoleKeyPicker{700, 197};
-const QPoint kFirstRowCopy{985, 393};
 const QPoint kFirstRowDelete{1041, 393};
 // In the sign-in window (600 × 520) and the captcha (420 × 360).
 const QPoint kPhoneField{299, 155};
@@ -116,6 +118,24 @@ QString activeWindow()
     return QStringLiteral("0x%1").arg(id, 0, 16);
 }
 
+// pocketsphinx mishears a word or two of the espeak sentence, and which ones depends on the audio before the
+// speech ("hello world is is a test", "the world is is a test", "to know where all this is a test"). Speech
+// counts as recognised when most of the spoken words come back in order.
+bool recognised(const QString &text)
+{
+    const QStringList heard = text.toLower().split(QRegularExpression(QStringLiteral("[^a-z]+")), Qt::SkipEmptyParts);
+    int matched = 0;
+    qsizetype from = 0;
+    for (const QString &word : kSentence.split(QLatin1Char(' '))) {
+        const qsizetype at = heard.indexOf(word, from);
+        if (at >= 0) {
+            ++matched;
+            from = at + 1;
+        }
+    }
+    return matched >= 4;
+}
+
 using OcrText::readsAs;
 } // namespace
 
@@ -147,33 +167,20 @@ private slots:
         m_speech = m_harness.speechWav(kSentence);
         QVERIFY2(!m_speech.isEmpty(), "espeak-ng or sox failed");
         QVERIFY(m_harness.startField());
-        QVERIFY(m_harness.startServer(QStringLiteral("scripted")));
+        QVERIFY(m_harness.startServer(QStringLiteral("scripted"), kApiKey));
         QVERIFY(m_harness.control("/__control/asr", {{QStringLiteral("sentences"), QJsonArray{kSentence}}}));
     }
 
-    void launch_mainWindowIsOnScreenWithinThreeSeconds()
+    // How soon it appears is the app benchmark's startup_ms.
+    void launch_mainWindowIsOnScreen()
     {
-        QElapsedTimer timer;
-        timer.start();
         QVERIFY(m_harness.startVoxle({{QStringLiteral("use_proxy"), false}}));
-        const auto window = mainWindow(3000);
+        const auto window = mainWindow(5000);
         QVERIFY2(window, "no main window titled 言川 Voxle was mapped");
-        QVERIFY2(timer.elapsed() <= 3000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
         m_window = *window;
-    }
-
-    // The account, settings and history pages are read back by the steps that use them.
-    void sidebar_eachOtherPageShowsItsTitle()
-    {
-        const std::pair<Page, QString> pages[] = {{home, QStringLiteral("智能听写，开口即成文")},
-                                                  {assistant, QStringLiteral("语音问答与指令")},
-                                                  {about, QStringLiteral("Voxle Linux 版")}};
-        for (const auto &[page, title] : pages) {
-            click(m_window, kSidebar[page]);
-            QThread::msleep(400);
-            const QString text = readPage({title});
-            QVERIFY2(readsAs(text, title), qPrintable(title + QStringLiteral(" not read in:\n") + text));
-        }
+        // The running instance refuses what it does not know.
+        QCOMPARE(m_harness.send({{QStringLiteral("command"), QStringLiteral("dance")}}).value(QStringLiteral("ok")),
+                 QJsonValue(false));
     }
 
     void signIn_sliderAndSmsCode_accountShowsThePhone()
@@ -183,7 +190,6 @@ private slots:
         const auto signIn =
             waitForWindow([](const XWindow &) { return true; }, QStringLiteral("登录 / 注册 — 言川 Voxle"), 5000);
         QVERIFY2(signIn, "the sign-in window did not open");
-        QCOMPARE(signIn->size, QSize(600, 520));
         click(*signIn, kPhoneField);
         typeText(kPhone);
         click(*signIn, kSendCode);
@@ -238,14 +244,10 @@ private slots:
         QVERIFY2(readsAs(text, QStringLiteral("已登录")), qPrintable(text));
     }
 
-    void dictation_arrivesInTheField_historyListsCopiesAndDeletes()
+    void dictation_arrivesInTheField_historyListsAndDeletes()
     {
-        QVERIFY(m_harness.focusField());
-        const QString before = m_harness.fieldText();
-        QVERIFY(m_harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool());
-        QVERIFY(m_harness.waitForStatus(QStringLiteral("录音中"), 10000));
-        QVERIFY(m_harness.playIntoMicrophone(m_speech));
-        QVERIFY(m_harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool());
+        QString before;
+        QVERIFY(dictate(before));
         QVERIFY2(m_harness.waitForFieldText([&](const QString &t) { return t.mid(before.size()).contains(kSentence); },
                                             20000),
                  qPrintable(QStringLiteral("field holds: ") + m_harness.fieldText()));
@@ -263,20 +265,7 @@ private slots:
             QVERIFY2(readsAs(text, label), qPrintable(label + QStringLiteral(" not read in:\n") + text));
         QVERIFY2(!readsAs(text, QStringLiteral("暂无历史记录")), qPrintable(text));
 
-        run(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-i"),
-                                      QStringLiteral("/dev/null")});
-        click(m_window, kFirstRowCopy);
-        QString clipboard;
-        E2eHarness::waitUntil(
-            [&] {
-                clipboard = QString::fromUtf8(
-                    run(QStringLiteral("xclip"),
-                        {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o")}, 3000));
-                return clipboard == kSentence;
-            },
-            3000);
-        QCOMPARE(clipboard, kSentence);
-
+        // Copying is the history view test's, onto the clipboard the text-injection tests check on the desktop.
         click(m_window, kFirstRowDelete);
         QVERIFY(E2eHarness::waitUntil([&] { return m_harness.historyRows().isEmpty(); }, 3000));
         QThread::msleep(300);
@@ -284,7 +273,7 @@ private slots:
         QVERIFY2(readsAs(text, QStringLiteral("暂无历史记录")), qPrintable(text));
     }
 
-    void fnRoleKey_chosenInSettings_startsDictationAtOnce()
+    void fnRoleKey_chosenInSettings_startsDictationAtOnce_escapeDropsIt()
     {
         // Right Ctrl plays no role yet.
         pressKey(QStringLiteral("Control_R"));
@@ -302,10 +291,17 @@ private slots:
                  "the picker does not show Right Ctrl");
 
         QVERIFY(m_harness.focusField());
+        m_harness.waitForFieldText([](const QString &) { return false; }, 200);
+        const QString before = m_harness.fieldText();
         pressKey(QStringLiteral("Control_R"));
         QVERIFY2(m_harness.waitForStatus(QStringLiteral("录音中"), 5000), "the new Fn key did not start dictation");
-        QVERIFY(m_harness.voxle({QStringLiteral("--cancel")}).value(QStringLiteral("ok")).toBool());
-        QVERIFY(m_harness.waitForStatus(QStringLiteral("空闲"), 5000));
+        // Escape through the real keyboard path (the X11 tap, the hotkey service) drops what was said.
+        QVERIFY(m_harness.playIntoMicrophone(m_speech));
+        pressKey(QStringLiteral("Escape"));
+        QVERIFY2(m_harness.waitForStatus(QStringLiteral("空闲"), 5000), "Escape did not cancel the recording");
+        QThread::msleep(1500);
+        QCOMPARE(m_harness.fieldText(), before);
+        QVERIFY(m_harness.historyRows().isEmpty());
     }
 
     void closeShowAndQuit_fromTheTray_exitsWithStatusZero()
@@ -346,6 +342,61 @@ private slots:
         QCOMPARE(m_harness.app()->exitCode(), 0);
     }
 
+    // A polished dictation as a user runs it (default logging): the polished text is inserted and stored with its
+    // raw text, and the log holds no dictated or polished word, and no key.
+    void polish_insertsThePolishedTextAndTheLogHoldsNoWordsOrSecrets()
+    {
+        const QString raw = QStringLiteral("um so the zebra ordered marmalade");
+        QVERIFY(m_harness.control("/__control/asr", {{QStringLiteral("sentences"), QJsonArray{raw}}}));
+        const QString log = m_harness.home() + QStringLiteral("/voxle-default.log");
+        QVERIFY(m_harness.startVoxle({{QStringLiteral("use_proxy"), false}, {QStringLiteral("polish_enabled"), true}},
+                                     log));
+        QString before;
+        QVERIFY(dictate(before));
+        QVERIFY2(m_harness.waitForFieldText([&](const QString &t) { return t != before; }, 20000),
+                 "nothing was inserted");
+        QVERIFY(m_harness.waitForStatus(QStringLiteral("空闲"), 5000));
+        QCOMPARE(m_harness.voxle({QStringLiteral("--state")}).value(QStringLiteral("overlay")).toString(),
+                 QStringLiteral("hidden"));
+        m_harness.stopVoxle();
+        const QList<QStringList> rows = m_harness.historyRows();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.last()[0], QStringLiteral("polish"));
+        QCOMPARE(rows.last()[1], raw);
+        const QString polished = rows.last()[2];
+        QVERIFY2(polished != raw, qPrintable(polished));
+        QVERIFY2(m_harness.fieldText().endsWith(polished), qPrintable(m_harness.fieldText()));
+
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        static const QRegularExpression nonLetters(QStringLiteral("[^\\p{L}]+"));
+        QStringList words = raw.split(nonLetters) + polished.split(nonLetters);
+        words.removeIf([](const QString &w) { return w.size() < 5; });
+        words << kApiKey;
+        for (const QString &word : words) {
+            const QStringList leaks = text.split(QLatin1Char('\n')).filter(word, Qt::CaseInsensitive);
+            QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QLatin1Char('\n')).left(800)));
+        }
+    }
+
+    // Through the proxy, with real recognition (pocketsphinx) of the spoken sentence.
+    void proxy_spokenWordsAppearInTheField()
+    {
+        QVERIFY(m_harness.startServer(QStringLiteral("pocketsphinx"), kApiKey));
+        QVERIFY(m_harness.startVoxle({{QStringLiteral("use_proxy"), true}}));
+        QString before;
+        QVERIFY(dictate(before));
+        QVERIFY2(m_harness.waitForFieldText(
+                     [&](const QString &t) { return t != before && recognised(t.mid(before.size())); }, 30000),
+                 qPrintable(QStringLiteral("field holds: ") + m_harness.fieldText()));
+        QVERIFY(m_harness.waitForStatus(QStringLiteral("空闲"), 5000));
+        const QList<QStringList> rows = m_harness.historyRows();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.last()[0], QStringLiteral("record"));
+        QVERIFY2(recognised(rows.last()[2]), qPrintable(rows.last().join(QLatin1Char('|'))));
+    }
+
     void cleanupTestCase()
     {
         m_harness.stopVoxle();
@@ -357,6 +408,21 @@ private slots:
     }
 
 private:
+    // Focuses the field, notes its text in `before`, then records the sentence between two toggles.
+    bool dictate(QString &before)
+    {
+        if (!m_harness.focusField())
+            return false;
+        m_harness.waitForFieldText([](const QString &) { return false; }, 200);
+        before = m_harness.fieldText();
+        if (!m_harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool() ||
+            !m_harness.waitForStatus(QStringLiteral("录音中"), 10000) || !m_harness.playIntoMicrophone(m_speech))
+            return false;
+        // Capture runs behind playback on a busy machine; stopping at once cut the last word off ("…is a dead").
+        QThread::msleep(1000);
+        return m_harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool();
+    }
+
     QString state() { return m_harness.voxle({QStringLiteral("--state")}).value(QStringLiteral("status")).toString(); }
 
     // The main window's page, right of the sidebar, as OCR reads it; see ocr().

@@ -148,18 +148,13 @@ bool E2eHarness::control(const QByteArray &path, const QJsonObject &body)
     return request(path, body).second;
 }
 
-QJsonObject E2eHarness::controlGet(const QByteArray &path)
-{
-    return request(path, std::nullopt).first;
-}
-
 QJsonValue E2eHarness::controlWait(const QByteArray &path, const std::function<QJsonValue(const QJsonObject &)> &field,
                                    int timeoutMs)
 {
     QJsonValue value;
     waitUntil(
         [&] {
-            value = field(controlGet(path));
+            value = field(request(path, std::nullopt).first);
             return !value.isUndefined() && !value.isNull() && value != QJsonValue(QString());
         },
         timeoutMs);

@@ -29,9 +29,7 @@ public:
     quint16 port() const { return m_port; }
     // POSTs a JSON body to one of the stand-in's control endpoints.
     bool control(const QByteArray &path, const QJsonObject &body);
-    // GETs one of the stand-in's control endpoints; empty when it fails.
-    QJsonObject controlGet(const QByteArray &path);
-    // Polls a control endpoint until `field` of its answer is not empty; that value.
+    // Polls (GETs) a control endpoint until `field` of its answer is not empty; that value.
     QJsonValue controlWait(const QByteArray &path, const std::function<QJsonValue(const QJsonObject &)> &field,
                            int timeoutMs);
 
