@@ -41,7 +41,6 @@ VoxleAppState::VoxleAppState(VoxleAppStateServices services, QObject *parent)
     connect(&m_dictation, &DictationController::labelsChanged, this, &VoxleAppState::labelsChanged);
     connect(&m_dictation, &DictationController::apiKeyConfiguredChanged, this, &VoxleAppState::apiKeyConfiguredChanged);
     connect(&m_dictation, &DictationController::isPreparingStartChanged, this, &VoxleAppState::isPreparingStartChanged);
-    connect(&m_dictation, &DictationController::textInserted, this, &VoxleAppState::textInserted);
 }
 
 VoxleAppState::~VoxleAppState() = default;

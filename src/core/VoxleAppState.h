@@ -120,8 +120,6 @@ signals:
     void labelsChanged();
     void apiKeyConfiguredChanged();
     void isPreparingStartChanged();
-    // Emitted when a finished text has been inserted at the cursor.
-    void textInserted(const QString &text);
 
 private:
     VoxleAppStateServices m_services;

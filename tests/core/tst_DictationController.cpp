@@ -112,9 +112,17 @@ private slots:
         rig.advance(150);
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("proxy text")});
 
+        // What was said in a cancelled dictation never travels with the next one.
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
+        rig.audio.deliverPcm(QByteArray(6400, '\7'));
+        rig.dictation->cancelRecording();
+        rig.settle();
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        rig.settle();
         rig.audio.deliverPcm(QByteArray(3200, '\1'));
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
+        QCOMPARE(rig.cloud.uploads.last(), QByteArray(3200, '\1'));
         rig.cloud.pendingUploads.back().resolve({std::nullopt, QStringLiteral("网络错误")});
         rig.settle();
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("网络错误")));

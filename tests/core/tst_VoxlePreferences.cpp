@@ -87,6 +87,9 @@ private slots:
         QVERIFY(!other.useProxy());
         QCOMPARE(other.defaultModeLabel(), QStringLiteral("润色听写"));
         QVERIFY(other.liveTextPreedit());
+        // The settings page and the live-text route follow the switch.
+        other.setLiveTextPreedit(false);
+        QCOMPARE(preedit.size(), 2);
     }
 
     void bindings_roundTripAndAbsentRemovesTheKey()
