@@ -3,6 +3,7 @@
 #include "net/LocalServerProcess.h"
 #include "net/TlsFixture.h"
 #include "platform/fake/ManualClock.h"
+#include "support/LogCapture.h"
 
 #include <QCoro/QCoroTask>
 #include <QProcess>
@@ -15,6 +16,7 @@
 #include <QWebSocketServer>
 #include <QtEndian>
 #include <memory>
+#include <optional>
 
 namespace {
 using FinalResult = std::optional<std::optional<QString>>; // outer: finalize has returned
@@ -34,14 +36,6 @@ QCoro::Task<> collectStart(ParaformerStreamingSession *session, bool *done, std:
     *done = true;
 }
 
-// What was logged during the current test (the session writes nowhere but the Qt log).
-QStringList g_logged;
-QtMessageHandler g_previousHandler = nullptr;
-void keepLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    g_logged << message;
-    g_previousHandler(type, context, message);
-}
 
 QJsonObject header(const QJsonValue &message)
 {
@@ -54,6 +48,7 @@ class TestParaformerStreamingSession : public QObject
     Q_OBJECT
 
     LocalServerProcess m_server;
+    std::optional<LogCapture> m_log;
     ManualClock m_clock;
     QStringList m_partials;
 
@@ -144,14 +139,13 @@ private slots:
     void init()
     {
         QVERIFY(m_server.setAsrScript(QJsonObject{}));
-        g_logged.clear();
-        g_previousHandler = qInstallMessageHandler(keepLog);
+        m_log.emplace(); // the session writes nowhere but the Qt log
     }
 
     // Whatever a test did, the service saw run-task first and no audio before it had answered task-started.
     void cleanup()
     {
-        qInstallMessageHandler(g_previousHandler);
+        m_log.reset();
         for (const QJsonValue &connection : m_server.asrConnections()) {
             const QJsonArray messages = connection.toObject().value(QStringLiteral("messages")).toArray();
             bool started = false;
@@ -218,7 +212,7 @@ private slots:
                      R"("input":{}})"));
         QCOMPARE(messages.last()[QStringLiteral("json")].toObject(), expected("finish-task", R"({"input":{}})"));
         // A normal run logs no transcript and no protocol traffic.
-        QVERIFY2(g_logged.isEmpty(), qPrintable(g_logged.join(QLatin1Char('\n'))));
+        QVERIFY2(LogCapture::lines().isEmpty(), qPrintable(LogCapture::text()));
     }
 
     void finalize_batchInFlight_finishTaskFollowsLastFrame()
@@ -439,8 +433,8 @@ private slots:
         QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
         QCOMPARE(session->pendingAudioBytes(), 0);
         // Audio held back before the task started was never being sent: only the receive side reports.
-        QCOMPARE(g_logged.filter(QStringLiteral("WS receiveLoop error domain=HTTP code=401 ")).size(), 1);
-        QCOMPARE(g_logged.filter(QStringLiteral("WS flushPendingAudio")), QStringList());
+        QCOMPARE(LogCapture::lines().filter(QStringLiteral("WS receiveLoop error domain=HTTP code=401 ")).size(), 1);
+        QCOMPARE(LogCapture::lines().filter(QStringLiteral("WS flushPendingAudio")), QStringList());
         QCOMPARE(m_clock.pendingTimers(), 0); // the upgrade's deadline went with the refusal
     }
 

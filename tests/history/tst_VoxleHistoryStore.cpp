@@ -1,12 +1,12 @@
 #include "core/VoxleHistoryRecorder.h"
 #include "history/VoxleHistoryStore.h"
 #include "platform/fake/ManualClock.h"
+#include "support/LogCapture.h"
 
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -70,37 +70,6 @@ public:
 
 private:
     sqlite3 *m_db = nullptr;
-};
-
-// Collects what the store logs (from its own thread) while a test runs.
-class LogCapture
-{
-public:
-    LogCapture() { s_previous = qInstallMessageHandler(&LogCapture::handle); }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(s_previous);
-        QMutexLocker lock(&s_mutex);
-        s_lines.clear();
-    }
-    static QString text()
-    {
-        QMutexLocker lock(&s_mutex);
-        return s_lines.join(QLatin1Char('\n'));
-    }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (type == QtWarningMsg && QByteArray(context.category) == "app.voxle.desktop.History") {
-            QMutexLocker lock(&s_mutex);
-            s_lines << message;
-        }
-        s_previous(type, context, message);
-    }
-    static inline QMutex s_mutex;
-    static inline QStringList s_lines;
-    static inline QtMessageHandler s_previous = nullptr;
 };
 
 QStringList filesIn(const QString &dir)
@@ -199,7 +168,7 @@ private slots:
     void operations_runInSubmissionOrder()
     {
         ManualClock clock;
-        LogCapture log;
+        LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
         VoxleHistoryStore store(freshDir(), clock);
         for (int i = 0; i < 50; ++i)
             store.insert(Kind::record, QString(), QStringLiteral("before %1").arg(i), clock.now());
@@ -332,7 +301,7 @@ private slots:
     void lockedFileAndFailedBatch_everyRowThatCanBeStoredIsStored()
     {
         ManualClock clock;
-        LogCapture log;
+        LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
         VoxleHistoryStore store(freshDir(), clock);
         {
             // Rows the database refuses: one undoes the whole transaction, the other only its own statement.
@@ -392,7 +361,7 @@ private slots:
             corrupt = readFile(path);
         }
         for (const auto &[dir, original] : {std::pair{junkDir, junk}, std::pair{corruptDir, corrupt}}) {
-            LogCapture log;
+            LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
             VoxleHistoryStore store(dir, clock);
             QCOMPARE(fetch(store).size(), 0);
             const QStringList aside = QDir(dir).entryList({QStringLiteral("history.db.corrupt-*")}, QDir::Files);
@@ -435,7 +404,7 @@ private slots:
                 QFile::remove(dir + QLatin1Char('/') + name);
         overwrite(dir + QStringLiteral("/history.db"), junk);
         {
-            LogCapture log;
+            LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
             VoxleHistoryStore second(dir, clock);
             exerciseBrokenStore(second, clock);
             QVERIFY(LogCapture::text().contains(QStringLiteral("another running instance")));

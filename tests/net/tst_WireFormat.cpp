@@ -2,6 +2,7 @@
 #include "net/VoxleEndpoints.h"
 #include "net/VoxleServerApi.h"
 #include "platform/fake/FakeUserDefaults.h"
+#include "support/LogCapture.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -202,13 +203,13 @@ private slots:
 
     void responseLog_neverShowsTokenOrKey()
     {
-        static QStringList messages;
-        messages.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext &, const QString &message) { messages << message; });
-        VoxleServerApi::decodeResponse<VoxleAiCredentialsDto>(
-            http(200, R"({"apiKey":"sk-live-123","asrModel":"a","llmModel":"b"})"));
-        qInstallMessageHandler(previous);
+        QStringList messages;
+        {
+            LogCapture log;
+            VoxleServerApi::decodeResponse<VoxleAiCredentialsDto>(
+                http(200, R"({"apiKey":"sk-live-123","asrModel":"a","llmModel":"b"})"));
+            messages = LogCapture::lines();
+        }
         QCOMPARE(messages.size(), 1);
         QVERIFY(messages.first().startsWith(QStringLiteral("[VoxleServerApi] 响应结果: ")));
         QVERIFY(!messages.first().contains(QStringLiteral("sk-live-123")));

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <mutex>
 
 #include <X11/XKBlib.h>
@@ -308,29 +309,21 @@ private:
         }
 
         QList<KeyCombo> grabbed;
-        QList<KeyCombo> refused;
         for (const KeyCombo &combo : std::as_const(m_wanted)) {
             const QList<quint32> codes = keycodesFor(combo);
             if (m_mode != Mode::activeFilter || codes.isEmpty())
                 continue;
             const QList<unsigned int> masks = masksFor(combo);
-            bool primary = true;
-            bool complete = true;
-            for (const quint32 kc : codes) {
-                const QSet<unsigned int> held = m_grabs.value(kc);
-                primary = primary && held.contains(masks.first());
-                for (const unsigned int mask : masks)
-                    complete = complete && held.contains(mask);
-            }
+            const bool primary = std::all_of(codes.cbegin(), codes.cend(), [&](quint32 kc) {
+                return m_grabs.value(kc).contains(masks.first());
+            });
             if (primary)
                 grabbed << combo;
-            if (!complete)
-                refused << combo;
         }
         X11KeyEventTap *owner = m_owner;
         const quint64 request = m_request;
         QMetaObject::invokeMethod(
-            owner, [owner, request, grabbed, refused] { owner->takeGrabReport(request, grabbed, refused); },
+            owner, [owner, request, grabbed] { owner->takeGrabReport(request, grabbed); },
             Qt::QueuedConnection);
         // XSync may have queued events inside Xlib, where the socket notifier cannot see them.
         if (XQLength(m_display) > 0)
@@ -640,7 +633,7 @@ void X11KeyEventTap::deliver(const KeyTapEvent &event)
         m_handler(event);
 }
 
-void X11KeyEventTap::takeGrabReport(quint64 request, const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused)
+void X11KeyEventTap::takeGrabReport(quint64 request, const QList<KeyCombo> &grabbed)
 {
     // A report for candidates already replaced is no news, and describes grabs that may be gone by now (the
     // same list asked twice, with another in between, is two requests): newer grabs are on their way.
@@ -648,6 +641,5 @@ void X11KeyEventTap::takeGrabReport(quint64 request, const QList<KeyCombo> &grab
         return;
     m_reported = request;
     m_grabbed = grabbed;
-    m_refused = refused;
     emit grabsApplied();
 }

@@ -30,10 +30,9 @@ public:
     void setFnRoleKey(FnRoleKey key) override;
 
     FnRoleKey fnRoleKey() const { return m_roleKey; }
-    // Candidates held by grabs, and those whose grab the server refused, as the tap's thread last reported for
-    // the latest candidates; until grabsCurrent(), the report is of an earlier list.
+    // Candidates held by grabs, as the tap's thread last reported for the latest candidates; until
+    // grabsCurrent(), the report is of an earlier list.
     QList<KeyCombo> grabbedCombos() const { return m_grabbed; }
-    QList<KeyCombo> refusedCombos() const { return m_refused; }
     bool grabsCurrent() const { return m_reported == m_request; }
 
 signals:
@@ -45,7 +44,7 @@ private:
     class Worker;
 
     void deliver(const KeyTapEvent &event);
-    void takeGrabReport(quint64 request, const QList<KeyCombo> &grabbed, const QList<KeyCombo> &refused);
+    void takeGrabReport(quint64 request, const QList<KeyCombo> &grabbed);
 
     QByteArray m_displayName;
     Mode m_mode = Mode::listenOnly;
@@ -56,7 +55,6 @@ private:
     quint64 m_request = 0;  // counts the candidate lists handed to the tap's thread
     quint64 m_reported = 0; // the latest of them its grabs were reported for
     QList<KeyCombo> m_grabbed;
-    QList<KeyCombo> m_refused;
     QThread m_thread;
     Worker *m_worker = nullptr; // lives on m_thread
 };
