@@ -3,6 +3,7 @@
 #include "asr/DashScopeErrorMessage.h"
 #include "asr/StreamingSession.h"
 #include "audio/AudioCapture.h"
+#include "audio/AudioLevelMeter.h"
 #include "base/Async.h"
 #include "base/Clock.h"
 #include "base/Logging.h"
@@ -18,7 +19,6 @@
 
 namespace {
 const QString kApiKeyAccount = QStringLiteral("dashscope_api_key");
-constexpr int kBarCount = 18;
 constexpr qint64 kProxyLimitMs = 60'000;
 constexpr qint64 kErrorDisplayMs = 1'600;
 
@@ -143,7 +143,6 @@ QCoro::Task<> DictationController::prepareStart(CancelToken token, DictationMode
     // Cancelled while preparing (Escape): the start is abandoned silently.
     if (token.isCancelled())
         co_return;
-    m_prepareTask.finished(token);
     if (failure) {
         // The dictation still finishing is not lost to this new start's error.
         detachFinishing();
@@ -187,7 +186,7 @@ void DictationController::startRecording(DictationMode mode, std::optional<bool>
     m_sessionPolishOverride = polishOverride;
     setActiveDictationMode(mode);
     setStatus(AppStatus::recording);
-    setOverlay(OverlayState::recording(0.1, QVector<double>(kBarCount, 0.1), std::nullopt, currentHint()));
+    setOverlay(OverlayState::recording(0.1, QVector<double>(AudioLevelMeter::kBarCount, 0.1), std::nullopt, currentHint()));
     m_services.audioCapture.setGain(std::clamp(m_preferences.audioInputGain(), 0.5, 6.0));
 
     m_pendingCommitToCursor = false;

@@ -78,20 +78,17 @@ bool VoxleHistoryWorker::open()
     if (m_db)
         return true;
     const int rc = connect();
-    if (rc == SQLITE_OK)
-        return true;
-    return isDamaged(rc) && moveAside(rc) && connect() == SQLITE_OK;
+    if (isDamaged(rc) && moveAside(rc))
+        connect();
+    return m_db != nullptr;
 }
 
 int VoxleHistoryWorker::connect()
 {
     // Private words: create the file readable by its owner only before SQLite does (its journal files then
     // take the same mode).
-    QFile file(m_dbPath);
-    if (!file.exists()) {
-        if (file.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            file.close();
-    }
+    if (!QFile::exists(m_dbPath))
+        QFile(m_dbPath).open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     sqlite3 *db = nullptr;
     const QByteArray path = QFile::encodeName(m_dbPath);
     const int opened = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

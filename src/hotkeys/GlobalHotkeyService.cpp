@@ -69,18 +69,13 @@ void GlobalHotkeyService::start()
     const KeyEventTap::Handler handler = [self = QPointer<GlobalHotkeyService>(this)](const KeyTapEvent &event) {
         return self ? self->handleEvent(event) : KeyTapVerdict::pass;
     };
-    bool created = false;
-    if (scheme == HotkeyScheme::modifiers) {
-        // Modifier taps never need to swallow anything.
+    // Modifier taps never need to swallow anything.
+    m_isListenOnlyTap = scheme == HotkeyScheme::modifiers;
+    bool created =
+        m_tap.create(m_isListenOnlyTap ? KeyEventTap::Mode::listenOnly : KeyEventTap::Mode::activeFilter, handler);
+    if (!created && !m_isListenOnlyTap) {
         created = m_tap.create(KeyEventTap::Mode::listenOnly, handler);
-        m_isListenOnlyTap = true;
-    } else {
-        created = m_tap.create(KeyEventTap::Mode::activeFilter, handler);
-        m_isListenOnlyTap = false;
-        if (!created) {
-            created = m_tap.create(KeyEventTap::Mode::listenOnly, handler);
-            m_isListenOnlyTap = created;
-        }
+        m_isListenOnlyTap = created;
     }
     if (created && m_isListenOnlyTap)
         sendDebugEvent(kStartLocation, QStringLiteral("[DEBUG] event tap created in listenOnly mode"), kStartTag);
