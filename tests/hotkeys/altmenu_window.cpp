@@ -17,9 +17,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
     QMainWindow window;
-    window.setWindowTitle(QStringLiteral("altmenu"));
     window.menuBar()->addMenu(QStringLiteral("&File"))->addAction(QStringLiteral("&Quit"));
-    window.menuBar()->addMenu(QStringLiteral("&Edit"))->addAction(QStringLiteral("&Copy"));
     auto *field = new QLineEdit(&window);
     window.setCentralWidget(field);
     auto say = [](const QString &line) {

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <optional>
 
 class Fcitx5Server
 {
@@ -22,42 +23,32 @@ public:
                           "[Groups/0/Items/0]\nName=keyboard-us\nLayout=\n[Groups/0/Items/1]\nName=pinyin\nLayout=\n"
                           "[GroupOrder]\n0=Default\n");
         profile.close();
-        QMap<QString, QString> all{
-            {QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config"))},
-            {QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data"))},
-            {QStringLiteral("XDG_DATA_DIRS"), build + QStringLiteral("/fcitx5/share:/usr/share")},
-            {QStringLiteral("FCITX_ADDON_DIRS"), build + QStringLiteral("/fcitx5/lib:/usr/lib/x86_64-linux-gnu/fcitx5")}};
-        all.insert(env);
-        m_process.setProcessEnvironment(DesktopChild::environment(all));
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
-                         [this]() { log += QString::fromUtf8(m_process.readAllStandardOutput()); });
+        m_env = {{QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config"))},
+                 {QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data"))},
+                 {QStringLiteral("XDG_DATA_DIRS"), build + QStringLiteral("/fcitx5/share:/usr/share")},
+                 {QStringLiteral("FCITX_ADDON_DIRS"), build + QStringLiteral("/fcitx5/lib:/usr/lib/x86_64-linux-gnu/fcitx5")}};
+        m_env.insert(env);
         // Replaces an instance that D-Bus activation may have started for an earlier GTK window on this bus.
-        m_process.start(QStringLiteral("fcitx5"), {QStringLiteral("-r")});
+        m_process.emplace(QStringLiteral("fcitx5"), QStringList{QStringLiteral("-r")}, m_env, QProcess::MergedChannels);
     }
-    ~Fcitx5Server() { DesktopChild::stop(m_process); }
-    Fcitx5Server(const Fcitx5Server &) = delete;
-    Fcitx5Server &operator=(const Fcitx5Server &) = delete;
 
     // True once pinyin and the add-on are loaded.
-    bool waitReady(int timeoutMs = 15000)
+    bool waitReady()
     {
-        const auto loaded = [this]() {
-            return log.contains(QLatin1String("Loaded addon voxle")) && log.contains(QLatin1String("Loaded addon pinyin"));
-        };
-        (void)QTest::qWaitFor([&]() { return loaded() || m_process.state() == QProcess::NotRunning; }, timeoutMs);
-        return loaded();
+        return m_process->waitUntil(
+            [this]() { return log().contains(QLatin1String("Loaded addon voxle")) && log().contains(QLatin1String("Loaded addon pinyin")); },
+            15000);
     }
+    QString log() const { return m_process->lines.join(u'\n'); }
 
     // fcitx5-remote and friends, in fcitx5's environment.
     void run(const QString &program, const QStringList &args)
     {
-        DesktopChild::output(program, args, m_process.processEnvironment());
+        DesktopChild::output(program, args, DesktopChild::environment(m_env));
     }
-
-    QString log;
 
 private:
     QTemporaryDir m_home;
-    QProcess m_process;
+    QMap<QString, QString> m_env;
+    std::optional<DesktopChild> m_process;
 };

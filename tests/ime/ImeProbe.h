@@ -12,8 +12,8 @@ class ImeProbe
 {
 public:
     // env: changes for the window's environment, e.g. GTK_IM_MODULE; a value of "-" removes the variable.
-    ImeProbe(const QString &script, QMap<QString, QString> env)
-        : m_process(QStringLiteral("/usr/bin/python3"), {script}, quiet(std::move(env)))
+    explicit ImeProbe(QMap<QString, QString> env)
+        : m_process(QStringLiteral("/usr/bin/python3"), {QStringLiteral(VOXLE_IME_PROBE)}, quiet(std::move(env)))
     {
         m_process.onLine = [this](const QString &line) {
             const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();

@@ -1,11 +1,14 @@
 // The input-method route into a GTK 3 window in another process, through a real fcitx5 with pinyin and the
 // project's add-on: on X11 with the fcitx GTK module (VOXLE_IME_WAYLAND unset), or as the input method of
-// headless sway for a native Wayland window (text-input-v3). Run inside scripts/lib/desktop.sh.
+// headless sway for a native Wayland window (text-input-v3). On X11, first a real ibus-daemon with a window
+// using the IBus module. Run inside scripts/lib/desktop.sh.
 #include "../output/HeadlessSway.h"
 #include "Fcitx5Server.h"
 #include "ImeProbe.h"
 #include "platform/linux/Fcitx5InputMethodCommit.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QTest>
 
 namespace {
@@ -32,11 +35,38 @@ class tst_Fcitx5InputMethod : public QObject
     }
     QString mainText() const { return probe->text.value(QStringLiteral("main")); }
 
+    // Under IBus the route steps aside (accessibility and the paste carry the text), and asking it never starts
+    // fcitx5 behind the user's back.
+    static void underIBus_routeDeclinesAndStartsNothing()
+    {
+        QTemporaryDir config;
+        const QString home = config.path();
+        QProcess ibus;
+        ibus.setProcessEnvironment(DesktopChild::environment(
+            {{QStringLiteral("XDG_CONFIG_HOME"), home}, {QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory")}}));
+        ibus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        ibus.start(QStringLiteral("ibus-daemon"),
+                   {QStringLiteral("--single"), QStringLiteral("--emoji-extension=disable")});
+        QVERIFY(ImeProbe::waitUntil([&]() { return !QDir(home + QStringLiteral("/ibus/bus")).isEmpty(); }, 10000));
+        ImeProbe probe({{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("ibus")}, {QStringLiteral("XDG_CONFIG_HOME"), home}});
+        QVERIFY(ImeProbe::waitUntil([&]() { return probe.ready; }, 15000));
+        Fcitx5InputMethodCommit im;
+        QTest::qWait(300); // the adapter's first look at the bus
+        QVERIFY(!im.isFrameworkRunning());
+        QCOMPARE(ImeProbe::commit(im, QStringLiteral("不经 IBus")), InputMethodCommit::Outcome::noFramework);
+        QTest::qWait(300);
+        QCOMPARE(probe.text.value(QStringLiteral("main")), QString());
+        QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.fcitx.Fcitx5")));
+        DesktopChild::stop(ibus);
+    }
+
 private slots:
     void initTestCase()
     {
         if (qEnvironmentVariableIsEmpty(kWayland ? "DBUS_SESSION_BUS_ADDRESS" : "DISPLAY"))
             QSKIP("needs the test desktop (scripts/lib/desktop.sh)");
+        if (!kWayland)
+            underIBus_routeDeclinesAndStartsNothing();
         QMap<QString, QString> probeEnv{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}};
         if (kWayland) {
             QVERIFY(sway.start());
@@ -45,11 +75,11 @@ private slots:
             probeEnv.insert(QStringLiteral("GTK_IM_MODULE"), QStringLiteral("-"));
         }
         fcitx = std::make_unique<Fcitx5Server>(sway.env);
-        QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log));
+        QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log()));
         if (kWayland)
-            QVERIFY2(ImeProbe::waitUntil([this]() { return fcitx->log.contains(QLatin1String("wayland")); }),
-                     qPrintable(fcitx->log));
-        probe = std::make_unique<ImeProbe>(QStringLiteral(VOXLE_IME_PROBE), probeEnv);
+            QVERIFY2(ImeProbe::waitUntil([this]() { return fcitx->log().contains(QLatin1String("wayland")); }),
+                     qPrintable(fcitx->log()));
+        probe = std::make_unique<ImeProbe>(probeEnv);
         QVERIFY(ImeProbe::waitUntil([this]() { return kWayland ? probe->focus == QLatin1String("main") : probe->ready; },
                                     15000));
         im = std::make_unique<Fcitx5InputMethodCommit>();

@@ -51,6 +51,14 @@ class tst_ImeEndToEnd : public QObject
     }
 
     bool toggle() { return harness.voxle({QStringLiteral("--toggle")}).value(QStringLiteral("ok")).toBool(); }
+    // Starts a dictation and speaks into it.
+    bool speak() { return toggle() && harness.waitForStatus(kRecording, 10000) && harness.playIntoMicrophone(speech); }
+    // Ends the dictation: the whole sentence lands in the field, and Voxle is idle again.
+    bool finish()
+    {
+        return toggle() && ImeProbe::waitUntil([this]() { return mainText() == kSentence; }, 20000) &&
+               harness.waitForStatus(kIdle, 5000);
+    }
 
     void clear()
     {
@@ -67,9 +75,8 @@ private slots:
         speech = harness.speechWav(QStringLiteral("hello world this is a test"));
         QVERIFY2(!speech.isEmpty(), "espeak-ng or sox failed");
         fcitx = std::make_unique<Fcitx5Server>();
-        QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log));
+        QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log()));
         probe = std::make_unique<ImeProbe>(
-            QStringLiteral(VOXLE_IME_PROBE),
             QMap<QString, QString>{{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
         QVERIFY(ImeProbe::waitUntil([this]() { return probe->ready; }, 15000));
         Fcitx5InputMethodCommit im;
@@ -94,12 +101,10 @@ private slots:
         QVERIFY(startVoxleAndRefocus({{QStringLiteral("use_proxy"), false}}));
         clear();
         const int preeditChanges = probe->preeditChanges;
-        QVERIFY(toggle());
-        QVERIFY(harness.waitForStatus(kRecording, 10000));
+        QVERIFY(speak());
         // The field still holds the input method's focus once the pill is up, as it does for a user.
         Fcitx5InputMethodCommit im;
         QVERIFY(probe->waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); }));
-        QVERIFY(harness.playIntoMicrophone(speech));
         // Capture runs behind playback on a busy machine: stop once the service has heard speech, not before.
         QVERIFY(ImeProbe::waitUntil(
             [this]() {
@@ -109,10 +114,8 @@ private slots:
                             .isEmpty();
             },
             10000));
-        QVERIFY(toggle());
-        QVERIFY2(ImeProbe::waitUntil([this]() { return mainText() == kSentence; }, 20000), qPrintable(mainText()));
+        QVERIFY2(finish(), qPrintable(mainText()));
         QCOMPARE(probe->preeditChanges, preeditChanges);
-        QVERIFY(harness.waitForStatus(kIdle, 5000));
         // The owner of the user's clipboard never lost it (xclip ends when another program takes it).
         QCOMPARE(clipboardOwner.state(), QProcess::Running);
     }
@@ -122,25 +125,19 @@ private slots:
         QVERIFY(
             startVoxleAndRefocus({{QStringLiteral("use_proxy"), false}, {QStringLiteral("live_text_preedit"), true}}));
         clear();
-        QVERIFY(toggle());
-        QVERIFY(harness.waitForStatus(kRecording, 10000));
-        QVERIFY(harness.playIntoMicrophone(speech));
+        QVERIFY(speak());
         // The scripted recogniser uncovers the sentence as audio arrives: the preedit grows with it.
         QVERIFY2(ImeProbe::waitUntil([this]() { return preedit().startsWith(QStringLiteral("今天")); }, 10000),
                  qPrintable(preedit()));
         QVERIFY(ImeProbe::waitUntil([this]() { return preedit().size() >= 4; }, 10000));
         QVERIFY(kSentence.startsWith(preedit()));
         QCOMPARE(mainText(), QString());
-        QVERIFY(toggle());
-        QVERIFY2(ImeProbe::waitUntil([this]() { return mainText() == kSentence; }, 20000), qPrintable(mainText()));
+        QVERIFY2(finish(), qPrintable(mainText()));
         QTRY_COMPARE(preedit(), QString());
-        QVERIFY(harness.waitForStatus(kIdle, 5000));
         QCOMPARE(clipboardOwner.state(), QProcess::Running);
 
         // Cancelled while speaking: the field is as it was.
-        QVERIFY(toggle());
-        QVERIFY(harness.waitForStatus(kRecording, 10000));
-        QVERIFY(harness.playIntoMicrophone(speech));
+        QVERIFY(speak());
         QVERIFY(ImeProbe::waitUntil([this]() { return preedit().startsWith(QStringLiteral("今天")); }, 10000));
         QVERIFY(harness.voxle({QStringLiteral("--cancel")}).value(QStringLiteral("ok")).toBool());
         QVERIFY(harness.waitForStatus(kIdle, 5000));

@@ -13,8 +13,10 @@ class DesktopChild
 public:
     static constexpr int timeoutMs = 5000;
 
-    // env: changes to the test's environment; a value of "-" removes the variable.
-    DesktopChild(const QString &program, const QStringList &args, const QMap<QString, QString> &env = {})
+    // env: changes to the test's environment; a value of "-" removes the variable. Its error output goes to the
+    // test's, or with MergedChannels into lines.
+    DesktopChild(const QString &program, const QStringList &args, const QMap<QString, QString> &env = {},
+                 QProcess::ProcessChannelMode channels = QProcess::ForwardedErrorChannel)
     {
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this]() {
             while (m_process.canReadLine()) {
@@ -24,7 +26,7 @@ public:
             }
         });
         m_process.setProcessEnvironment(environment(env));
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.setProcessChannelMode(channels);
         m_process.start(program, args);
     }
     ~DesktopChild()
@@ -38,10 +40,15 @@ public:
 
     bool waitFor(const QString &line, int timeout = timeoutMs)
     {
-        (void)QTest::qWaitFor([&] { return lines.contains(line) || m_process.state() == QProcess::NotRunning; },
-                              timeout);
-        return lines.contains(line);
+        return waitUntil([&] { return lines.contains(line); }, timeout);
     }
+    // Waits until the condition holds, or the program has ended.
+    bool waitUntil(const std::function<bool()> &condition, int timeout = timeoutMs)
+    {
+        (void)QTest::qWaitFor([&] { return condition() || !running(); }, timeout);
+        return condition();
+    }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
     void write(const QByteArray &data) { m_process.write(data); }
     qint64 pid() const { return m_process.processId(); }
     QString log() const { return lines.join(u'|'); }

@@ -64,15 +64,6 @@ private slots:
         r.reset();
     }
 
-    void injectAtCursor_whitespaceOnlyChangesNothing()
-    {
-        r->pb.items = {kHello};
-        r->service->injectAtCursor(QStringLiteral(" \n\t \r\n\u3000"));
-        QCOMPARE(r->clock.pendingTimers(), 0);
-        QVERIFY(r->ax.calls.isEmpty());
-        QCOMPARE(r->pb.count, 0);
-    }
-
     void insertViaAccessibility_data()
     {
         QTest::addColumn<bool>("acceptsSelectedText");
@@ -153,6 +144,7 @@ private slots:
         r->ax.field.dropsInsertedText = failure == 4 || failure == 7;
         r->ax.field.truncatesInsertedText = failure == 5;
         r->ax.trusted = failure != 6;
+        QCOMPARE(r->service->isAccessibilityTrusted(), failure != 6);
         r->service->injectAtCursor(QStringLiteral("你好，world"));
         r->clock.advance(5000);
         QCOMPARE(r->ax.field.value, QStringLiteral("abc"));
@@ -162,6 +154,7 @@ private slots:
         if (failure == 6)
             QCOMPARE(r->ax.calls, QStringList{QStringLiteral("requestTrust")});
         QCOMPARE(pastedTexts, QStringList{QStringLiteral("你好，world")});
+        QCOMPARE(r->keys.events, kCommandV); // no terminal's chord
     }
 
     void paste_restoresAfterTheTargetRead_data()
@@ -341,6 +334,10 @@ private slots:
         r->ax.hasFocus = false; // the first text finds no field
         r->pb.items = {kHello, kPng};
         targetReadDelayMs = 300;
+        // Whitespace alone is no text.
+        r->service->injectAtCursor(QStringLiteral(" \n\t \r\n\u3000"));
+        QCOMPARE(r->clock.pendingTimers(), 0);
+        QVERIFY(r->ax.calls.isEmpty());
         r->service->injectAtCursor(QStringLiteral("first"));
         r->clock.advance(60);
         r->ax.hasFocus = true;

@@ -32,7 +32,6 @@ public:
     PasteTarget(bool terminal, int readDelayMs) : m_terminal(terminal), m_readDelayMs(readDelayMs)
     {
         setFocusPolicy(Qt::StrongFocus);
-        setObjectName(terminal ? QStringLiteral("terminal") : QStringLiteral("plain"));
     }
     bool hasTerminalRole() const { return m_terminal; }
 
@@ -85,11 +84,10 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString mode = args.value(1, QStringLiteral("lineedit"));
+    const QString mode = args.value(1);
     QAccessible::installFactory(terminalFactory);
 
     QWidget window;
-    window.setWindowTitle(QStringLiteral("voxle text target ") + mode);
     window.resize(600, 80);
     auto *layout = new QVBoxLayout(&window);
     QWidget *focus = nullptr;
