@@ -16,16 +16,13 @@ class TestDebugEvent : public QObject
 
     QuietDebugEvents m_home;
 
-    void writeDiagnosticsFile(const QByteArray &content) { QVERIFY(m_home.write(content)); }
-    void removeDiagnosticsFile() { m_home.write({}); }
-
 private slots:
 
     void send_fileWithOnlyUrl_postsTheRecordWithDefaultSessionIdFromAnyThread()
     {
         DebugCollector collector;
         QVERIFY(collector.isListening());
-        writeDiagnosticsFile("DEBUG_SERVER_URL=" + collector.url() + "\n");
+        QVERIFY(m_home.write("DEBUG_SERVER_URL=" + collector.url() + "\n"));
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
         // Hotkey and audio code call in from their own threads.
         QScopedPointer<QThread> thread(QThread::create([] {
@@ -70,12 +67,12 @@ private slots:
         DebugCollector collector(7777);
         if (!collector.isListening())
             QSKIP("127.0.0.1:7777 is in use on this machine");
-        writeDiagnosticsFile("DEBUG_SESSION_ID=only-session\n");
+        QVERIFY(m_home.write("DEBUG_SESSION_ID=only-session\n"));
         // Other test programs running meanwhile send their own events to the default collector: only this
         // test's location counts.
         const QString here = QStringLiteral("TestDebugEvent.defaultCollector");
         sendDebugEvent(here, QStringLiteral("m"), QStringLiteral("A"));
-        removeDiagnosticsFile();
+        m_home.write({});
         sendDebugEvent(here, QStringLiteral("no file"), QStringLiteral("A"));
         const auto seen = [&] {
             QStringList events;
