@@ -1,3 +1,4 @@
+#include "asr/ProxyRecognition.h"
 #include "base/AppIdentity.h"
 #include "core/AuthUi.h"
 #include "core/KeychainStore.h"
@@ -30,6 +31,10 @@ QJsonObject headersOf(const QJsonValue &request)
 QString authorizationOf(const QJsonValue &request)
 {
     return headersOf(request).value(QStringLiteral("authorization")).toString();
+}
+QByteArray bodyOf(const QJsonValue &request)
+{
+    return QByteArray::fromBase64(request.toObject().value(QStringLiteral("body_base64")).toString().toLatin1());
 }
 QJsonObject jsonBodyOf(const QJsonValue &request)
 {
@@ -308,7 +313,12 @@ private slots:
                 QVERIFY2(!headersOf(r).contains(QStringLiteral("x-device-id")), qPrintable(path));
             }
         }
+        // The client declares the body's type, and only where there is a body.
+        QVERIFY(!headersOf(m_server.requestsTo(QStringLiteral("/api/auth/slider-challenge")).first())
+                     .contains(QStringLiteral("content-type")));
         const QJsonArray sends = m_server.requestsTo(QStringLiteral("/api/auth/send-code"));
+        QCOMPARE(headersOf(sends.first()).value(QStringLiteral("content-type")).toString(),
+                 QStringLiteral("application/json"));
         QCOMPARE(jsonBodyOf(sends.first()).keys(), QStringList{QStringLiteral("phone")});
         QCOMPARE(jsonBodyOf(sends.last()).value(QStringLiteral("phone")).toString(), kPhone);
         const QJsonArray fetches = m_server.requestsTo(kCredentialsPath);
@@ -620,14 +630,39 @@ private slots:
         QVERIFY(empty.failure.isEmpty());
         QCOMPARE(m_server.requests().size(), 0);
 
+        // One WAV file in a multipart body of its own, with the device id; the token only when signed in.
         QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"), R"({"sentences":["明天见。"]})"), 200);
-        const auto heard = wait(cloud.recognizeViaProxy(QByteArray(6400, '\x01'), CancelToken()));
+        QByteArray pcm(32000, Qt::Uninitialized);
+        for (int i = 0; i < pcm.size(); ++i)
+            pcm[i] = char((i * 31) & 0xff);
+        const auto heard = wait(cloud.recognizeViaProxy(pcm, CancelToken()));
         QCOMPARE(heard.text, std::optional(QStringLiteral("明天见。")));
+        signIn(*f);
+        wait(cloud.recognizeViaProxy(pcm, CancelToken()));
         const QJsonArray uploads = m_server.requestsTo(QStringLiteral("/api/speech/recognize"));
-        QCOMPARE(headersOf(uploads.first()).value(QStringLiteral("x-device-id")).toString(),
-                 f->account->deviceIdentifier());
-        QVERIFY(!headersOf(uploads.first()).contains(QStringLiteral("authorization")));
+        QList<QByteArray> boundaries;
+        for (const QJsonValue &upload : uploads) {
+            const QString contentType = headersOf(upload).value(QStringLiteral("content-type")).toString();
+            QVERIFY(contentType.startsWith(QStringLiteral("multipart/form-data; boundary=Boundary-")));
+            boundaries << contentType.mid(contentType.indexOf(QLatin1Char('=')) + 1).toLatin1();
+            QCOMPARE(bodyOf(upload), VoxleServerApi::multipartBody(
+                                         boundaries.last(), QStringLiteral("file"), QStringLiteral("audio.wav"),
+                                         QStringLiteral("audio/wav"), ProxyRecognition::makeWav(pcm, 16000, 1)));
+            QCOMPARE(headersOf(upload).value(QStringLiteral("x-device-id")).toString(),
+                     f->account->deviceIdentifier());
+        }
+        QCOMPARE(boundaries.size(), 2);
+        QVERIFY(boundaries.at(0) != boundaries.at(1));
+        QVERIFY(!headersOf(uploads.at(0)).contains(QStringLiteral("authorization")));
+        QCOMPARE(authorizationOf(uploads.at(1)),
+                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
 
+        // The engine's own failure reaches the caller as its message.
+        QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"),
+                                  R"({"fail":{"code":"NO_VALID_AUDIO_ERROR","message":"no valid audio"}})"),
+                 200);
+        QCOMPARE(wait(cloud.recognizeViaProxy(QByteArray(10, '\x01'), CancelToken())).failure,
+                 QStringLiteral("no valid audio"));
         QVERIFY(m_server.script({LocalServerProcess::rule(
             QStringLiteral("POST"), QStringLiteral("/api/speech/recognize"), 413, R"({"detail":"录音过长"})")}));
         const auto refused = wait(cloud.recognizeViaProxy(QByteArray(10, '\x01'), CancelToken()));

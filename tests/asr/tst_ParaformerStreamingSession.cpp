@@ -6,6 +6,7 @@
 #include "support/LogCapture.h"
 
 #include <QCoro/QCoroTask>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSslCertificate>
@@ -276,17 +277,17 @@ private slots:
         row("service end flag keeps an unpunctuated sentence",
             R"({"events":[{"text":"今天天气不错","sentence_end":true,"at_bytes":0},{"text":"我们出去","at_bytes":0}]})",
             "今天天气不错|今天天气不错 我们出去", "今天天气不错 我们出去");
-        // The end flag may also sit beside the sentence, in the payload or its output.
-        for (const bool inOutput : {false, true}) {
+        // The end flag may also sit beside the sentence, in the payload or its output, or be the event itself.
+        for (const QByteArray where : {"payload", "output", "event"}) {
             const QByteArray flag = R"(\u0022is_sentence_end\u0022:true,)";
             const QByteArray script =
-                QByteArray(
-                    R"({"raw_after_start":["{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},)"
-                    R"(\u0022payload\u0022:{%P%\u0022output\u0022:{%O%\u0022sentence\u0022:{)"
-                    R"(\u0022text\u0022:\u0022今天\u0022}}}}"],"events":[{"text":"明天","at_bytes":0}]})")
-                    .replace("%P%", inOutput ? QByteArray() : flag)
-                    .replace("%O%", inOutput ? flag : QByteArray());
-            row(inOutput ? "output end flag" : "payload end flag", script.constData(), "今天|今天 明天", "今天 明天");
+                QByteArray(R"({"raw_after_start":["{\u0022header\u0022:{\u0022event\u0022:\u0022%E%\u0022},)"
+                           R"(\u0022payload\u0022:{%P%\u0022output\u0022:{%O%\u0022sentence\u0022:{)"
+                           R"(\u0022text\u0022:\u0022今天\u0022}}}}"],"events":[{"text":"明天","at_bytes":0}]})")
+                    .replace("%E%", where == "event" ? "sentence-end" : "result-generated")
+                    .replace("%P%", where == "payload" ? flag : QByteArray())
+                    .replace("%O%", where == "output" ? flag : QByteArray());
+            row((where + " end flag").constData(), script.constData(), "今天|今天 明天", "今天 明天");
         }
         row("growing transcript", R"({"sentences":["你好。","明天见"],"bytes_per_char":256})",
             "你|你好|你好。|你好。 明|你好。 明天见", "你好。 明天见");
@@ -385,20 +386,6 @@ private slots:
         QCOMPARE(lastConnection().value(QStringLiteral("close_code")).toInt(), 1001);
     }
 
-    void start_refusedKey_finalizeReportsWhyAtOnce()
-    {
-        auto session = streaming("{}", 3000, QStringLiteral("sk-wrong"));
-        QVERIFY(session);
-        QCOMPARE(finalText(*session),
-                 QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（401）]"));
-        // An account in arrears is refused at the upgrade as well.
-        session = streaming(R"({"upgrade_status":403})", 3000);
-        QVERIFY(session);
-        QCOMPARE(finalText(*session),
-                 QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（403）]"));
-        QVERIFY(m_server.asrConnections().isEmpty());
-    }
-
     // Capture keeps delivering audio while a refusal takes a real round trip: the program must keep running
     // and report the refusal as soon as it is asked.
     void refusalWhileAudioArrives_eventLoopKeepsTurning()
@@ -436,6 +423,16 @@ private slots:
         QCOMPARE(LogCapture::lines().filter(QStringLiteral("WS receiveLoop error domain=HTTP code=401 ")).size(), 1);
         QCOMPARE(LogCapture::lines().filter(QStringLiteral("WS flushPendingAudio")), QStringList());
         QCOMPARE(m_clock.pendingTimers(), 0); // the upgrade's deadline went with the refusal
+
+        // An account in arrears is refused at the upgrade as well, after the service's round trip.
+        QElapsedTimer refusal;
+        refusal.start();
+        session = streaming(R"({"upgrade_status":403,"upgrade_delay_ms":400})", 3000);
+        QVERIFY(session);
+        QVERIFY(refusal.elapsed() >= 400);
+        QCOMPARE(finalText(*session),
+                 QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（403）]"));
+        QVERIFY(m_server.asrConnections().isEmpty());
     }
 
     void finalize_taskNeverStarted_reportsItAtTheDeadline()

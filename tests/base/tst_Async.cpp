@@ -7,36 +7,32 @@
 #include <QTest>
 
 namespace {
-struct Trace {
-    QStringList events;
-};
-
-QCoro::Task<> sleeper(ManualClock &clock, CancelToken token, qint64 ms, QString name, Trace &trace)
+QCoro::Task<> sleeper(ManualClock &clock, CancelToken token, qint64 ms, QString name, QStringList &trace)
 {
     const bool slept = co_await sleepFor(clock, ms, token);
-    trace.events << QStringLiteral("%1:%2@%3")
-                        .arg(name, slept ? QStringLiteral("slept") : QStringLiteral("cancelled"))
-                        .arg(clock.elapsedMs());
+    trace << QStringLiteral("%1:%2@%3")
+                 .arg(name, slept ? QStringLiteral("slept") : QStringLiteral("cancelled"))
+                 .arg(clock.elapsedMs());
 }
 
 // Two suspension points with synchronous work between them.
-QCoro::Task<> twoSteps(ManualClock &clock, CancelToken token, CancelToken *cancelInside, Trace &trace)
+QCoro::Task<> twoSteps(ManualClock &clock, CancelToken token, CancelToken *cancelInside, QStringList &trace)
 {
-    trace.events << QStringLiteral("step1");
+    trace << QStringLiteral("step1");
     if (cancelInside)
         cancelInside->cancel(); // cancelled while running: goes on to the next suspension point
-    trace.events << QStringLiteral("step2");
+    trace << QStringLiteral("step2");
     const bool slept = co_await sleepFor(clock, 100, token);
-    trace.events << (slept ? QStringLiteral("slept") : QStringLiteral("cancelled"));
+    trace << (slept ? QStringLiteral("slept") : QStringLiteral("cancelled"));
     if (!slept)
         co_return;
-    trace.events << QStringLiteral("step3");
+    trace << QStringLiteral("step3");
 }
 
-QCoro::Task<> waiter(OneShot<int> shot, CancelToken token, Trace &trace)
+QCoro::Task<> waiter(OneShot<int> shot, CancelToken token, QStringList &trace)
 {
     const std::optional<int> v = co_await shot.wait(token);
-    trace.events << (v ? QString::number(*v) : QStringLiteral("none"));
+    trace << (v ? QString::number(*v) : QStringLiteral("none"));
 }
 
 void drain()
@@ -55,26 +51,26 @@ private slots:
     void sleep_elapsesInVirtualTimeOrEndsAtOnceWhenCancelled()
     {
         ManualClock clock;
-        Trace trace;
+        QStringList trace;
         sleeper(clock, CancelToken(), 1600, QStringLiteral("s"), trace);
         clock.advance(1599);
-        QVERIFY(trace.events.isEmpty());
+        QVERIFY(trace.isEmpty());
         clock.advance(1);
-        QCOMPARE(trace.events, QStringList{QStringLiteral("s:slept@1600")});
+        QCOMPARE(trace, QStringList{QStringLiteral("s:slept@1600")});
 
         CancelToken token;
         sleeper(clock, token, 30000, QStringLiteral("c"), trace);
         clock.advance(10);
         token.cancel();
         drain();
-        QCOMPARE(trace.events.last(), QStringLiteral("c:cancelled@1610"));
+        QCOMPARE(trace.last(), QStringLiteral("c:cancelled@1610"));
         QCOMPARE(clock.pendingTimers(), 0);
         sleeper(clock, token, 150, QStringLiteral("a"), trace); // already cancelled: does not suspend
-        QCOMPARE(trace.events.last(), QStringLiteral("a:cancelled@1610"));
+        QCOMPARE(trace.last(), QStringLiteral("a:cancelled@1610"));
         clock.advance(60000);
         token.cancel();
         drain();
-        QCOMPARE(trace.events.size(), 3);
+        QCOMPARE(trace.size(), 3);
 
         int fired = 0;
         const auto id = clock.schedule(10, [&] { ++fired; });
@@ -87,22 +83,22 @@ private slots:
     void task_cancelledWhileRunningReachesNextSuspensionPointUncancelledRunsToTheEnd()
     {
         ManualClock clock;
-        Trace trace;
+        QStringList trace;
         CancelToken token;
         twoSteps(clock, token, &token, trace);
-        QCOMPARE(trace.events,
+        QCOMPARE(trace,
                  (QStringList{QStringLiteral("step1"), QStringLiteral("step2"), QStringLiteral("cancelled")}));
-        trace.events.clear();
+        trace.clear();
         twoSteps(clock, CancelToken(), nullptr, trace);
         clock.advance(100);
-        QCOMPARE(trace.events.last(), QStringLiteral("step3"));
+        QCOMPARE(trace.last(), QStringLiteral("step3"));
     }
 
     // A slot ends the task it holds when another takes it, when cleared and when it goes; never otherwise.
     void ownedTask_cancelsWhatItHoldsOnRenewClearAndDestruction()
     {
         ManualClock clock;
-        Trace trace;
+        QStringList trace;
         const auto sleeping = [&](const QString &name) {
             return [&, name](CancelToken token) { return sleeper(clock, token, 100, name, trace); };
         };
@@ -112,10 +108,10 @@ private slots:
             slot.start(sleeping(QStringLiteral("b")));       // replaces a
             slot.startShared(sleeping(QStringLiteral("c"))); // beside b
             drain();
-            QCOMPARE(trace.events, QStringList{QStringLiteral("a:cancelled@0")});
+            QCOMPARE(trace, QStringList{QStringLiteral("a:cancelled@0")});
             slot.cancel();
             drain();
-            QCOMPARE(trace.events.size(), 3);
+            QCOMPARE(trace.size(), 3);
             QVERIFY(slot.isEmpty());
 
             const CancelToken kept = slot.renew();
@@ -131,18 +127,18 @@ private slots:
         }
         drain();
         clock.advance(100);
-        QCOMPARE(trace.events.mid(3),
+        QCOMPARE(trace.mid(3),
                  (QStringList{QStringLiteral("last:cancelled@0"), QStringLiteral("detached:slept@100")}));
     }
 
     // The first of a value and a cancel wakes the waiter, exactly once; a value already there does not suspend.
     void oneShot_firstOfValueAndCancelWakesOnce()
     {
-        Trace trace;
+        QStringList trace;
         CancelToken cancelled;
         OneShot<int> late;
         waiter(late, cancelled, trace);
-        QVERIFY(trace.events.isEmpty());
+        QVERIFY(trace.isEmpty());
         cancelled.cancel();
         late.resolve(7);
         cancelled.cancel();
@@ -154,12 +150,12 @@ private slots:
         drain();
         token.cancel();
         drain();
-        QCOMPARE(trace.events, (QStringList{QStringLiteral("none"), QStringLiteral("1")}));
+        QCOMPARE(trace, (QStringList{QStringLiteral("none"), QStringLiteral("1")}));
 
         OneShot<int> ready;
         ready.resolve(5);
         waiter(ready, CancelToken(), trace);
-        QCOMPARE(trace.events.last(), QStringLiteral("5"));
+        QCOMPARE(trace.last(), QStringLiteral("5"));
     }
 };
 

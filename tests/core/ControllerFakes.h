@@ -37,7 +37,7 @@ public:
         running = false;
         sink = {};
     }
-    void setGain(double g) override { gain = std::clamp(g, 0.5, 6.0); }
+    void setGain(double g) override { gain = g; }
 
     // Called from any thread, as the capture's processing thread would.
     void deliverPcm(const QByteArray &chunk)
@@ -85,9 +85,7 @@ public:
         finalizeTimeoutMs = timeoutMs;
         const std::optional<std::optional<QString>> text = co_await finalAnswer.wait(cancelToken);
         done = true;
-        if (!text)
-            co_return std::nullopt;
-        co_return *text;
+        co_return text.value_or(std::nullopt);
     }
     void cancel() override
     {
@@ -116,7 +114,6 @@ public:
     std::unique_ptr<StreamingSession> create(const QString &apiKey, const QString &model, int,
                                              const std::optional<QStringList> &hints) override
     {
-        ++created;
         auto session = std::make_unique<FakeStreamingSession>(alive);
         session->startImmediately = !holdStarts;
         lastKey = apiKey;
@@ -136,7 +133,6 @@ public:
     }
 
     bool holdStarts = false;
-    int created = 0;
     QString lastKey;
     QString lastModel;
     std::optional<QStringList> lastHints;

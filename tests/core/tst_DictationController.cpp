@@ -1,9 +1,11 @@
 #include "ControllerRig.h"
 
+#include <QCoro/QCoroTask>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QtEndian>
+#include <tuple>
 
 using Kind = OverlayState::Kind;
 using Status = AppStatus;
@@ -89,7 +91,7 @@ private slots:
         rig.dictation->toggleRecording(); // the button would not insert, the sixty-second stop does
         rig.settle();
         QCOMPARE(errorLabels.last(), QString());
-        QCOMPARE(rig.sessions.created, 0);
+        QVERIFY(rig.sessions.sessions.empty());
         QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("已连接（代理）"));
         QThread *producer = QThread::create([&rig] {
             for (int i = 0; i < 2000; ++i)
@@ -149,7 +151,7 @@ private slots:
         QCOMPARE(rig.dictation->overlay().hint, QStringLiteral("按 Fn + ⇧（左）结束并翻译 · ESC 取消"));
         rig.dictation->performHotkeyAction(HotkeyAction::off);
         QCOMPARE(rig.dictation->status(), Status::recording);
-        QCOMPARE(rig.sessions.created, 1);
+        QCOMPARE(rig.sessions.sessions.size(), 1u);
     }
 
     void modifiersScheme_translateActionStopsAndTranslatesIntoCursor()
@@ -218,7 +220,7 @@ private slots:
         rig.settle();
         QVERIFY(!rig.dictation->isPreparingStart());
         QCOMPARE(rig.dictation->status(), Status::recording);
-        QCOMPARE(rig.sessions.created, 1);
+        QCOMPARE(rig.sessions.sessions.size(), 1u);
 
         rig.dictation->cancelRecording();
         rig.cloud.holdCredentials = false;
@@ -466,7 +468,7 @@ private slots:
         QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已允许"));
         rig.mic.pendingRequests.at(1).resolve(true);
         rig.settle();
-        QCOMPARE(rig.sessions.created, 1);
+        QCOMPARE(rig.sessions.sessions.size(), 1u);
         QCOMPARE(rig.sessions.liveSessions(), 1);
 
         // Escape while the prompt is up: a later consent starts nothing.
@@ -522,36 +524,24 @@ private slots:
         QVERIFY(!rig.audio.running);
     }
 
-    void currentHint_followsSchemeTriggerModeAndOverride_data()
-    {
-        QTest::addColumn<int>("scheme");
-        QTest::addColumn<bool>("ptt");
-        QTest::addColumn<int>("action");
-        QTest::addColumn<QString>("hint");
-        // The Fn scheme's hints are checked while switching actions in
-        // fnScheme_actionsWhileRecordingOnlyChooseTheFinish.
-        const int mods = int(HotkeyScheme::modifiers), custom = int(HotkeyScheme::custom);
-        const int rec = int(HotkeyAction::record), pol = int(HotkeyAction::polish), tr = int(HotkeyAction::translate);
-        QTest::newRow("modifiers translate")
-            << mods << false << tr << QStringLiteral("再次单击相同热键结束并翻译 · ESC 取消");
-        QTest::newRow("custom ptt record") << custom << true << rec << QStringLiteral("按住说话 · 松开结束 · ESC 取消");
-        QTest::newRow("custom toggle translate")
-            << custom << false << tr << QStringLiteral("再次按下结束（⇧ 翻译）· ESC 取消");
-        QTest::newRow("custom toggle polish") << custom << false << pol << QStringLiteral("再次按下结束 · ESC 取消");
-    }
+    // The Fn scheme's hints are checked while switching actions in fnScheme_actionsWhileRecordingOnlyChooseTheFinish.
     void currentHint_followsSchemeTriggerModeAndOverride()
     {
-        QFETCH(int, scheme);
-        QFETCH(bool, ptt);
-        QFETCH(int, action);
-        QFETCH(QString, hint);
-        ControllerRig rig;
-        rig.state->preferences().setHotkeyScheme(HotkeyScheme(scheme));
-        if (ptt)
-            rig.state->preferences().setTriggerMode(RecordingTriggerMode::ptt);
-        rig.dictation->performHotkeyAction(HotkeyAction(action));
-        rig.settle();
-        QCOMPARE(rig.dictation->overlay().hint, hint);
+        const std::tuple<HotkeyScheme, bool, HotkeyAction, QString> table[] = {
+            {HotkeyScheme::modifiers, false, HotkeyAction::translate,
+             QStringLiteral("再次单击相同热键结束并翻译 · ESC 取消")},
+            {HotkeyScheme::custom, true, HotkeyAction::record, QStringLiteral("按住说话 · 松开结束 · ESC 取消")},
+            {HotkeyScheme::custom, false, HotkeyAction::translate, QStringLiteral("再次按下结束（⇧ 翻译）· ESC 取消")},
+            {HotkeyScheme::custom, false, HotkeyAction::polish, QStringLiteral("再次按下结束 · ESC 取消")}};
+        for (const auto &[scheme, ptt, action, hint] : table) {
+            ControllerRig rig;
+            rig.state->preferences().setHotkeyScheme(scheme);
+            if (ptt)
+                rig.state->preferences().setTriggerMode(RecordingTriggerMode::ptt);
+            rig.dictation->performHotkeyAction(action);
+            rig.settle();
+            QCOMPARE(rig.dictation->overlay().hint, hint);
+        }
     }
 
     void permissionLabels_reflectGrantsAndRequestFlags()
@@ -569,6 +559,11 @@ private slots:
         rig.state->refreshPermissionLabels();
         QCOMPARE(rig.state->accessibilityPermissionLabel(), QStringLiteral("已允许"));
         QCOMPARE(rig.restores, 1);
+        // The system's answer to the microphone prompt shows at once.
+        rig.mic.current = MicrophoneAccess::Status::notDetermined;
+        rig.state->refreshPermissionLabels();
+        QVERIFY(QCoro::waitFor(rig.state->requestMicrophoneAccess()));
+        QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已允许"));
     }
 };
 

@@ -118,17 +118,17 @@ private slots:
         QCOMPARE(modeOf(fresh), 0600);
     }
 
-    void corruptFile_isMovedAsideWithALogLineAndReadsEmpty_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("truncated") << QByteArray(R"({"use_proxy": tru)");
-        QTest::newRow("not an object") << QByteArray(R"(["use_proxy", true])");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("not utf-8") << QByteArray("{\"k\": \"\xff\xfe\"}");
-    }
+    // Truncated, not an object, empty, not UTF-8.
     void corruptFile_isMovedAsideWithALogLineAndReadsEmpty()
     {
-        QFETCH(QByteArray, content);
+        for (const QByteArray &content : {QByteArray(R"({"use_proxy": tru)"), QByteArray(R"(["use_proxy", true])"),
+                                          QByteArray(), QByteArray("{\"k\": \"\xff\xfe\"}")})
+            corruptFileMovedAside(content);
+    }
+
+private:
+    void corruptFileMovedAside(const QByteArray &content)
+    {
         const QString path = freshPath();
         writeFile(path, content);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(

@@ -9,10 +9,12 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimeZone>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -150,19 +152,33 @@ private slots:
                  QStringList{QStringLiteral("2026-12-05T17:52:21Z")});
     }
 
-    void fetchRecent_filtersByKindNewestFirstWithinLimit()
+    // Newest first by id (not by the clock, which may go backwards), by kind, within the limit; a removed
+    // row's id is never given out again, also after a reopen.
+    void fetchAndRemove_newestFirstByKindAndIdsAreNeverReused()
     {
         ManualClock clock;
-        VoxleHistoryStore store(freshDir(), clock);
-        const QList<Kind> kinds = {Kind::polish, Kind::record, Kind::polish, Kind::translate, Kind::polish};
-        for (int i = 0; i < kinds.size(); ++i) {
-            // The clock going backwards does not change the order: ids decide.
-            store.insert(kinds[i], QString(), QStringLiteral("t%1").arg(i), clock.now().addSecs(-60 * i));
+        const QString dir = freshDir();
+        const sqlite3_int64 memoryBefore = sqlite3_memory_used();
+        qint64 lastId = 0;
+        const QStringList kept{QStringLiteral("t3"), QStringLiteral("t2"), QStringLiteral("t1"), QStringLiteral("t0")};
+        {
+            VoxleHistoryStore store(dir, clock);
+            const QList<Kind> kinds = {Kind::polish, Kind::record, Kind::polish, Kind::translate, Kind::polish};
+            for (int i = 0; i < kinds.size(); ++i)
+                store.insert(kinds[i], QString(), QStringLiteral("t%1").arg(i), clock.now().addSecs(-60 * i));
+            QCOMPARE(outputs(fetch(store, Kind::polish, 2)), (QStringList{QStringLiteral("t4"), QStringLiteral("t2")}));
+            QCOMPARE(outputs(fetch(store, Kind::translate)), QStringList{QStringLiteral("t3")});
+            lastId = fetch(store).first().id;
+            QCoro::waitFor(store.remove(lastId));
+            QCoro::waitFor(store.remove(lastId + 100)); // missing: nothing happens
+            QCOMPARE(outputs(fetch(store)), kept);
+            store.insert(Kind::record, QString(), QStringLiteral("c"), clock.now()); // pending at destruction
         }
-        QCOMPARE(outputs(fetch(store, Kind::polish, 2)), (QStringList{QStringLiteral("t4"), QStringLiteral("t2")}));
-        QCOMPARE(outputs(fetch(store, Kind::translate)), QStringList{QStringLiteral("t3")});
-        QCOMPARE(outputs(fetch(store)), (QStringList{QStringLiteral("t4"), QStringLiteral("t3"), QStringLiteral("t2"),
-                                                     QStringLiteral("t1"), QStringLiteral("t0")}));
+        QCOMPARE(sqlite3_memory_used(), memoryBefore); // every statement and the connection given back
+        VoxleHistoryStore reopened(dir, clock);
+        const QList<VoxleHistoryEntry> rows = fetch(reopened);
+        QCOMPARE(outputs(rows), QStringList{QStringLiteral("c")} + kept);
+        QVERIFY(rows.first().id > lastId);
     }
 
     void operations_runInSubmissionOrder()
@@ -185,27 +201,6 @@ private slots:
         QCoro::waitFor(store.remove(fetch(store).first().id - 1)); // a missing id is no failure either
         QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("last")});
         QCOMPARE(LogCapture::text(), QString()); // a healthy store has nothing to report
-    }
-
-    void remove_deletesOneRowAndIdsAreNeverReused()
-    {
-        ManualClock clock;
-        const QString dir = freshDir();
-        qint64 lastId = 0;
-        {
-            VoxleHistoryStore store(dir, clock);
-            store.insert(Kind::record, QString(), QStringLiteral("a"), clock.now());
-            store.insert(Kind::record, QString(), QStringLiteral("b"), clock.now());
-            lastId = fetch(store).first().id;
-            QCoro::waitFor(store.remove(lastId));
-            QCoro::waitFor(store.remove(lastId + 100)); // missing: nothing happens
-            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("a")});
-            store.insert(Kind::record, QString(), QStringLiteral("c"), clock.now()); // pending at destruction
-        }
-        VoxleHistoryStore reopened(dir, clock);
-        const QList<VoxleHistoryEntry> rows = fetch(reopened);
-        QCOMPARE(outputs(rows), (QStringList{QStringLiteral("c"), QStringLiteral("a")}));
-        QVERIFY(rows.first().id > lastId);
     }
 
     void foreignRows_skippedByFetchButDeletedByDeleteAllAndRetention()
@@ -260,6 +255,14 @@ private slots:
         QCOMPARE(fetch(store).size(), 6);
         for (const char *unknown : {"Forever", "永远", "daily", ""})
             QCOMPARE(parseHistoryRetention(QString::fromUtf8(unknown)), std::nullopt);
+        // The picker shows a label of its own for each retention; each raw value reads back as its retention.
+        QSet<QString> labels;
+        for (const VoxleHistoryRetention retention : allHistoryRetentions()) {
+            labels << Voxle::label(retention);
+            QCOMPARE(parseHistoryRetention(Voxle::rawValue(retention)), retention);
+        }
+        QVERIFY(!labels.contains(QString()));
+        QCOMPARE(labels.size(), allHistoryRetentions().size());
         const std::pair<const char *, QStringList> steps[] = {
             {"month1",
              {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h"),
@@ -272,6 +275,29 @@ private slots:
             recorder.applyRetention(*parseHistoryRetention(QString::fromLatin1(retention)));
             QCOMPARE(outputs(fetch(store)), kept);
         }
+    }
+
+    // Hours are absolute, weeks and months count calendar days in the user's zone: Berlin moved to summer time
+    // on 29 March 2026, so seven calendar days back are 167 hours; a month back from 31 March is February's end.
+    void retentionCutoff_calendarDaysInTheUsersZone()
+    {
+        const QTimeZone berlin("Europe/Berlin");
+        const QDateTime now = at("2026-03-29T12:30:45Z"); // 14:30:45 CEST
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::hours24, now, berlin), at("2026-03-28T12:30:45Z"));
+        const QDateTime cutoff = *historyRetentionCutoff(VoxleHistoryRetention::week1, now, berlin);
+        QCOMPARE(cutoff, at("2026-03-22T13:30:45Z")); // 14:30:45 CET
+        QCOMPARE(cutoff.secsTo(now), 167 * 3600);
+
+        const QTimeZone shanghai("Asia/Shanghai");
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::month1, at("2026-03-31T02:00:00Z"), shanghai),
+                 at("2026-02-28T02:00:00Z"));
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::month1, at("2028-03-31T02:00:00Z"), shanghai),
+                 at("2028-02-29T02:00:00Z"));
+        // 30 March 20:00 UTC is already 31 March in Shanghai: the user's zone decides which day is clamped.
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::month1, at("2026-03-30T20:00:00Z"), shanghai),
+                 at("2026-02-27T20:00:00Z"));
+        QCOMPARE(historyRetentionCutoff(VoxleHistoryRetention::month1, at("2026-03-30T20:00:00Z"), QTimeZone::utc()),
+                 at("2026-02-28T20:00:00Z"));
     }
 
     void unusableLocation_behavesAsEmptyWithoutCrashing()

@@ -73,14 +73,12 @@ public:
         return request("POST", QStringLiteral("/__control/backend"), QJsonDocument(control).toJson()) == 200;
     }
 
-    static QJsonObject rule(const QString &method, const QString &path, int status, const QByteArray &body,
-                            const QString &contentType = QStringLiteral("application/json"))
+    static QJsonObject rule(const QString &method, const QString &path, int status, const QByteArray &body)
     {
         return QJsonObject{{QStringLiteral("method"), method},
                            {QStringLiteral("path"), path},
                            {QStringLiteral("status"), status},
-                           {QStringLiteral("body"), QString::fromUtf8(body)},
-                           {QStringLiteral("content_type"), contentType}};
+                           {QStringLiteral("body"), QString::fromUtf8(body)}};
     }
     // A rule under which `path` accepts the request and never answers.
     static QJsonArray hang(const QString &path)

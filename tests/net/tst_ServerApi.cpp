@@ -1,4 +1,3 @@
-#include "asr/ProxyRecognition.h"
 #include "net/AwaitResult.h"
 #include "net/LocalServerProcess.h"
 #include "net/Settle.h"
@@ -6,33 +5,12 @@
 #include "net/VoxleServerApi.h"
 #include "platform/fake/ManualClock.h"
 
-#include <QJsonArray>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-
-namespace {
-QJsonObject headersOf(const QJsonValue &request)
-{
-    return request.toObject().value(QStringLiteral("headers")).toObject();
-}
-
-QByteArray bodyOf(const QJsonValue &request)
-{
-    return QByteArray::fromBase64(request.toObject().value(QStringLiteral("body_base64")).toString().toLatin1());
-}
-
-QByteArray onePcmSecond()
-{
-    QByteArray pcm(32000, Qt::Uninitialized);
-    for (int i = 0; i < pcm.size(); ++i)
-        pcm[i] = char((i * 31) & 0xff);
-    return pcm;
-}
-} // namespace
 
 // The backend client over real loopback HTTP to voxle-localserver and to raw sockets of the test's own; what
 // the user reads is always the product's own Chinese, never the transport's.
@@ -142,65 +120,6 @@ private slots:
         QCOMPARE(polish(QStringLiteral("https://127.0.0.1:%1").arg(untrusted.serverPort())).error(),
                  QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）"));
         QCOMPARE(encrypted, 0);
-    }
-
-    // Which endpoint carries a token or device id is the account's business; the client adds the body's type.
-    void headers_contentTypeOnlyWithABody()
-    {
-        QVERIFY(m_server.script({}));
-        QVERIFY(polish());
-        const QJsonArray posts = m_server.requestsTo(QStringLiteral("/api/text/polish"));
-        QCOMPARE(headersOf(posts.at(0)).value(QStringLiteral("content-type")).toString(),
-                 QStringLiteral("application/json"));
-        VoxleServerApi client = api();
-        QVERIFY(QCoro::waitFor(settle(
-            client.get<VoxleSliderChallengeResponse>(QStringLiteral("/api/auth/slider-challenge"), std::nullopt, {}))));
-        const QJsonArray gets = m_server.requestsTo(QStringLiteral("/api/auth/slider-challenge"));
-        QCOMPARE(gets.size(), 1);
-        QVERIFY(!headersOf(gets.at(0)).contains(QStringLiteral("content-type")));
-        QVERIFY(!headersOf(gets.at(0)).contains(QStringLiteral("authorization")));
-    }
-
-    void upload_sendsExactMultipartWav()
-    {
-        QVERIFY(m_server.script({}));
-        QCOMPARE(
-            m_server.request("POST", QStringLiteral("/__control/asr"), R"({"sentences":["你好。","今天天气不错"]})"),
-            200);
-        const QByteArray pcm = onePcmSecond();
-        const QString deviceId(64, QLatin1Char('b'));
-        VoxleServerApi client = api();
-        const auto first = QCoro::waitFor(ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, std::nullopt, {}));
-        QCOMPARE(first.error(), QString());
-        QCOMPARE(first.toOptional(), std::optional(QStringLiteral("你好。今天天气不错")));
-        const auto second = QCoro::waitFor(
-            ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, QStringLiteral("tok-1234567890"), {}));
-        QVERIFY(!second.error().isEmpty()); // the token is unknown to the server, but it was sent
-
-        const QJsonArray uploads = m_server.requestsTo(QStringLiteral("/api/speech/recognize"));
-        QCOMPARE(uploads.size(), 2);
-        QList<QByteArray> boundaries;
-        for (const QJsonValue &upload : uploads) {
-            const QString contentType = headersOf(upload).value(QStringLiteral("content-type")).toString();
-            QVERIFY(contentType.startsWith(QStringLiteral("multipart/form-data; boundary=Boundary-")));
-            const QByteArray boundary = contentType.mid(contentType.indexOf(QLatin1Char('=')) + 1).toLatin1();
-            boundaries << boundary;
-            QCOMPARE(bodyOf(upload), VoxleServerApi::multipartBody(
-                                         boundary, QStringLiteral("file"), QStringLiteral("audio.wav"),
-                                         QStringLiteral("audio/wav"), ProxyRecognition::makeWav(pcm, 16000, 1)));
-            QCOMPARE(headersOf(upload).value(QStringLiteral("x-device-id")).toString(), deviceId);
-        }
-        QVERIFY(boundaries.at(0) != boundaries.at(1));
-        QVERIFY(!headersOf(uploads.at(0)).contains(QStringLiteral("authorization")));
-        QCOMPARE(headersOf(uploads.at(1)).value(QStringLiteral("authorization")).toString(),
-                 QStringLiteral("Bearer tok-1234567890"));
-
-        // The engine's own failure reaches the caller as its message.
-        QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"),
-                                  R"({"fail":{"code":"NO_VALID_AUDIO_ERROR","message":"no valid audio"}})"),
-                 200);
-        QCOMPARE(QCoro::waitFor(ProxyRecognition::recognizeViaProxy(client, pcm, deviceId, std::nullopt, {})).error(),
-                 QStringLiteral("no valid audio"));
     }
 
     void timeout_runsOnTheInjectedClock()

@@ -1,3 +1,5 @@
+#include "asr/DashScopeEndpoint.h"
+#include "asr/DashScopeErrorMessage.h"
 #include "asr/ProxyRecognition.h"
 #include "net/VoxleEndpoints.h"
 #include "net/VoxleServerApi.h"
@@ -36,7 +38,8 @@ QString thrownMessage(const VoxleServerApi::RawResponse &raw)
 }
 } // namespace
 
-// Pure formats of the backend client: bytes on the wire, records, error bodies, identifiers and prompts.
+// Pure formats of the backend and recognition clients: bytes on the wire, records, error bodies and messages,
+// identifiers, endpoints.
 class TestWireFormat : public QObject
 {
     Q_OBJECT
@@ -130,6 +133,10 @@ private slots:
         // Round trip of a persisted record keeps absent keys absent.
         QCOMPARE(VoxleUserSummaryDto::fromJson(full->toJson()), full);
         QVERIFY(!full->toJson().contains(QStringLiteral("email")));
+        QVERIFY(!full->toJson().contains(QStringLiteral("isDisabled")));
+        const auto disabled =
+            VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":false,"createdAtUtc":"t","isDisabled":true})"));
+        QCOMPARE(disabled->toJson().value(QStringLiteral("isDisabled")), QJsonValue(true));
 
         // Optional request fields are left out; snake_case keys stay as they are.
         const QJsonObject usage =
@@ -171,17 +178,15 @@ private slots:
         QCOMPARE(VoxleServerApi::userMessage(std::runtime_error("")), QStringLiteral("请求失败"));
     }
 
-    void headerLog_redactsTheBearerToken()
+    // Tokens, keys and SMS codes never reach the log; everything else is logged as it was.
+    void logs_redactSecretsOnly()
     {
         QNetworkRequest request;
         request.setRawHeader("Authorization", "Bearer secret-token-123");
         request.setRawHeader("X-Device-Id", "abc");
         QCOMPARE(VoxleServerApi::headerMapForLog(request),
                  QStringLiteral(R"(["Authorization": "Bearer <redacted>", "X-Device-Id": "abc"])"));
-    }
 
-    void bodyLog_redactsSecretValuesOnly()
-    {
         const QString login =
             QStringLiteral(R"({"token":"tok-secret-1","expiresAtUtc":"2026-12-07T00:00:00Z","user":{"id":"1"}})");
         const QString logged = VoxleServerApi::bodyForLog(login);
@@ -199,10 +204,7 @@ private slots:
         const QString plain = QStringLiteral("{ \"text\" : \"你好\" }");
         QCOMPARE(VoxleServerApi::bodyForLog(plain), plain);
         QCOMPARE(VoxleServerApi::bodyForLog(QStringLiteral("<html>")), QStringLiteral("<html>"));
-    }
 
-    void responseLog_neverShowsTokenOrKey()
-    {
         QStringList messages;
         {
             LogCapture log;
@@ -212,6 +214,7 @@ private slots:
         }
         QCOMPARE(messages.size(), 1);
         QVERIFY(messages.first().startsWith(QStringLiteral("[VoxleServerApi] 响应结果: ")));
+        QVERIFY(messages.first().contains(QStringLiteral(R"("asrModel":"a")")));
         QVERIFY(!messages.first().contains(QStringLiteral("sk-live-123")));
     }
 
@@ -231,6 +234,64 @@ private slots:
             QCOMPARE(VoxleEndpoints::resolveOrigin(override, QUrl(fallback)), QUrl(origin));
         QCOMPARE(VoxleEndpoints::appendPath(QUrl(QStringLiteral("http://127.0.0.1:7")), QStringLiteral("/api/auth/me")),
                  QUrl(QStringLiteral("http://127.0.0.1:7/api/auth/me")));
+    }
+
+    void dashScopeErrorMessage_startAndConnectionFailures()
+    {
+        // The start timeout's text is read through the controller in tst_DictationController.
+        StartError server;
+        QCOMPARE(dashScopeErrorMessage(server), QStringLiteral("服务端返回 error。"));
+        server.detail = QStringLiteral("bad things");
+        QCOMPARE(dashScopeErrorMessage(server), QStringLiteral("bad things"));
+        StartError refused;
+        refused.socketError = QAbstractSocket::ConnectionRefusedError;
+        refused.detail = QStringLiteral("Connection refused");
+        QCOMPARE(dashScopeErrorMessage(refused),
+                 QStringLiteral("无法连接 DashScope：无法连接到服务器（可能需要代理或被网络阻断）。"));
+        StartError unauthorised;
+        unauthorised.socketError = QAbstractSocket::ConnectionRefusedError;
+        unauthorised.httpStatus = 401;
+        QCOMPARE(dashScopeErrorMessage(unauthorised),
+                 QStringLiteral("无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（401）"));
+
+        // Socket and request errors read alike; what no rule names keeps the system's own description. Timeouts,
+        // refusals, drops and TLS failures are read where they happen, in the session and chat tests.
+        const QString prefix = QStringLiteral("无法连接 DashScope：");
+        const QString lost = QStringLiteral("网络连接中断。");
+        const QString tls = QStringLiteral("TLS/证书握手失败（检查系统时间/网络代理）。");
+        const QString unknown = QStringLiteral("网络错误（URLError.unknown）。常见原因：网络阻断、代理未开启、TLS 被拦截。");
+        const std::pair<QAbstractSocket::SocketError, QString> sockets[] = {
+            {QAbstractSocket::NetworkError, QStringLiteral("网络未连接。")},
+            {QAbstractSocket::UnknownSocketError, unknown}};
+        for (const auto &[error, message] : sockets)
+            QCOMPARE(dashScopeErrorMessage(error, QString()), prefix + message);
+        QCOMPARE(dashScopeErrorMessage(QAbstractSocket::DatagramTooLargeError, QStringLiteral("too big")),
+                 prefix + QStringLiteral("too big（6）"));
+        const std::pair<QNetworkReply::NetworkError, QString> replies[] = {
+            {QNetworkReply::RemoteHostClosedError, lost},
+            {QNetworkReply::SslHandshakeFailedError, tls},
+            {QNetworkReply::UnknownNetworkError, unknown},
+            {QNetworkReply::ProtocolFailure, QStringLiteral("未知错误（399）")}};
+        for (const auto &[error, message] : replies)
+            QCOMPARE(dashScopeErrorMessage(error, QString()), prefix + message);
+    }
+
+    // Only loopback may use plain ws or http, and only a bare origin replaces the service's address.
+    void dashScopeRealtimeUrl_overridesOnlyAtTheOrigin()
+    {
+        const QString constant = QStringLiteral("wss://dashscope.aliyuncs.com/api-ws/v1/inference");
+        const QString inference = QStringLiteral("/api-ws/v1/inference");
+        const std::pair<QString, QString> table[] = {
+            {QString(), constant},
+            {QStringLiteral("ws://127.0.0.1:8123"), QStringLiteral("ws://127.0.0.1:8123") + inference},
+            {QStringLiteral("http://localhost:9000/"), QStringLiteral("ws://localhost:9000") + inference},
+            {QStringLiteral("wss://asr.example.net:8443"), QStringLiteral("wss://asr.example.net:8443") + inference},
+            {QStringLiteral("ws://10.0.0.5:80"), constant},
+            {QStringLiteral("wss://asr.example.net/other"), constant},
+            {QStringLiteral("ftp://127.0.0.1"), constant},
+            {QStringLiteral("::::"), constant}};
+        for (const auto &[override, url] : table)
+            QCOMPARE(dashScopeRealtimeUrl(override).toString(), url);
     }
 };
 
