@@ -39,11 +39,10 @@ int benchIme(const QStringList &args)
 
     Fcitx5Server fcitx;
     if (!fcitx.waitReady()) {
-        err << "ime: fcitx5 did not load the add-on (is it built? run under the test desktop)\n" << fcitx.log;
+        err << "ime: fcitx5 did not load the add-on (is it built? run under the test desktop)\n" << fcitx.log();
         return 1;
     }
-    ImeProbe probe(qEnvironmentVariable("VOXLE_SOURCE_DIR") + QStringLiteral("/tests/ime/ime_probe.py"),
-                   {{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
+    ImeProbe probe({{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
     Fcitx5InputMethodCommit im;
     bool focused = ImeProbe::waitUntil([&]() { return probe.ready; }, 15000) && probe.focusX11Window();
     focused = focused && ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }) &&
