@@ -21,6 +21,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -57,6 +58,14 @@ struct AppRig {
                 settingsOpener, pasteboard, defaults,      &X11WindowKeyTranslator::create};
     }
 
+    static QList<QPushButton *> visibleButtons(const QWidget *page, const QString &text)
+    {
+        QList<QPushButton *> found;
+        for (QPushButton *b : page->findChildren<QPushButton *>())
+            if (b->text() == text && !b->isHidden())
+                found << b;
+        return found;
+    }
     static void settle()
     {
         for (int i = 0; i < 3; ++i)

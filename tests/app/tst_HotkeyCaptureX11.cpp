@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <X11/Xlib.h>
@@ -15,38 +16,6 @@
 #undef KeyRelease // Xlib's event number, not QEvent's
 
 namespace {
-// Sends XTest key events over a connection of its own and releases whatever a failed check left held.
-class XTestKeyboard
-{
-public:
-    XTestKeyboard() : m_display(XOpenDisplay(nullptr)) {}
-    ~XTestKeyboard()
-    {
-        if (!m_display)
-            return;
-        for (const KeySym sym : std::as_const(m_held))
-            XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, sym), False, CurrentTime);
-        XSync(m_display, False);
-        XCloseDisplay(m_display);
-    }
-    bool ok() const { return m_display != nullptr; }
-    void key(KeySym sym, bool down)
-    {
-        XTestFakeKeyEvent(m_display, XKeysymToKeycode(m_display, sym), down ? True : False, CurrentTime);
-        XSync(m_display, False);
-        if (down)
-            m_held.insert(sym);
-        else
-            m_held.remove(sym);
-        // Let the application's connection read and dispatch it.
-        QTest::qWait(30);
-    }
-
-private:
-    Display *m_display;
-    QSet<KeySym> m_held;
-};
-
 using Binding = std::optional<HotkeyBinding>;
 // X key events: a keysym pressed (positive) or released (negated).
 using Syms = QList<long>;
@@ -75,8 +44,8 @@ private slots:
         QTest::addColumn<Binding>("binding");
         const int menu = int(FnRoleKeys::defaultKey);
         // Qt reports "!" for shifted 1; the binding names the "1" key (18) with Shift.
-        QTest::newRow("shifted digit") << Syms{XK_Shift_L, XK_1, -XK_1, -XK_Shift_L} << 1 << QStringLiteral("⇧")
-                                       << menu << Binding(HotkeyBinding{18, HotkeyBinding::shift});
+        QTest::newRow("shifted digit") << Syms{XK_Shift_L, XK_1, -XK_1, -XK_Shift_L} << 1 << QStringLiteral("⇧") << menu
+                                       << Binding(HotkeyBinding{18, HotkeyBinding::shift});
         const int ctrlCmd = HotkeyBinding::control | HotkeyBinding::command;
         QTest::newRow("control super K") << Syms{XK_Control_L, XK_Super_L, XK_k, -XK_k, -XK_Super_L, -XK_Control_L} << 2
                                          << QStringLiteral("⌃ ⌘") << menu << Binding(HotkeyBinding{40, ctrlCmd});
@@ -86,8 +55,8 @@ private slots:
                                        << Binding(HotkeyBinding{63, 0});
         QTest::newRow("right ctrl chosen as Fn") << Syms{XK_Control_R, -XK_Control_R} << 1 << QStringLiteral("无")
                                                  << int(FnRoleKey::rightControl) << Binding(HotkeyBinding{63, 0});
-        QTest::newRow("escape under modifiers cancels") << Syms{XK_Control_L, XK_Alt_L, XK_Escape, -XK_Escape} << 2
-                                                        << QStringLiteral("⌃ ⌥") << menu << Binding();
+        QTest::newRow("escape under modifiers cancels")
+            << Syms{XK_Control_L, XK_Alt_L, XK_Escape, -XK_Escape} << 2 << QStringLiteral("⌃ ⌥") << menu << Binding();
     }
     void keys_nameThePhysicalKey()
     {
@@ -96,8 +65,23 @@ private slots:
         QFETCH(QString, held);
         QFETCH(int, role);
         QFETCH(Binding, binding);
-        XTestKeyboard keyboard;
-        QVERIFY(keyboard.ok());
+        // XTest key events over a connection of our own; whatever a failed check left held is let go.
+        Display *display = XOpenDisplay(nullptr);
+        QVERIFY(display);
+        QSet<KeySym> down;
+        const auto key = [&](KeySym sym, bool press) {
+            XTestFakeKeyEvent(display, XKeysymToKeycode(display, sym), press ? True : False, CurrentTime);
+            XSync(display, False);
+            if (press)
+                down.insert(sym);
+            else
+                down.remove(sym);
+        };
+        const auto releaseHeld = qScopeGuard([&] {
+            for (const KeySym sym : QSet<KeySym>(down))
+                key(sym, false);
+            XCloseDisplay(display);
+        });
         HotkeyCaptureSheet sheet{QStringLiteral("设置语音输入热键"),
                                  QStringLiteral("按下你想要的按键。松开确认；ESC 取消。"),
                                  X11WindowKeyTranslator::create(FnRoleKey(role))};
@@ -111,15 +95,17 @@ private slots:
                 QTRY_COMPARE(sheet.modifiersLabel()->text(), held);
                 QCOMPARE(sheet.capturedBinding(), std::nullopt);
             }
-            keyboard.key(KeySym(std::abs(keys[i])), keys[i] > 0);
+            key(KeySym(std::abs(keys[i])), keys[i] > 0);
+            QTest::qWait(30); // lets the application's connection read and dispatch it
         }
         QTRY_VERIFY(!sheet.isVisible());
         QCOMPARE(sheet.capturedBinding(), binding);
         QCOMPARE(sheet.result(), int(binding ? QDialog::Accepted : QDialog::Rejected));
     }
 
-    // The sheet reads each key once: never the release half of a repeat, nothing after the capture.
-    void keys_readOnceUntilCaptured()
+    // The sheet reads each key once: never the release half of a repeat, nothing after the capture. Its cancel
+    // button rejects without a binding.
+    void keys_readOnceUntilCapturedAndCancelRejects()
     {
         auto translator = std::make_unique<FakeWindowKeyTranslator>();
         FakeWindowKeyTranslator &keys = *translator;
@@ -133,16 +119,14 @@ private slots:
         QCOMPARE(keys.keys.size(), 1);
         QCOMPARE(keys.keys.first().qtKey, int(Qt::Key_K));
         QCOMPARE(sheet.capturedBinding(), Binding(HotkeyBinding{40, 0}));
-    }
 
-    void cancelButton_rejectsWithoutBinding()
-    {
-        HotkeyCaptureSheet sheet(QStringLiteral("t"), QStringLiteral("s"), std::make_unique<FakeWindowKeyTranslator>());
-        sheet.open();
-        sheet.cancelButton()->click();
-        QCOMPARE(sheet.result(), int(QDialog::Rejected));
-        QCOMPARE(sheet.capturedBinding(), std::nullopt);
-        QVERIFY(!sheet.isVisible());
+        HotkeyCaptureSheet cancelled(QStringLiteral("t"), QStringLiteral("s"),
+                                     std::make_unique<FakeWindowKeyTranslator>());
+        cancelled.open();
+        cancelled.cancelButton()->click();
+        QCOMPARE(cancelled.result(), int(QDialog::Rejected));
+        QCOMPARE(cancelled.capturedBinding(), std::nullopt);
+        QVERIFY(!cancelled.isVisible());
     }
 };
 

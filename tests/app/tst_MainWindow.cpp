@@ -2,9 +2,12 @@
 #include "app/main/MainWindow.h"
 #include "app/main/VoxleRootView.h"
 #include "app/main/VoxleSidebar.h"
+#include "app/pages/HistoryEntryRow.h"
 #include "app/pages/VoxleAccountView.h"
+#include "app/pages/VoxleHistoryView.h"
 #include "app/pages/VoxleHomeView.h"
 #include "app/pages/VoxleSettingsView.h"
+#include "history/VoxleHistoryRetention.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -13,21 +16,20 @@
 
 using Capture = VoxleSettingsView::HotkeyCaptureType;
 using Pane = SettingsOpener::Pane;
-
-namespace {
-QList<QPushButton *> visibleButtons(const QWidget *page, const QString &text)
-{
-    QList<QPushButton *> found;
-    for (QPushButton *b : page->findChildren<QPushButton *>())
-        if (b->text() == text && !b->isHidden())
-            found << b;
-    return found;
-}
-} // namespace
+using Kind = VoxleHistoryEntry::Kind;
+using Filter = VoxleHistoryView::Filter;
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
+
+    static QStringList outputs(const VoxleHistoryView &view)
+    {
+        QStringList texts;
+        for (HistoryEntryRow *row : view.rows())
+            texts << row->entry().outputText;
+        return texts;
+    }
 
 private slots:
     // The pages, the sidebar and the sign-in windows are driven on screen by the user-journey test.
@@ -46,7 +48,7 @@ private slots:
 
         // Home's "打开设置" selects the settings page.
         rig.state->preferences().setSelection(VoxleSection::home);
-        const QList<QPushButton *> openSettings = visibleButtons(root->homeView(), QStringLiteral("打开设置"));
+        const QList<QPushButton *> openSettings = AppRig::visibleButtons(root->homeView(), QStringLiteral("打开设置"));
         QCOMPARE(openSettings.size(), 1);
         openSettings.first()->click();
         QCOMPARE(rig.state->preferences().selection(), VoxleSection::settings);
@@ -83,7 +85,7 @@ private slots:
         rig.state->cancelRecording();
 
         // Permission buttons only for what is not allowed.
-        auto buttonsNamed = [&](const QString &text) { return visibleButtons(&home, text); };
+        auto buttonsNamed = [&](const QString &text) { return AppRig::visibleButtons(&home, text); };
         QCOMPARE(buttonsNamed(QStringLiteral("请求权限")).size(), 2);
         buttonsNamed(QStringLiteral("请求权限"))[0]->click();
         QCOMPARE(rig.inputMonitoringRequests, 1);
@@ -212,6 +214,77 @@ private slots:
         QVERIFY(!rig.account->isLoggedIn());
         QCOMPARE(rig.state->preferences().selection(), VoxleSection::account);
         QCOMPARE(page.rowValue(QStringLiteral("登录状态")), QStringLiteral("未登录"));
+    }
+
+    void history_listFilterRefreshCopyDeleteAndRetention()
+    {
+        AppRig rig;
+        const QDateTime now = rig.clock.now();
+        rig.historyStore->insert(Kind::record, QStringLiteral("raw one"), QStringLiteral("第一条"), now.addDays(-3));
+        rig.historyStore->insert(Kind::polish, QStringLiteral("raw two"), QStringLiteral("第二条"), now.addDays(-1));
+        rig.historyStore->insert(Kind::translate, QStringLiteral("raw three"), QStringLiteral("third"), now);
+
+        const QStringList all{QStringLiteral("third"), QStringLiteral("第二条"), QStringLiteral("第一条")};
+        VoxleHistoryView view(*rig.state, *rig.historyStore, rig.pasteboard, rig.clock);
+        QSignalSpy loaded(&view, &VoxleHistoryView::loaded);
+        view.show();
+        QCOMPARE(view.placeholderText(), QStringLiteral("加载中…"));
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(outputs(view), all);
+        QCOMPARE(view.placeholderText(), QString());
+
+        // Two filter changes before either load has answered: only the last one is listed.
+        view.setFilter(Filter::polish);
+        view.setFilter(Filter::translate);
+        QVERIFY(view.isLoading());
+        QVERIFY(loaded.wait(5000));
+        QTest::qWait(50);
+        QCOMPARE(loaded.size(), 2);
+        QCOMPARE(outputs(view), QStringList{QStringLiteral("third")});
+
+        const QList<std::pair<Filter, QStringList>> filters{{Filter::polish, {QStringLiteral("第二条")}},
+                                                            {Filter::translate, {QStringLiteral("third")}},
+                                                            {Filter::all, all}};
+        for (const auto &[filter, listed] : filters) {
+            view.filterButton(filter)->click();
+            QCOMPARE(view.filter(), filter);
+            QVERIFY(loaded.wait(5000));
+            QCOMPARE(outputs(view), listed);
+        }
+
+        // Rows added elsewhere appear on "刷新".
+        rig.historyStore->insert(Kind::record, QString(), QStringLiteral("新的一条"), now);
+        view.refreshButton()->click();
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(outputs(view).first(), QStringLiteral("新的一条"));
+
+        // Copy and delete on the first row are driven on screen by the user-journey test; here another row.
+        view.rows().at(2)->copyButton()->click();
+        QCOMPARE(rig.pasteboard.string(), std::optional<QString>(QStringLiteral("第二条")));
+        view.rows().at(2)->deleteButton()->click();
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(outputs(view),
+                 (QStringList{QStringLiteral("新的一条"), QStringLiteral("third"), QStringLiteral("第一条")}));
+
+        // The retention picker, chosen by what the user reads in it: older rows go, and the list follows.
+        QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("永远"));
+        view.retentionPicker()->setCurrentIndex(view.retentionPicker()->findText(QStringLiteral("24小时")));
+        QCOMPARE(rig.state->preferences().historyRetention(), VoxleHistoryRetention::hours24);
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(outputs(view), (QStringList{QStringLiteral("新的一条"), QStringLiteral("third")}));
+        rig.state->preferences().setHistoryRetention(VoxleHistoryRetention::week1);
+        QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("1周"));
+    }
+
+    void history_rowTimeLabels()
+    {
+        const QDateTime now(QDate(2026, 12, 6), QTime(15, 30), Qt::LocalTime);
+        const QList<std::tuple<QDate, QTime, const char *>> times{{{2026, 12, 6}, {0, 5}, "今天 00:05"},
+                                                                  {{2026, 12, 5}, {23, 59}, "昨天 23:59"},
+                                                                  {{2026, 11, 30}, {8, 0}, "2026-11-30 08:00"}};
+        for (const auto &[date, time, label] : times)
+            QCOMPARE(HistoryEntryRow::timeLabel(QDateTime(date, time, Qt::LocalTime).toUTC(), now),
+                     QString::fromUtf8(label));
     }
 };
 

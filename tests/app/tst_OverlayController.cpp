@@ -2,8 +2,10 @@
 #include "app/overlay/FakeWaveView.h"
 #include "app/overlay/OverlayController.h"
 #include "app/overlay/PillOverlayView.h"
+#include "support/OcrText.h"
 
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 using Content = PillOverlayView::Content;
@@ -13,18 +15,6 @@ class TestOverlayController : public QObject
     Q_OBJECT
 
 private slots:
-    // What the live panel shows for each state is checked below; here the texts it falls back to or trims.
-    void content_blankTextsFallBackAndTextsAreTrimmed()
-    {
-        const auto text = [](const OverlayState &state) {
-            return PillOverlayView::content(state, DictationMode::polish).text;
-        };
-        QCOMPARE(text(OverlayState::processing(QStringLiteral(" \n "))), QStringLiteral("AI 处理中…"));
-        QCOMPARE(text(OverlayState::processing(QStringLiteral(" 处理中… "))), QStringLiteral("处理中…"));
-        QCOMPARE(text(OverlayState::error(QString())), QStringLiteral("发生错误"));
-        QCOMPARE(text(OverlayState::error(QStringLiteral("  连接失败\n"))), QStringLiteral("连接失败"));
-    }
-
     void dictation_onePanelFollowsTheState()
     {
         AppRig rig;
@@ -49,6 +39,17 @@ private slots:
         QCOMPARE(pill->modeText(), QStringLiteral("言川"));
         QVERIFY(pill->showsBars());
         QVERIFY(!pill->showsShimmer());
+        // Where Fn is the app's own key, the pill names it.
+        controller.setDesktopShortcuts(false);
+        QCOMPARE(pill->hintText(), QStringLiteral("按 Fn 结束"));
+        // What is painted reads the same, as OCR sees it.
+        QTemporaryDir dir;
+        const QString png = dir.filePath(QStringLiteral("pill.png"));
+        QVERIFY(pill->grab().save(png));
+        const QStringList painted{QStringLiteral("言川"), QStringLiteral("正在听"), QStringLiteral("按 Fn 结束")};
+        const QString read = OcrText::read(png, 0, painted);
+        for (const QString &text : painted)
+            QVERIFY2(OcrText::readsAs(read, text), qPrintable(text + QStringLiteral(" not read in:\n") + read));
 
         rig.sessions.last()->onPartialUpdated(QStringLiteral("今天天气不错"));
         rig.settle();
@@ -73,6 +74,14 @@ private slots:
         QCOMPARE(pill->textLine(), QStringLiteral("无法访问麦克风，请在系统设置中允许。"));
         rig.advance(1600);
         QVERIFY(!panel->isVisible());
+        // Blank texts fall back to the default ones; texts are trimmed.
+        const auto shown = [](const OverlayState &state) {
+            return PillOverlayView::content(state, DictationMode::polish).text;
+        };
+        QCOMPARE(shown(OverlayState::processing(QStringLiteral(" \n "))), QStringLiteral("AI 处理中…"));
+        QCOMPARE(shown(OverlayState::processing(QStringLiteral(" 处理中… "))), QStringLiteral("处理中…"));
+        QCOMPARE(shown(OverlayState::error(QString())), QStringLiteral("发生错误"));
+        QCOMPARE(shown(OverlayState::error(QStringLiteral("  连接失败\n"))), QStringLiteral("连接失败"));
 
         // The pill's cancel button ends a recording without inserting anything.
         rig.state->toggleRecordingFromHotkey(DictationMode::translate);
@@ -96,6 +105,8 @@ private slots:
         FakeWaveView wave(Qt::white);
         QVERIFY(!wave.isAnimating());
         const QList<double> resting = wave.barHeights();
+        // Painted in their colour.
+        QCOMPARE(wave.grab().toImage().pixelColor(1, FakeWaveView::height / 2), QColor(Qt::white));
         wave.show();
         QTRY_VERIFY(wave.barHeights() != resting);
         wave.hide();
