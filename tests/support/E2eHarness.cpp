@@ -303,10 +303,11 @@ QString E2eHarness::speechWav(const QString &words)
               QStringLiteral("-w"), raw, words},
              20000))
         return {};
+    // The silence after the words lets a capture that runs behind playback on a busy machine still get the last one.
     if (!run(QStringLiteral("sox"),
              {raw, QStringLiteral("-r"), QStringLiteral("16000"), QStringLiteral("-c"), QStringLiteral("1"),
               QStringLiteral("-b"), QStringLiteral("16"), padded, QStringLiteral("pad"), QStringLiteral("0.5"),
-              QStringLiteral("0.5")},
+              QStringLiteral("1.5")},
              20000))
         return {};
     return padded;
