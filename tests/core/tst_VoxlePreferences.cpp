@@ -99,28 +99,28 @@ private slots:
             P prefs(defaults);
             prefs.load();
             prefs.setRecordHotkey(HotkeyBinding{49, HotkeyBinding::command});
-            prefs.setPolishHotkey(HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift});
-            prefs.setTranslateHotkey(HotkeyBinding{1, 0});
-            QVERIFY(defaults.contains(P::kTranslateBinding));
-            prefs.setTranslateHotkey(std::nullopt);
+            prefs.setTranslateHotkey(HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift});
+            prefs.setPolishHotkey(HotkeyBinding{1, 0});
+            QVERIFY(defaults.contains(P::kPolishBinding));
+            prefs.setPolishHotkey(std::nullopt);
             prefs.setTranslationTargetLanguage(TranslationTargetLanguage::ja);
             prefs.setModifierControlAction(HotkeyAction::translate);
             prefs.setUseProxy(false);
-            QVERIFY(!defaults.contains(P::kTranslateBinding));
+            QVERIFY(!defaults.contains(P::kPolishBinding));
             QCOMPARE(defaults.data(P::kRecordBinding),
                      std::optional<QByteArray>("{\"keyCode\":49,\"modifiersRawValue\":1}"));
         }
-        defaults.setData(P::kTranslateBinding, "{\"keyCode\":\"x\"}");
+        defaults.setData(P::kPolishBinding, "{\"keyCode\":\"x\"}");
         P reloaded(defaults);
         reloaded.load();
         QCOMPARE(reloaded.recordHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{49, 1}));
-        QCOMPARE(reloaded.polishHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{0, 12}));
-        QCOMPARE(reloaded.translateHotkey(), std::nullopt);
+        QCOMPARE(reloaded.translateHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{0, 12}));
+        QCOMPARE(reloaded.polishHotkey(), std::nullopt);
         QCOMPARE(reloaded.translationTargetLanguage(), TranslationTargetLanguage::ja);
         QCOMPARE(reloaded.modifierControlAction(), HotkeyAction::translate);
         QVERIFY(!reloaded.useProxy());
         // undecodable data is left as it was
-        QCOMPARE(defaults.data(P::kTranslateBinding), std::optional<QByteArray>("{\"keyCode\":\"x\"}"));
+        QCOMPARE(defaults.data(P::kPolishBinding), std::optional<QByteArray>("{\"keyCode\":\"x\"}"));
     }
 
     // The hotkey interpreter reads the user's choices through the application state.
@@ -183,7 +183,7 @@ private slots:
         proxy.audio.deliverPcm(QByteArray(320, '\2'));
         proxy.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         QCOMPARE(proxy.cloud.uploads.value(0).size(), 320);
-        QSignalSpy configured(rig.dictation, &DictationController::apiKeyConfiguredChanged);
+        QSignalSpy configured(rig.state.get(), &VoxleAppState::apiKeyConfiguredChanged); // what the views follow
         rig.dictation->saveDashScopeApiKey(QStringLiteral("  sk-abc \n"));
         const std::pair<QString, QString> item{Voxle::applicationId(), QStringLiteral("dashscope_api_key")};
         QCOMPARE(rig.secrets.items[item], QStringLiteral("sk-abc"));
