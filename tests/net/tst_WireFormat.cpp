@@ -269,6 +269,7 @@ private slots:
                  prefix + QStringLiteral("too big（6）"));
         const std::pair<QNetworkReply::NetworkError, QString> replies[] = {
             {QNetworkReply::RemoteHostClosedError, lost},
+            {QNetworkReply::TemporaryNetworkFailureError, QStringLiteral("网络未连接。")},
             {QNetworkReply::SslHandshakeFailedError, tls},
             {QNetworkReply::UnknownNetworkError, unknown},
             {QNetworkReply::ProtocolFailure, QStringLiteral("未知错误（399）")}};
@@ -292,6 +293,10 @@ private slots:
             {QStringLiteral("::::"), constant}};
         for (const auto &[override, url] : table)
             QCOMPARE(dashScopeRealtimeUrl(override).toString(), url);
+        // The program reads the override from its environment.
+        qputenv("VOXLE_DASHSCOPE_URL", "ws://127.0.0.1:8123");
+        QCOMPARE(dashScopeRealtimeUrl().toString(), QStringLiteral("ws://127.0.0.1:8123") + inference);
+        qunsetenv("VOXLE_DASHSCOPE_URL");
     }
 };
 
