@@ -553,8 +553,10 @@ private slots:
         QCOMPARE(rig.state->inputMonitoringPermissionLabel(), QStringLiteral("未请求"));
         rig.state->requestInputMonitoring();
         QCOMPARE(rig.state->inputMonitoringPermissionLabel(), QStringLiteral("未允许"));
+        QVERIFY(!rig.state->hasRequestedAccessibility());
         rig.state->requestAccessibility();
         QCOMPARE(rig.state->accessibilityPermissionLabel(), QStringLiteral("未允许"));
+        QVERIFY(rig.state->hasRequestedAccessibility()); // onboarding opens the settings pane next time
         rig.accessibility = true;
         rig.state->refreshPermissionLabels();
         QCOMPARE(rig.state->accessibilityPermissionLabel(), QStringLiteral("已允许"));
@@ -562,6 +564,7 @@ private slots:
         // The system's answer to the microphone prompt shows at once.
         rig.mic.current = MicrophoneAccess::Status::notDetermined;
         rig.state->refreshPermissionLabels();
+        QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("未请求"));
         QVERIFY(QCoro::waitFor(rig.state->requestMicrophoneAccess()));
         QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已允许"));
     }
