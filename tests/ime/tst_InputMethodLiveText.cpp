@@ -16,7 +16,8 @@ class tst_InputMethodLiveText : public QObject
     struct Recorder : TextInjector {
         QStringList texts;
         void injectAtCursor(const QString &text) override { texts << text; }
-        void cancelInsertion() override {}
+        void cancelInsertion() override { ++cancels; }
+        int cancels = 0;
     } ordinary;
     QStringList &fallbacks = ordinary.texts;
 
@@ -30,6 +31,7 @@ private slots:
         live = std::make_unique<InputMethodLiveText>(ordinary, *im);
         live->setEnabled(true);
         fallbacks.clear();
+        ordinary.cancels = 0;
     }
 
     void partials_followedByFinal_replaceLiveTextInPlace()
@@ -63,8 +65,9 @@ private slots:
         clock.advance(20);
         live->showPartial(QStringLiteral("说到一半"));
         live->showPartial(QStringLiteral("说到一半了"));
-        live->cancel();
+        live->cancelInsertion();
         clock.advance(100);
+        QCOMPARE(ordinary.cancels, 1); // a text queued for the ordinary route is dropped too
         QCOMPARE(im->field.value, QStringLiteral("前文"));
         QCOMPARE(im->field.livePreedit, QString());
         // The reply to the preedit still on its way does not send the partial waiting behind it.
