@@ -111,11 +111,17 @@ private slots:
     void records_requiredAndOptionalKeys()
     {
         const auto full = VoxleUserSummaryDto::fromJson(
-            obj(R"({"id":"7","email":null,"phone":"138","isAdmin":false,"createdAtUtc":"t","unknown":[1]})"));
+            obj(R"({"id":"7","email":null,"phone":"138","isAdmin":false,"createdAtUtc":"t","unknown":[1],)"
+                R"("subscriptionTier":"pro","lastLoginAtUtc":"l"})"));
         QVERIFY(full);
         QCOMPARE(full->phone, std::optional<QString>(QStringLiteral("138")));
         QVERIFY(!full->email);
         QVERIFY(!full->isDisabled);
+        // The cached copy reads back as the record the server sent.
+        QCOMPARE(VoxleUserSummaryDto::fromJson(full->toJson()), full);
+        const auto credentials = VoxleAiCredentialsDto::fromJson(obj(R"({"apiKey":"k","asrModel":"a","llmModel":"l"})"));
+        QCOMPARE(VoxleAiCredentialsDto::fromJson(credentials->toJson()),
+                 std::optional(VoxleAiCredentialsDto{QStringLiteral("k"), QStringLiteral("a"), QStringLiteral("l")}));
         // Missing required key, wrong type of an optional key.
         QVERIFY(!VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":false})")));
         QVERIFY(!VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":false,"createdAtUtc":"t","phone":138})")));
