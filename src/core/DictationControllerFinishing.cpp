@@ -93,7 +93,7 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
         co_return;
     }
 
-    // 3.-5.
+    // 3.-5. The raw text: the session's answer, else the last partial it showed.
     QString rawText = result.value_or(QString()).trimmed();
     if (rawText.isEmpty())
         rawText = latestTranscript;
@@ -165,7 +165,7 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
     if (run->detached)
         co_return;
 
-    // 11.-13.
+    // 11.-13. The result stays on screen a moment before the pill goes idle.
     if (!outputText.isEmpty()) {
         const bool slept = co_await sleepFor(m_services.clock, kProcessingPauseMs, token);
         // A recording started during the pause owns the screen now.
