@@ -182,6 +182,7 @@ private slots:
         QTest::newRow("sub-millisecond") << token << QStringLiteral("2026-12-06T12:00:00.000999Z") << false << false;
         QTest::newRow("offset east") << token << QStringLiteral("2026-12-06T19:59:59+08:00") << false << false;
         QTest::newRow("offset west") << token << QStringLiteral("2026-12-06T06:30:01-05:30") << false << true;
+        QTest::newRow("no expiry") << token << QStringLiteral(" ") << false << false;
         QTest::newRow("no zone") << token << QStringLiteral("2026-12-07T00:00:00") << false << false;
         QTest::newRow("space") << token << QStringLiteral("2026-12-07 00:00:00Z") << false << false;
         QTest::newRow("offset out of range") << token << QStringLiteral("2026-12-09T00:00:00+24:00") << false << false;
