@@ -186,7 +186,8 @@ void DictationController::startRecording(DictationMode mode, std::optional<bool>
     m_sessionPolishOverride = polishOverride;
     setActiveDictationMode(mode);
     setStatus(AppStatus::recording);
-    setOverlay(OverlayState::recording(0.1, QVector<double>(AudioLevelMeter::kBarCount, 0.1), std::nullopt, currentHint()));
+    setOverlay(
+        OverlayState::recording(0.1, QVector<double>(AudioLevelMeter::kBarCount, 0.1), std::nullopt, currentHint()));
     m_services.audioCapture.setGain(std::clamp(m_preferences.audioInputGain(), 0.5, 6.0));
 
     m_pendingCommitToCursor = false;

@@ -119,7 +119,8 @@ private slots:
         QVERIFY(!full->isDisabled);
         // The cached copy reads back as the record the server sent.
         QCOMPARE(VoxleUserSummaryDto::fromJson(full->toJson()), full);
-        const auto credentials = VoxleAiCredentialsDto::fromJson(obj(R"({"apiKey":"k","asrModel":"a","llmModel":"l"})"));
+        const auto credentials =
+            VoxleAiCredentialsDto::fromJson(obj(R"({"apiKey":"k","asrModel":"a","llmModel":"l"})"));
         QCOMPARE(VoxleAiCredentialsDto::fromJson(credentials->toJson()),
                  std::optional(VoxleAiCredentialsDto{QStringLiteral("k"), QStringLiteral("a"), QStringLiteral("l")}));
         // Missing required key, wrong type of an optional key.
