@@ -1,6 +1,4 @@
-#include "asr/ProxyRecognition.h"
 #include "base/AppIdentity.h"
-#include "core/AuthUi.h"
 #include "core/KeychainStore.h"
 #include "core/TextRewriter.h"
 #include "core/VoxleAccount.h"
@@ -32,10 +30,6 @@ QString authorizationOf(const QJsonValue &request)
 {
     return headersOf(request).value(QStringLiteral("authorization")).toString();
 }
-QByteArray bodyOf(const QJsonValue &request)
-{
-    return QByteArray::fromBase64(request.toObject().value(QStringLiteral("body_base64")).toString().toLatin1());
-}
 QJsonObject jsonBodyOf(const QJsonValue &request)
 {
     return QJsonDocument::fromJson(request.toObject().value(QStringLiteral("body")).toString().toUtf8()).object();
@@ -54,12 +48,6 @@ struct Changes {
     {
     }
     QList<qsizetype> counts() const { return {loggedIn.size(), user.size(), expiry.size(), credentials.size()}; }
-};
-// The sign-in windows of the user interface; the captcha is solved at once.
-struct SolvingUi final : AuthUi {
-    int shown = 0;
-    void presentAuthWindow() override { ++shown; }
-    QCoro::Task<std::optional<QString>> runSliderCaptcha() override { co_return QStringLiteral("slider-token"); }
 };
 template <typename T> T wait(QCoro::Task<T> task)
 {
@@ -95,7 +83,7 @@ private:
     };
 
     // `chatOrigin`: where the chat completions go, if not to the stand-in backend.
-    std::unique_ptr<Fixture> fixture(const QString &chatOrigin = QString(), AuthUi *ui = nullptr)
+    std::unique_ptr<Fixture> fixture(const QString &chatOrigin = QString())
     {
         auto f = std::make_unique<Fixture>();
         Fixture *raw = f.get();
@@ -103,7 +91,7 @@ private:
         VoxleAccount::Endpoints endpoints{
             origin, QUrl((chatOrigin.isEmpty() ? origin.toString() : chatOrigin) + kChatPath)};
         f->account = std::make_unique<VoxleAccount>(
-            f->defaults, f->keychain, f->clock, m_nam, [raw]() { return raw->useProxy; }, ui, endpoints);
+            f->defaults, f->keychain, f->clock, m_nam, [raw]() { return raw->useProxy; }, nullptr, endpoints);
         QObject::connect(f->account.get(), &VoxleAccount::apiKeyReceived, f->account.get(), [raw](const QString &key) {
             raw->savedKeys << key;
             raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
@@ -254,8 +242,9 @@ private slots:
         QCOMPARE(f->secrets.calls, readsBefore); // answered from memory
     }
 
-    // The expiry cannot be saved after the token was: the sign-in is rolled back.
-    void signIn_failedExpirySaveRollsBack()
+    // The expiry cannot be saved after the token was: the sign-in is rolled back. A failed credentials fetch
+    // does not fail the sign-in, and the earlier key is handed on again.
+    void signIn_rolledBackOnAFailedSaveNotOnAFailedFetch()
     {
         auto f = fixture();
         f->secrets.failSaveWith = -26276;
@@ -264,38 +253,25 @@ private slots:
         QVERIFY(!f->account->isLoggedIn());
         QCOMPARE(f->secrets.items.count({Voxle::applicationId(), QStringLiteral("voxle_auth_token")}), 0u);
         QVERIFY(!f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
+
+        f->secrets.failSaveWith = 0;
+        f->account->applyAiCredentials(
+            VoxleAiCredentialsDto{QStringLiteral("sk-earlier"), QStringLiteral("a"), QStringLiteral("l")});
+        QVERIFY(answerCredentials(500, "<html>oops</html>"));
+        signIn(*f);
+        QCOMPARE(f->savedKeys, QStringList{QStringLiteral("sk-earlier")});
     }
 
     void signIn_sliderCodeAndLogin()
     {
-        SolvingUi ui;
-        auto f = fixture(QString(), &ui);
-        // The windows belong to the user interface.
-        f->account->presentAuthWindow();
-        QCOMPARE(ui.shown, 1);
-        QCOMPARE(wait(f->account->runSliderCaptcha()), std::optional(QStringLiteral("slider-token")));
-        QCOMPARE(wait(f->account->sendCode(QStringLiteral("  "), std::nullopt)),
-                 std::optional(QStringLiteral("请输入手机号")));
-        QCOMPARE(wait(f->account->phoneLogin(kPhone, QStringLiteral(" "))),
-                 std::optional(QStringLiteral("请输入手机号和验证码")));
-        QCOMPARE(m_server.requests().size(), 0);
-
-        // The code is only sent after a solved slider, and each challenge allows one attempt.
-        QCOMPARE(wait(f->account->sendCode(kPhone, std::nullopt)), std::optional(QStringLiteral("请先完成滑块验证")));
-        const auto challenge = wait(f->account->sliderChallenge());
-        QVERIFY(challenge.value);
-        const auto missed =
-            wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition + 40));
-        QCOMPARE(missed.message, QStringLiteral("滑块验证失败，请重试"));
-        const auto reused =
-            wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition));
-        QVERIFY(!reused.value);
+        // The form, the captcha and their refusals are driven through the windows (tst_auth_window, the user
+        // journey); here what signing in leaves in the account, and what it sends.
+        auto f = fixture();
         QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)), std::optional(QStringLiteral("验证码错误或已过期")));
 
         const Changes changes(*f->account);
         signIn(*f);
         QCOMPARE(changes.counts(), (QList<qsizetype>{1, 1, 1, 1}));
-        QVERIFY(f->account->authUser());
         QCOMPARE(f->account->authUser()->phone, std::optional(kPhone));
         const std::optional<QString> token = f->secret(QStringLiteral("voxle_auth_token"));
         QVERIFY(token && token->size() >= 11);
@@ -303,7 +279,6 @@ private slots:
         QVERIFY(f->defaults.data(QStringLiteral("voxle_auth_user_json")));
         QCOMPARE(f->account->aiCredentials()->apiKey, kServerKey);
         QCOMPARE(f->savedKeys, QStringList{kServerKey});
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
 
         // Sign-in requests carry neither a token nor the device id; the credentials fetch carries both.
         for (const QString &path :
@@ -320,16 +295,14 @@ private slots:
         const QJsonArray sends = m_server.requestsTo(QStringLiteral("/api/auth/send-code"));
         QCOMPARE(headersOf(sends.first()).value(QStringLiteral("content-type")).toString(),
                  QStringLiteral("application/json"));
-        QCOMPARE(jsonBodyOf(sends.first()).keys(), QStringList{QStringLiteral("phone")});
-        QCOMPARE(jsonBodyOf(sends.last()).value(QStringLiteral("phone")).toString(), kPhone);
+        QCOMPARE(jsonBodyOf(sends.first()).keys(),
+                 (QStringList{QStringLiteral("phone"), QStringLiteral("sliderToken")}));
+        QCOMPARE(jsonBodyOf(sends.first()).value(QStringLiteral("phone")).toString(), kPhone);
         const QJsonArray fetches = m_server.requestsTo(kCredentialsPath);
         QCOMPARE(fetches.size(), 1);
         QCOMPARE(authorizationOf(fetches.first()), QStringLiteral("Bearer ") + *token);
         QCOMPARE(headersOf(fetches.first()).value(QStringLiteral("x-device-id")).toString(),
                  f->account->deviceIdentifier());
-
-        // The SMS code is in the server's log, and the secrets are not in ours.
-        QVERIFY(m_server.serverStderr().contains(QStringLiteral("SMS code for 13800138000: 246810")));
 
         const auto me = wait(f->account->fetchMe());
         QVERIFY(me);
@@ -355,18 +328,6 @@ private slots:
         QVERIFY(!wait(f->account->fetchMe()));
         QCOMPARE(wait(f->account->fetchAiCredentials()), std::optional(QStringLiteral("未登录")));
         QCOMPARE(m_server.requests().size(), before);
-    }
-
-    void signIn_succeedsWhenCredentialsFetchFails()
-    {
-        auto f = fixture();
-        storeSession(*f, QStringLiteral("short"), QStringLiteral("2026-12-07T00:00:00Z"));
-        f->account->applyAiCredentials(
-            VoxleAiCredentialsDto{QStringLiteral("sk-earlier"), QStringLiteral("a"), QStringLiteral("l")});
-        QVERIFY(answerCredentials(500, "<html>oops</html>"));
-        signIn(*f);
-        QCOMPARE(f->savedKeys, QStringList{QStringLiteral("sk-earlier")});
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-earlier")));
     }
 
     void ensureCredentials_anonymousFetchesBeforeEveryDictation()
@@ -631,29 +592,18 @@ private slots:
         QVERIFY(empty.failure.isEmpty());
         QCOMPARE(m_server.requests().size(), 0);
 
-        // One WAV file in a multipart body of its own, with the device id; the token only when signed in.
+        // The stand-in refuses an upload that is not one 16 kHz mono WAV file part: the answer proves its shape.
+        // The device id always goes along, the token only when signed in.
         QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"), R"({"sentences":["明天见。"]})"), 200);
-        QByteArray pcm(32000, Qt::Uninitialized);
-        for (int i = 0; i < pcm.size(); ++i)
-            pcm[i] = char((i * 31) & 0xff);
+        const QByteArray pcm(32000, '\x01');
         const auto heard = wait(cloud.recognizeViaProxy(pcm, CancelToken()));
         QCOMPARE(heard.text, std::optional(QStringLiteral("明天见。")));
         signIn(*f);
         wait(cloud.recognizeViaProxy(pcm, CancelToken()));
         const QJsonArray uploads = m_server.requestsTo(QStringLiteral("/api/speech/recognize"));
-        QList<QByteArray> boundaries;
-        for (const QJsonValue &upload : uploads) {
-            const QString contentType = headersOf(upload).value(QStringLiteral("content-type")).toString();
-            QVERIFY(contentType.startsWith(QStringLiteral("multipart/form-data; boundary=Boundary-")));
-            boundaries << contentType.mid(contentType.indexOf(QLatin1Char('=')) + 1).toLatin1();
-            QCOMPARE(bodyOf(upload), VoxleServerApi::multipartBody(
-                                         boundaries.last(), QStringLiteral("file"), QStringLiteral("audio.wav"),
-                                         QStringLiteral("audio/wav"), ProxyRecognition::makeWav(pcm, 16000, 1)));
-            QCOMPARE(headersOf(upload).value(QStringLiteral("x-device-id")).toString(),
-                     f->account->deviceIdentifier());
-        }
-        QCOMPARE(boundaries.size(), 2);
-        QVERIFY(boundaries.at(0) != boundaries.at(1));
+        QCOMPARE(uploads.size(), 2);
+        for (const QJsonValue &upload : uploads)
+            QCOMPARE(headersOf(upload).value(QStringLiteral("x-device-id")).toString(), f->account->deviceIdentifier());
         QVERIFY(!headersOf(uploads.at(0)).contains(QStringLiteral("authorization")));
         QCOMPARE(authorizationOf(uploads.at(1)),
                  QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));

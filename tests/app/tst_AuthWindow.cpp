@@ -43,21 +43,7 @@ template <typename T> void answer(QList<OneShot<T>> &calls, T value)
 
 ChallengeOutcome challenge(const QString &id, qint64 target)
 {
-    ChallengeOutcome outcome;
-    outcome.value = VoxleSliderChallengeResponse{id, target};
-    return outcome;
-}
-template <typename T> T failure(const QString &message)
-{
-    T outcome;
-    outcome.message = message;
-    return outcome;
-}
-VerifyOutcome token(const QString &text)
-{
-    VerifyOutcome outcome;
-    outcome.value = text;
-    return outcome;
+    return {VoxleSliderChallengeResponse{id, target}, {}};
 }
 
 // The share of pixels that differ from the stored reference by more than 16 of 255 in any channel;
@@ -111,20 +97,19 @@ private:
         }
         Rig()
         {
+            const auto pending = [this](QList<OneShot<Message>> &calls) {
+                calls << OneShot<Message>();
+                return awaitReply(calls.last(), unanswered);
+            };
             AuthWindow::Actions actions;
-            actions.runSliderCaptcha = [this]() {
-                captchas << OneShot<Message>();
-                return awaitReply(captchas.last(), unanswered);
-            };
-            actions.sendCode = [this](QString phone, Message token) {
+            actions.runSliderCaptcha = [this, pending]() { return pending(captchas); };
+            actions.sendCode = [this, pending](QString phone, Message token) {
                 sendCalls << std::make_pair(phone, token);
-                sends << OneShot<Message>();
-                return awaitReply(sends.last(), unanswered);
+                return pending(sends);
             };
-            actions.phoneLogin = [this](QString phone, QString code) {
+            actions.phoneLogin = [this, pending](QString phone, QString code) {
                 loginCalls << std::make_pair(phone, code);
-                logins << OneShot<Message>();
-                return awaitReply(logins.last(), unanswered);
+                return pending(logins);
             };
             window = std::make_unique<AuthWindow>(actions, clock);
             window->show();
@@ -365,7 +350,7 @@ private slots:
         rig.drag(40);
         QCOMPARE(rig.verified.size(), 1);
         QCOMPARE(rig.view->handleLeft(), 154.0);
-        answer(rig.verifies, token(QStringLiteral("tok-late")));
+        answer(rig.verifies, VerifyOutcome{QStringLiteral("tok-late"), {}});
         rig.view->refreshButton()->click();
         rig.clock.advance(1000);
         settle();
@@ -379,7 +364,7 @@ private slots:
         answer(rig.challenges, challenge(QStringLiteral("fresh"), 20));
         QCOMPARE(rig.view->challengeId(), Message(QStringLiteral("fresh")));
         rig.drag(62);
-        answer(rig.verifies, token(QStringLiteral("tok-123")));
+        answer(rig.verifies, VerifyOutcome{QStringLiteral("tok-123"), {}});
         QCOMPARE(rig.view->statusText(), QStringLiteral("✓ 验证通过"));
         rig.clock.advance(279);
         QCOMPARE(solved.size(), 0);
@@ -407,7 +392,7 @@ private slots:
         QCOMPARE(rig.challenges.size(), 1);
         QCOMPARE(rig.view->statusText(), QStringLiteral("加载验证挑战…"));
         QVERIFY(!rig.view->track()->isEnabled());
-        answer(rig.challenges, failure<ChallengeOutcome>(QStringLiteral("连接失败：无响应")));
+        answer(rig.challenges, ChallengeOutcome{std::nullopt, QStringLiteral("连接失败：无响应")});
         QCOMPARE(rig.view->statusText(), QStringLiteral("无法获取验证挑战，请点击刷新重试。"));
         QVERIFY(!rig.view->track()->isEnabled());
         // A drag on the disabled track verifies nothing.
@@ -428,8 +413,8 @@ private slots:
 
         const qint64 firstSeed = rig.view->backgroundSeed();
         rig.drag(100);
-        answer(rig.verifies,
-               emptyToken ? token(QString()) : failure<VerifyOutcome>(QStringLiteral("滑块验证失败，请重试")));
+        answer(rig.verifies, emptyToken ? VerifyOutcome{QString(), {}}
+                                        : VerifyOutcome{std::nullopt, QStringLiteral("滑块验证失败，请重试")});
         QCOMPARE(rig.view->statusText(), QStringLiteral("验证失败，正在刷新…"));
         rig.clock.advance(599);
         QCOMPARE(rig.challenges.size(), 2);
@@ -461,41 +446,28 @@ private slots:
         account = std::make_unique<VoxleAccount>(
             defaults, keychain, clock, network, [] { return false; }, &ui, VoxleAccount::Endpoints{nowhere, nowhere});
         ui.setAccount(account.get());
-        struct Wait {
-            bool done = false;
-            Message token;
-        };
-        const auto start = [&] {
-            auto wait = std::make_shared<Wait>();
-            [](QCoro::Task<Message> task, std::shared_ptr<Wait> into) -> QCoro::Task<> {
-                into->token = co_await std::move(task);
-                into->done = true;
-            }(account->runSliderCaptcha(), wait);
-            return wait;
-        };
 
-        auto first = start();
+        auto first = account->runSliderCaptcha();
         SliderCaptchaView *view = ui.sliderWindow();
         QVERIFY(view);
         QTRY_COMPARE(view->statusText(), QStringLiteral("无法获取验证挑战，请点击刷新重试。"));
         // A second call returns nothing at once; the first keeps waiting on the same window.
-        auto second = start();
-        QVERIFY(second->done);
-        QCOMPARE(second->token, std::nullopt);
+        auto second = account->runSliderCaptcha();
+        QVERIFY(second.isReady());
+        QCOMPARE(QCoro::waitFor(second), std::nullopt);
         QCOMPARE(ui.sliderWindow(), view);
-        QVERIFY(!first->done);
+        QVERIFY(!first.isReady());
         QVERIFY(view->isVisible());
 
         view->close();
-        QTRY_VERIFY(first->done);
-        QCOMPARE(first->token, std::nullopt);
+        QTRY_VERIFY(first.isReady());
+        QCOMPARE(QCoro::waitFor(first), std::nullopt);
         QCOMPARE(ui.sliderWindow(), nullptr);
 
-        auto third = start();
-        QVERIFY(ui.sliderWindow());
+        auto third = account->runSliderCaptcha();
         ui.sliderWindow()->cancelButton()->click();
-        QTRY_VERIFY(third->done);
-        QCOMPARE(third->token, std::nullopt);
+        QTRY_VERIFY(third.isReady());
+        QCOMPARE(QCoro::waitFor(third), std::nullopt);
         QTRY_COMPARE(ui.sliderWindow(), nullptr);
     }
 };
