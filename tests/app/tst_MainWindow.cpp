@@ -53,6 +53,7 @@ private slots:
         openSettings.first()->click();
         QCOMPARE(rig.state->preferences().selection(), VoxleSection::settings);
         QCOMPARE(root->currentPage(), root->settingsView());
+        QVERIFY(root->sidebar()->row(VoxleSection::settings)->isChecked());
 
         // Signing in, from any page, shows the account.
         rig.storeSignedInUser(QStringLiteral("13900139000"));
@@ -258,7 +259,7 @@ private slots:
         QVERIFY(loaded.wait(5000));
         QCOMPARE(outputs(view).first(), QStringLiteral("新的一条"));
 
-        // Copy and delete on the first row are driven on screen by the user-journey test; here another row.
+        // Copy and delete act on their own row, not the first.
         view.rows().at(2)->copyButton()->click();
         QCOMPARE(rig.pasteboard.string(), std::optional<QString>(QStringLiteral("第二条")));
         view.rows().at(2)->deleteButton()->click();
@@ -274,6 +275,9 @@ private slots:
         QCOMPARE(outputs(view), (QStringList{QStringLiteral("新的一条"), QStringLiteral("third")}));
         rig.state->preferences().setHistoryRetention(VoxleHistoryRetention::week1);
         QCOMPARE(view.retentionPicker()->currentText(), QStringLiteral("1周"));
+        view.filterButton(Filter::polish)->click(); // its only row was deleted
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(view.placeholderText(), QStringLiteral("暂无历史记录。"));
     }
 
     void history_rowTimeLabels()

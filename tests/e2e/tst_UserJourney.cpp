@@ -19,12 +19,11 @@ const QString kPhone = QStringLiteral("13800138000");
 const QString kApiKey = QStringLiteral("sk-private-key-9");
 
 // Where a person finds things in the main window (1120 × 760), from its top-left corner.
-const QPoint kSidebar[] = {{60, 81}, {60, 119}, {60, 157}, {60, 195}};
-enum Page { home, account, settings, history };
+const QPoint kSidebar[] = {{60, 81}, {60, 119}, {60, 157}};
+enum Page { home, account, settings };
 constexpr int kSidebarWidth = 200;
 const QPoint kLoginButton{279, 234};
 const QPoint kFnRoleKeyPicker{700, 197};
-const QPoint kFirstRowDelete{1041, 393};
 // In the sign-in window (600 × 520) and the captcha (420 × 360).
 const QPoint kPhoneField{299, 155};
 const QPoint kCodeField{241, 230};
@@ -244,7 +243,8 @@ private slots:
         QVERIFY2(readsAs(text, QStringLiteral("已登录")), qPrintable(text));
     }
 
-    void dictation_arrivesInTheField_historyListsAndDeletes()
+    // The history page lists, copies and deletes in tst_main_window; here the row is stored.
+    void dictation_arrivesInTheFieldAndTheHistory()
     {
         QString before;
         QVERIFY(dictate(before));
@@ -252,25 +252,14 @@ private slots:
                                             20000),
                  qPrintable(QStringLiteral("field holds: ") + m_harness.fieldText()));
         QVERIFY(m_harness.waitForStatus(QStringLiteral("空闲"), 5000));
-
+        const QList<QStringList> rows = m_harness.historyRows();
+        QCOMPARE(rows.size(), 1);
+        QVERIFY2(rows.first()[0] == QStringLiteral("record") && rows.first()[2].contains(kSentence),
+                 qPrintable(rows.first().join(QLatin1Char('|'))));
         QVERIFY(m_harness.voxle({QStringLiteral("--show")}).value(QStringLiteral("ok")).toBool());
         const auto window = mainWindow(3000);
         QVERIFY(window);
         m_window = *window;
-        click(m_window, kSidebar[history]);
-        QThread::msleep(500);
-        const QStringList rowLabels{QStringLiteral("今天"), QStringLiteral("复制"), QStringLiteral("删除")};
-        QString text = readPage(rowLabels);
-        for (const QString &label : rowLabels)
-            QVERIFY2(readsAs(text, label), qPrintable(label + QStringLiteral(" not read in:\n") + text));
-        QVERIFY2(!readsAs(text, QStringLiteral("暂无历史记录")), qPrintable(text));
-
-        // Copying is the history view test's, onto the clipboard the text-injection tests check on the desktop.
-        click(m_window, kFirstRowDelete);
-        QVERIFY(E2eHarness::waitUntil([&] { return m_harness.historyRows().isEmpty(); }, 3000));
-        QThread::msleep(300);
-        text = readPage({QStringLiteral("暂无历史记录")});
-        QVERIFY2(readsAs(text, QStringLiteral("暂无历史记录")), qPrintable(text));
     }
 
     void fnRoleKey_chosenInSettings_startsDictationAtOnce_escapeDropsIt()
@@ -301,7 +290,7 @@ private slots:
         QVERIFY2(m_harness.waitForStatus(QStringLiteral("空闲"), 5000), "Escape did not cancel the recording");
         QThread::msleep(1500);
         QCOMPARE(m_harness.fieldText(), before);
-        QVERIFY(m_harness.historyRows().isEmpty());
+        QCOMPARE(m_harness.historyRows().size(), 1);
     }
 
     void closeShowAndQuit_fromTheTray_exitsWithStatusZero()
@@ -319,8 +308,7 @@ private slots:
         QVERIFY(m_harness.voxle({QStringLiteral("--show")}).value(QStringLiteral("ok")).toBool());
         window = mainWindow(3000);
         QVERIFY2(window, "--show did not bring the main window back");
-        E2eHarness::waitUntil([&] { return activeWindow() == window->id; }, 3000);
-        QCOMPARE(activeWindow(), window->id);
+        QVERIFY2(E2eHarness::waitUntil([&] { return activeWindow() == window->id; }, 3000), "--show left it behind");
 
         // The tray: a left click shows the window, the menu's last item quits.
         const auto icon = waitForWindow([](const XWindow &w) { return w.size.width() < 64; }, kMainTitle, 3000);
@@ -360,7 +348,7 @@ private slots:
                  QStringLiteral("hidden"));
         m_harness.stopVoxle();
         const QList<QStringList> rows = m_harness.historyRows();
-        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.last()[0], QStringLiteral("polish"));
         QCOMPARE(rows.last()[1], raw);
         const QString polished = rows.last()[2];
@@ -392,7 +380,7 @@ private slots:
                  qPrintable(QStringLiteral("field holds: ") + m_harness.fieldText()));
         QVERIFY(m_harness.waitForStatus(QStringLiteral("空闲"), 5000));
         const QList<QStringList> rows = m_harness.historyRows();
-        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.size(), 3);
         QCOMPARE(rows.last()[0], QStringLiteral("record"));
         QVERIFY2(recognised(rows.last()[2]), qPrintable(rows.last().join(QLatin1Char('|'))));
     }

@@ -283,15 +283,13 @@ QString E2eHarness::fieldText()
 
 bool E2eHarness::waitForFieldText(const std::function<bool(const QString &)> &done, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        if (m_field)
-            m_field->waitForReadyRead(50);
-        if (done(fieldText()))
-            return true;
-    } while (timer.elapsed() < timeoutMs);
-    return false;
+    return waitUntil(
+        [&] {
+            if (m_field)
+                m_field->waitForReadyRead(0);
+            return done(fieldText());
+        },
+        timeoutMs);
 }
 
 QString E2eHarness::speechWav(const QString &words)
