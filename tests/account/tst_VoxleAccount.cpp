@@ -267,6 +267,14 @@ private slots:
         // The form, the captcha and their refusals are driven through the windows (tst_auth_window, the user
         // journey); here what signing in leaves in the account, and what it sends.
         auto f = fixture();
+        // The stand-in is no kinder than the backend: a code only after a solved slider, one try per challenge.
+        QCOMPARE(wait(f->account->sendCode(kPhone, std::nullopt)), std::optional(QStringLiteral("请先完成滑块验证")));
+        const auto challenge = wait(f->account->sliderChallenge());
+        QVERIFY(challenge.value);
+        const auto missed =
+            wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition + 40));
+        QCOMPARE(missed.message, QStringLiteral("滑块验证失败，请重试"));
+        QVERIFY(!wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition)).value);
         QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)), std::optional(QStringLiteral("验证码错误或已过期")));
 
         const Changes changes(*f->account);
@@ -295,9 +303,9 @@ private slots:
         const QJsonArray sends = m_server.requestsTo(QStringLiteral("/api/auth/send-code"));
         QCOMPARE(headersOf(sends.first()).value(QStringLiteral("content-type")).toString(),
                  QStringLiteral("application/json"));
-        QCOMPARE(jsonBodyOf(sends.first()).keys(),
+        QCOMPARE(jsonBodyOf(sends.last()).keys(),
                  (QStringList{QStringLiteral("phone"), QStringLiteral("sliderToken")}));
-        QCOMPARE(jsonBodyOf(sends.first()).value(QStringLiteral("phone")).toString(), kPhone);
+        QCOMPARE(jsonBodyOf(sends.last()).value(QStringLiteral("phone")).toString(), kPhone);
         const QJsonArray fetches = m_server.requestsTo(kCredentialsPath);
         QCOMPARE(fetches.size(), 1);
         QCOMPARE(authorizationOf(fetches.first()), QStringLiteral("Bearer ") + *token);
