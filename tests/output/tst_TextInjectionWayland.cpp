@@ -8,6 +8,9 @@
 #include "platform/linux/WaylandKeySynth.h"
 #include "platform/linux/WlClipboardPasteboard.h"
 
+#include <QDBusArgument>
+#include <QDBusInterface>
+
 class tst_TextInjectionWayland : public QObject
 {
     Q_OBJECT
@@ -30,6 +33,22 @@ class tst_TextInjectionWayland : public QObject
     static QString clipboard()
     {
         return DesktopChild::output(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")});
+    }
+    static QStringList registeredEvents(QDBusInterface &registry)
+    {
+        QStringList events;
+        const QDBusArgument list =
+            registry.call(QStringLiteral("GetRegisteredEvents")).arguments().value(0).value<QDBusArgument>();
+        list.beginArray();
+        while (!list.atEnd()) {
+            QString listener, event;
+            list.beginStructure();
+            list >> listener >> event;
+            list.endStructure();
+            events << event;
+        }
+        list.endArray();
+        return events;
     }
     // Inserts text and gives what the user was told once the service is done.
     QStringList inject(TextInjectionService &service, const QString &text)
@@ -54,10 +73,15 @@ private slots:
         ax = std::make_unique<AtspiAccessibility>();
         ax->followFocus();
         // Applications only report focus to listeners the registry knew of when they started: the entries
-        // start once the listener is set up.
-        bool listening = false;
-        ax->post([](Accessibility::Session &) {}, [&listening]() { listening = true; });
-        QTRY_VERIFY(listening);
+        // start once the registry lists the listener (it hears of it after the listener is set up).
+        const QDBusMessage bus = QDBusInterface(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                                QStringLiteral("org.a11y.Bus"))
+                                     .call(QStringLiteral("GetAddress"));
+        QDBusInterface registry(
+            QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/registry"),
+            QStringLiteral("org.a11y.atspi.Registry"),
+            QDBusConnection::connectToBus(bus.arguments().value(0).toString(), QStringLiteral("a11y")));
+        QTRY_VERIFY(registeredEvents(registry).contains(QStringLiteral("Object:StateChanged:Focused")));
     }
 
     void accessibleEntry_thenPasteIntoOneWithout_thenFailures()
