@@ -150,8 +150,8 @@ private slots:
 
         QCOMPARE(languageHints(SpeechLanguage::autoDetect), std::nullopt);
         QCOMPARE(displayText(HotkeyBinding{200, 0}, false), QStringLiteral("KeyCode(200)"));
-        QCOMPARE(displayText(HotkeyBinding{122, HotkeyBinding::command | HotkeyBinding::option}, true),
-                 QStringLiteral("⌥ ⇧ ⌘ F1"));
+        QCOMPARE(displayText(HotkeyBinding{63, HotkeyBinding::command | HotkeyBinding::option}, true),
+                 QStringLiteral("⌥ ⇧ ⌘ Fn"));
         QCOMPARE(HotkeyBinding::fromStorageJson("{\"keyCode\":1.5,\"modifiersRawValue\":0}"), std::nullopt);
         QCOMPARE(HotkeyBinding::fromStorageJson("[]"), std::nullopt);
         // Beyond every integer type: refused before any conversion (the conversion itself would be undefined).
