@@ -291,8 +291,6 @@ private slots:
         }
         row("growing transcript", R"({"sentences":["你好。","明天见"],"bytes_per_char":256})",
             "你|你好|你好。|你好。 明|你好。 明天见", "你好。 明天见");
-        row("slow service", R"({"sentences":["慢一点。"],"delay_ms":100,"finish_delay_ms":200})", "慢一点。",
-            "慢一点。");
         row("frames that are not results are ignored",
             R"({"raw_after_start":["not json","[1,2]","{\u0022header\u0022:5}",)"
             R"("{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},\u0022payload\u0022:{}}"],"sentences":["还在听。"]})",
@@ -327,9 +325,11 @@ private slots:
             QCOMPARE(session->state(), 3);
     }
 
-    void finalize_silentServer_timesOutOnTheClock()
+    // A service that never finishes: finalize gives up at its deadline on the clock, or at once when cancelled.
+    void finalize_silentServer_timesOutOnTheClockOrIsCancelled()
     {
-        auto session = streaming(R"({"never_finish":true,"events":[{"text":"半句","at_bytes":0}]})", 1024);
+        const QByteArray script = R"({"never_finish":true,"events":[{"text":"半句","at_bytes":0}]})";
+        auto session = streaming(script, 1024);
         QVERIFY(session);
         QTRY_COMPARE(m_partials.size(), 1);
         FinalResult result;
@@ -337,6 +337,19 @@ private slots:
         QVERIFY(result && !result->has_value());
         QTRY_COMPARE(received().value(2), QStringLiteral("finish-task"));
         QCOMPARE(session->state(), 2);
+
+        session = streaming(script, 1024);
+        QVERIFY(session);
+        result.reset();
+        collectFinal(session.get(), 30000, &result);
+        QTRY_COMPARE(m_clock.pendingTimers(), 1);
+        session->cancel();
+        QTRY_VERIFY(result.has_value());
+        QVERIFY(!result->has_value());
+        QCOMPARE(session->state(), 3);
+        QVERIFY(session->currentText().isEmpty());
+        QTRY_VERIFY(lastConnection().value(QStringLiteral("closed")).toBool());
+        QCOMPARE(lastConnection().value(QStringLiteral("close_code")).toInt(), 1001);
     }
 
     // A connection that stops reading backs up into the send queue, which then keeps the newest ten seconds.
@@ -370,37 +383,11 @@ private slots:
         QVERIFY(fed.endsWith(kept + session->pcmStaging()));
     }
 
-    void cancel_duringFinalize_returnsNothingAtOnce()
-    {
-        auto session = streaming(R"({"never_finish":true,"events":[{"text":"半句","at_bytes":0}]})", 1024);
-        QVERIFY(session);
-        FinalResult result;
-        collectFinal(session.get(), 30000, &result);
-        QTRY_COMPARE(m_clock.pendingTimers(), 1);
-        session->cancel();
-        QTRY_VERIFY(result.has_value());
-        QVERIFY(!result->has_value());
-        QCOMPARE(session->state(), 3);
-        QVERIFY(session->currentText().isEmpty());
-        QTRY_VERIFY(lastConnection().value(QStringLiteral("closed")).toBool());
-        QCOMPARE(lastConnection().value(QStringLiteral("close_code")).toInt(), 1001);
-    }
-
-    // Capture keeps delivering audio while a refusal takes a real round trip: the program must keep running
-    // and report the refusal as soon as it is asked.
-    void refusalWhileAudioArrives_eventLoopKeepsTurning()
+    // Capture keeps delivering audio while a refusal takes a real round trip: the refusal is reported as soon as
+    // the session is asked, and the audio held meanwhile is dropped.
+    void refusalWhileAudioArrives_reportedWhenAsked()
     {
         QVERIFY(m_server.setAsrScript(QJsonObject{{QStringLiteral("upgrade_delay_ms"), 300}}));
-        qint64 lastBeat = QDateTime::currentMSecsSinceEpoch();
-        QTimer beat;
-        qint64 longestGap = 0;
-        connect(&beat, &QTimer::timeout, this, [&]() {
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            longestGap = std::max(longestGap, now - lastBeat);
-            lastBeat = now;
-        });
-        beat.start(20);
-
         auto session = makeSession(QStringLiteral("sk-wrong"));
         bool started = false;
         std::optional<StartError> error;
@@ -417,7 +404,6 @@ private slots:
         capture.stop();
         QCOMPARE(result->value_or(QString()),
                  QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（401）]"));
-        QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
         QCOMPARE(session->pendingAudioBytes(), 0);
         // Audio held back before the task started was never being sent: only the receive side reports.
         QCOMPARE(LogCapture::lines().filter(QStringLiteral("WS receiveLoop error domain=HTTP code=401 ")).size(), 1);
@@ -435,7 +421,9 @@ private slots:
         QVERIFY(m_server.asrConnections().isEmpty());
     }
 
-    void finalize_taskNeverStarted_reportsItAtTheDeadline()
+    // A task that never starts is reported at the deadline; finishing one without audio, the service refuses
+    // (silence likewise, in the endpoint test; its text is a row of handleMessage_sequences).
+    void finalize_taskNeverStartedOrNoAudio_reportsWhy()
     {
         auto session = streaming(R"({"no_task_started":true,"sentences":["你好。"]})", 4096);
         QVERIFY(session);
@@ -444,19 +432,10 @@ private slots:
         QCOMPARE(result.value_or(std::nullopt).value_or(QString()),
                  QStringLiteral("[错误: 未在预期时间内收到 task-started，识别任务没有开始。]"));
         QCOMPARE(received(), QStringList{QStringLiteral("run-task")});
-    }
 
-    void finalize_noAudioOrOnlySilence_reportsTheServiceCode()
-    {
         auto none = streaming(R"({"sentences":["你好。"]})", 0);
         QVERIFY(none);
         QCOMPARE(finalText(*none), QStringLiteral("[错误: [NO_INPUT_AUDIO_ERROR] no input audio]"));
-        QVERIFY(
-            m_server.setAsrScript(QJsonObject{{QStringLiteral("sentences"), QJsonArray{QStringLiteral("你好。")}}}));
-        auto silent = makeSession();
-        QVERIFY(startNow(*silent));
-        silent->appendAudio(QByteArray(64000, '\0'));
-        QCOMPARE(finalText(*silent), QStringLiteral("[错误: 音频过短或全静音，无法识别。]"));
     }
 
     void serverBinaryFrames_textIsReadAndOtherBytesEndTheStream()
@@ -494,7 +473,6 @@ private slots:
             QRegularExpression(QStringLiteral("port=(\\d+)\ntls_port=(\\d+)")).match(QString::fromLatin1(out));
         QVERIFY2(ports.hasMatch(), out.constData());
         const QUrl endpoint = dashScopeRealtimeUrl(QStringLiteral("wss://127.0.0.1:%1").arg(ports.captured(2)));
-        QCOMPARE(endpoint.scheme(), QStringLiteral("wss"));
 
         QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
         trusting.addCaCertificate(QSslCertificate(QByteArray(kFixtureCertificatePem)));
@@ -527,20 +505,6 @@ private slots:
         std::optional<StartError> error;
         collectStart(session.get(), &done, &error);
         QTRY_VERIFY(silent.hasPendingConnections());
-        // The upgrade carries the bearer key and nothing beyond what the WebSocket handshake itself needs.
-        QTcpSocket *peer = silent.nextPendingConnection();
-        QTRY_VERIFY(peer->peek(peer->bytesAvailable()).contains("\r\n\r\n"));
-        const QByteArray upgrade = peer->readAll();
-        QVERIFY(upgrade.contains("\r\nAuthorization: Bearer sk-local-test\r\n"));
-        const QList<QByteArray> lines = upgrade.trimmed().split('\n');
-        QVERIFY(lines.first().startsWith("GET /api-ws/v1/inference HTTP/1.1"));
-        QStringList names;
-        for (qsizetype i = 1; i < lines.size(); ++i)
-            names << QString::fromLatin1(lines.at(i).left(lines.at(i).indexOf(':')).toLower());
-        names.sort();
-        QCOMPARE(names, (QStringList{QStringLiteral("authorization"), QStringLiteral("connection"),
-                                     QStringLiteral("host"), QStringLiteral("sec-websocket-key"),
-                                     QStringLiteral("sec-websocket-version"), QStringLiteral("upgrade")}));
         session->appendAudio(QByteArray(2048, 1));
         session->startSendingIfNeeded();
         m_clock.advance(ParaformerStreamingSession::upgradeTimeoutMs - 1);

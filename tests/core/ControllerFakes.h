@@ -111,13 +111,12 @@ private:
 class FakeSessionFactory final : public StreamingSessionFactory
 {
 public:
-    std::unique_ptr<StreamingSession> create(const QString &apiKey, const QString &model, int,
+    // The key and the model reach the service in the end-to-end test, whose stand-in refuses wrong ones.
+    std::unique_ptr<StreamingSession> create(const QString &, const QString &, int,
                                              const std::optional<QStringList> &hints) override
     {
         auto session = std::make_unique<FakeStreamingSession>(alive);
         session->startImmediately = !holdStarts;
-        lastKey = apiKey;
-        lastModel = model;
         lastHints = hints;
         sessions.push_back(session.get());
         return session;
@@ -133,8 +132,6 @@ public:
     }
 
     bool holdStarts = false;
-    QString lastKey;
-    QString lastModel;
     std::optional<QStringList> lastHints;
     std::vector<FakeStreamingSession *> sessions;
     std::set<FakeStreamingSession *> alive;
@@ -145,7 +142,6 @@ class FakeDictationCloud final : public DictationCloud
 public:
     QCoro::Task<std::optional<QString>> ensureAiCredentials(CancelToken token) override
     {
-        ++credentialCalls;
         if (!holdCredentials)
             co_return credentialFailure;
         OneShot<std::optional<QString>> answer;
@@ -188,7 +184,6 @@ public:
 
     bool holdCredentials = false;
     std::optional<QString> credentialFailure;
-    int credentialCalls = 0;
     std::deque<OneShot<std::optional<QString>>> pendingCredentials;
     QList<QByteArray> uploads;
     std::deque<OneShot<ProxyResult>> pendingUploads;

@@ -20,8 +20,7 @@ struct ControllerRig {
             secrets.items[{Voxle::applicationId(), QStringLiteral("dashscope_api_key")}] = QStringLiteral("sk-test");
         defaults.setBool(QStringLiteral("use_proxy"), useProxy);
         state = std::make_unique<VoxleAppState>(VoxleAppStateServices{
-            clock, defaults, keychain, history, audio, sessions, injector, cloud, mic,
-            [this] { return inputMonitoring; }, [this] { return accessibility; }, [this] { ++restores; }});
+            clock, defaults, keychain, history, audio, sessions, injector, cloud, mic, {}, {}, {}});
         state->load();
         dictation = &state->dictation();
         settle();
@@ -82,9 +81,6 @@ struct ControllerRig {
     FakeTextInjector injector;
     FakeDictationCloud cloud;
     FakeMicrophone mic;
-    bool inputMonitoring = true;
-    bool accessibility = true;
-    int restores = 0;
     std::unique_ptr<VoxleAppState> state;
     DictationController *dictation = nullptr;
 };

@@ -18,7 +18,7 @@ public:
     };
     QList<Request> requests;
 
-    explicit DebugCollector(quint16 port = 0)
+    DebugCollector()
     {
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
@@ -26,9 +26,8 @@ public:
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
             }
         });
-        m_server.listen(QHostAddress::LocalHost, port);
+        m_server.listen(QHostAddress::LocalHost);
     }
-    bool isListening() const { return m_server.isListening(); }
     QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(m_server.serverPort()) + "/event"; }
 
     // The records with this message, in arrival order.

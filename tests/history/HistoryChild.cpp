@@ -11,11 +11,8 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() != 2)
-        return 2;
     ManualClock clock;
-    VoxleHistoryStore store(args[1], clock);
+    VoxleHistoryStore store(app.arguments().value(1), clock);
     std::printf("ready\n");
     std::fflush(stdout);
     QFile in;

@@ -3,12 +3,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
-#include <QTcpSocket>
 #include <QTest>
 #include <QWebSocket>
 #include <memory>
 
-// The stand-in's front and realtime recognition endpoint, spoken to with plain sockets.
+// The stand-in's front and realtime recognition endpoint, spoken to by a plain WebSocket client. The
+// recognition client's own test drives the successful runs and the refused keys.
 class TestRealtimeAsrEndpoint : public QObject
 {
     Q_OBJECT
@@ -21,7 +21,7 @@ class TestRealtimeAsrEndpoint : public QObject
         bool closed = false;
     };
 
-    std::unique_ptr<Client> connectClient(const QByteArray &key = "sk-local-test")
+    std::unique_ptr<Client> connectClient()
     {
         auto client = std::make_unique<Client>();
         Client *c = client.get();
@@ -29,7 +29,7 @@ class TestRealtimeAsrEndpoint : public QObject
                 [c](const QString &text) { c->events << QJsonDocument::fromJson(text.toUtf8()).object(); });
         connect(&c->socket, &QWebSocket::disconnected, this, [c]() { c->closed = true; });
         QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/api-ws/v1/inference").arg(m_server.port())));
-        request.setRawHeader("Authorization", "Bearer " + key);
+        request.setRawHeader("Authorization", "Bearer sk-local-test");
         c->socket.open(request);
         return client;
     }
@@ -52,25 +52,8 @@ class TestRealtimeAsrEndpoint : public QObject
                               R"("payload":{"input":{}}})")
             .arg(id);
     }
-    static QString failure(const Client &c)
-    {
-        const QJsonObject h = header(c.events.last());
-        return h.value(QStringLiteral("event")).toString() + QLatin1Char(' ') +
-               h.value(QStringLiteral("error_code")).toString() + QLatin1Char(' ') +
-               h.value(QStringLiteral("error_message")).toString();
-    }
-
     static QJsonObject header(const QJsonObject &e) { return e.value(QStringLiteral("header")).toObject(); }
     static QString eventName(const QJsonObject &e) { return header(e).value(QStringLiteral("event")).toString(); }
-    static QJsonObject sentence(const QJsonObject &e)
-    {
-        return e.value(QStringLiteral("payload"))
-            .toObject()
-            .value(QStringLiteral("output"))
-            .toObject()
-            .value(QStringLiteral("sentence"))
-            .toObject();
-    }
 
 private slots:
     void initTestCase() { QVERIFY(m_server.start({QStringLiteral("--engine"), QStringLiteral("scripted")})); }
@@ -80,73 +63,7 @@ private slots:
         QByteArray body;
         QCOMPARE(m_server.request("GET", QStringLiteral("/nowhere"), {}, &body), 404);
         QVERIFY(QJsonDocument::fromJson(body).object().contains(QStringLiteral("message")));
-        QCOMPARE(m_server.request("GET", QStringLiteral("/__control/asr")), 405);
         QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"), "[1,2"), 400);
-        QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"), "{}"), 200);
-    }
-
-    void http_bodyArrivingInPieces_isReadWhole()
-    {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_server.port());
-        QVERIFY(socket.waitForConnected(5000));
-        const QByteArray body = R"({"sentences":["分两次。"]})";
-        socket.write("POST /__control/asr HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(body.size()) +
-                     "\r\n\r\n" + body.left(5));
-        QVERIFY(socket.waitForBytesWritten(5000));
-        QVERIFY(!socket.waitForReadyRead(200)); // nothing answered before the body is complete
-        socket.write(body.mid(5));
-        QByteArray in;
-        while (socket.waitForReadyRead(5000))
-            in += socket.readAll();
-        QVERIFY2(in.startsWith("HTTP/1.1 200"), in.constData());
-    }
-
-    void upgrade_wrongOrMissingKey_is401WithJson()
-    {
-        for (const QByteArray &auth : {QByteArray("Authorization: Bearer sk-wrong\r\n"), QByteArray()}) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, m_server.port());
-            QVERIFY(socket.waitForConnected(5000));
-            socket.write(
-                "GET /api-ws/v1/inference HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
-                auth + "\r\n");
-            QByteArray in;
-            while (socket.waitForReadyRead(5000))
-                in += socket.readAll();
-            QVERIFY2(in.startsWith("HTTP/1.1 401"), in.constData());
-            const QJsonObject body = QJsonDocument::fromJson(in.mid(in.indexOf("\r\n\r\n") + 4)).object();
-            QCOMPARE(body.value(QStringLiteral("code")).toString(), QStringLiteral("InvalidApiKey"));
-        }
-        // A 403 after a round trip is read through the client in tst_ParaformerStreamingSession.
-    }
-
-    void task_startedResultsFinished()
-    {
-        QVERIFY(m_server.setAsrScript(QJsonObject{{QStringLiteral("sentences"), QJsonArray{QStringLiteral("你好。")}},
-                                                  {QStringLiteral("bytes_per_char"), 1000}}));
-        auto c = connectClient();
-        QTRY_VERIFY(c->socket.state() == QAbstractSocket::ConnectedState);
-        c->socket.sendTextMessage(runTask());
-        QTRY_COMPARE(c->events.size(), 1);
-        QCOMPARE(eventName(c->events.first()), QStringLiteral("task-started"));
-        QCOMPARE(header(c->events.first()).value(QStringLiteral("task_id")).toString(), QLatin1String(taskId));
-        c->socket.sendBinaryMessage(QByteArray(2000, '\1'));
-        QTRY_COMPARE(c->events.size(), 3);
-        const QJsonObject partial = sentence(c->events.at(1));
-        QCOMPARE(eventName(c->events.at(1)), QStringLiteral("result-generated"));
-        QCOMPARE(partial.value(QStringLiteral("text")).toString(), QStringLiteral("你"));
-        QCOMPARE(partial.value(QStringLiteral("sentence_end")).toBool(true), false);
-        QVERIFY(partial.value(QStringLiteral("end_time")).isNull());
-        QVERIFY(partial.value(QStringLiteral("begin_time")).isDouble());
-        c->socket.sendTextMessage(finishTask());
-        QTRY_COMPARE(eventName(c->events.last()), QStringLiteral("task-finished"));
-        const QJsonObject last = sentence(c->events.at(c->events.size() - 2));
-        QCOMPARE(last.value(QStringLiteral("text")).toString(), QStringLiteral("你好。"));
-        QCOMPARE(last.value(QStringLiteral("sentence_end")).toBool(), true);
-        QVERIFY(last.value(QStringLiteral("end_time")).isDouble());
-        QVERIFY(!c->closed); // the service keeps the socket after task-finished
     }
 
     // What the real service refuses, the stand-in refuses: each row is one faulty client.
@@ -160,8 +77,6 @@ private slots:
         };
         const QString ok = runTask();
         row("audio before task-started", "{}", {ok, QStringLiteral("#1024")},
-            "task-failed CLIENT_ERROR audio data sent before task-started");
-        row("audio before run-task", "{}", {QStringLiteral("#1024")},
             "task-failed CLIENT_ERROR audio data sent before task-started");
         row("no input", "{}", {runTask(QStringLiteral(R"(,"input":{})"), QString())},
             "task-failed InvalidParameter Invalid payload data");
@@ -219,7 +134,11 @@ private slots:
                 c->socket.sendTextMessage(frame);
         }
         QTRY_VERIFY_WITH_TIMEOUT(c->closed, 8000);
-        QCOMPARE(this->failure(*c), failure);
+        const QJsonObject h = header(c->events.last());
+        QCOMPARE(h.value(QStringLiteral("event")).toString() + QLatin1Char(' ') +
+                     h.value(QStringLiteral("error_code")).toString() + QLatin1Char(' ') +
+                     h.value(QStringLiteral("error_message")).toString(),
+                 failure);
     }
 };
 

@@ -33,8 +33,6 @@ public:
         QByteArray out;
         while (!out.contains('\n') && m_process.waitForReadyRead(10000))
             out += m_process.readAllStandardOutput();
-        if (!out.startsWith("port="))
-            return false;
         m_port = out.mid(5, out.indexOf('\n') - 5).trimmed().toUShort();
         return m_port != 0;
     }
