@@ -9,12 +9,19 @@
 #include <QProcess>
 #include <QTimer>
 #include <QUrl>
+#include <csignal>
+#include <sys/prctl.h>
 
 // The real voxle-localserver as a child process of the test, on a port of its own choosing, plus blocking
 // helpers for its test controls.
 class LocalServerProcess
 {
 public:
+    LocalServerProcess()
+    {
+        // A test killed at its timeout must not leave its stand-in behind.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    }
     ~LocalServerProcess()
     {
         if (m_process.state() == QProcess::NotRunning)

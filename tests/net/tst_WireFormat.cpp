@@ -100,6 +100,7 @@ private slots:
         // Missing required key, wrong type of an optional key.
         QVERIFY(!VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":false})")));
         QVERIFY(!VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":false,"createdAtUtc":"t","phone":138})")));
+        QVERIFY(!VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":false,"createdAtUtc":"t","isDisabled":1})")));
         QVERIFY(!VoxleUserSummaryDto::fromJson(obj(R"({"id":"7","isAdmin":"false","createdAtUtc":"t"})")));
         QVERIFY(!VoxleAiCredentialsDto::fromJson(obj(R"({"apiKey":"k","asrModel":"a"})")));
         QVERIFY(!VoxleSliderChallengeResponse::fromJson(obj(R"({"challengeId":"c","targetPosition":1.5})")));

@@ -11,7 +11,9 @@
 #include <QNetworkReply>
 #include <QTest>
 #include <QThread>
+#include <csignal>
 #include <sqlite3.h>
+#include <sys/prctl.h>
 
 namespace {
 void stopProcess(std::unique_ptr<QProcess> &process)
@@ -102,6 +104,7 @@ bool E2eHarness::startServer(const QString &engine, const QString &apiKey)
     m_server = std::make_unique<QProcess>();
     m_server->setProcessEnvironment(childEnvironment());
     m_server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_server->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_server->start(buildDir() + QStringLiteral("/localserver/voxle-localserver"),
                     {QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--engine"), engine,
                      QStringLiteral("--api-key"), apiKey});
