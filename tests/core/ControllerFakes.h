@@ -11,7 +11,6 @@
 #include "output/TextInjector.h"
 #include "platform/MicrophoneAccess.h"
 
-#include <QMutex>
 #include <QStringList>
 #include <algorithm>
 #include <deque>

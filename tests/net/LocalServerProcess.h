@@ -46,7 +46,6 @@ public:
 
     quint16 port() const { return m_port; }
     QUrl origin() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
-    QString serverStderr() { return QString::fromUtf8(m_process.readAllStandardError()); }
 
     // One blocking request; returns the status (0 on a transport failure) and fills `body`.
     int request(const QByteArray &verb, const QString &path, const QByteArray &payload = {}, QByteArray *body = nullptr)

@@ -1,4 +1,3 @@
-#include "net/AwaitResult.h"
 #include "net/LocalServerProcess.h"
 #include "net/Settle.h"
 #include "net/TlsFixture.h"
@@ -133,7 +132,7 @@ private slots:
                                                           std::move(cancel)));
         };
         auto task = me({});
-        QVERIFY(spinUntil([&] { return m_server.requestsTo(QStringLiteral("/api/auth/me")).size() == 1; }));
+        QVERIFY(QTest::qWaitFor([&] { return m_server.requestsTo(QStringLiteral("/api/auth/me")).size() == 1; }));
         m_clock.advance(VoxleServerApi::kTimeoutMs - 1);
         QCoreApplication::processEvents();
         QVERIFY(!task.isReady());
@@ -142,7 +141,7 @@ private slots:
 
         CancelToken cancel;
         task = me(cancel);
-        QVERIFY(spinUntil([&] { return m_server.requestsTo(QStringLiteral("/api/auth/me")).size() == 2; }));
+        QVERIFY(QTest::qWaitFor([&] { return m_server.requestsTo(QStringLiteral("/api/auth/me")).size() == 2; }));
         cancel.cancel();
         QCOMPARE(QCoro::waitFor(task).error(), QStringLiteral("请求已取消"));
         QCOMPARE(m_clock.pendingTimers(), 0);
