@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -248,6 +249,11 @@ private slots:
 
         recorder.applyRetention(VoxleHistoryRetention::keepForever);
         QCOMPARE(fetch(store).size(), 6);
+        // The picker shows a label of its own for each retention.
+        QSet<QString> labels{QString()};
+        for (const VoxleHistoryRetention retention : allHistoryRetentions())
+            labels << Voxle::label(retention);
+        QCOMPARE(labels.size(), allHistoryRetentions().size() + 1);
         const std::pair<const char *, QStringList> steps[] = {
             {"month1",
              {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h"),
