@@ -151,12 +151,6 @@ void VoxlePreferences::setHistoryRetention(VoxleHistoryRetention retention)
     emit historyRetentionChanged();
 }
 
-void VoxlePreferences::setStreamingAsrModel(const QString &model)
-{
-    m_streamingAsrModel = model;
-    emit streamingAsrModelChanged();
-}
-
 void VoxlePreferences::setSpeechLanguage(SpeechLanguage language)
 {
     m_speechLanguage = language;

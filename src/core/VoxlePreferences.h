@@ -16,8 +16,7 @@ class VoxlePreferences : public QObject
     Q_PROPERTY(bool polishEnabled READ polishEnabled WRITE setPolishEnabled NOTIFY polishEnabledChanged)
     Q_PROPERTY(QString defaultModeLabel READ defaultModeLabel NOTIFY polishEnabledChanged)
     Q_PROPERTY(bool useProxy READ useProxy WRITE setUseProxy NOTIFY useProxyChanged)
-    Q_PROPERTY(
-        QString streamingAsrModel READ streamingAsrModel WRITE setStreamingAsrModel NOTIFY streamingAsrModelChanged)
+    Q_PROPERTY(QString streamingAsrModel READ streamingAsrModel CONSTANT)
     Q_PROPERTY(double audioInputGain READ audioInputGain WRITE setAudioInputGain NOTIFY audioInputGainChanged)
     Q_PROPERTY(bool liveTextPreedit READ liveTextPreedit WRITE setLiveTextPreedit NOTIFY liveTextPreeditChanged)
 
@@ -79,7 +78,6 @@ public:
     void setHistoryRetention(VoxleHistoryRetention retention);
 
     QString streamingAsrModel() const { return m_streamingAsrModel; }
-    void setStreamingAsrModel(const QString &model);
     SpeechLanguage speechLanguage() const { return m_speechLanguage; }
     void setSpeechLanguage(SpeechLanguage language);
     double audioInputGain() const { return m_audioInputGain; }
@@ -100,7 +98,6 @@ signals:
     void useProxyChanged();
     void translationTargetLanguageChanged();
     void historyRetentionChanged();
-    void streamingAsrModelChanged();
     void speechLanguageChanged();
     void audioInputGainChanged();
     void selectionChanged();

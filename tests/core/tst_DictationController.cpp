@@ -37,6 +37,8 @@ private slots:
         QCOMPARE(rig.sessions.lastHints, std::optional<QStringList>(QStringList{QStringLiteral("zh")}));
         QVERIFY(rig.audio.running);
 
+        FakeStreamingSession *session = rig.session();
+        rig.advance(2500);
         constexpr int kChunks = 5000;
         QThread *producer = QThread::create([&rig] {
             for (int i = 0; i < kChunks; ++i)
@@ -48,12 +50,11 @@ private slots:
             QCoreApplication::processEvents();
         producer->wait();
         delete producer;
-        FakeStreamingSession *session = rig.session();
-        rig.advance(2500);
+        rig.audio.deliverPcm(chunkNumbered(kChunks)); // still queued when the user stops
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         // The stop hands over what is still queued, in capture order, before the session is finalized.
-        QCOMPARE(session->audio.size(), kChunks);
-        for (int i = 0; i < kChunks; ++i)
+        QCOMPARE(session->audio.size(), kChunks + 1);
+        for (int i = 0; i <= kChunks; ++i)
             QCOMPARE(qFromLittleEndian<qint32>(session->audio[i].constData()), i);
         QCOMPARE(rig.dictation->status(), Status::processing);
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
