@@ -16,6 +16,7 @@
 #include "platform/fake/FakeSettingsOpener.h"
 #include "platform/fake/FakeUserDefaults.h"
 #include "platform/fake/ManualClock.h"
+#include "support/Settle.h"
 #include "platform/linux/X11WindowKeyTranslator.h"
 
 #include <QCoreApplication>
@@ -65,11 +66,6 @@ struct AppRig {
             if (b->text() == text && !b->isHidden())
                 found << b;
         return found;
-    }
-    static void settle()
-    {
-        for (int i = 0; i < 3; ++i)
-            QCoreApplication::processEvents();
     }
     void advance(qint64 ms)
     {

@@ -10,6 +10,7 @@
 #include "platform/fake/FakeSecretStore.h"
 #include "platform/fake/FakeUserDefaults.h"
 #include "platform/fake/ManualClock.h"
+#include "support/Settle.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -22,12 +23,6 @@ namespace {
 using ChallengeOutcome = VoxleAccount::Outcome<VoxleSliderChallengeResponse>;
 using VerifyOutcome = VoxleAccount::Outcome<QString>;
 using Message = std::optional<QString>;
-
-void settle()
-{
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-}
 
 // Backend answers a test hands out one by one: every call waits on its own OneShot until the test resolves it.
 template <typename T> QCoro::Task<T> awaitReply(OneShot<T> reply, CancelToken cancel)

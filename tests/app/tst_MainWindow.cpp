@@ -75,12 +75,12 @@ private slots:
         // follow the status through its change signal.
         QSignalSpy statusChanges(rig.state.get(), &VoxleAppState::statusChanged);
         home.recordButton()->click();
-        rig.settle();
+        settle();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::recording);
         QCOMPARE(statusChanges.size(), 1);
         QCOMPARE(home.rowValue(QStringLiteral("应用状态")), QStringLiteral("录音中"));
         home.recordButton()->click();
-        rig.settle();
+        settle();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::processing);
         QVERIFY(!rig.state->pendingCommitToCursor());
         rig.state->cancelRecording();
@@ -183,7 +183,7 @@ private slots:
         rig.state->refreshPermissionLabels();
         QCOMPARE(settings.permissionButton(0)->text(), QStringLiteral("请求权限"));
         settings.permissionButton(0)->click();
-        rig.settle();
+        settle();
         QCOMPARE(rig.mic.requests, 1);
         QCOMPARE(settings.permissionButton(0)->text(), QStringLiteral("打开麦克风权限设置"));
     }
@@ -208,7 +208,7 @@ private slots:
         // Signing out while recording cancels the recording first.
         rig.state->preferences().setSelection(VoxleSection::history);
         rig.state->toggleRecording();
-        rig.settle();
+        settle();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::recording);
         page.logoutButton()->click();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::idle);

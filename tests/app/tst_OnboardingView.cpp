@@ -31,7 +31,7 @@ private slots:
         rig.state->refreshPermissionLabels();
         QCOMPARE(view.buttonTexts(), (QStringList{QStringLiteral("授权麦克风"), QStringLiteral("暂不开启")}));
         view.press(QStringLiteral("授权麦克风"));
-        rig.settle();
+        settle();
         QCOMPARE(rig.mic.requests, 1);
         QCOMPARE(view.step(), 2);
         QCOMPARE(view.buttonTexts().first(), QStringLiteral("打开系统设置授权"));
@@ -52,7 +52,7 @@ private slots:
         consent.show();
         consent.press(QStringLiteral("开始设置"));
         QVERIFY(consent.press(QStringLiteral("授权麦克风")));
-        rig.settle();
+        settle();
         QCOMPARE(consent.step(), 3);
     }
 

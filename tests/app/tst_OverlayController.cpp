@@ -25,11 +25,11 @@ private slots:
         // Hidden values create no panel.
         emit rig.state->overlayChanged();
         rig.state->cancelRecording();
-        rig.settle();
+        settle();
         QCOMPARE(controller.panel(), nullptr);
 
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        settle();
         QWidget *panel = controller.panel();
         QVERIFY(panel->isVisible());
         PillOverlayView *pill = controller.pillView();
@@ -51,23 +51,23 @@ private slots:
             QVERIFY2(OcrText::readsAs(read, text), qPrintable(text + QStringLiteral(" not read in:\n") + read));
 
         rig.sessions.last()->onPartialUpdated(QStringLiteral("今天天气不错"));
-        rig.settle();
+        settle();
         QCOMPARE(controller.panel(), panel);
         QCOMPARE(pill->textLine(), QStringLiteral("今天天气不错"));
 
         rig.state->stopRecording();
-        rig.settle();
+        settle();
         QCOMPARE(pill->titleText(), QStringLiteral("处理中"));
         QCOMPARE(pill->textLine(), QStringLiteral("处理中…"));
         QVERIFY(pill->showsShimmer());
         QVERIFY(!pill->showsBars());
 
         rig.state->cancelRecording();
-        rig.settle();
+        settle();
         QVERIFY(!panel->isVisible());
 
         rig.state->showError(QStringLiteral("无法访问麦克风，请在系统设置中允许。"));
-        rig.settle();
+        settle();
         QVERIFY(panel->isVisible());
         QCOMPARE(pill->titleText(), QStringLiteral("请重试"));
         QCOMPARE(pill->textLine(), QStringLiteral("无法访问麦克风，请在系统设置中允许。"));
@@ -84,14 +84,14 @@ private slots:
 
         // The pill's cancel button ends a recording without inserting anything.
         rig.state->toggleRecordingFromHotkey(DictationMode::translate);
-        rig.settle();
+        settle();
         QCOMPARE(pill->modeText(), QStringLiteral("翻译"));
         // Fn during the recording turns it back into a polished dictation, and the pill says so at once.
         rig.state->performHotkeyAction(HotkeyAction::polish);
-        rig.settle();
+        settle();
         QCOMPARE(pill->modeText(), QStringLiteral("言川"));
         QTest::mouseClick(pill->cancelButton(), Qt::LeftButton);
-        rig.settle();
+        settle();
         QCOMPARE(rig.state->status(), VoxleAppState::AppStatus::idle);
         QVERIFY(!panel->isVisible());
         QVERIFY(rig.injector.injected.isEmpty());

@@ -45,7 +45,7 @@ private slots:
         OverlayController controller(*rig.state);
         controller.start();
         rig.state->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        settle();
         QWidget *panel = controller.panel();
         QVERIFY(panel);
         QVERIFY(QTest::qWaitForWindowExposed(panel));

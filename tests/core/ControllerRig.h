@@ -7,6 +7,7 @@
 #include "platform/fake/FakeSecretStore.h"
 #include "platform/fake/FakeUserDefaults.h"
 #include "platform/fake/ManualClock.h"
+#include "support/Settle.h"
 
 #include <QCoreApplication>
 
@@ -35,12 +36,6 @@ struct ControllerRig {
         settle();
     }
 
-    // Runs the queued main-thread work (hand-overs, wake-ups after cancels).
-    static void settle()
-    {
-        for (int i = 0; i < 3; ++i)
-            QCoreApplication::processEvents();
-    }
     void advance(qint64 ms)
     {
         clock.advance(ms);

@@ -62,7 +62,7 @@ private slots:
         QCOMPARE(session->finalizeTimeoutMs, 30000);
 
         session->finalAnswer.resolve(QStringLiteral("  你好世界 \n"));
-        rig.settle();
+        settle();
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("你好世界")});
         QCOMPARE(inserted.value(0).value(0).toString(), QStringLiteral("你好世界"));
         QCOMPARE(rig.history.rows, (QList<QStringList>{{QStringLiteral("record"), QStringLiteral("你好世界"),
@@ -78,11 +78,11 @@ private slots:
         // Insertion and storage are separate choices: the home button stores without inserting, retention
         // "never" inserts without storing.
         rig.dictation->toggleRecording();
-        rig.settle();
+        settle();
         session = rig.session();
         rig.dictation->toggleRecording();
         session->finalAnswer.resolve(QStringLiteral("only history"));
-        rig.settle();
+        settle();
         rig.advance(150);
         QCOMPARE(rig.injector.injected.size(), 1);
         QCOMPARE(rig.history.rows.size(), 2);
@@ -102,7 +102,7 @@ private slots:
         connect(rig.dictation, &DictationController::labelsChanged, this,
                 [&] { errorLabels << rig.dictation->lastNetworkErrorLabel(); });
         rig.dictation->toggleRecording(); // the button would not insert, the sixty-second stop does
-        rig.settle();
+        settle();
         QCOMPARE(errorLabels.last(), QString());
         QVERIFY(rig.sessions.sessions.empty());
         QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("已连接（代理）"));
@@ -129,17 +129,17 @@ private slots:
 
         // What was said in a cancelled dictation never travels with the next one.
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        settle();
         rig.audio.deliverPcm(QByteArray(6400, '\7'));
         rig.dictation->cancelRecording();
-        rig.settle();
+        settle();
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        rig.settle();
+        settle();
         rig.audio.deliverPcm(QByteArray(3200, '\1'));
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         QCOMPARE(rig.cloud.uploads.last(), QByteArray(3200, '\1'));
         rig.cloud.pendingUploads.back().resolve({std::nullopt, QStringLiteral("网络错误")});
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("网络错误")));
         QCOMPARE(rig.injector.injected.size(), 1);
         QCOMPARE(rig.history.rows.size(), 1);
@@ -149,10 +149,10 @@ private slots:
     {
         ControllerRig rig;
         rig.dictation->performHotkeyAction(HotkeyAction::off);
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->status(), Status::idle);
         rig.dictation->performHotkeyAction(HotkeyAction::polish);
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->overlay().hint, QStringLiteral("按 Fn 结束并润色 · ESC 取消"));
         rig.dictation->performHotkeyAction(HotkeyAction::record);
         QCOMPARE(rig.dictation->status(), Status::recording);
@@ -177,18 +177,18 @@ private slots:
         rig.state->preferences().setHotkeyScheme(HotkeyScheme::modifiers);
         rig.state->preferences().setTranslationTargetLanguage(TranslationTargetLanguage::ja);
         rig.dictation->performHotkeyAction(HotkeyAction::record);
-        rig.settle();
+        settle();
         FakeStreamingSession *session = rig.session();
         rig.dictation->performHotkeyAction(HotkeyAction::translate);
         QCOMPARE(rig.dictation->status(), Status::processing);
         QCOMPARE(rig.dictation->activeDictationMode(), DictationMode::translate);
         QCOMPARE(rig.dictation->sessionPolishOverride(), std::nullopt);
         session->finalAnswer.resolve(QStringLiteral("早上好"));
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("翻译中…")));
         QCOMPARE(rig.cloud.lastTarget, TranslationTargetLanguage::ja);
         rig.cloud.pendingRewrites.front().resolve(QStringLiteral("おはよう"));
-        rig.settle();
+        settle();
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("おはよう")});
         QCOMPARE(rig.history.rows.first(),
                  (QStringList{QStringLiteral("translate"), QStringLiteral("早上好"), QStringLiteral("おはよう")}));
@@ -203,7 +203,7 @@ private slots:
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.dictation->cancelRecording();
         rig.cloud.pendingCredentials.front().resolve(std::nullopt); // answered too late
-        rig.settle();
+        settle();
         QVERIFY(!rig.dictation->isPreparingStart());
         QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.audio.starts, 0);
@@ -213,7 +213,7 @@ private slots:
         QVERIFY(rig.dictation->isPreparingStart());
         QCOMPARE(rig.cloud.pendingCredentials.size(), 2u);
         rig.cloud.pendingCredentials.back().resolve(std::nullopt);
-        rig.settle();
+        settle();
         QVERIFY(!rig.dictation->isPreparingStart());
         QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.sessions.sessions.size(), 1u);
@@ -237,13 +237,13 @@ private slots:
         FakeStreamingSession *first = rig.dictate(QStringLiteral("第一段"));
         QCOMPARE(rig.cloud.rewriteRequests, QStringList{QStringLiteral("第一段")});
         rig.dictation->performHotkeyAction(HotkeyAction::translate); // second recording, other mode
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->status(), Status::recording);
         FakeStreamingSession *second = rig.session();
         QVERIFY(second != first);
 
         rig.cloud.pendingRewrites.front().resolve(std::nullopt); // the old polish fails
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.overlayKind(), Kind::recording);
         QCOMPARE(rig.dictation->activeDictationMode(), DictationMode::translate);
@@ -258,7 +258,7 @@ private slots:
         QCOMPARE(rig.dictation->status(), Status::recording);
         QVERIFY(second->live());
         rig.dictation->cancelRecording();
-        rig.settle();
+        settle();
         QVERIFY(!rig.sessions.alive.count(second) || second->cancelled);
         QCOMPARE(rig.sessions.liveSessions(), 0);
         rig.advance(31000);
@@ -271,9 +271,9 @@ private slots:
         rig.cloud.credentialFailure = QStringLiteral("无法获取 AI 配置，请稍后重试。");
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         fourth->finalAnswer.resolve(QStringLiteral("第四段"));
-        rig.settle();
+        settle();
         rig.cloud.pendingRewrites.back().resolve(QStringLiteral("第四段。"));
-        rig.settle();
+        settle();
         QCOMPARE(rig.history.rows.value(1).value(2), QStringLiteral("第四段。"));
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
     }
@@ -289,10 +289,10 @@ private slots:
         rig.toggle(DictationMode::polish);                                   // and now the second too
         QCOMPARE(rig.cloud.pendingRewrites.size(), 2u);
         rig.cloud.pendingRewrites.front().resolve(QStringLiteral("第一段。"));
-        rig.settle();
+        settle();
         rig.dictation = nullptr;
         rig.state.reset();
-        rig.settle();
+        settle();
         QVERIFY(!rig.sessions.alive.count(second) || second->cancelled);
     }
 
@@ -301,10 +301,10 @@ private slots:
         ControllerRig rig;
         FakeStreamingSession *session = rig.toggle(DictationMode::polish);
         session->onPartialUpdated(QStringLiteral("partial words"));
-        rig.settle();
+        settle();
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.dictation->cancelRecording();
-        rig.settle();
+        settle();
         QVERIFY(!rig.sessions.alive.count(session) || session->cancelled);
         QVERIFY(!rig.dictation->pendingCommitToCursor());
         QCOMPARE(rig.dictation->status(), Status::idle);
@@ -338,14 +338,14 @@ private slots:
         rig.state->preferences().setAudioInputGain(0.1);
         QCOMPARE(rig.audio.gain, 0.5);
         rig.session()->onPartialUpdated(QStringLiteral(" 你好 "));
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
         rig.audio.deliverLevel(0.7);
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->overlay().level, 0.7);
         QCOMPARE(rig.dictation->overlay().partial, std::optional<QString>(QStringLiteral("你好")));
         rig.session()->onPartialUpdated(QStringLiteral("   "));
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->overlay().partial, std::nullopt);
         QCOMPARE(rig.dictation->latestTranscript(), QString());
 
@@ -363,7 +363,7 @@ private slots:
         rig.cloud.loggedIn = true;
         rig.toggle(DictationMode::polish);
         rig.session()->onPartialUpdated(QStringLiteral("last partial "));
-        rig.settle();
+        settle();
         rig.finish(std::nullopt);
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("last partial")});
 
@@ -391,7 +391,7 @@ private slots:
         rig.finish(QStringLiteral("原文"));
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("润色中…")));
         rig.cloud.pendingRewrites.front().resolve(std::nullopt);
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("润色失败，已输出原文。")));
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("原文")});
         QCOMPARE(rig.history.rows.first(),
@@ -402,10 +402,10 @@ private slots:
         rig.advance(1600);
 
         rig.dictation->performHotkeyAction(HotkeyAction::translate);
-        rig.settle();
+        settle();
         rig.finish(QStringLiteral("原话"), DictationMode::translate);
         rig.cloud.pendingRewrites.back().resolve(std::nullopt);
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->overlay(), OverlayState::error(QStringLiteral("翻译失败，已输出原文。")));
         QCOMPARE(rig.injector.injected.last(), QStringLiteral("原话"));
         QCOMPARE(rig.history.rows.size(), 2);
@@ -441,11 +441,11 @@ private slots:
         QCOMPARE(rig.mic.requests, 2);
         QCOMPARE(rig.dictation->status(), Status::idle);
         rig.mic.pendingRequests.at(0).resolve(true);
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->status(), Status::recording);
         QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已允许"));
         rig.mic.pendingRequests.at(1).resolve(true);
-        rig.settle();
+        settle();
         QCOMPARE(rig.sessions.sessions.size(), 1u);
         QCOMPARE(rig.sessions.liveSessions(), 1);
 
@@ -457,7 +457,7 @@ private slots:
         rig.dictation->cancelRecording();
         rig.mic.pendingRequests.at(2).resolve(true);
         rig.mic.pendingRequests.at(3).resolve(true);
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.audio.starts, 1);
     }
@@ -474,7 +474,7 @@ private slots:
         rig.sessions.holdStarts = true;
         rig.toggle(DictationMode::polish);
         rig.session()->startAnswer.resolve(StartError{StartError::Kind::timeout, -1, 0, {}});
-        rig.settle();
+        settle();
         QCOMPARE(rig.dictation->status(), Status::error);
         QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("连接失败"));
         QCOMPARE(rig.dictation->lastStreamingAckLabel(), QStringLiteral("启动超时：未收到 session.created"));
@@ -518,7 +518,7 @@ private slots:
             if (ptt)
                 rig.state->preferences().setTriggerMode(RecordingTriggerMode::ptt);
             rig.dictation->performHotkeyAction(action);
-            rig.settle();
+            settle();
             QCOMPARE(rig.dictation->overlay().hint, hint);
         }
     }

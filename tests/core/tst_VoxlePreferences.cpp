@@ -38,7 +38,7 @@ private slots:
         QCOMPARE(rig.history.retentions, QStringList{QStringLiteral("forever")});
         rig.state->preferences().setHistoryRetention(VoxleHistoryRetention::week1);
         QCOMPARE(rig.history.retentions.size(), 1); // queued: not inside the setter
-        rig.settle();
+        settle();
         QCOMPARE(rig.history.retentions, (QStringList{QStringLiteral("forever"), QStringLiteral("week1")}));
 
         QSignalSpy actions(&rig.state->preferences(), &P::modifierActionsChanged); // the settings page follows
