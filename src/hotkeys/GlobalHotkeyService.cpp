@@ -69,11 +69,11 @@ void GlobalHotkeyService::start()
     const KeyEventTap::Handler handler = [self = QPointer<GlobalHotkeyService>(this)](const KeyTapEvent &event) {
         return self ? self->handleEvent(event) : KeyTapVerdict::pass;
     };
-    // Modifier taps never need to swallow anything.
-    m_isListenOnlyTap = scheme == HotkeyScheme::modifiers;
-    bool created =
-        m_tap.create(m_isListenOnlyTap ? KeyEventTap::Mode::listenOnly : KeyEventTap::Mode::activeFilter, handler);
-    if (!created && !m_isListenOnlyTap) {
+    // Every scheme filters: the Fn stand-in is a real key that the focused window would act on (Menu opens a
+    // context menu and takes the focus the text is meant for), even where only modifier taps are listened to.
+    m_isListenOnlyTap = false;
+    bool created = m_tap.create(KeyEventTap::Mode::activeFilter, handler);
+    if (!created) {
         created = m_tap.create(KeyEventTap::Mode::listenOnly, handler);
         m_isListenOnlyTap = created;
     }

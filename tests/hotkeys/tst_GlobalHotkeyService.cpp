@@ -117,7 +117,7 @@ private slots:
         QTest::addColumn<QStringList>("calls");
         QTest::newRow("no input monitoring") << HotkeyScheme::fn << false << 0 << 0 << false << QStringList{};
         QTest::newRow("fn: active") << HotkeyScheme::fn << true << 0 << 1 << false << QStringList{};
-        QTest::newRow("modifiers: listen-only") << HotkeyScheme::modifiers << true << 0 << 1 << true << QStringList{};
+        QTest::newRow("modifiers: active") << HotkeyScheme::modifiers << true << 0 << 1 << false << QStringList{};
         QTest::newRow("active refused") << HotkeyScheme::custom << true << 1 << 2 << true << QStringList{};
         QTest::newRow("both refused")
             << HotkeyScheme::custom << true << 2 << 2 << false
@@ -312,6 +312,8 @@ private slots:
         QFETCH(QList<KeyTapEvent>, events);
         QFETCH(QStringList, calls);
         Rig r(HotkeyScheme::modifiers);
+        // Modifier taps reach the application, but the Fn stand-in (a real key here) must not.
+        QCOMPARE(r.tap.swallowCandidates, (QList<KeyCombo>{KeyCombo{keyFn, 0, true, true}}));
         for (const KeyTapEvent &e : events)
             QCOMPARE(r.tap.send(e), KeyTapVerdict::pass);
         QCOMPARE(r.host.calls, calls);

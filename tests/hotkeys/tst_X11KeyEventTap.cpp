@@ -221,6 +221,20 @@ private slots:
         QCOMPARE(r.field.received(), (QList<KeySym>{XK_x, XK_space}));
     }
 
+    // Modifier taps stay with the application; the role key's tap does not, or a GTK field opens its context
+    // menu and loses the focus the text is meant for.
+    void modifiersScheme_roleKeyTapStaysHidden()
+    {
+        Rig r(HotkeyScheme::modifiers);
+        QVERIFY(r.apply());
+        r.field.tap(XK_Menu);
+        r.field.tap(XK_Control_L);
+        r.field.tap(XK_space);
+        QVERIFY(r.field.arrived(XK_space));
+        QTRY_COMPARE(r.host.calls, (QStringList{QStringLiteral("action:record"), QStringLiteral("action:polish")}));
+        QCOMPARE(r.field.received(), (QList<KeySym>{XK_Control_L, XK_space}));
+    }
+
     // A binding recorded on a key fires on that key and no other, whatever the layout prints on it: the US Y
     // key prints Z in German, and the key that prints Y is another. Right Ctrl plays Fn, so Right Ctrl with the
     // key is Fn with it for the interpreter, though X sees Control: the grabbed press is no binding and is
