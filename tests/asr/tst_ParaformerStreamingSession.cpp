@@ -26,16 +26,20 @@ QCoro::Task<> collectFinal(ParaformerStreamingSession *session, qint64 timeoutMs
     *out = co_await session->finalize(timeoutMs);
 }
 
-QCoro::Task<> collectStart(ParaformerStreamingSession *session, bool *done, std::optional<StartError> *error)
+struct Started {
+    bool done = false;
+    std::optional<StartError> error;
+};
+
+QCoro::Task<> collectStart(ParaformerStreamingSession *session, Started *out)
 {
     try {
         co_await session->start();
     } catch (const StartError &e) {
-        *error = e;
+        out->error = e;
     }
-    *done = true;
+    out->done = true;
 }
-
 
 QJsonObject header(const QJsonValue &message)
 {
@@ -57,9 +61,9 @@ class TestParaformerStreamingSession : public QObject
                                                             quint16 port = 0)
     {
         const QString origin = port ? QStringLiteral("ws://127.0.0.1:%1").arg(port) : m_server.origin().toString();
-        auto session = std::make_unique<ParaformerStreamingSession>(
-            m_clock, dashScopeRealtimeUrl(origin), apiKey, QStringLiteral("fun-asr-realtime"), 16000,
-            QStringList{QStringLiteral("zh")});
+        auto session = std::make_unique<ParaformerStreamingSession>(m_clock, dashScopeRealtimeUrl(origin), apiKey,
+                                                                    QStringLiteral("fun-asr-realtime"), 16000,
+                                                                    QStringList{QStringLiteral("zh")});
         m_partials.clear();
         session->onPartialUpdated = [this](const QString &text) { m_partials << text; };
         return session;
@@ -68,10 +72,9 @@ class TestParaformerStreamingSession : public QObject
     // True once start has returned without an error.
     static bool startNow(ParaformerStreamingSession &session)
     {
-        bool done = false;
-        std::optional<StartError> error;
-        collectStart(&session, &done, &error);
-        return QTest::qWaitFor([&] { return done; }, 10000) && !error;
+        Started started;
+        collectStart(&session, &started);
+        return QTest::qWaitFor([&] { return started.done; }, 10000) && !started.error;
     }
 
     // A started session (real loopback I/O) that has been handed `bytes` of PCM; null when start failed.
@@ -217,10 +220,9 @@ private slots:
         QTest::addColumn<QString>("finalText");
         QTest::addColumn<bool>("failed");
         // Events with "at_bytes" follow the audio; sentences and failures without it wait for finish-task.
-        const auto row = [](const char *name, const char *script, const char *partials, const char *text,
+        const auto row = [](const char *name, const QByteArray &script, const char *partials, const char *text,
                             bool failed = false) {
-            QTest::newRow(name) << QByteArray(script) << QString::fromUtf8(partials) << QString::fromUtf8(text)
-                                << failed;
+            QTest::newRow(name) << script << QString::fromUtf8(partials) << QString::fromUtf8(text) << failed;
         };
         row("partial then final",
             R"({"events":[{"text":"我们今天","at_bytes":0},{"text":"我们今天去公园。","sentence_end":true,"at_bytes":0}]})",
@@ -260,12 +262,20 @@ private slots:
                     .replace("%E%", where == "event" ? "sentence-end" : "result-generated")
                     .replace("%P%", where == "payload" ? flag : QByteArray())
                     .replace("%O%", where == "output" ? flag : QByteArray());
-            row((where + " end flag").constData(), script.constData(), "今天|今天 明天", "今天 明天");
+            row((where + " end flag").constData(), script, "今天|今天 明天", "今天 明天");
         }
         row("frames that are not results are ignored",
             R"({"raw_after_start":["not json","[1,2]","{\u0022header\u0022:5}",)"
             R"("{\u0022header\u0022:{\u0022event\u0022:\u0022result-generated\u0022},\u0022payload\u0022:{}}"],"sentences":["还在听。"]})",
             "还在听。", "还在听。");
+        // A binary frame holding a result is read as text; other bytes end the stream without finish-task.
+        const QByteArray binaryResult = R"({"header":{"event":"result-generated"},"payload":{"output":)"
+                                        R"({"sentence":{"text":"二","sentence_end":true}}}})";
+        const QJsonArray frames{QString::fromLatin1(binaryResult.toBase64()),
+                                QString::fromLatin1(QByteArray("\xff\xfe{").toBase64())};
+        const QJsonObject binaryScript{{QStringLiteral("never_finish"), true},
+                                       {QStringLiteral("binary_after_start_base64"), frames}};
+        row("binary frames", QJsonDocument(binaryScript).toJson(), "二", "二", true);
         row("connection dropped before any text", R"({"drop_after_bytes":1024})", "",
             "[错误: 无法连接 DashScope：网络连接中断。]", true);
         row("connection dropped while finalize waits",
@@ -360,16 +370,15 @@ private slots:
     {
         QVERIFY(m_server.setAsrScript(QJsonObject{{QStringLiteral("upgrade_delay_ms"), 300}}));
         auto session = makeSession(QStringLiteral("sk-wrong"));
-        bool started = false;
-        std::optional<StartError> error;
-        collectStart(session.get(), &started, &error);
+        Started started;
+        collectStart(session.get(), &started);
         QTimer capture;
         connect(&capture, &QTimer::timeout, this, [&]() {
             session->appendAudio(QByteArray(3200, 1));
             session->startSendingIfNeeded();
         });
         capture.start(100);
-        QTRY_VERIFY_WITH_TIMEOUT(started, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(started.done, 5000);
         QTest::qWait(300); // capture goes on after the refusal
         const FinalResult result = finalizeNow(*session);
         capture.stop();
@@ -404,22 +413,6 @@ private slots:
         auto none = streaming(R"({"sentences":["你好。"]})", 0);
         QVERIFY(none);
         QCOMPARE(finalText(*none), QStringLiteral("[错误: [NO_INPUT_AUDIO_ERROR] no input audio]"));
-    }
-
-    void serverBinaryFrames_textIsReadAndOtherBytesEndTheStream()
-    {
-        const QByteArray result = "{\"header\":{\"event\":\"result-generated\"},\"payload\":{\"output\":"
-                                  "{\"sentence\":{\"text\":\"\xe4\xba\x8c\",\"sentence_end\":true}}}}";
-        QJsonObject script;
-        script.insert(QStringLiteral("never_finish"), true);
-        script.insert(QStringLiteral("binary_after_start_base64"),
-                      QJsonArray{QString::fromLatin1(result.toBase64()),
-                                 QString::fromLatin1(QByteArray("\xff\xfe{").toBase64())});
-        auto session = streaming(QJsonDocument(script).toJson(), 1024);
-        QVERIFY(session);
-        QTRY_COMPARE(session->state(), 3);
-        QCOMPARE(m_partials, QStringList{QStringLiteral("二")});
-        QCOMPARE(finalText(*session), QStringLiteral("二"));
     }
 
     void wss_sessionTrustsTheCertificateItIsGiven()
@@ -469,31 +462,30 @@ private slots:
         QTcpServer silent; // accepts the connection and never answers the upgrade
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         auto session = makeSession(QStringLiteral("sk-local-test"), silent.serverPort());
-        bool done = false;
-        std::optional<StartError> error;
-        collectStart(session.get(), &done, &error);
+        Started started;
+        collectStart(session.get(), &started);
         QTRY_VERIFY(silent.hasPendingConnections());
         session->appendAudio(QByteArray(2048, 1));
         session->startSendingIfNeeded();
         m_clock.advance(ParaformerStreamingSession::upgradeTimeoutMs - 1);
         QCoreApplication::processEvents();
-        QVERIFY(!done); // run-task waits for the upgrade
+        QVERIFY(!started.done); // run-task waits for the upgrade
         m_clock.advance(1);
-        QTRY_VERIFY(done);
-        QVERIFY(!error);
+        QTRY_VERIFY(started.done);
+        QVERIFY(!started.error);
         QCOMPARE(finalText(*session),
                  QStringLiteral("[错误: 无法连接 DashScope：连接超时（可能需要代理或网络不通）。]"));
 
         for (const bool destroy : {false, true}) {
             session = makeSession(QStringLiteral("sk-local-test"), silent.serverPort());
-            done = false;
-            collectStart(session.get(), &done, &error);
+            started = {};
+            collectStart(session.get(), &started);
             QTRY_COMPARE(m_clock.pendingTimers(), 1);
             if (destroy)
                 session.reset();
             else
                 session->cancel();
-            QTRY_VERIFY(done); // start returns rather than waiting on a session that is gone
+            QTRY_VERIFY(started.done); // start returns rather than waiting on a session that is gone
             QCOMPARE(m_clock.pendingTimers(), 0);
         }
     }

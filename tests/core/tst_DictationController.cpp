@@ -16,6 +16,28 @@ QByteArray chunkNumbered(int n)
     qToLittleEndian<qint32>(n, chunk.data());
     return chunk;
 }
+
+// Chunks 0 to count - 1 back to back: what arrives when nothing is lost or reordered.
+QByteArray numbered(int count)
+{
+    QByteArray all;
+    for (int i = 0; i < count; ++i)
+        all += chunkNumbered(i);
+    return all;
+}
+
+// Delivers chunks 0 to count - 1 from a capture thread while the main thread works, as capture and the main loop do.
+void captureNumbered(FakeAudioCapture &audio, int count)
+{
+    const std::unique_ptr<QThread> producer(QThread::create([&audio, count] {
+        for (int i = 0; i < count; ++i)
+            audio.deliverPcm(chunkNumbered(i));
+    }));
+    producer->start();
+    while (!producer->isFinished())
+        QCoreApplication::processEvents();
+    producer->wait();
+}
 } // namespace
 
 class TestDictationController : public QObject
@@ -40,22 +62,11 @@ private slots:
         FakeStreamingSession *session = rig.session();
         rig.advance(2500);
         constexpr int kChunks = 5000;
-        QThread *producer = QThread::create([&rig] {
-            for (int i = 0; i < kChunks; ++i)
-                rig.audio.deliverPcm(chunkNumbered(i));
-        });
-        producer->start();
-        // Interleave main-thread work with the capture thread, as capture and the main loop do.
-        while (!producer->isFinished())
-            QCoreApplication::processEvents();
-        producer->wait();
-        delete producer;
+        captureNumbered(rig.audio, kChunks);
         rig.audio.deliverPcm(chunkNumbered(kChunks)); // still queued when the user stops
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         // The stop hands over what is still queued, in capture order, before the session is finalized.
-        QCOMPARE(session->audio.size(), kChunks + 1);
-        for (int i = 0; i <= kChunks; ++i)
-            QCOMPARE(qFromLittleEndian<qint32>(session->audio[i].constData()), i);
+        QCOMPARE(session->audio.join(), numbered(kChunks + 1));
         QCOMPARE(rig.dictation->status(), Status::processing);
         QCOMPARE(rig.dictation->overlay(), OverlayState::processing(QStringLiteral("处理中…")));
         QVERIFY(!rig.audio.running);
@@ -106,35 +117,23 @@ private slots:
         QCOMPARE(errorLabels.last(), QString());
         QVERIFY(rig.sessions.sessions.empty());
         QCOMPARE(rig.dictation->serverLabel(), QStringLiteral("已连接（代理）"));
-        QThread *producer = QThread::create([&rig] {
-            for (int i = 0; i < 2000; ++i)
-                rig.audio.deliverPcm(chunkNumbered(i));
-        });
-        producer->start();
-        producer->wait();
-        delete producer;
+        captureNumbered(rig.audio, 2000);
         rig.advance(59999);
         QCOMPARE(rig.dictation->status(), Status::recording);
         rig.advance(1);
         QCOMPARE(rig.dictation->status(), Status::processing);
         QVERIFY(rig.dictation->pendingCommitToCursor());
-        QCOMPARE(rig.cloud.uploads.size(), 1);
-        const QByteArray pcm = rig.cloud.uploads.first();
-        QCOMPARE(pcm.size(), 2000 * 4);
-        for (int i = 0; i < 2000; ++i)
-            QCOMPARE(qFromLittleEndian<qint32>(pcm.constData() + 4 * i), i);
+        QCOMPARE(rig.cloud.uploads, QList<QByteArray>{numbered(2000)});
         rig.cloud.pendingUploads.front().resolve({QStringLiteral("proxy text"), {}});
         rig.advance(150);
         QCOMPARE(rig.injector.injected, QStringList{QStringLiteral("proxy text")});
 
         // What was said in a cancelled dictation never travels with the next one.
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        settle();
+        rig.toggle();
         rig.audio.deliverPcm(QByteArray(6400, '\7'));
         rig.dictation->cancelRecording();
         settle();
-        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
-        settle();
+        rig.toggle();
         rig.audio.deliverPcm(QByteArray(3200, '\1'));
         rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         QCOMPARE(rig.cloud.uploads.last(), QByteArray(3200, '\1'));

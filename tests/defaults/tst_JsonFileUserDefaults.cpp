@@ -119,29 +119,25 @@ private slots:
     void corruptFile_isMovedAsideWithALogLineAndReadsEmpty()
     {
         for (const QByteArray &content : {QByteArray(R"({"use_proxy": tru)"), QByteArray(R"(["use_proxy", true])"),
-                                          QByteArray(), QByteArray("{\"k\": \"\xff\xfe\"}")})
-            corruptFileMovedAside(content);
-    }
+                                          QByteArray(), QByteArray("{\"k\": \"\xff\xfe\"}")}) {
+            const QString path = freshPath();
+            writeFile(path, content);
+            QTest::ignoreMessage(
+                QtWarningMsg,
+                QRegularExpression(QStringLiteral("^\\[UserDefaults\\] unreadable settings file .*moved aside to .*")));
+            JsonFileUserDefaults defaults(path);
+            QVERIFY(!defaults.contains(QStringLiteral("use_proxy")));
+            QVERIFY(!QFile::exists(path));
 
-private:
-    void corruptFileMovedAside(const QByteArray &content)
-    {
-        const QString path = freshPath();
-        writeFile(path, content);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
-                                               "^\\[UserDefaults\\] unreadable settings file .*moved aside to .*")));
-        JsonFileUserDefaults defaults(path);
-        QVERIFY(!defaults.contains(QStringLiteral("use_proxy")));
-        QVERIFY(!QFile::exists(path));
+            const QDir dir = QFileInfo(path).absoluteDir();
+            const QStringList aside = dir.entryList({QStringLiteral("settings.json.corrupt-*")}, QDir::Files);
+            QCOMPARE(aside.size(), 1);
+            QCOMPARE(readFile(dir.filePath(aside.first())), content); // never lost
 
-        const QDir dir = QFileInfo(path).absoluteDir();
-        const QStringList aside = dir.entryList({QStringLiteral("settings.json.corrupt-*")}, QDir::Files);
-        QCOMPARE(aside.size(), 1);
-        QCOMPARE(readFile(dir.filePath(aside.first())), content); // never lost
-
-        defaults.setBool(QStringLiteral("use_proxy"), false);
-        QCOMPARE(JsonFileUserDefaults(path).boolean(QStringLiteral("use_proxy")), false);
-        QCOMPARE(readFile(dir.filePath(aside.first())), content);
+            defaults.setBool(QStringLiteral("use_proxy"), false);
+            QCOMPARE(JsonFileUserDefaults(path).boolean(QStringLiteral("use_proxy")), false);
+            QCOMPARE(readFile(dir.filePath(aside.first())), content);
+        }
     }
 };
 

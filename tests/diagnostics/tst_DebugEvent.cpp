@@ -24,12 +24,12 @@ private slots:
         DebugCollector collector;
         QVERIFY(m_home.write("DEBUG_SERVER_URL=" + collector.url() + "\n"));
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        const QString location = QStringLiteral("TextInjectionService.injectAtCursor");
+        const QString message = QStringLiteral("[DEBUG] inject enter");
+        const QJsonObject data{{QStringLiteral("flags"), qint64(8388608)}, {QStringLiteral("fn"), true}};
         // Hotkey and audio code call in from their own threads.
-        QScopedPointer<QThread> thread(QThread::create([] {
-            sendDebugEvent(QStringLiteral("TextInjectionService.injectAtCursor"),
-                           QStringLiteral("[DEBUG] inject enter"), QStringLiteral("C"),
-                           QJsonObject{{QStringLiteral("flags"), qint64(8388608)}, {QStringLiteral("fn"), true}});
-        }));
+        QScopedPointer<QThread> thread(
+            QThread::create([&] { sendDebugEvent(location, message, QStringLiteral("C"), data); }));
         thread->start();
         QVERIFY(thread->wait(5000));
         QTRY_COMPARE(collector.requests.size(), 1);
@@ -39,11 +39,7 @@ private slots:
                  QByteArray("POST /event application/json"));
         const qint64 ts = request.event().value(QStringLiteral("ts")).toInteger();
         QVERIFY(ts >= before && ts <= QDateTime::currentMSecsSinceEpoch());
-        QCOMPARE(request.body,
-                 debugEventBody(DebugEventConfig(), QStringLiteral("TextInjectionService.injectAtCursor"),
-                                QStringLiteral("[DEBUG] inject enter"), QStringLiteral("C"),
-                                QJsonObject{{QStringLiteral("flags"), qint64(8388608)}, {QStringLiteral("fn"), true}},
-                                ts));
+        QCOMPARE(request.body, debugEventBody(DebugEventConfig(), location, message, QStringLiteral("C"), data, ts));
 
         DebugEventConfig config;
         config.sessionId = QStringLiteral(" 会话 2 ");

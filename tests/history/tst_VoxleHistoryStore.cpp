@@ -110,6 +110,7 @@ class TestVoxleHistoryStore : public QObject
     Q_OBJECT
 
     QTemporaryDir m_tmp;
+    ManualClock m_clock; // only read for "now"
     int m_count = 0;
     QString freshDir() { return m_tmp.path() + QStringLiteral("/case%1/Voxle").arg(++m_count); }
 
@@ -123,11 +124,10 @@ private slots:
     // A fresh store: private files in write-ahead mode at the current schema; texts trimmed, blank output skipped.
     void insert_createsPrivateFilesTrimsTextsAndSkipsBlankOutput()
     {
-        ManualClock clock;
         const QString dir = freshDir();
-        VoxleHistoryStore store(dir, clock);
-        store.insert(Kind::record, QStringLiteral("说了话"), QStringLiteral("   \n\t "), clock.now());
-        store.insert(Kind::record, QString(), QStringLiteral("只有输出"), clock.now());
+        VoxleHistoryStore store(dir, m_clock);
+        store.insert(Kind::record, QStringLiteral("说了话"), QStringLiteral("   \n\t "), m_clock.now());
+        store.insert(Kind::record, QString(), QStringLiteral("只有输出"), m_clock.now());
         store.insert(Kind::polish, QStringLiteral("\n  第一行\n第二行  \n"), QStringLiteral(" 输出\n内行 \u3000"),
                      at("2026-12-05T17:52:21.789Z"));
 
@@ -154,25 +154,24 @@ private slots:
     // row's id is never given out again, also after a reopen.
     void fetchAndRemove_newestFirstByKindAndIdsAreNeverReused()
     {
-        ManualClock clock;
         const QString dir = freshDir();
         const sqlite3_int64 memoryBefore = sqlite3_memory_used();
         qint64 lastId = 0;
         const QStringList kept{QStringLiteral("t3"), QStringLiteral("t2"), QStringLiteral("t1"), QStringLiteral("t0")};
         {
-            VoxleHistoryStore store(dir, clock);
+            VoxleHistoryStore store(dir, m_clock);
             const QList<Kind> kinds = {Kind::polish, Kind::record, Kind::polish, Kind::translate, Kind::polish};
             for (int i = 0; i < kinds.size(); ++i)
-                store.insert(kinds[i], QString(), QStringLiteral("t%1").arg(i), clock.now().addSecs(-60 * i));
+                store.insert(kinds[i], QString(), QStringLiteral("t%1").arg(i), m_clock.now().addSecs(-60 * i));
             QCOMPARE(outputs(fetch(store, Kind::polish, 2)), (QStringList{QStringLiteral("t4"), QStringLiteral("t2")}));
             lastId = fetch(store).first().id;
             QCoro::waitFor(store.remove(lastId));
             QCoro::waitFor(store.remove(lastId + 100)); // missing: nothing happens
             QCOMPARE(outputs(fetch(store)), kept);
-            store.insert(Kind::record, QString(), QStringLiteral("c"), clock.now()); // pending at destruction
+            store.insert(Kind::record, QString(), QStringLiteral("c"), m_clock.now()); // pending at destruction
         }
         QCOMPARE(sqlite3_memory_used(), memoryBefore); // every statement and the connection given back
-        VoxleHistoryStore reopened(dir, clock);
+        VoxleHistoryStore reopened(dir, m_clock);
         const QList<VoxleHistoryEntry> rows = fetch(reopened);
         QCOMPARE(outputs(rows), QStringList{QStringLiteral("c")} + kept);
         QVERIFY(rows.first().id > lastId);
@@ -180,17 +179,16 @@ private slots:
 
     void operations_runInSubmissionOrder()
     {
-        ManualClock clock;
         LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
-        VoxleHistoryStore store(freshDir(), clock);
+        VoxleHistoryStore store(freshDir(), m_clock);
         for (int i = 0; i < 50; ++i)
-            store.insert(Kind::record, QString(), QStringLiteral("before %1").arg(i), clock.now());
+            store.insert(Kind::record, QString(), QStringLiteral("before %1").arg(i), m_clock.now());
         // Submitted between two bursts of inserts: sees the first burst only.
         QCoro::Task<QList<VoxleHistoryEntry>> between = store.fetchRecent(std::nullopt, 1000);
         for (int i = 0; i < 50; ++i)
-            store.insert(Kind::record, QString(), QStringLiteral("after %1").arg(i), clock.now());
+            store.insert(Kind::record, QString(), QStringLiteral("after %1").arg(i), m_clock.now());
         QCoro::Task<> cleared = store.deleteAll();
-        store.insert(Kind::polish, QString(), QStringLiteral("last"), clock.now());
+        store.insert(Kind::polish, QString(), QStringLiteral("last"), m_clock.now());
         const QList<VoxleHistoryEntry> first = QCoro::waitFor(std::move(between));
         QCOMPARE(first.size(), 50);
         QCOMPARE(first.first().outputText, QStringLiteral("before 49"));
@@ -248,23 +246,19 @@ private slots:
             (QStringList{QStringLiteral("record"), QStringLiteral("polish"), QStringLiteral("translate")}));
 
         recorder.applyRetention(VoxleHistoryRetention::keepForever);
-        QCOMPARE(fetch(store).size(), 6);
+        const QStringList newestFirst{QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"),
+                                      QStringLiteral("25h"), QStringLiteral("8d"), QStringLiteral("40d")};
+        QCOMPARE(outputs(fetch(store)), newestFirst);
         // The picker shows a label of its own for each retention.
         QSet<QString> labels{QString()};
         for (const VoxleHistoryRetention retention : allHistoryRetentions())
             labels << Voxle::label(retention);
         QCOMPARE(labels.size(), allHistoryRetentions().size() + 1);
-        const std::pair<const char *, QStringList> steps[] = {
-            {"month1",
-             {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h"),
-              QStringLiteral("8d")}},
-            {"week1", {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h"), QStringLiteral("25h")}},
-            {"hours24", {QStringLiteral("now"), QStringLiteral("1s"), QStringLiteral("23h")}},
-            {"never", {QStringLiteral("now")}}, // created within the current second
-        };
+        // How many of the newest rows each retention keeps; "never" keeps the row created within this second.
+        const std::pair<const char *, int> steps[] = {{"month1", 5}, {"week1", 4}, {"hours24", 3}, {"never", 1}};
         for (const auto &[retention, kept] : steps) {
             recorder.applyRetention(*parseHistoryRetention(QString::fromLatin1(retention)));
-            QCOMPARE(outputs(fetch(store)), kept);
+            QCOMPARE(outputs(fetch(store)), newestFirst.first(kept));
         }
     }
 
@@ -291,26 +285,10 @@ private slots:
                  at("2026-02-28T20:00:00Z"));
     }
 
-    void unusableLocation_behavesAsEmptyWithoutCrashing()
-    {
-        ManualClock clock;
-        // A plain file where the data folder should be: the folder cannot be created, even by root.
-        const QString blocker = m_tmp.path() + QStringLiteral("/blocker");
-        overwrite(blocker, QByteArray());
-        const sqlite3_int64 memoryBefore = sqlite3_memory_used();
-        {
-            VoxleHistoryStore store(blocker + QStringLiteral("/Voxle"), clock);
-            exerciseBrokenStore(store, clock);
-        }
-        // The failed open gave its connection back.
-        QCOMPARE(sqlite3_memory_used(), memoryBefore);
-    }
-
     void lockedFileAndFailedBatch_everyRowThatCanBeStoredIsStored()
     {
-        ManualClock clock;
         LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
-        VoxleHistoryStore store(freshDir(), clock);
+        VoxleHistoryStore store(freshDir(), m_clock);
         {
             // Rows the database refuses: one undoes the whole transaction, the other only its own statement.
             RawDb raw(store.databasePath());
@@ -325,10 +303,10 @@ private slots:
             // Another program holds the file locked for a moment: the store waits rather than dropping the row,
             // and meanwhile the next rows pile up into one batch behind it.
             other.exec("BEGIN IMMEDIATE;");
-            store.insert(Kind::record, QString(), QStringLiteral("first"), clock.now());
+            store.insert(Kind::record, QString(), QStringLiteral("first"), m_clock.now());
             QThread::msleep(200);
             for (const char *text : {"秘密一", refused, "秘密二"})
-                store.insert(Kind::record, QStringLiteral("说的话"), QString::fromUtf8(text), clock.now());
+                store.insert(Kind::record, QStringLiteral("说的话"), QString::fromUtf8(text), m_clock.now());
             other.exec("COMMIT;");
             stored = QStringList{QStringLiteral("秘密二"), QStringLiteral("秘密一"), QStringLiteral("first")} + stored;
             QCOMPARE(outputs(fetch(store)), stored);
@@ -343,58 +321,62 @@ private slots:
 
     void damagedFile_isMovedAsideAndANewHistoryStarts()
     {
-        ManualClock clock;
         // Not a database at all, and a database whose table pages are garbage.
         const QString junkDir = freshDir();
         QVERIFY(QDir().mkpath(junkDir));
         const QByteArray junk = QByteArray("This is not an SQLite database, just some words.\n").repeated(200);
         overwrite(junkDir + QStringLiteral("/history.db"), junk);
         const QString corruptDir = freshDir();
-        QByteArray corrupt;
+        const QString corruptPath = corruptDir + QStringLiteral("/history.db");
         {
-            VoxleHistoryStore store(corruptDir, clock);
+            VoxleHistoryStore store(corruptDir, m_clock);
             for (int i = 0; i < 50; ++i)
-                store.insert(Kind::record, QString(), QStringLiteral("old %1").arg(i), clock.now());
+                store.insert(Kind::record, QString(), QStringLiteral("old %1").arg(i), m_clock.now());
             QCOMPARE(fetch(store).size(), 50);
         }
-        {
-            const QString path = corruptDir + QStringLiteral("/history.db");
-            const int root = RawDb(path)
-                                 .column("SELECT rootpage FROM sqlite_master WHERE name = "
-                                         "'dictation_history';")
-                                 .value(0)
-                                 .toInt();
-            QVERIFY(root > 1);
-            overwrite(path, QByteArray(4096, '\x5a'), qint64(root - 1) * 4096);
-            corrupt = readFile(path);
-        }
+        const char *rootSql = "SELECT rootpage FROM sqlite_master WHERE name = 'dictation_history';";
+        const int root = RawDb(corruptPath).column(rootSql).value(0).toInt();
+        QVERIFY(root > 1);
+        overwrite(corruptPath, QByteArray(4096, '\x5a'), qint64(root - 1) * 4096);
+        const QByteArray corrupt = readFile(corruptPath);
         for (const auto &[dir, original] : {std::pair{junkDir, junk}, std::pair{corruptDir, corrupt}}) {
             LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
-            VoxleHistoryStore store(dir, clock);
+            VoxleHistoryStore store(dir, m_clock);
             QCOMPARE(fetch(store).size(), 0);
             const QStringList aside = QDir(dir).entryList({QStringLiteral("history.db.corrupt-*")}, QDir::Files);
             QCOMPARE(aside.size(), 1);
             QCOMPARE(readFile(dir + QLatin1Char('/') + aside.first()), original);
             QVERIFY(LogCapture::text().contains(QStringLiteral("moved aside to")));
-            store.insert(Kind::polish, QString(), QStringLiteral("new"), clock.now());
+            store.insert(Kind::polish, QString(), QStringLiteral("new"), m_clock.now());
             QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("new")});
         }
     }
 
-    void healthyButUnavailableFile_isNeverMovedAside()
+    // A location or a file the store cannot use: it answers empty without crashing, and moves nothing aside.
+    void unusableLocationOrBusyFile_behavesAsEmptyAndIsNeverMovedAside()
     {
-        ManualClock clock;
+        // A plain file where the data folder should be: the folder cannot be created, even by root.
+        const QString blocker = m_tmp.path() + QStringLiteral("/blocker");
+        overwrite(blocker, QByteArray());
+        const sqlite3_int64 memoryBefore = sqlite3_memory_used();
+        {
+            VoxleHistoryStore store(blocker + QStringLiteral("/Voxle"), m_clock);
+            exerciseBrokenStore(store, m_clock);
+        }
+        // The failed open gave its connection back.
+        QCOMPARE(sqlite3_memory_used(), memoryBefore);
+
         const QString dir = freshDir();
         {
-            VoxleHistoryStore store(dir, clock);
-            store.insert(Kind::record, QString(), QStringLiteral("kept"), clock.now());
+            VoxleHistoryStore store(dir, m_clock);
+            store.insert(Kind::record, QString(), QStringLiteral("kept"), m_clock.now());
         }
         // Locked by another program for longer than the store waits: busy, not damaged.
         {
             RawDb other(dir + QStringLiteral("/history.db"));
             other.exec("PRAGMA journal_mode=DELETE;");
             other.exec("BEGIN EXCLUSIVE;");
-            VoxleHistoryStore store(dir, clock, 50);
+            VoxleHistoryStore store(dir, m_clock, 50);
             QCOMPARE(fetch(store).size(), 0);
             other.exec("COMMIT;");
             QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
@@ -413,21 +395,20 @@ private slots:
         overwrite(dir + QStringLiteral("/history.db"), junk);
         {
             LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
-            VoxleHistoryStore second(dir, clock);
-            exerciseBrokenStore(second, clock);
+            VoxleHistoryStore second(dir, m_clock);
+            exerciseBrokenStore(second, m_clock);
             QVERIFY(LogCapture::text().contains(QStringLiteral("another running instance")));
         }
         QCOMPARE(readFile(dir + QStringLiteral("/history.db")), junk);
         QVERIFY(filesIn(dir).filter(QStringLiteral("corrupt")).isEmpty());
         owner.closeWriteChannel();
         QVERIFY(owner.waitForFinished(10000));
-        VoxleHistoryStore afterwards(dir, clock);
+        VoxleHistoryStore afterwards(dir, m_clock);
         QCOMPARE(filesIn(dir).filter(QStringLiteral("corrupt")).size(), 1);
     }
 
     void schemaVersion_oldFilesMigrateNewerFilesStayUntouched()
     {
-        ManualClock clock;
         const QString oldDir = freshDir();
         const QString newerDir = freshDir();
         const char *table = "CREATE TABLE dictation_history(id INTEGER PRIMARY KEY AUTOINCREMENT, created_at TEXT "
@@ -443,8 +424,8 @@ private slots:
                 raw.exec("PRAGMA user_version=7;");
         }
         {
-            VoxleHistoryStore store(oldDir, clock);
-            store.insert(Kind::record, QString(), QStringLiteral("added"), clock.now());
+            VoxleHistoryStore store(oldDir, m_clock);
+            store.insert(Kind::record, QString(), QStringLiteral("added"), m_clock.now());
             QCOMPARE(outputs(fetch(store)), (QStringList{QStringLiteral("added"), QStringLiteral("kept")}));
         }
         RawDb old(oldDir + QStringLiteral("/history.db"));
@@ -456,9 +437,9 @@ private slots:
         const QString schemaSql = QStringLiteral("SELECT group_concat(sql) FROM sqlite_master;");
         const QStringList schemaBefore = RawDb(newerPath).column(schemaSql.toUtf8());
         {
-            VoxleHistoryStore store(newerDir, clock);
+            VoxleHistoryStore store(newerDir, m_clock);
             QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
-            store.insert(Kind::record, QString(), QStringLiteral("added"), clock.now());
+            store.insert(Kind::record, QString(), QStringLiteral("added"), m_clock.now());
             QCoro::waitFor(store.deleteAll());
             QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
             QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("kept")});
