@@ -318,11 +318,12 @@ private slots:
         QTest::addColumn<QString>("value"); // the field's at the end
         const QString abc = QStringLiteral("abc");
         QTest::newRow("cancelled at once") << QString() << true << false << abc;
-        QTest::newRow("window changed before the write") << QStringLiteral("selectedTextRange") << false << false << abc;
+        QTest::newRow("window changed before the write")
+            << QStringLiteral("selectedTextRange") << false << false << abc;
         QTest::newRow("element changed before the write") << QStringLiteral("element") << false << false << abc;
         // What the field took stays, but nothing more is written to it: the caret is not moved.
-        QTest::newRow("cancelled during the write") << QStringLiteral("setSelectedText:x") << true << false
-                                                    << QStringLiteral("abcx");
+        QTest::newRow("cancelled during the write")
+            << QStringLiteral("setSelectedText:x") << true << false << QStringLiteral("abcx");
         QTest::newRow("cancelled while reading the clipboard") << QStringLiteral("read") << true << true << abc;
         QTest::newRow("window changed before the chord") << QStringLiteral("chord") << false << true << abc;
         QTest::newRow("cancelled before the chord") << QStringLiteral("chord") << true << true << abc;
