@@ -125,11 +125,6 @@ private:
     QSet<unsigned int> m_held;
 };
 
-bool holds(const QList<KeyCombo> &combos, quint16 keyCode)
-{
-    return std::any_of(combos.begin(), combos.end(), [keyCode](const KeyCombo &c) { return c.keyCode == keyCode; });
-}
-
 struct Rig {
     ManualClock clock;
     FakeHotkeyHost host;
@@ -157,7 +152,8 @@ struct Rig {
     {
         if (!tap.grabsCurrent())
             return std::nullopt;
-        return holds(tap.grabbedCombos(), key);
+        const QList<KeyCombo> combos = tap.grabbedCombos();
+        return std::any_of(combos.begin(), combos.end(), [key](const KeyCombo &c) { return c.keyCode == key; });
     }
 };
 
@@ -207,7 +203,7 @@ private slots:
         r.tap.setFnRoleKey(role);
         QVERIFY(r.apply());
         QVERIFY(r.tap.inputMonitoringGranted()); // the running tap still counts as access
-        QVERIFY(holds(r.tap.grabbedCombos(), KeyTap::keyFn));
+        QVERIFY(r.holding(KeyTap::keyFn) == true);
         // Space is held only while the role key is down (and the interpreter has seen it go up).
         QTRY_VERIFY(r.holding(KeyTap::keySpace) == false);
         r.field.code(place, true);
