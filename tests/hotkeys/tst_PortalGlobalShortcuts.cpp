@@ -42,17 +42,12 @@ private slots:
                      "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
                      "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
         config.close();
-        // The bus goes with the test, even with one that crashed.
+        // The bus goes with the test (QProcess ends it), even with one that crashed.
         m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_daemon.start(u"dbus-daemon"_s,
                        {u"--nofork"_s, u"--print-address"_s, u"--config-file="_s + config.fileName()});
         QVERIFY(m_daemon.waitForReadyRead(10000));
         m_daemon.setProperty("address", QString::fromUtf8(m_daemon.readLine()).trimmed());
-    }
-    void cleanupTestCase()
-    {
-        m_daemon.kill();
-        m_daemon.waitForFinished();
     }
 
     void boundActions_startStopAndCancelDictations()

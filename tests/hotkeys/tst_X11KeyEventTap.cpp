@@ -1,6 +1,7 @@
 // The real X11 tap and the interpreter together, driven by XTest key presses on the test display, with a
 // plain X window holding the focus to show what reaches an application. Layouts are set with setxkbmap on the
 // test's own display and put back to US after each test.
+#include "../output/DesktopChild.h"
 #include "FakeHotkeyHost.h"
 #include "QuietDebugEvents.h"
 #include "hotkeys/GlobalHotkeyService.h"
@@ -124,11 +125,6 @@ private:
     QSet<unsigned int> m_held;
 };
 
-bool holds(const QList<KeyCombo> &combos, quint16 keyCode)
-{
-    return std::any_of(combos.begin(), combos.end(), [keyCode](const KeyCombo &c) { return c.keyCode == keyCode; });
-}
-
 struct Rig {
     ManualClock clock;
     FakeHotkeyHost host;
@@ -156,7 +152,8 @@ struct Rig {
     {
         if (!tap.grabsCurrent())
             return std::nullopt;
-        return holds(tap.grabbedCombos(), key);
+        const QList<KeyCombo> combos = tap.grabbedCombos();
+        return std::any_of(combos.begin(), combos.end(), [key](const KeyCombo &c) { return c.keyCode == key; });
     }
 };
 
@@ -206,7 +203,7 @@ private slots:
         r.tap.setFnRoleKey(role);
         QVERIFY(r.apply());
         QVERIFY(r.tap.inputMonitoringGranted()); // the running tap still counts as access
-        QVERIFY(holds(r.tap.grabbedCombos(), KeyTap::keyFn));
+        QVERIFY(r.holding(KeyTap::keyFn) == true);
         // Space is held only while the role key is down (and the interpreter has seen it go up).
         QTRY_VERIFY(r.holding(KeyTap::keySpace) == false);
         r.field.code(place, true);
@@ -353,32 +350,22 @@ private slots:
         Rig r(HotkeyScheme::custom);
         r.host.polish = HotkeyBinding{KeyTap::keyOption, 0};
         QVERIFY(r.apply());
-        QProcess window;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        window.setProcessEnvironment(env);
-        window.start(QStringLiteral(ALTMENU_WINDOW), {});
-        QByteArray out;
-        auto said = [&](const char *line) {
-            out += window.readAllStandardOutput();
-            return out.split('\n').contains(QByteArray(line));
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(said("ready"), 10000);
+        DesktopChild window(QStringLiteral(VOXLE_TEXT_TARGET), {QStringLiteral("menu")},
+                            {{QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb")}});
+        QVERIFY(window.waitFor(QStringLiteral("FOCUSED"), 10000));
         // Held as long as a person would: until the tap has had its say, which the window sees as another key.
         r.field.key(XK_Alt_L, true);
-        QTRY_VERIFY((said(""), out.count("key ") > out.count("key 64\n")));
+        QTRY_VERIFY(window.lines.filter(QStringLiteral("KEY:")).size() > window.lines.count(QStringLiteral("KEY:64")));
         r.field.key(XK_Alt_L, false);
         QTRY_COMPARE(r.host.calls, QStringList{QStringLiteral("action:polish")});
         r.field.tap(XK_x);
-        QTRY_VERIFY(said("text x"));
-        QVERIFY(!said("menubar"));
+        QVERIFY(window.waitFor(QStringLiteral("TEXT:x")));
+        QVERIFY(!window.lines.contains(QStringLiteral("MENUBAR")));
         // Without the binding, the same tap does open the menu bar: the window shows what it is meant to.
         r.host.polish.reset();
         QVERIFY(r.apply());
         r.field.tap(XK_Alt_L);
-        QTRY_VERIFY(said("menubar"));
-        window.kill();
-        window.waitForFinished();
+        QVERIFY(window.waitFor(QStringLiteral("MENUBAR")));
     }
 
     // The keyboard never waits for the program: with the main thread stuck in slow work right after a grabbed

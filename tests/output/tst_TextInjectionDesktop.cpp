@@ -27,17 +27,15 @@ constexpr int kStartTimeoutMs = 15000;
 constexpr int kTimeoutMs = 5000;
 const QString kDictation = QStringLiteral("你好，world");
 
-using Target = DesktopChild;
-
-std::unique_ptr<Target> gtkEntry(const QString &initial)
+std::unique_ptr<DesktopChild> gtkEntry(const QString &initial)
 {
-    return std::make_unique<Target>(QStringLiteral("/usr/bin/python3"),
-                                    QStringList{QStringLiteral(VOXLE_GTK_ENTRY), initial});
+    return std::make_unique<DesktopChild>(QStringLiteral("/usr/bin/python3"),
+                                          QStringList{QStringLiteral(VOXLE_GTK_ENTRY), initial});
 }
 
-std::unique_ptr<Target> qtTarget(const QStringList &args)
+std::unique_ptr<DesktopChild> qtTarget(const QStringList &args)
 {
-    return std::make_unique<Target>(QStringLiteral(VOXLE_TEXT_TARGET), args);
+    return std::make_unique<DesktopChild>(QStringLiteral(VOXLE_TEXT_TARGET), args);
 }
 
 QString run(const QString &command)
@@ -46,7 +44,7 @@ QString run(const QString &command)
 }
 
 // A clipboard owner in its own process, serving text and a small PNG image; the image as written.
-std::unique_ptr<Target> imageOwner(const QString &text, const QTemporaryDir &dir, QByteArray *png = nullptr)
+std::unique_ptr<DesktopChild> imageOwner(const QString &text, const QTemporaryDir &dir, QByteArray *png = nullptr)
 {
     QImage image(8, 6, QImage::Format_RGB32);
     image.fill(QColor(200, 30, 90));

@@ -5,6 +5,8 @@
 //             chord with V prints "RAW:<modifiers>"
 //   terminal  a widget with the terminal role that pastes on Ctrl+Shift+V only
 //   owner     owns the clipboard with the text of argv[2] and the PNG file argv[3], prints "OWNED"
+//   menu      a lineedit under a menu bar that takes the keyboard when Alt is tapped alone (the Windows style),
+//             as in many applications; prints "MENUBAR" when it does and "KEY:<X key code>" for every key press
 // Every mode prints "FOCUSED" once its widget holds the keyboard focus.
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -13,7 +15,9 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMimeData>
+#include <QStyleFactory>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -66,6 +70,20 @@ QAccessibleInterface *terminalFactory(const QString &className, QObject *object)
     return nullptr;
 }
 
+class KeyReporter : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress && watched->isWindowType())
+            say(QStringLiteral("KEY:%1").arg(static_cast<QKeyEvent *>(event)->nativeScanCode()));
+        return false;
+    }
+};
+
 class LineEdit : public QLineEdit
 {
 protected:
@@ -91,7 +109,18 @@ int main(int argc, char **argv)
     window.resize(600, 80);
     auto *layout = new QVBoxLayout(&window);
     QWidget *focus = nullptr;
-    if (mode == QLatin1String("lineedit")) {
+    if (mode == QLatin1String("menu")) {
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
+        auto *bar = new QMenuBar;
+        bar->addMenu(QStringLiteral("&File"))->addAction(QStringLiteral("&Quit"));
+        layout->setMenuBar(bar);
+        QObject::connect(&app, &QApplication::focusChanged, bar, [bar](QWidget *, QWidget *now) {
+            if (now == bar)
+                say(QStringLiteral("MENUBAR"));
+        });
+        app.installEventFilter(new KeyReporter(&app));
+    }
+    if (mode == QLatin1String("lineedit") || mode == QLatin1String("menu")) {
         auto *edit = new LineEdit;
         edit->setText(args.value(2));
         QObject::connect(edit, &QLineEdit::textChanged, edit,
