@@ -20,6 +20,8 @@ const QString kSmsCode = QStringLiteral("246810");
 const QString kServerKey = QStringLiteral("sk-standin-7f3a");
 const QString kChatPath = QStringLiteral("/compatible-mode/v1/chat/completions");
 const QString kCredentialsPath = QStringLiteral("/api/config/ai-credentials");
+const QString kTokenItem = QStringLiteral("voxle_auth_token");
+const QString kKeyItem = QStringLiteral("dashscope_api_key");
 
 QJsonObject headersOf(const QJsonValue &request)
 {
@@ -74,6 +76,7 @@ private:
         std::unique_ptr<TextRewriter> rewriter;
 
         std::optional<QString> secret(const QString &key) { return keychain.read(key); }
+        QString bearer() { return QStringLiteral("Bearer ") + secret(kTokenItem).value_or(QString()); }
         // What an earlier run left in the secret store.
         void storedBefore(const QString &key, const QString &value)
         {
@@ -93,7 +96,7 @@ private:
             f->defaults, f->keychain, f->clock, m_nam, [raw]() { return raw->useProxy; }, nullptr, endpoints);
         QObject::connect(f->account.get(), &VoxleAccount::apiKeyReceived, f->account.get(), [raw](const QString &key) {
             raw->savedKeys << key;
-            raw->keychain.save(key.trimmed(), QStringLiteral("dashscope_api_key"));
+            raw->keychain.save(key.trimmed(), kKeyItem);
         });
         f->rewriter = std::make_unique<TextRewriter>(*f->account, m_nam, f->clock);
         return f;
@@ -119,23 +122,22 @@ private:
         QVERIFY(f.account->isLoggedIn());
     }
 
-    // The credentials endpoint answers with `body`; `reset` also forgets users and sessions.
-    bool answerCredentials(int status, const QByteArray &body, bool reset = true)
+    // `method` requests to `path` are answered with `body`; `reset` also forgets users and sessions.
+    bool answer(const char *method, const QString &path, int status, const QByteArray &body, bool reset = true)
     {
-        return m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), kCredentialsPath, status, body)},
-                               reset);
+        return m_server.script({LocalServerProcess::rule(QString::fromLatin1(method), path, status, body)}, reset);
     }
 
     void storeSession(Fixture &f, const QString &token, const QString &expires)
     {
         f.defaults.setBool(QStringLiteral("has_run_before_v1"), true);
-        f.storedBefore(QStringLiteral("voxle_auth_token"), token);
+        f.storedBefore(kTokenItem, token);
         f.storedBefore(QStringLiteral("voxle_auth_expires_at_utc"), expires);
         f.defaults.setData(QStringLiteral("voxle_auth_user_json"),
                            R"({"id":"9","phone":"13800138000","isAdmin":false,"createdAtUtc":"2026-01-01T00:00:00Z"})");
         f.defaults.setData(QStringLiteral("voxle_ai_credentials_json"),
                            R"({"apiKey":"sk-earlier","asrModel":"fun-asr-realtime","llmModel":"qwen-plus"})");
-        f.storedBefore(QStringLiteral("dashscope_api_key"), QStringLiteral("sk-user-typed"));
+        f.storedBefore(kKeyItem, QStringLiteral("sk-user-typed"));
     }
 
     static QString fileKey(Fixture &f)
@@ -191,12 +193,12 @@ private slots:
         QCOMPARE(f->account->isLoggedIn(), signedIn);
         QCOMPARE(f->account->authUser().has_value(), signedIn);
         QCOMPARE(f->account->aiCredentials().has_value(), signedIn);
-        QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")).has_value(), signedIn);
+        QCOMPARE(f->secret(kTokenItem).has_value(), signedIn);
         QCOMPARE(f->secret(QStringLiteral("voxle_auth_expires_at_utc")).has_value(), signedIn);
         QCOMPARE(f->defaults.contains(QStringLiteral("voxle_auth_user_json")), signedIn);
         QCOMPARE(f->defaults.contains(QStringLiteral("voxle_ai_credentials_json")), signedIn);
         // The DashScope key is never removed by signing out.
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-user-typed")));
+        QCOMPARE(f->secret(kKeyItem), std::optional(QStringLiteral("sk-user-typed")));
         if (signedIn)
             QCOMPARE(f->account->authExpiresAtUtc(), std::optional(expires));
     }
@@ -207,7 +209,7 @@ private slots:
     {
         auto f = fixture();
         storeSession(*f, QStringLiteral("abcdefghijk"), QStringLiteral("2026-12-07T00:00:00Z"));
-        f->secrets.items.erase({Voxle::applicationId(), QStringLiteral("dashscope_api_key")});
+        f->secrets.items.erase({Voxle::applicationId(), kKeyItem});
         f->secrets.failReadWith = -25291;
         f->secrets.failSaveWith = -25291;
         f->account->restoreAuthState();
@@ -218,7 +220,7 @@ private slots:
         // Unreachable is not "signed out": nothing is cleared, and the restore is tried again later.
         QVERIFY(!f->account->isLoggedIn());
         QVERIFY(f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
-        QCOMPARE(f->secrets.items.count({Voxle::applicationId(), QStringLiteral("voxle_auth_token")}), 1u);
+        QCOMPARE(f->secrets.items.count({Voxle::applicationId(), kTokenItem}), 1u);
 
         f->secrets.failReadWith = 0;
         f->clock.advance(10'000);
@@ -227,7 +229,7 @@ private slots:
         f->secrets.failSaveWith = 0;
         f->account->restoreAuthState(); // the next start
         QCOMPARE(fileKey(*f), QString());
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(QStringLiteral("sk-earlier")));
+        QCOMPARE(f->secret(kKeyItem), std::optional(QStringLiteral("sk-earlier")));
         QCOMPARE(f->account->aiCredentials()->apiKey, QStringLiteral("sk-earlier"));
         QCOMPARE(f->clock.pendingTimers(), 0);
 
@@ -250,13 +252,13 @@ private slots:
         f->secrets.failSaveAccount = QStringLiteral("voxle_auth_expires_at_utc");
         QCOMPARE(login(*f), std::optional(QStringLiteral("钥匙串操作失败（-26276）")));
         QVERIFY(!f->account->isLoggedIn());
-        QCOMPARE(f->secrets.items.count({Voxle::applicationId(), QStringLiteral("voxle_auth_token")}), 0u);
+        QCOMPARE(f->secrets.items.count({Voxle::applicationId(), kTokenItem}), 0u);
         QVERIFY(!f->defaults.contains(QStringLiteral("voxle_auth_user_json")));
 
         f->secrets.failSaveWith = 0;
         f->account->applyAiCredentials(
             VoxleAiCredentialsDto{QStringLiteral("sk-earlier"), QStringLiteral("a"), QStringLiteral("l")});
-        QVERIFY(answerCredentials(500, "<html>oops</html>"));
+        QVERIFY(answer("GET", kCredentialsPath, 500, "<html>oops</html>"));
         signIn(*f);
         QCOMPARE(f->savedKeys, QStringList{QStringLiteral("sk-earlier")});
     }
@@ -280,15 +282,14 @@ private slots:
         signIn(*f);
         QCOMPARE(changes.counts(), (QList<qsizetype>{1, 1, 1, 1}));
         QCOMPARE(f->account->authUser()->phone, std::optional(kPhone));
-        const std::optional<QString> token = f->secret(QStringLiteral("voxle_auth_token"));
-        QVERIFY(token && token->size() >= 11);
+        QVERIFY(f->secret(kTokenItem).value_or(QString()).size() >= 11);
         QCOMPARE(f->secret(QStringLiteral("voxle_auth_expires_at_utc")), f->account->authExpiresAtUtc());
         QVERIFY(f->defaults.data(QStringLiteral("voxle_auth_user_json")));
         QCOMPARE(f->account->aiCredentials()->apiKey, kServerKey);
         QCOMPARE(f->savedKeys, QStringList{kServerKey});
 
-        // The code request declares its body's type and carries no device id; the credentials fetch carries
-        // the token and the device id.
+        // The code request declares its body's type and carries no device id. (The credentials fetch and its
+        // headers: ensureCredentials_anonymousProxyAndSignedIn.)
         const QJsonArray sends = m_server.requestsTo(QStringLiteral("/api/auth/send-code"));
         QCOMPARE(headersOf(sends.first()).value(QStringLiteral("content-type")).toString(),
                  QStringLiteral("application/json"));
@@ -296,22 +297,15 @@ private slots:
         QCOMPARE(jsonBodyOf(sends.last()).keys(),
                  (QStringList{QStringLiteral("phone"), QStringLiteral("sliderToken")}));
         QCOMPARE(jsonBodyOf(sends.last()).value(QStringLiteral("phone")).toString(), kPhone);
-        const QJsonArray fetches = m_server.requestsTo(kCredentialsPath);
-        QCOMPARE(fetches.size(), 1);
-        QCOMPARE(authorizationOf(fetches.first()), QStringLiteral("Bearer ") + *token);
-        QCOMPARE(headersOf(fetches.first()).value(QStringLiteral("x-device-id")).toString(),
-                 f->account->deviceIdentifier());
 
         const auto me = wait(f->account->fetchMe());
         QVERIFY(me);
         QCOMPARE(me->phone, std::optional(kPhone));
         const QJsonValue meRequest = m_server.requestsTo(QStringLiteral("/api/auth/me")).first();
-        QCOMPARE(authorizationOf(meRequest), QStringLiteral("Bearer ") + *token);
+        QCOMPARE(authorizationOf(meRequest), f->bearer());
         QVERIFY(!headersOf(meRequest).contains(QStringLiteral("x-device-id")));
         // A refused profile request is only logged: still signed in.
-        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("GET"), QStringLiteral("/api/auth/me"), 401,
-                                                          R"({"detail":"expired"})")},
-                                false));
+        QVERIFY(answer("GET", QStringLiteral("/api/auth/me"), 401, R"({"detail":"expired"})", false));
         QTest::ignoreMessage(QtCriticalMsg, "[VoxleAppState] 请求 /api/auth/me 报错: expired");
         QVERIFY(!wait(f->account->fetchMe()));
         QVERIFY(f->account->isLoggedIn());
@@ -320,8 +314,8 @@ private slots:
         QCOMPARE(changes.counts(), (QList<qsizetype>{2, 2, 2, 2}));
         QVERIFY(!f->account->isLoggedIn());
         QVERIFY(!f->account->aiCredentials());
-        QCOMPARE(f->secret(QStringLiteral("voxle_auth_token")), std::nullopt);
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
+        QCOMPARE(f->secret(kTokenItem), std::nullopt);
+        QCOMPARE(f->secret(kKeyItem), std::optional(kServerKey));
         const qsizetype before = m_server.requests().size();
         QVERIFY(!wait(f->account->fetchMe()));
         QCOMPARE(wait(f->account->fetchAiCredentials()), std::optional(QStringLiteral("未登录")));
@@ -332,7 +326,7 @@ private slots:
     void ensureCredentials_anonymousProxyAndSignedIn()
     {
         auto f = fixture();
-        f->keychain.save(QStringLiteral("sk-already-here"), QStringLiteral("dashscope_api_key"));
+        f->keychain.save(QStringLiteral("sk-already-here"), kKeyItem);
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
         const QJsonArray fetches = m_server.requestsTo(kCredentialsPath);
@@ -341,15 +335,15 @@ private slots:
             QVERIFY(!headersOf(r).contains(QStringLiteral("authorization")));
             QCOMPARE(headersOf(r).value(QStringLiteral("x-device-id")).toString(), f->account->deviceIdentifier());
         }
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
+        QCOMPARE(f->secret(kKeyItem), std::optional(kServerKey));
 
-        QVERIFY(answerCredentials(503, R"({"detail":"维护中"})"));
+        QVERIFY(answer("GET", kCredentialsPath, 503, R"({"detail":"维护中"})"));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("维护中")));
         // A record with a blank key never replaces a stored key, and alone leaves nothing usable.
-        QVERIFY(answerCredentials(200, R"({"apiKey":"  ","asrModel":"a","llmModel":"b"})"));
+        QVERIFY(answer("GET", kCredentialsPath, 200, R"({"apiKey":"  ","asrModel":"a","llmModel":"b"})"));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
-        f->keychain.remove(QStringLiteral("dashscope_api_key"));
+        QCOMPARE(f->secret(kKeyItem), std::optional(kServerKey));
+        f->keychain.remove(kKeyItem);
         QCOMPARE(wait(f->account->ensureAiCredentials()),
                  std::optional(QStringLiteral("无法获取 AI 配置，请稍后重试。")));
 
@@ -365,59 +359,16 @@ private slots:
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
         QCOMPARE(m_server.requests().size(), before);
         // Signed in without a key: fetched with the token.
-        f->keychain.remove(QStringLiteral("dashscope_api_key"));
+        f->keychain.remove(kKeyItem);
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::nullopt);
-        QCOMPARE(f->secret(QStringLiteral("dashscope_api_key")), std::optional(kServerKey));
+        QCOMPARE(f->secret(kKeyItem), std::optional(kServerKey));
         const QJsonArray signedInFetches = m_server.requestsTo(kCredentialsPath);
         QCOMPARE(signedInFetches.size(), 2); // the sign-in's and this one
-        QCOMPARE(authorizationOf(signedInFetches.last()),
-                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
+        QCOMPARE(authorizationOf(signedInFetches.last()), f->bearer());
         // Signed in, no key, fetch refused: the server's message.
-        f->keychain.remove(QStringLiteral("dashscope_api_key"));
-        QVERIFY(answerCredentials(401, R"({"detail":"登录已过期，请重新登录"})", false));
+        f->keychain.remove(kKeyItem);
+        QVERIFY(answer("GET", kCredentialsPath, 401, R"({"detail":"登录已过期，请重新登录"})", false));
         QCOMPARE(wait(f->account->ensureAiCredentials()), std::optional(QStringLiteral("登录已过期，请重新登录")));
-    }
-
-    void usage_reportedOnlyWhenSignedIn()
-    {
-        auto f = fixture();
-        VoxleCloud cloud(*f->account, m_nam, f->clock);
-        QVERIFY(!cloud.isLoggedIn());
-        wait(f->account->reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("你好"),
-                                          QStringLiteral("你好。"), 1200));
-        QCOMPARE(m_server.requestsTo(QStringLiteral("/api/usage/events")).size(), 0);
-
-        signIn(*f);
-        QVERIFY(cloud.isLoggedIn());
-        wait(f->account->reportUsageEvent(QStringLiteral("translate"), QStringLiteral("语音翻译"),
-                                          QStringLiteral("👍🏽 你好"), QStringLiteral("e\u0301 hi"), 2345));
-        // The application's cloud reports on its own, nobody awaits it.
-        cloud.reportUsageEvent(QStringLiteral("record"), QStringLiteral("润色听写"), QStringLiteral("ab"),
-                               QStringLiteral("abc"), 10);
-        QVERIFY(QTest::qWaitFor([&] { return m_server.usageEvents().size() == 2; }));
-        // The unawaited report still holds the fixture's clock until its reply is done with.
-        QVERIFY(QTest::qWaitFor([&] { return m_nam.findChildren<QNetworkReply *>().isEmpty(); }));
-        const QJsonArray events = m_server.usageEvents();
-        const QJsonObject first = events.at(0).toObject();
-        QCOMPARE(first.value(QStringLiteral("authorization")).toString(),
-                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
-        QCOMPARE(first.value(QStringLiteral("device_id")).toString(), QString());
-        QCOMPARE(first.value(QStringLiteral("body")).toObject(),
-                 (QJsonObject{{QStringLiteral("event_type"), QStringLiteral("translate")},
-                              {QStringLiteral("mode"), QStringLiteral("语音翻译")},
-                              {QStringLiteral("raw_text_length"), 4},
-                              {QStringLiteral("output_text_length"), 4},
-                              {QStringLiteral("speech_duration_ms"), 2345}}));
-        QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("event_type")].toString(),
-                 QStringLiteral("dictation"));
-        QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("output_text_length")].toInt(), 3);
-
-        // A failed report (here: an empty answer) is only logged.
-        QVERIFY(m_server.script(
-            {LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/usage/events"), 204, "")}, false));
-        QTest::ignoreMessage(QtCriticalMsg, "[VoxleServerApi] 解码失败: empty body");
-        QTest::ignoreMessage(QtCriticalMsg, "上报使用量失败: 返回解析失败");
-        wait(f->account->reportUsage(QStringLiteral("dictation"), std::nullopt, 1, 1, 1));
     }
 
     void proxyRoute_polishAndTranslateThroughBackend()
@@ -448,8 +399,7 @@ private slots:
                  QStringLiteral("日语"));
 
         // A blank answer is no result and leaves the label alone.
-        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), QStringLiteral("/api/text/polish"),
-                                                          200, R"({"text":"  \n"})")}));
+        QVERIFY(answer("POST", QStringLiteral("/api/text/polish"), 200, R"({"text":"  \n"})"));
         f->rewriter->setLastNetworkErrorLabel(QString());
         QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("x"))), std::nullopt);
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
@@ -459,14 +409,13 @@ private slots:
         signIn(*f);
         QVERIFY(wait(f->rewriter->polishText(QStringLiteral("hello"))));
         QVERIFY(!wait(f->rewriter->translateText(QStringLiteral("hello"), TranslationTargetLanguage::en)));
-        const QString bearer = QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token"));
         const QJsonValue lastTranslate = m_server.requestsTo(QStringLiteral("/api/text/translate")).last();
         QCOMPARE(jsonBodyOf(lastTranslate).value(QStringLiteral("target_language")).toString(), QStringLiteral("英文"));
-        QCOMPARE(authorizationOf(lastTranslate), bearer);
-        QCOMPARE(authorizationOf(m_server.requestsTo(QStringLiteral("/api/text/polish")).last()), bearer);
+        // Polish and translate post through one path: one of them shows the token goes along.
+        QCOMPARE(authorizationOf(lastTranslate), f->bearer());
     }
 
-    void directRoute_chatCompletionsWithStoredKey()
+    void directRoute_chatCompletionsTheirCancelTimeoutAndRefusal()
     {
         auto f = fixture();
         // Every failure is published, also one that repeats the label (the application state shows others too).
@@ -477,7 +426,7 @@ private slots:
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("未配置 API Key"));
         QCOMPARE(m_server.requests().size(), 0);
 
-        f->keychain.save(QStringLiteral(" ") + kServerKey + QStringLiteral("\n"), QStringLiteral("dashscope_api_key"));
+        f->keychain.save(QStringLiteral(" ") + kServerKey + QStringLiteral("\n"), kKeyItem);
         QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("嗯，明天开会"))),
                  std::optional(QStringLiteral("明天开会。")));
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
@@ -500,6 +449,40 @@ private slots:
         QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
         QVERIFY(chatMessage(m_server.requestsTo(kChatPath).last(), 0)
                     .startsWith(QStringLiteral("请把用户的语音内容翻译成日语。\n\n")));
+
+        QVERIFY(m_server.script(LocalServerProcess::hang(kChatPath)));
+        // A request cancelled on its way or before it starts is a failure, not an empty answer.
+        const QList<TextRewriter::ChatMessage> hi{{QStringLiteral("user"), QStringLiteral("hi")}};
+        CancelToken escape;
+        auto cancelled = f->rewriter->chatCompletion(hi, 8, 30.0, escape);
+        QVERIFY(QTest::qWaitFor([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
+        escape.cancel();
+        QVERIFY(!QCoro::waitFor(cancelled));
+        QVERIFY(!wait(f->rewriter->chatCompletion(hi, 8, 30.0, escape)));
+        // Escape is not a network failure (the last one's label stays), and a request cancelled before it starts
+        // never leaves.
+        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"), escape)), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QStringLiteral("本地服务无法离线翻译"));
+
+        auto task = f->rewriter->polishText(QStringLiteral("hello"));
+        QVERIFY(QTest::qWaitFor([&] { return m_server.requestsTo(kChatPath).size() == 2; }));
+        f->clock.advance(29999);
+        QCoreApplication::processEvents();
+        QVERIFY(!task.isReady());
+        f->clock.advance(1);
+        QCOMPARE(QCoro::waitFor(task), std::nullopt);
+        QCOMPARE(f->rewriter->lastNetworkErrorLabel(),
+                 QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
+
+        // Nobody listens at the chat endpoint.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const auto refused = fixture(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
+        probe.close();
+        refused->keychain.save(kServerKey, kKeyItem);
+        QCOMPARE(wait(refused->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
+        QCOMPARE(refused->rewriter->lastNetworkErrorLabel(),
+                 QStringLiteral("无法连接 DashScope：无法连接到服务器（可能需要代理或被网络阻断）。"));
     }
 
     void directRoute_errorBodies_data()
@@ -531,60 +514,25 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, label);
         auto f = fixture();
-        f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
-        f->rewriter->setLastNetworkErrorLabel(QStringLiteral("earlier"));
-        QVERIFY(m_server.script({LocalServerProcess::rule(QStringLiteral("POST"), kChatPath, status, body)}));
+        f->keychain.save(kServerKey, kKeyItem);
+        QVERIFY(answer("POST", kChatPath, status, body));
         QSignalSpy reported(f->rewriter.get(), &TextRewriter::networkErrorReported);
         QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
-        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), label);
         QCOMPARE(reported, QList<QVariantList>{{label}});
     }
 
-    void directRoute_cancelledTimedOutOrRefused()
-    {
-        auto f = fixture();
-        f->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
-        QVERIFY(m_server.script(LocalServerProcess::hang(kChatPath)));
-        // A request cancelled on its way or before it starts is a failure, not an empty answer.
-        const QList<TextRewriter::ChatMessage> hi{{QStringLiteral("user"), QStringLiteral("hi")}};
-        CancelToken escape;
-        auto cancelled = f->rewriter->chatCompletion(hi, 8, 30.0, escape);
-        QVERIFY(QTest::qWaitFor([&] { return m_server.requestsTo(kChatPath).size() == 1; }));
-        escape.cancel();
-        QVERIFY(!QCoro::waitFor(cancelled));
-        QVERIFY(!wait(f->rewriter->chatCompletion(hi, 8, 30.0, escape)));
-        // Escape is not a network failure, and a request cancelled before it starts never leaves.
-        QCOMPARE(wait(f->rewriter->polishText(QStringLiteral("hello"), escape)), std::nullopt);
-        QCOMPARE(f->rewriter->lastNetworkErrorLabel(), QString());
-
-        auto task = f->rewriter->polishText(QStringLiteral("hello"));
-        QVERIFY(QTest::qWaitFor([&] { return m_server.requestsTo(kChatPath).size() == 2; }));
-        f->clock.advance(29999);
-        QCoreApplication::processEvents();
-        QVERIFY(!task.isReady());
-        f->clock.advance(1);
-        QCOMPARE(QCoro::waitFor(task), std::nullopt);
-        QCOMPARE(f->rewriter->lastNetworkErrorLabel(),
-                 QStringLiteral("无法连接 DashScope：连接超时（可能需要代理或网络不通）。"));
-
-        // Nobody listens at the chat endpoint.
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const auto refused = fixture(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
-        probe.close();
-        refused->keychain.save(kServerKey, QStringLiteral("dashscope_api_key"));
-        QCOMPARE(wait(refused->rewriter->polishText(QStringLiteral("hello"))), std::nullopt);
-        QCOMPARE(refused->rewriter->lastNetworkErrorLabel(),
-                 QStringLiteral("无法连接 DashScope：无法连接到服务器（可能需要代理或被网络阻断）。"));
-    }
-
-    void cloud_proxyRecognitionAndCancellation()
+    // The application's cloud: usage reported only when signed in, recognition through the proxy, cancelling.
+    void cloud_usageProxyRecognitionAndCancellation()
     {
         auto f = fixture();
         VoxleCloud cloud(*f->account, m_nam, f->clock);
+        QVERIFY(!cloud.isLoggedIn());
+        wait(f->account->reportUsageEvent(QStringLiteral("polish"), QStringLiteral("润色听写"), QStringLiteral("你好"),
+                                          QStringLiteral("你好。"), 1200));
         const auto empty = wait(cloud.recognizeViaProxy(QByteArray(), CancelToken()));
         QVERIFY(!empty.text);
         QVERIFY(empty.failure.isEmpty());
+        // Signed out, usage is not reported; an empty recording is not uploaded.
         QCOMPARE(m_server.requests().size(), 0);
 
         // The stand-in refuses an upload that is not one 16 kHz mono WAV file part: the answer proves its shape.
@@ -594,14 +542,42 @@ private slots:
         const auto heard = wait(cloud.recognizeViaProxy(pcm, CancelToken()));
         QCOMPARE(heard.text, std::optional(QStringLiteral("明天见。")));
         signIn(*f);
+        QVERIFY(cloud.isLoggedIn());
         wait(cloud.recognizeViaProxy(pcm, CancelToken()));
         const QJsonArray uploads = m_server.requestsTo(QStringLiteral("/api/speech/recognize"));
         QCOMPARE(uploads.size(), 2);
         for (const QJsonValue &upload : uploads)
             QCOMPARE(headersOf(upload).value(QStringLiteral("x-device-id")).toString(), f->account->deviceIdentifier());
         QVERIFY(!headersOf(uploads.at(0)).contains(QStringLiteral("authorization")));
-        QCOMPARE(authorizationOf(uploads.at(1)),
-                 QStringLiteral("Bearer ") + *f->secret(QStringLiteral("voxle_auth_token")));
+        QCOMPARE(authorizationOf(uploads.at(1)), f->bearer());
+
+        wait(f->account->reportUsageEvent(QStringLiteral("translate"), QStringLiteral("语音翻译"),
+                                          QStringLiteral("👍🏽 你好"), QStringLiteral("e\u0301 hi"), 2345));
+        // The application's cloud reports on its own, nobody awaits it.
+        cloud.reportUsageEvent(QStringLiteral("record"), QStringLiteral("润色听写"), QStringLiteral("ab"),
+                               QStringLiteral("abc"), 10);
+        QVERIFY(QTest::qWaitFor([&] { return m_server.usageEvents().size() == 2; }));
+        // The unawaited report still holds the fixture's clock until its reply is done with.
+        QVERIFY(QTest::qWaitFor([&] { return m_nam.findChildren<QNetworkReply *>().isEmpty(); }));
+        const QJsonArray events = m_server.usageEvents();
+        const QJsonObject first = events.at(0).toObject();
+        QCOMPARE(first.value(QStringLiteral("authorization")).toString(), f->bearer());
+        QCOMPARE(first.value(QStringLiteral("device_id")).toString(), QString());
+        QCOMPARE(first.value(QStringLiteral("body")).toObject(),
+                 (QJsonObject{{QStringLiteral("event_type"), QStringLiteral("translate")},
+                              {QStringLiteral("mode"), QStringLiteral("语音翻译")},
+                              {QStringLiteral("raw_text_length"), 4},
+                              {QStringLiteral("output_text_length"), 4},
+                              {QStringLiteral("speech_duration_ms"), 2345}}));
+        QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("event_type")].toString(),
+                 QStringLiteral("dictation"));
+        QCOMPARE(events.at(1)[QStringLiteral("body")][QStringLiteral("output_text_length")].toInt(), 3);
+
+        // A failed report (here: an empty answer) is only logged.
+        QVERIFY(answer("POST", QStringLiteral("/api/usage/events"), 204, "", false));
+        QTest::ignoreMessage(QtCriticalMsg, "[VoxleServerApi] 解码失败: empty body");
+        QTest::ignoreMessage(QtCriticalMsg, "上报使用量失败: 返回解析失败");
+        wait(f->account->reportUsage(QStringLiteral("dictation"), std::nullopt, 1, 1, 1));
 
         // The engine's own failure reaches the caller as its message.
         QCOMPARE(m_server.request("POST", QStringLiteral("/__control/asr"),
@@ -609,8 +585,7 @@ private slots:
                  200);
         QCOMPARE(wait(cloud.recognizeViaProxy(QByteArray(10, '\x01'), CancelToken())).failure,
                  QStringLiteral("no valid audio"));
-        QVERIFY(m_server.script({LocalServerProcess::rule(
-            QStringLiteral("POST"), QStringLiteral("/api/speech/recognize"), 413, R"({"detail":"录音过长"})")}));
+        QVERIFY(answer("POST", QStringLiteral("/api/speech/recognize"), 413, R"({"detail":"录音过长"})"));
         const auto refused = wait(cloud.recognizeViaProxy(QByteArray(10, '\x01'), CancelToken()));
         QVERIFY(!refused.text);
         QCOMPARE(refused.failure, QStringLiteral("录音过长"));

@@ -3,7 +3,6 @@
 // One application state with its account, a real history store in a temporary directory (written through the
 // application's recorder) and recording fakes for the platform, as the main window's pages see them.
 
-#include "app/VoxleViewServices.h"
 #include "base/AppIdentity.h"
 #include "core/ControllerFakes.h"
 #include "core/KeychainStore.h"
@@ -20,9 +19,7 @@
 #include "platform/linux/X11WindowKeyTranslator.h"
 
 #include <QCoreApplication>
-#include <QJsonDocument>
 #include <QNetworkAccessManager>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -53,20 +50,6 @@ struct AppRig {
         settle();
     }
 
-    VoxleViewServices services()
-    {
-        return {*state,         *account,   *historyStore, clock,
-                settingsOpener, pasteboard, defaults,      &X11WindowKeyTranslator::create};
-    }
-
-    static QList<QPushButton *> visibleButtons(const QWidget *page, const QString &text)
-    {
-        QList<QPushButton *> found;
-        for (QPushButton *b : page->findChildren<QPushButton *>())
-            if (b->text() == text && !b->isHidden())
-                found << b;
-        return found;
-    }
     void advance(qint64 ms)
     {
         clock.advance(ms);
@@ -80,11 +63,9 @@ struct AppRig {
         // Through the keychain: it remembers what it has read, as the application's does.
         keychain.save(QStringLiteral("token-0123456789"), QStringLiteral("voxle_auth_token"));
         keychain.save(clock.now().addDays(1).toString(Qt::ISODate), QStringLiteral("voxle_auth_expires_at_utc"));
-        VoxleUserSummaryDto user;
-        user.id = QStringLiteral("u1");
-        user.phone = phone;
-        user.createdAtUtc = QStringLiteral("2026-01-01T00:00:00Z");
-        defaults.setData(QStringLiteral("voxle_auth_user_json"), QJsonDocument(user.toJson()).toJson());
+        const QByteArray user =
+            R"({"id":"u1","phone":")" + phone.toUtf8() + R"(","isAdmin":false,"createdAtUtc":"2026-01-01T00:00:00Z"})";
+        defaults.setData(QStringLiteral("voxle_auth_user_json"), user);
         account->restoreAuthState();
     }
 

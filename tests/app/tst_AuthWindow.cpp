@@ -24,9 +24,12 @@ using ChallengeOutcome = VoxleAccount::Outcome<VoxleSliderChallengeResponse>;
 using VerifyOutcome = VoxleAccount::Outcome<QString>;
 using Message = std::optional<QString>;
 
-// Backend answers a test hands out one by one: every call waits on its own OneShot until the test resolves it.
-template <typename T> QCoro::Task<T> awaitReply(OneShot<T> reply, CancelToken cancel)
+// Backend answers a test hands out one by one: every call adds its own OneShot to `calls` and waits on it until
+// the test resolves it.
+template <typename T> QCoro::Task<T> nextReply(QList<OneShot<T>> &calls, CancelToken cancel)
 {
+    calls << OneShot<T>();
+    const OneShot<T> reply = calls.last(); // `calls` may grow while this one waits
     const std::optional<T> value = co_await reply.wait(cancel);
     co_return value ? *value : T{};
 }
@@ -52,14 +55,13 @@ double differsFromReference(const QImage &shot, const QString &name)
     const QImage reference = QImage(path).convertToFormat(QImage::Format_RGB32);
     if (image.size() != reference.size())
         return 1.0;
+    const auto far = [](int a, int b) { return std::abs(a - b) > 16; };
     qint64 differing = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QRgb p = image.pixel(x, y);
             const QRgb q = reference.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(q)) > 16 || std::abs(qGreen(p) - qGreen(q)) > 16 ||
-                std::abs(qBlue(p) - qBlue(q)) > 16)
-                ++differing;
+            differing += far(qRed(p), qRed(q)) || far(qGreen(p), qGreen(q)) || far(qBlue(p), qBlue(q));
         }
     }
     return double(differing) / (double(image.width()) * image.height());
@@ -92,19 +94,15 @@ private:
         }
         Rig()
         {
-            const auto pending = [this](QList<OneShot<Message>> &calls) {
-                calls << OneShot<Message>();
-                return awaitReply(calls.last(), unanswered);
-            };
             AuthWindow::Actions actions;
-            actions.runSliderCaptcha = [this, pending]() { return pending(captchas); };
-            actions.sendCode = [this, pending](QString phone, Message token) {
+            actions.runSliderCaptcha = [this]() { return nextReply(captchas, unanswered); };
+            actions.sendCode = [this](QString phone, Message token) {
                 sendCalls << std::make_pair(phone, token);
-                return pending(sends);
+                return nextReply(sends, unanswered);
             };
-            actions.phoneLogin = [this, pending](QString phone, QString code) {
+            actions.phoneLogin = [this](QString phone, QString code) {
                 loginCalls << std::make_pair(phone, code);
-                return pending(logins);
+                return nextReply(logins, unanswered);
             };
             window = std::make_unique<AuthWindow>(actions, clock);
             window->show();
@@ -132,14 +130,10 @@ private:
         CaptchaRig()
         {
             SliderCaptchaView::Backend backend;
-            backend.challenge = [this](CancelToken cancel) {
-                challenges << OneShot<ChallengeOutcome>();
-                return awaitReply(challenges.last(), std::move(cancel));
-            };
+            backend.challenge = [this](CancelToken cancel) { return nextReply(challenges, std::move(cancel)); };
             backend.verify = [this](QString id, qint64 position, CancelToken cancel) {
                 verified << std::make_pair(id, position);
-                verifies << OneShot<VerifyOutcome>();
-                return awaitReply(verifies.last(), std::move(cancel));
+                return nextReply(verifies, std::move(cancel));
             };
             view = std::make_unique<SliderCaptchaView>(backend, clock);
             view->show();
@@ -165,7 +159,8 @@ private:
     };
 
 private slots:
-    void input_keepsOnlyDigitsUpToTheLimit()
+    // The fields keep only digits, up to their limits; logging in needs both, then shows the flow's message.
+    void form_digitsOnlyAndLoginNeedsBothFields()
     {
         Rig rig;
         QLineEdit *phone = rig.window->phoneField();
@@ -189,6 +184,34 @@ private slots:
                 QCOMPARE(field->text(), kept);
             }
         }
+
+        code->clear();
+        for (const QString &number : {QString(), QStringLiteral("13800138000")}) {
+            phone->setText(number);
+            rig.window->loginButton()->click();
+            QCOMPARE(rig.window->errorText(), Message(QStringLiteral("请输入手机号和验证码")));
+        }
+        QVERIFY(rig.loginCalls.isEmpty());
+
+        code->setText(QStringLiteral("246810"));
+        rig.window->loginButton()->click();
+        QCOMPARE(rig.loginCalls,
+                 (QList<std::pair<QString, QString>>{{QStringLiteral("13800138000"), QStringLiteral("246810")}}));
+        QCOMPARE(rig.window->errorText(), std::nullopt);
+        QVERIFY(!rig.window->loginButton()->isEnabled());
+        // A second press while the first is in flight sends nothing more.
+        rig.window->loginAction();
+        QCOMPARE(rig.loginCalls.size(), 1);
+
+        answer(rig.logins, Message(QStringLiteral("验证码错误")));
+        QVERIFY(rig.window->loginButton()->isEnabled());
+        QCOMPARE(rig.window->errorText(), Message(QStringLiteral("验证码错误")));
+        QCOMPARE(rig.window->code(), QStringLiteral("246810"));
+
+        rig.window->loginButton()->click();
+        answer(rig.logins, Message());
+        QCOMPARE(rig.window->errorText(), std::nullopt);
+        QVERIFY(!rig.window->errorLabel()->isVisible());
     }
 
     // Sending asks for eleven digits, then for the captcha. A closed captcha or a refused send returns to the form
@@ -255,37 +278,6 @@ private slots:
         QCOMPARE(rig.clock.pendingTimers(), 0);
     }
 
-    void login_requiresBothFieldsThenShowsTheFlowsMessage()
-    {
-        Rig rig;
-        for (const QString &phone : {QString(), QStringLiteral("13800138000")}) {
-            rig.window->phoneField()->setText(phone);
-            rig.window->loginButton()->click();
-            QCOMPARE(rig.window->errorText(), Message(QStringLiteral("请输入手机号和验证码")));
-        }
-        QVERIFY(rig.loginCalls.isEmpty());
-
-        rig.window->codeField()->setText(QStringLiteral("246810"));
-        rig.window->loginButton()->click();
-        QCOMPARE(rig.loginCalls,
-                 (QList<std::pair<QString, QString>>{{QStringLiteral("13800138000"), QStringLiteral("246810")}}));
-        QCOMPARE(rig.window->errorText(), std::nullopt);
-        QVERIFY(!rig.window->loginButton()->isEnabled());
-        // A second press while the first is in flight sends nothing more.
-        rig.window->loginAction();
-        QCOMPARE(rig.loginCalls.size(), 1);
-
-        answer(rig.logins, Message(QStringLiteral("验证码错误")));
-        QVERIFY(rig.window->loginButton()->isEnabled());
-        QCOMPARE(rig.window->errorText(), Message(QStringLiteral("验证码错误")));
-        QCOMPARE(rig.window->code(), QStringLiteral("246810"));
-
-        rig.window->loginButton()->click();
-        answer(rig.logins, Message());
-        QCOMPARE(rig.window->errorText(), std::nullopt);
-        QVERIFY(!rig.window->errorLabel()->isVisible());
-    }
-
     // The generator's draws for a seed are pinned by a stored picture; the widget paints what it renders.
     void captchaArt_sameSeedSamePictureAndTheWidgetDrawsIt()
     {
@@ -311,7 +303,6 @@ private slots:
         QTest::newRow("one point") << 1 << 1.0 << qint64(0);
         QTest::newRow("two points") << 2 << 2.0 << qint64(1);
         QTest::newRow("middle") << 154 << 154.0 << qint64(50);
-        QTest::newRow("just short") << 307 << 307.0 << qint64(100);
         QTest::newRow("beyond") << 500 << 308.0 << qint64(100);
     }
     void captchaDrag_positionIsRoundedPercentWithEndsAtZeroAndHundred()
@@ -327,8 +318,7 @@ private slots:
         rig.drag(dx, std::clamp(dx / 2, 0, 308));
         QCOMPARE(rig.view->handleLeft(), handleLeft);
         QCOMPARE(rig.view->picture()->pieceRect().left(), handleLeft);
-        QCOMPARE(rig.verified.size(), 1);
-        QCOMPARE(rig.verified.first(), std::make_pair(QStringLiteral("c-1"), position));
+        QCOMPARE(rig.verified, (QList<std::pair<QString, qint64>>{{QStringLiteral("c-1"), position}}));
     }
 
     // A token is handed over after a short pause, unless a refresh drops it first; a refresh also drops a
@@ -401,8 +391,6 @@ private slots:
         QVERIFY(rig.view->backgroundSeed() >= 1);
         answer(rig.challenges, challenge(QStringLiteral("c-1"), 40));
         QCOMPARE(rig.view->statusText(), QString());
-        QCOMPARE(rig.view->challengeId(), Message(QStringLiteral("c-1")));
-        QCOMPARE(rig.view->targetPosition(), 40);
         QVERIFY(rig.view->track()->isEnabled());
         QCOMPARE(rig.view->picture()->slotRect().left(), 0.4 * 308);
 
@@ -420,7 +408,6 @@ private slots:
         QVERIFY(!rig.view->isVerifying());
         QVERIFY(rig.view->backgroundSeed() != firstSeed);
         answer(rig.challenges, challenge(QStringLiteral("c-2"), 70));
-        QVERIFY(rig.view->track()->isEnabled());
         rig.drag(216);
         QCOMPARE(rig.verified.last(), std::make_pair(QStringLiteral("c-2"), qint64(70)));
         QCOMPARE(solved.size(), 0);

@@ -15,10 +15,9 @@ class TestLinuxSettingsOpener : public QObject
 
     void installStandIn(const QString &name)
     {
-        const QString path = bin.filePath(name);
-        QFile script(path);
+        QFile script(bin.filePath(name));
         QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\necho \"$0 $*\" >> \"" + bin.filePath(QStringLiteral("calls")).toUtf8() + "\"\n");
+        script.write("#!/bin/sh\necho \"${0##*/} $*\" >> \"" + bin.filePath(QStringLiteral("calls")).toUtf8() + "\"\n");
         script.close();
         QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
@@ -27,7 +26,10 @@ class TestLinuxSettingsOpener : public QObject
         QFile file(bin.filePath(QStringLiteral("calls")));
         if (!file.open(QIODevice::ReadOnly))
             return {};
-        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        // The opener does not wait for the programs it starts: they may write in any order.
+        QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        lines.sort();
+        return lines;
     }
 
 private slots:
@@ -48,18 +50,13 @@ private slots:
         LinuxSettingsOpener opener;
         opener.open(SettingsOpener::Pane::accessibility);
         opener.open(SettingsOpener::Pane::microphone);
-        QTRY_COMPARE(calls().size(), 2);
-        QStringList got = calls();
-        got.sort();
-        QCOMPARE(got, (QStringList{bin.filePath(QStringLiteral("gnome-control-center")) + QStringLiteral(" sound"),
-                                   bin.filePath(QStringLiteral("gnome-control-center")) +
-                                       QStringLiteral(" universal-access")}));
+        QTRY_COMPARE(calls(), (QStringList{QStringLiteral("gnome-control-center sound"),
+                                           QStringLiteral("gnome-control-center universal-access")}));
 
         QFile::remove(bin.filePath(QStringLiteral("calls")));
         QFile::remove(bin.filePath(QStringLiteral("gnome-control-center")));
         opener.open(SettingsOpener::Pane::inputMonitoring);
-        QTRY_COMPARE(calls(),
-                     QStringList{bin.filePath(QStringLiteral("systemsettings")) + QStringLiteral(" kcm_keyboard")});
+        QTRY_COMPARE(calls(), QStringList{QStringLiteral("systemsettings kcm_keyboard")});
     }
 };
 

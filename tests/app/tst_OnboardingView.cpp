@@ -113,45 +113,10 @@ private slots:
         QCOMPARE(view.step(), skips + 3);
     }
 
-    // On X11 any program may listen to the keyboard: the step says so and lets the user on, asking for nothing;
-    // the end names the key that plays Fn. Through the window: completion reported once, the window closed.
-    void x11_inputMonitoringIsDoneAndTheEndClosesTheWindow()
-    {
-        AppRig rig;
-        rig.inputMonitoring = true; // what an X11 session reports
-        rig.state->refreshPermissionLabels();
-        OnboardingWindow window(
-            *rig.state, rig.settingsOpener, rig.clock,
-            OnboardingView::Desktop{OnboardingView::Desktop::Session::x11, false, QStringLiteral("右 Ctrl")});
-        int completed = 0;
-        connect(&window, &OnboardingWindow::completed, this, [&] { ++completed; });
-        window.show();
-        OnboardingView *view = window.view();
-        QVERIFY(view->press(QStringLiteral("开始设置")));
-        QCOMPARE(view->step(), 2);
-        QVERIFY(view->press(QStringLiteral("暂不开启")));
-        QCOMPARE(view->step(), 3);
-        QVERIFY(view->explanationText().contains(QStringLiteral("无需单独授权")));
-        QVERIFY(view->showsGrantedBadge());
-        // Shown long enough to be read: the poll does not move on by itself.
-        rig.advance(3 * OnboardingView::pollIntervalMs);
-        QCOMPARE(view->step(), 3);
-        QCOMPARE(view->buttonTexts(), QStringList{QStringLiteral("下一步")});
-        QVERIFY(view->press(QStringLiteral("下一步")));
-        QCOMPARE(view->step(), 4);
-        // The last step names the key that plays Fn here.
-        QVERIFY(view->press(QStringLiteral("暂不开启")));
-        QVERIFY(view->explanationText().contains(QStringLiteral("「右 Ctrl」充当 Fn")));
-        QVERIFY(view->press(QStringLiteral("完成")));
-        QCOMPARE(completed, 1);
-        QVERIFY(!window.isVisible());
-        QCOMPARE(rig.inputMonitoringRequests + rig.accessibilityRequests, 0);
-        QVERIFY(rig.settingsOpener.opened.isEmpty());
-    }
-
-    // On Wayland the keys belong to the desktop: without its shortcuts portal the step hands over the commands to
-    // bind; with it, it says where the shortcuts are. Neither asks for anything, and neither promises Fn.
-    void inputMonitoring_onWayland_pointsToTheDesktopShortcuts()
+    // The keyboard step by desktop. On Wayland the keys belong to the desktop: without its shortcuts portal the
+    // step hands over the commands to bind; with it, it says where the shortcuts are. Neither asks for anything,
+    // and neither promises Fn.
+    void inputMonitoring_waylandPointsToTheDesktopShortcutsX11IsDone()
     {
         AppRig rig;
         OnboardingView::Desktop desktop{OnboardingView::Desktop::Session::wayland, false, QStringLiteral("右 Ctrl"),
@@ -174,6 +139,36 @@ private slots:
         portal.press(QStringLiteral("暂不开启"));
         QVERIFY(portal.explanationText().contains(QStringLiteral("全局快捷键")));
         QCOMPARE(portal.buttonTexts(), QStringList{QStringLiteral("下一步")});
+
+        // On X11 any program may listen to the keyboard: the step says so and lets the user on, asking for nothing;
+        // the end names the key that plays Fn. Through the window: completion reported once, the window closed.
+        rig.inputMonitoring = true; // what an X11 session reports
+        rig.state->refreshPermissionLabels();
+        OnboardingWindow window(
+            *rig.state, rig.settingsOpener, rig.clock,
+            OnboardingView::Desktop{OnboardingView::Desktop::Session::x11, false, QStringLiteral("右 Ctrl")});
+        int completed = 0;
+        connect(&window, &OnboardingWindow::completed, this, [&] { ++completed; });
+        window.show();
+        OnboardingView *x11 = window.view();
+        QVERIFY(x11->press(QStringLiteral("开始设置")));
+        QVERIFY(x11->press(QStringLiteral("暂不开启")));
+        QVERIFY(x11->explanationText().contains(QStringLiteral("无需单独授权")));
+        QVERIFY(x11->showsGrantedBadge());
+        // Shown long enough to be read: the poll does not move on by itself.
+        rig.advance(3 * OnboardingView::pollIntervalMs);
+        QCOMPARE(x11->step(), 3);
+        QCOMPARE(x11->buttonTexts(), QStringList{QStringLiteral("下一步")});
+        QVERIFY(x11->press(QStringLiteral("下一步")));
+        QCOMPARE(x11->step(), 4);
+        // The last step names the key that plays Fn here.
+        QVERIFY(x11->press(QStringLiteral("暂不开启")));
+        QVERIFY(x11->explanationText().contains(QStringLiteral("「右 Ctrl」充当 Fn")));
+        QVERIFY(x11->press(QStringLiteral("完成")));
+        QCOMPARE(completed, 1);
+        QVERIFY(!window.isVisible());
+        QCOMPARE(rig.inputMonitoringRequests + rig.accessibilityRequests, 0);
+        QVERIFY(rig.settingsOpener.opened.isEmpty());
     }
 };
 
