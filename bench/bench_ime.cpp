@@ -44,8 +44,8 @@ int benchIme(const QStringList &args)
     }
     ImeProbe probe({{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("fcitx")}});
     Fcitx5InputMethodCommit im;
-    bool focused = ImeProbe::waitUntil([&]() { return probe.ready; }, 15000) && probe.focusX11Window();
-    focused = focused && ImeProbe::waitUntil([&]() { return im.isFrameworkRunning(); }) &&
+    bool focused = QTest::qWaitFor([&]() { return probe.ready; }, 15000) && probe.focusX11Window();
+    focused = focused && QTest::qWaitFor([&]() { return im.isFrameworkRunning(); }) &&
               probe.waitForImeFocus([&]() { return ImeProbe::reportsFocus(im); });
     if (!focused) {
         err << "ime: the GTK entry never got an fcitx5 input context with the focus\n";
@@ -57,14 +57,14 @@ int benchIme(const QStringList &args)
     bool exact = true;
     for (int i = 0; i < runs; ++i) {
         probe.send(QStringLiteral("clear"));
-        ImeProbe::waitUntil([&]() { return probe.text.value(QStringLiteral("main")).isEmpty(); });
+        (void)QTest::qWaitFor([&]() { return probe.text.value(QStringLiteral("main")).isEmpty(); });
         std::optional<InputMethodCommit::Outcome> outcome;
         QElapsedTimer t;
         t.start();
         im.commit(text, [&](InputMethodCommit::Outcome o) { outcome = o; });
-        const bool arrived = ImeProbe::waitUntil([&]() { return probe.text.value(QStringLiteral("main")) == text; });
+        const bool arrived = QTest::qWaitFor([&]() { return probe.text.value(QStringLiteral("main")) == text; });
         ms.push_back(t.nsecsElapsed() / 1e6);
-        ImeProbe::waitUntil([&]() { return outcome.has_value(); });
+        (void)QTest::qWaitFor([&]() { return outcome.has_value(); });
         exact = exact && arrived && outcome == InputMethodCommit::Outcome::done;
     }
     out << "inject_ime_ms_1000=" << QString::number(benchMedian(ms), 'f', 2) << '\n';

@@ -135,8 +135,9 @@ private slots:
         }
     }
 
-    void gain_withinAThousandthOfUnityCopiesOtherwiseScales()
+    void gainAndMeter_applyToEveryConvertedBuffer()
     {
+        // Within a thousandth of unity the gain copies the samples, otherwise it scales them.
         const std::vector<int> samples{1000, -1000, 12345, -12345, -7, 32767, -32768, 0, 1};
         QCOMPARE(AudioCaptureProcessor::applyGain(pcm16(samples), 1.0005), pcm16(samples));
         QCOMPARE(AudioCaptureProcessor::applyGain(pcm16(samples), 0.9991), pcm16(samples));
@@ -145,21 +146,16 @@ private slots:
                  pcm16({1002, -1002, 12369, -12369, -7, 32767, -32768, 0, 1}));
         QCOMPARE(AudioCaptureProcessor::applyGain(pcm16({10000, -10000, 5461, -5462}), 6.0),
                  pcm16({32767, -32768, 32766, -32768}));
-        // The service keeps its gain within a half and six.
+
+        // A 16 kHz mono device passes through the resampler unchanged. The service keeps its gain within a half and
+        // six, and applies it, and the meter, to every converted buffer.
         FakeAudioInput input;
+        input.format = kMono16k;
         AudioCaptureService service(input, kConfig);
         for (const auto &[set, expected] : {std::pair{10.0, 6.0}, {0.1, 0.5}, {2.5, 2.5}}) {
             service.setGain(set);
             QCOMPARE(service.gain(), expected);
         }
-    }
-
-    void gainAndMeter_applyToEveryConvertedBuffer()
-    {
-        // A 16 kHz mono device passes through the resampler unchanged.
-        FakeAudioInput input;
-        input.format = kMono16k;
-        AudioCaptureService service(input, kConfig);
         CaptureRecorder rec;
         QVERIFY(!startCapture(service, rec.sink()));
         service.setGain(6.0);
@@ -187,9 +183,8 @@ private slots:
     // bars past the end stay at the floor); the level is the RMS. Only 16-bit samples are metered.
     void meter_barsArePeaksOfSegmentsLevelIsRms()
     {
-        const AudioInputFormat mono16{16000, 1, AudioInputFormat::SampleType::int16};
         const auto check = [&](const std::vector<int> &samples, const QVector<double> &bars, double level) {
-            const auto reading = AudioLevelMeter::measure(AudioInputBuffer{mono16, pcm16(samples)}, 1.0);
+            const auto reading = AudioLevelMeter::measure(AudioInputBuffer{kMono16k, pcm16(samples)}, 1.0);
             for (int k = 0; k < 18; ++k)
                 QVERIFY2(qAbs(reading.bars.value(k) - bars[k]) < 1e-12, qPrintable(QString::number(k)));
             QVERIFY(qAbs(reading.level - level) < 1e-12);
@@ -206,8 +201,8 @@ private slots:
         three[0] = three[2] = 1.0;
         check({32767, 0, -32767}, three, std::sqrt(2.0 / 3));
 
-        const AudioInputFormat float32{16000, 1, AudioInputFormat::SampleType::float32};
-        const auto reading = AudioLevelMeter::measure(AudioInputBuffer{float32, QByteArray(400, '\x7f')}, 1.0);
+        const AudioInputFormat floatFormat{16000, 1, SampleType::float32};
+        const auto reading = AudioLevelMeter::measure(AudioInputBuffer{floatFormat, QByteArray(400, '\x7f')}, 1.0);
         QCOMPARE(reading.level, 0.0);
         QCOMPARE(reading.bars, QVector<double>(18, 0.0));
     }

@@ -48,11 +48,6 @@ public:
     }
     void send(const QString &command) { m_process.write(command.toUtf8() + '\n'); }
 
-    static bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 5000)
-    {
-        return QTest::qWaitFor(condition, timeoutMs);
-    }
-
     // Waits until the input method reports the focus in this window (imeFocused), nudging the window's focus
     // now and then: a window that took the focus while its input-method module was still connecting may
     // never tell the framework.
@@ -61,7 +56,7 @@ public:
         for (int attempt = 0; attempt < 6; ++attempt) {
             // The focus changes of a window's first moments (mapping, the window manager, xdotool) reach the
             // framework one after another: only a focus that stays counts.
-            if (waitUntil(imeFocused, 2000) && !waitUntil([&]() { return !imeFocused(); }, 700))
+            if (QTest::qWaitFor(imeFocused, 2000) && !QTest::qWaitFor([&]() { return !imeFocused(); }, 700))
                 return true;
             send(QStringLiteral("refocus"));
         }
@@ -71,7 +66,7 @@ public:
     // Gives the window the X focus when asked to, then waits until the input method runs and reports the focus.
     bool focusForInputMethod(InputMethodCommit &im, bool x11 = true)
     {
-        return (!x11 || focusX11Window()) && waitUntil([&]() { return im.isFrameworkRunning(); }) &&
+        return (!x11 || focusX11Window()) && QTest::qWaitFor([&]() { return im.isFrameworkRunning(); }) &&
                waitForImeFocus([&]() { return reportsFocus(im); });
     }
 
@@ -81,7 +76,7 @@ public:
         std::optional<InputMethodCommit::Outcome> outcome;
         const auto done = [&](InputMethodCommit::Outcome o) { outcome = o; };
         preedit ? im.setPreedit(text, done) : im.commit(text, done);
-        waitUntil([&]() { return outcome.has_value(); });
+        (void)QTest::qWaitFor([&]() { return outcome.has_value(); });
         return outcome.value_or(InputMethodCommit::Outcome::failed);
     }
     static std::optional<InputMethodCommit::FocusState> focusState(InputMethodCommit &im)
@@ -89,7 +84,7 @@ public:
         std::optional<InputMethodCommit::FocusState> state;
         bool answered = false;
         im.focusState([&](std::optional<InputMethodCommit::FocusState> s) { state = s, answered = true; });
-        waitUntil([&]() { return answered; });
+        (void)QTest::qWaitFor([&]() { return answered; });
         return state;
     }
     // True when the input method reports a focused input context.
@@ -107,7 +102,7 @@ public:
         owner.write(content.toUtf8());
         owner.closeWriteChannel();
         const QStringList read{QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")};
-        return waitUntil([&]() { return DesktopChild::output(QStringLiteral("xclip"), read) == content; });
+        return QTest::qWaitFor([&]() { return DesktopChild::output(QStringLiteral("xclip"), read) == content; });
     }
 
     QMap<QString, QString> text;

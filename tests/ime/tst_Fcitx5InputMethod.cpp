@@ -13,11 +13,6 @@
 
 namespace {
 constexpr bool kWayland = VOXLE_IME_WAYLAND;
-
-QString run(const QStringList &args)
-{
-    return DesktopChild::output(args.first(), args.mid(1));
-}
 } // namespace
 
 class tst_Fcitx5InputMethod : public QObject
@@ -47,9 +42,9 @@ class tst_Fcitx5InputMethod : public QObject
         ibus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         ibus.start(QStringLiteral("ibus-daemon"),
                    {QStringLiteral("--single"), QStringLiteral("--emoji-extension=disable")});
-        QVERIFY(ImeProbe::waitUntil([&]() { return !QDir(home + QStringLiteral("/ibus/bus")).isEmpty(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&]() { return !QDir(home + QStringLiteral("/ibus/bus")).isEmpty(); }, 10000));
         ImeProbe probe({{QStringLiteral("GTK_IM_MODULE"), QStringLiteral("ibus")}, {QStringLiteral("XDG_CONFIG_HOME"), home}});
-        QVERIFY(ImeProbe::waitUntil([&]() { return probe.ready; }, 15000));
+        QVERIFY(QTest::qWaitFor([&]() { return probe.ready; }, 15000));
         Fcitx5InputMethodCommit im;
         QTest::qWait(300); // the adapter's first look at the bus
         QVERIFY(!im.isFrameworkRunning());
@@ -77,11 +72,11 @@ private slots:
         fcitx = std::make_unique<Fcitx5Server>(sway.env);
         QVERIFY2(fcitx->waitReady(), qPrintable(fcitx->log()));
         if (kWayland)
-            QVERIFY2(ImeProbe::waitUntil([this]() { return fcitx->log().contains(QLatin1String("wayland")); }),
+            QVERIFY2(QTest::qWaitFor([this]() { return fcitx->log().contains(QLatin1String("wayland")); }),
                      qPrintable(fcitx->log()));
         probe = std::make_unique<ImeProbe>(probeEnv);
-        QVERIFY(ImeProbe::waitUntil([this]() { return kWayland ? probe->focus == QLatin1String("main") : probe->ready; },
-                                    15000));
+        QVERIFY(QTest::qWaitFor([this]() { return kWayland ? probe->focus == QLatin1String("main") : probe->ready; },
+                                15000));
         im = std::make_unique<Fcitx5InputMethodCommit>();
         QVERIFY(probe->focusForInputMethod(*im, !kWayland));
     }
@@ -109,8 +104,8 @@ private slots:
         probe->send(QStringLiteral("clear"));
         QTRY_COMPARE(mainText(), QString());
         fcitx->run(QStringLiteral("fcitx5-remote"), {QStringLiteral("-o")});
-        run({QStringLiteral("xdotool"), QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"),
-             QStringLiteral("nihao")});
+        DesktopChild::output(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
+                                                         QStringLiteral("30"), QStringLiteral("nihao")});
         QTRY_COMPARE(probe->preedit.value(QStringLiteral("main")), QStringLiteral("ni hao"));
 
         // Live text is not drawn over the user's own composition.
@@ -122,7 +117,7 @@ private slots:
         QCOMPARE(probe->preedit.value(QStringLiteral("main")), QStringLiteral("ni hao"));
         QCOMPARE(probe->preeditChanges, changes);
 
-        run({QStringLiteral("xdotool"), QStringLiteral("key"), QStringLiteral("space")});
+        DesktopChild::output(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("space")});
         QTRY_COMPARE(mainText(), QStringLiteral("[听写]你好"));
         fcitx->run(QStringLiteral("fcitx5-remote"), {QStringLiteral("-c")});
     }

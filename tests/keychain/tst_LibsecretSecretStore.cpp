@@ -30,15 +30,18 @@ class TestLibsecretSecretStore : public QObject
 
     QString key(const char *name) const { return m_prefix + QString::fromLatin1(name); }
 
-    // What another program sees under the same attributes.
-    static QString secretToolLookup(const QString &account)
+    // Another program on the same attributes: `secret-tool <args>` for `account`, fed `input`; what it printed and
+    // its exit code.
+    static std::pair<QString, int> secretTool(QStringList args, const QString &account, const QByteArray &input = {})
     {
         QProcess tool;
-        tool.start(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("service"),
-                                                   Voxle::applicationId(), QStringLiteral("account"), account});
+        tool.start(QStringLiteral("secret-tool"),
+                   args << QStringLiteral("service") << Voxle::applicationId() << QStringLiteral("account") << account);
+        tool.write(input);
+        tool.closeWriteChannel();
         if (!tool.waitForFinished(10000))
-            return QStringLiteral("<secret-tool timed out>");
-        return QString::fromUtf8(tool.readAllStandardOutput());
+            return {QStringLiteral("<secret-tool timed out>"), -1};
+        return {QString::fromUtf8(tool.readAllStandardOutput()), tool.exitCode()};
     }
 
 private slots:
@@ -67,11 +70,11 @@ private slots:
         QVERIFY2(!ran, "a secret-store call ran the Qt event loop");
         QTRY_VERIFY(ran);
         // Stored under service = application id, account = key, as UTF-8.
-        QCOMPARE(secretToolLookup(key("round")), value);
+        QCOMPARE(secretTool({QStringLiteral("lookup")}, key("round")).first, value);
         m_store.remove(key("round"));
         m_store.remove(key("round"));
         QCOMPARE(m_store.read(key("round")), std::nullopt);
-        QCOMPARE(secretToolLookup(key("round")), QString());
+        QCOMPARE(secretTool({QStringLiteral("lookup")}, key("round")).first, QString());
     }
 
     // Bytes written by another program that are not whole UTF-8 text are no value, not a shortened one.
@@ -79,14 +82,8 @@ private slots:
     {
         // A character cut in half, and bytes that are not UTF-8 at all.
         for (const QByteArray &bytes : {QByteArray("sk-\xe8\xa8"), QByteArray("sk-\xff\xfe-key")}) {
-            QProcess tool;
-            tool.start(QStringLiteral("secret-tool"),
-                       {QStringLiteral("store"), QStringLiteral("--label=voxle test"), QStringLiteral("service"),
-                        Voxle::applicationId(), QStringLiteral("account"), key("bytes")});
-            QVERIFY(tool.waitForStarted(10000));
-            tool.write(bytes);
-            tool.closeWriteChannel();
-            QVERIFY(tool.waitForFinished(10000) && tool.exitCode() == 0);
+            const QStringList store{QStringLiteral("store"), QStringLiteral("--label=voxle test")};
+            QCOMPARE(secretTool(store, key("bytes"), bytes).second, 0);
             const SecretStore::Result result = m_backend.read(Voxle::applicationId(), key("bytes"));
             QCOMPARE(result.status, 0);
             QCOMPARE(result.value, std::nullopt);

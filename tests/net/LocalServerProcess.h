@@ -1,5 +1,7 @@
 #pragma once
 
+#include "../output/DesktopChild.h"
+
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,16 +24,7 @@ public:
         // A test killed at its timeout must not leave its stand-in behind.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     }
-    ~LocalServerProcess()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
+    ~LocalServerProcess() { DesktopChild::stop(m_process); }
 
     bool start(const QStringList &args = {})
     {

@@ -23,8 +23,6 @@ private:
     QNetworkAccessManager m_nam;
     ManualClock m_clock;
 
-    VoxleServerApi api() { return VoxleServerApi(m_server.origin(), m_nam, m_clock); }
-
     Result<VoxleTextResponse> polish(const QString &origin = {})
     {
         VoxleServerApi client(origin.isEmpty() ? m_server.origin() : QUrl(origin), m_nam, m_clock);
@@ -126,7 +124,7 @@ private slots:
     void hangingServer_timesOutOnTheClockOrIsCancelled()
     {
         QVERIFY(m_server.script(LocalServerProcess::hang(QStringLiteral("/api/auth/me"))));
-        VoxleServerApi client = api();
+        VoxleServerApi client(m_server.origin(), m_nam, m_clock);
         const auto me = [&](CancelToken cancel) {
             return settle(client.get<VoxleUserSummaryDto>(QStringLiteral("/api/auth/me"), QStringLiteral("t"), {},
                                                           std::move(cancel)));

@@ -186,13 +186,10 @@ private slots:
         QCOMPARE(VoxleServerApi::bodyForLog(plain), plain);
         QCOMPARE(VoxleServerApi::bodyForLog(QStringLiteral("<html>")), QStringLiteral("<html>"));
 
-        QStringList messages;
-        {
-            LogCapture log;
-            VoxleServerApi::decodeResponse<VoxleAiCredentialsDto>(
-                http(200, R"({"apiKey":"sk-live-123","asrModel":"a","llmModel":"b"})"));
-            messages = LogCapture::lines();
-        }
+        LogCapture log;
+        VoxleServerApi::decodeResponse<VoxleAiCredentialsDto>(
+            http(200, R"({"apiKey":"sk-live-123","asrModel":"a","llmModel":"b"})"));
+        const QStringList messages = LogCapture::lines();
         QCOMPARE(messages.size(), 1);
         QVERIFY(messages.first().startsWith(QStringLiteral("[VoxleServerApi] 响应结果: ")));
         QVERIFY(messages.first().contains(QStringLiteral(R"("asrModel":"a")")));

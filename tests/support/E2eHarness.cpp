@@ -1,4 +1,5 @@
 #include "E2eHarness.h"
+#include "../output/DesktopChild.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,15 +19,8 @@
 namespace {
 void stopProcess(std::unique_ptr<QProcess> &process)
 {
-    if (!process)
-        return;
-    if (process->state() != QProcess::NotRunning) {
-        process->terminate();
-        if (!process->waitForFinished(3000)) {
-            process->kill();
-            process->waitForFinished(3000);
-        }
-    }
+    if (process)
+        DesktopChild::stop(*process);
     process.reset();
 }
 } // namespace
@@ -110,21 +104,14 @@ bool E2eHarness::startServer(const QString &engine, const QString &apiKey)
                      QStringLiteral("--api-key"), apiKey});
     if (!m_server->waitForStarted(5000))
         return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 15000) {
-        if (!m_server->canReadLine() && !m_server->waitForReadyRead(500)) {
-            if (m_server->state() == QProcess::NotRunning)
-                return false;
-            continue;
-        }
-        const QByteArray line = m_server->readLine().trimmed();
-        if (line.startsWith("port=")) {
-            m_port = quint16(line.mid(5).toUInt());
-            return m_port != 0;
-        }
-    }
-    return false;
+    // Its first line names the port it listens on.
+    QByteArray out;
+    while (!out.contains('\n') && m_server->waitForReadyRead(15000))
+        out += m_server->readAllStandardOutput();
+    if (!out.startsWith("port="))
+        return false;
+    m_port = quint16(out.mid(5, out.indexOf('\n') - 5).toUInt());
+    return m_port != 0;
 }
 
 void E2eHarness::stopServer()
@@ -324,19 +311,15 @@ QList<QStringList> E2eHarness::historyRows() const
     QList<QStringList> rows;
     const QByteArray path = (m_home.path() + QStringLiteral("/.local/share/Voxle/history.db")).toUtf8();
     sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return rows;
-    }
     sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT kind, raw_text, output_text FROM dictation_history ORDER BY id;", -1, &statement,
+    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT kind, raw_text, output_text FROM dictation_history ORDER BY id;", -1, &statement,
                            nullptr) == SQLITE_OK) {
-        while (sqlite3_step(statement) == SQLITE_ROW) {
-            QStringList row;
-            for (int column = 0; column < 3; ++column)
-                row << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)));
-            rows << row;
-        }
+        const auto text = [statement](int column) {
+            return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, column)));
+        };
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            rows << QStringList{text(0), text(1), text(2)};
     }
     sqlite3_finalize(statement);
     sqlite3_close(db);
