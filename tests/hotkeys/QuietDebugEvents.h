@@ -14,13 +14,11 @@ public:
         qputenv("HOME", m_home.path().toLocal8Bit());
         write("DEBUG_SERVER_URL=" + collectorUrl + "\n");
     }
-    // Replaces the diagnostics file; an empty content removes it.
+    // Replaces the diagnostics file.
     bool write(const QByteArray &content)
     {
         QDir(m_home.path()).mkpath(QStringLiteral(".dbg"));
         QFile file(m_home.path() + QStringLiteral("/.dbg/fn-hotkey-not-effective.env"));
-        if (content.isEmpty())
-            return file.remove();
         return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
     }
 
