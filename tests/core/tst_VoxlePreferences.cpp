@@ -33,6 +33,8 @@ private slots:
         QCOMPARE(host.modifierFnAction(), HotkeyAction::record);
         QCOMPARE(host.modifierControlAction(), HotkeyAction::translate);
         QCOMPARE(host.modifierCommandAction(), HotkeyAction::polish);
+        rig.toggle(); // the interpreter sees the live status: Escape cancels only while busy
+        QCOMPARE(host.hotkeyStatus(), AppStatus::recording);
     }
 
     void load_readsStoredValuesAndRejectsLabelsWhereIdsAreStored()
