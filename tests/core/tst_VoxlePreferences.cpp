@@ -105,6 +105,8 @@ private slots:
             QVERIFY2(!defaults.contains(key), qPrintable(key));
         QCOMPARE(prefs.modifierControlAction(), HotkeyAction::polish);
 
+        // The home page and the key grabs follow these.
+        QSignalSpy schemes(&prefs, &P::hotkeySchemeChanged), bindings(&prefs, &P::bindingsChanged);
         prefs.setTriggerMode(RecordingTriggerMode::ptt);
         prefs.setHotkeyScheme(HotkeyScheme::fn);
         QCOMPARE(prefs.triggerMode(), RecordingTriggerMode::toggle);
@@ -113,6 +115,7 @@ private slots:
         QCOMPARE(prefs.polishHotkeyLabel(), QStringLiteral("未设置"));
         prefs.setHotkeyScheme(HotkeyScheme::modifiers);
         QCOMPARE(prefs.polishHotkeyLabel(), QStringLiteral("Fn/⌃/⌘"));
+        QCOMPARE(schemes.size(), 3);
 
         prefs.setRecordHotkey(HotkeyBinding{49, HotkeyBinding::command});
         prefs.setTranslateHotkey(HotkeyBinding{0, HotkeyBinding::control | HotkeyBinding::shift});
@@ -123,18 +126,23 @@ private slots:
         prefs.setModifierControlAction(HotkeyAction::translate);
         prefs.setUseProxy(false);
         QVERIFY(!defaults.contains(P::kPolishBinding));
+        prefs.setPolishHotkey(HotkeyBinding{1, 0});
+        QCOMPARE(bindings.size(), 5);
         QCOMPARE(defaults.data(P::kRecordBinding),
                  std::optional<QByteArray>("{\"keyCode\":49,\"modifiersRawValue\":1}"));
-        defaults.setData(P::kPolishBinding, "{\"keyCode\":\"x\"}");
         P reloaded(defaults);
         reloaded.load();
         QCOMPARE(reloaded.recordHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{49, 1}));
         QCOMPARE(reloaded.translateHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{0, 12}));
-        QCOMPARE(reloaded.polishHotkey(), std::nullopt);
+        QCOMPARE(reloaded.polishHotkey(), std::optional<HotkeyBinding>(HotkeyBinding{1, 0}));
         QCOMPARE(reloaded.translationTargetLanguage(), TranslationTargetLanguage::ja);
         QCOMPARE(reloaded.modifierControlAction(), HotkeyAction::translate);
         QVERIFY(!reloaded.useProxy());
-        // undecodable data is left as it was
+        // undecodable data reads as no binding and is left as it was
+        defaults.setData(P::kPolishBinding, "{\"keyCode\":\"x\"}");
+        P again(defaults);
+        again.load();
+        QCOMPARE(again.polishHotkey(), std::nullopt);
         QCOMPARE(defaults.data(P::kPolishBinding), std::optional<QByteArray>("{\"keyCode\":\"x\"}"));
 
         QCOMPARE(languageHints(SpeechLanguage::autoDetect), std::nullopt);
