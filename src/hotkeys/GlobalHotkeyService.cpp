@@ -71,7 +71,6 @@ void GlobalHotkeyService::start()
     };
     // Every scheme filters: the Fn stand-in is a real key that the focused window would act on (Menu opens a
     // context menu and takes the focus the text is meant for), even where only modifier taps are listened to.
-    m_isListenOnlyTap = false;
     bool created = m_tap.create(KeyEventTap::Mode::activeFilter, handler);
     if (!created) {
         created = m_tap.create(KeyEventTap::Mode::listenOnly, handler);

@@ -2,7 +2,7 @@
 // input (XTest through xdotool), windows found by their titles, pages read back from screenshots with OCR, a
 // system tray host, the stand-in service (scripted engine; pocketsphinx for real recognition) and a GTK text field
 // in another process.
-#include "../output/DesktopChild.h"
+#include "../support/DesktopChild.h"
 #include "E2eHarness.h"
 #include "OcrText.h"
 

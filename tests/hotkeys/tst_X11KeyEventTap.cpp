@@ -1,7 +1,7 @@
 // The real X11 tap and the interpreter together, driven by XTest key presses on the test display, with a
 // plain X window holding the focus to show what reaches an application. Layouts are set with setxkbmap on the
 // test's own display and put back to US after each test.
-#include "../output/DesktopChild.h"
+#include "../support/DesktopChild.h"
 #include "FakeHotkeyHost.h"
 #include "QuietDebugEvents.h"
 #include "hotkeys/GlobalHotkeyService.h"

@@ -2,7 +2,7 @@
 
 // fcitx5 as a child process with the project's add-on loaded from the build tree and a profile offering
 // keyboard-us and pinyin, in a private configuration folder.
-#include "../output/DesktopChild.h"
+#include "../support/DesktopChild.h"
 
 #include <QDir>
 #include <QFile>

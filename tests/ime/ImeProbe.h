@@ -2,7 +2,7 @@
 
 // The GTK 3 window of ime_probe.py in its own process: what its entries hold and show as preedit, as it reports;
 // and waiting on an input method's answers.
-#include "../output/DesktopChild.h"
+#include "../support/DesktopChild.h"
 #include "platform/InputMethodCommit.h"
 
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../output/DesktopChild.h"
+#include "../support/DesktopChild.h"
 
 #include <QEventLoop>
 #include <QJsonArray>

@@ -3,7 +3,7 @@
 // Headless sway for tests of native Wayland clients: in a user namespace (sway refuses to run as root), with a
 // long-lived virtual keyboard, since nothing gets the keyboard focus without one. Run inside
 // scripts/lib/desktop.sh.
-#include "DesktopChild.h"
+#include "../support/DesktopChild.h"
 
 #include <QDir>
 #include <QFile>

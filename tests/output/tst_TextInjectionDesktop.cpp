@@ -6,7 +6,7 @@
 #include "platform/linux/X11ClipboardPasteboard.h"
 #include "platform/linux/XTestKeySynth.h"
 
-#include "DesktopChild.h"
+#include "../support/DesktopChild.h"
 
 #include <QElapsedTimer>
 #include <QFile>

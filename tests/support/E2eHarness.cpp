@@ -1,5 +1,5 @@
 #include "E2eHarness.h"
-#include "../output/DesktopChild.h"
+#include "DesktopChild.h"
 
 #include <QCoreApplication>
 #include <QDir>
