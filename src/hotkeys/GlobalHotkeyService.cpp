@@ -161,8 +161,6 @@ KeyTapVerdict GlobalHotkeyService::keyRule(const KeyTapEvent &event)
     case HotkeyScheme::fn:
         if (freshKeyDown && event.keyCode == KeyTap::keySpace && has(event.flags, KeyTap::flagFn)) {
             cancelPendingFnStart();
-            m_activeByHotkey = true;
-            m_activeFnAction = HotkeyAction::record;
             sendDebugEvent(kKeyDownLocation, QStringLiteral("[DEBUG] fn + space trigger"), kEventTag,
                            QJsonObject{{QStringLiteral("keyCode"), event.keyCode}});
             m_state.performHotkeyAction(HotkeyAction::record);
@@ -184,19 +182,16 @@ bool GlobalHotkeyService::runBindingHandler(quint16 keyCode, quint64 flags, int 
         return false;
     struct Candidate {
         std::optional<HotkeyBinding> binding;
-        DictationMode mode;
         HotkeyAction action;
     };
     const Candidate candidates[] = {
-        {m_state.translateHotkey(), DictationMode::translate, HotkeyAction::translate},
-        {m_state.polishHotkey(), DictationMode::polish, HotkeyAction::polish},
-        {m_state.recordHotkey(), DictationMode::polish, HotkeyAction::record},
+        {m_state.translateHotkey(), HotkeyAction::translate},
+        {m_state.polishHotkey(), HotkeyAction::polish},
+        {m_state.recordHotkey(), HotkeyAction::record},
     };
     for (const Candidate &c : candidates) {
         if (!c.binding || !bindingMatches(*c.binding, keyCode, flags))
             continue;
-        m_activeByHotkey = true;
-        m_activeMode = c.mode;
         m_state.performHotkeyAction(c.action);
         return true;
     }
@@ -277,7 +272,6 @@ KeyTapVerdict GlobalHotkeyService::flagsRule(const KeyTapEvent &event)
             m_fnDown = true;
             cancelPendingFnStart();
             if (status == HotkeyHost::DictationStatus::recording) {
-                m_activeByHotkey = true;
                 const DictationMode mode = m_state.activeDictationMode();
                 m_state.toggleRecordingFromHotkey(mode);
                 sendDebugEvent(kFlagsLocation, QStringLiteral("[DEBUG] fn stop recording"), kEventTag,
@@ -293,7 +287,6 @@ KeyTapVerdict GlobalHotkeyService::flagsRule(const KeyTapEvent &event)
         }
         if (keyCode == KeyTap::keyShift && shift) {
             cancelPendingFnStart();
-            m_activeFnAction = HotkeyAction::translate;
             sendDebugEvent(kFlagsLocation, QStringLiteral("[DEBUG] fn + left shift trigger"), kEventTag,
                            QJsonObject{{QStringLiteral("keyCode"), keyCode}});
             m_state.performHotkeyAction(HotkeyAction::translate);
@@ -338,8 +331,6 @@ void GlobalHotkeyService::firePendingFnStart()
     m_pendingFnStart = 0;
     if (m_state.hotkeyScheme() != HotkeyScheme::fn)
         return;
-    m_activeByHotkey = true;
-    m_activeFnAction = HotkeyAction::polish;
     m_state.performHotkeyAction(HotkeyAction::polish);
     refreshSwallowCandidates();
 }

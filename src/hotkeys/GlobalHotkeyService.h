@@ -49,12 +49,8 @@ private:
 
     bool m_tapCreated = false;
     bool m_isListenOnlyTap = false;
-    std::optional<quint16> m_activeHotkeyKeyCode; // kept for parity with the macOS build; nothing sets it
-    bool m_activeByHotkey = false;
-    DictationMode m_activeMode = DictationMode::polish;
     bool m_fnDown = false;
     Clock::TimerId m_pendingFnStart = 0;
-    HotkeyAction m_activeFnAction = HotkeyAction::record;
     bool m_controlDown = false;
     bool m_commandDown = false;
     bool m_fnTapCandidate = false;

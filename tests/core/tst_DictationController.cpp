@@ -86,21 +86,24 @@ private slots:
         QVERIFY(!rig.dictation->pendingCommitToCursor());
         QVERIFY(rig.cloud.usage.isEmpty()); // signed out
 
-        // Insertion and storage are separate choices: the home button stores without inserting, retention
-        // "never" inserts without storing.
+        // Insertion and storage are separate choices: the home button stores without inserting, also when it
+        // starts while a hotkey dictation still finishes; retention "never" inserts without storing.
+        FakeStreamingSession *byHotkey = rig.toggle();
+        rig.dictation->toggleRecordingFromHotkey(DictationMode::polish);
         rig.dictation->toggleRecording();
         settle();
         session = rig.session();
         rig.dictation->toggleRecording();
         session->finalAnswer.resolve(QStringLiteral("only history"));
+        byHotkey->finalAnswer.resolve(QStringLiteral("superseded"));
         settle();
         rig.advance(150);
         QCOMPARE(rig.injector.injected.size(), 1);
-        QCOMPARE(rig.history.rows.size(), 2);
+        QCOMPARE(rig.history.rows.size(), 3);
         rig.state->preferences().setHistoryRetention(VoxleHistoryRetention::never);
         rig.dictate(QStringLiteral("secret"));
         QCOMPARE(rig.injector.injected.last(), QStringLiteral("secret"));
-        QCOMPARE(rig.history.rows.size(), 2);
+        QCOMPARE(rig.history.rows.size(), 3);
     }
 
     // The proxy route collects PCM from the capture thread in order, uploads it once after the stop, stops by

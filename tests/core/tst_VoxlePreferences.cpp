@@ -29,7 +29,9 @@ private slots:
         rig.state->preferences().setModifierControlAction(HotkeyAction::translate);
         rig.state->preferences().setModifierCommandAction(HotkeyAction::polish);
         QCOMPARE(actions.size(), 3);
+        rig.state->preferences().setHotkeyScheme(HotkeyScheme::modifiers);
         const VoxleAppStateHotkeyHost host(*rig.state);
+        QCOMPARE(host.hotkeyScheme(), HotkeyScheme::modifiers);
         QCOMPARE(host.modifierFnAction(), HotkeyAction::record);
         QCOMPARE(host.modifierControlAction(), HotkeyAction::translate);
         QCOMPARE(host.modifierCommandAction(), HotkeyAction::polish);

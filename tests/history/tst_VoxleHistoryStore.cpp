@@ -398,6 +398,7 @@ private slots:
             VoxleHistoryStore second(dir, m_clock);
             exerciseBrokenStore(second, m_clock);
             QVERIFY(LogCapture::text().contains(QStringLiteral("another running instance")));
+            QVERIFY(!LogCapture::text().contains(QStringLiteral(" failed:"))); // no operation tried on it
         }
         QCOMPARE(readFile(dir + QStringLiteral("/history.db")), junk);
         QVERIFY(filesIn(dir).filter(QStringLiteral("corrupt")).isEmpty());
@@ -447,6 +448,18 @@ private slots:
         RawDb newer(newerPath);
         QCOMPARE(newer.column("PRAGMA user_version;"), QStringList{QStringLiteral("7")});
         QCOMPARE(newer.column(schemaSql.toUtf8()), schemaBefore);
+        QCOMPARE(newer.column("PRAGMA journal_mode;"), QStringList{QStringLiteral("delete")});
+
+        // A migration that fails half way is undone, and leaves the file free for other programs to write.
+        const QString failedDir = freshDir();
+        QVERIFY(QDir().mkpath(failedDir));
+        RawDb failed(failedDir + QStringLiteral("/history.db"));
+        failed.exec("CREATE TABLE dictation_history(id INTEGER PRIMARY KEY, created_at TEXT NOT NULL);");
+        VoxleHistoryStore store(failedDir, m_clock);
+        QCOMPARE(fetch(store).size(), 0);
+        failed.exec("BEGIN IMMEDIATE; COMMIT;");
+        QCOMPARE(failed.column("SELECT count(*) FROM sqlite_master WHERE type = 'index';"),
+                 QStringList{QStringLiteral("0")});
     }
 };
 
