@@ -3,10 +3,10 @@
 #include "core/TextRewriter.h"
 #include "core/VoxleAccount.h"
 #include "core/VoxleCloud.h"
-#include "net/LocalServerProcess.h"
 #include "platform/fake/FakeSecretStore.h"
 #include "platform/fake/FakeUserDefaults.h"
 #include "platform/fake/ManualClock.h"
+#include "support/LocalServerProcess.h"
 
 #include <QJsonArray>
 #include <QNetworkReply>

@@ -1,12 +1,11 @@
 #include "asr/DashScopeEndpoint.h"
 #include "asr/ParaformerStreamingSession.h"
-#include "net/LocalServerProcess.h"
 #include "net/TlsFixture.h"
 #include "platform/fake/ManualClock.h"
+#include "support/LocalServerProcess.h"
 #include "support/LogCapture.h"
 
 #include <QCoro/QCoroTask>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QTcpServer>
@@ -424,16 +423,10 @@ private slots:
         QVERIFY(key.open(QIODevice::WriteOnly) && key.write(kFixtureKeyPem) > 0);
         cert.close();
         key.close();
-        QProcess tlsServer;
-        tlsServer.start(qEnvironmentVariable("VOXLE_BUILD_DIR") + QStringLiteral("/localserver/voxle-localserver"),
-                        {QStringLiteral("--tls-cert"), cert.fileName(), QStringLiteral("--tls-key"), key.fileName()});
-        QByteArray out;
-        while (out.count('\n') < 2 && tlsServer.waitForReadyRead(10000))
-            out += tlsServer.readAllStandardOutput();
-        const QRegularExpressionMatch ports =
-            QRegularExpression(QStringLiteral("port=(\\d+)\ntls_port=(\\d+)")).match(QString::fromLatin1(out));
-        QVERIFY2(ports.hasMatch(), out.constData());
-        const QUrl endpoint = dashScopeRealtimeUrl(QStringLiteral("wss://127.0.0.1:%1").arg(ports.captured(2)));
+        LocalServerProcess tlsServer;
+        QVERIFY(tlsServer.start(
+            {QStringLiteral("--tls-cert"), cert.fileName(), QStringLiteral("--tls-key"), key.fileName()}));
+        const QUrl endpoint = dashScopeRealtimeUrl(QStringLiteral("wss://127.0.0.1:%1").arg(tlsServer.tlsPort()));
 
         QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
         trusting.addCaCertificate(QSslCertificate(QByteArray(kFixtureCertificatePem)));
@@ -451,8 +444,6 @@ private slots:
         QCOMPARE(dictate(trusting), QString());
         QCOMPARE(dictate(std::nullopt),
                  QStringLiteral("[错误: 无法连接 DashScope：TLS/证书握手失败（检查系统时间/网络代理）。]"));
-        tlsServer.terminate();
-        tlsServer.waitForFinished(5000);
     }
 
     // An upgrade nobody answers times out on the clock; cancelled or destroyed meanwhile, the session takes its

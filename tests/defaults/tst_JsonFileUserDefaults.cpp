@@ -1,4 +1,5 @@
 #include "platform/linux/JsonFileUserDefaults.h"
+#include "support/CaseFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,28 +7,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-
 namespace {
-int modeOf(const QString &path)
-{
-    struct stat info {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return static_cast<int>(info.st_mode & 0777);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -41,16 +23,11 @@ class TestJsonFileUserDefaults : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_tmp;
-    int m_count = 0;
-    QString freshPath() { return m_tmp.path() + QStringLiteral("/case%1/Voxle/settings.json").arg(++m_count); }
+    CaseFolders m_cases;
+    QString freshPath() { return m_cases.fresh(QStringLiteral("Voxle/settings.json")); }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(m_tmp.isValid());
-    }
+    void initTestCase() { QVERIFY(m_cases.isValid()); }
 
     void values_keepTheirTypesAcrossReloadAndRemovalsStick()
     {

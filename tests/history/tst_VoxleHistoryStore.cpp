@@ -1,6 +1,7 @@
 #include "core/VoxleHistoryRecorder.h"
 #include "history/VoxleHistoryStore.h"
 #include "platform/fake/ManualClock.h"
+#include "support/CaseFiles.h"
 #include "support/LogCapture.h"
 
 #include <QCoro/QCoroTask>
@@ -10,14 +11,11 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimeZone>
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 using Kind = VoxleHistoryEntry::Kind;
 
@@ -38,15 +36,6 @@ QStringList outputs(const QList<VoxleHistoryEntry> &entries)
     for (const VoxleHistoryEntry &e : entries)
         texts << e.outputText;
     return texts;
-}
-
-int modeOf(const QString &path)
-{
-    struct stat info {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return static_cast<int>(info.st_mode & 0777);
 }
 
 // Looks at the file the way another program would, through its own connection.
@@ -87,12 +76,6 @@ void overwrite(const QString &path, const QByteArray &bytes, qint64 offset = 0)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Every operation on a store that cannot open its file answers empty and does not crash.
 void exerciseBrokenStore(VoxleHistoryStore &store, const ManualClock &clock)
 {
@@ -109,17 +92,12 @@ class TestVoxleHistoryStore : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_tmp;
+    CaseFolders m_cases;
     ManualClock m_clock; // only read for "now"
-    int m_count = 0;
-    QString freshDir() { return m_tmp.path() + QStringLiteral("/case%1/Voxle").arg(++m_count); }
+    QString freshDir() { return m_cases.fresh(QStringLiteral("Voxle")); }
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(m_tmp.isValid());
-    }
+    void initTestCase() { QVERIFY(m_cases.isValid()); }
 
     // A fresh store: private files in write-ahead mode at the current schema; texts trimmed, blank output skipped.
     void insert_createsPrivateFilesTrimsTextsAndSkipsBlankOutput()
@@ -356,7 +334,7 @@ private slots:
     void unusableLocationOrBusyFile_behavesAsEmptyAndIsNeverMovedAside()
     {
         // A plain file where the data folder should be: the folder cannot be created, even by root.
-        const QString blocker = m_tmp.path() + QStringLiteral("/blocker");
+        const QString blocker = m_cases.path() + QStringLiteral("/blocker");
         overwrite(blocker, QByteArray());
         const sqlite3_int64 memoryBefore = sqlite3_memory_used();
         {

@@ -1,4 +1,4 @@
-#include "net/LocalServerProcess.h"
+#include "support/LocalServerProcess.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

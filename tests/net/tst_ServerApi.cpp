@@ -1,8 +1,8 @@
-#include "net/LocalServerProcess.h"
 #include "net/Settle.h"
 #include "net/TlsFixture.h"
 #include "net/VoxleServerApi.h"
 #include "platform/fake/ManualClock.h"
+#include "support/LocalServerProcess.h"
 
 #include <QSslConfiguration>
 #include <QSslKey>

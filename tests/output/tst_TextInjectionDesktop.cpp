@@ -6,6 +6,7 @@
 #include "platform/linux/X11ClipboardPasteboard.h"
 #include "platform/linux/XTestKeySynth.h"
 
+#include "../support/CaseFiles.h"
 #include "../support/DesktopChild.h"
 
 #include <QElapsedTimer>
@@ -240,11 +241,7 @@ private slots:
         QCOMPARE(keys->pasteChordForFocusedWindow(), KeySynth::PasteChord::shiftInsert);
         QTest::qWait(500); // the shell inside has set up the line discipline
         service->injectAtCursor(QStringLiteral("ls 你好"));
-        const auto typed = [&out]() {
-            QFile file(out);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(typed()), QStringLiteral("ls 你好"), kTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(out)), QStringLiteral("ls 你好"), kTimeoutMs);
         QCOMPARE(gtk->lines.last(), QStringLiteral("FOCUSED"));
         settle();
         xterm.kill();

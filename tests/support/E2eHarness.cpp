@@ -1,20 +1,16 @@
 #include "E2eHarness.h"
 #include "DesktopChild.h"
+#include "LocalServerProcess.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QLocalSocket>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTest>
 #include <QThread>
-#include <csignal>
 #include <sqlite3.h>
-#include <sys/prctl.h>
 
 namespace {
 void stopProcess(std::unique_ptr<QProcess> &process)
@@ -95,42 +91,29 @@ bool E2eHarness::run(const QString &program, const QStringList &args, int timeou
 bool E2eHarness::startServer(const QString &engine, const QString &apiKey)
 {
     stopServer();
-    m_server = std::make_unique<QProcess>();
-    m_server->setProcessEnvironment(childEnvironment());
-    m_server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_server->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_server->start(buildDir() + QStringLiteral("/localserver/voxle-localserver"),
-                    {QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--engine"), engine,
-                     QStringLiteral("--api-key"), apiKey});
-    if (!m_server->waitForStarted(5000))
+    m_server = std::make_unique<LocalServerProcess>();
+    if (!m_server->start({QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--engine"), engine,
+                          QStringLiteral("--api-key"), apiKey}))
         return false;
-    // Its first line names the port it listens on.
-    QByteArray out;
-    while (!out.contains('\n') && m_server->waitForReadyRead(15000))
-        out += m_server->readAllStandardOutput();
-    if (!out.startsWith("port="))
-        return false;
-    m_port = quint16(out.mid(5, out.indexOf('\n') - 5).toUInt());
-    return m_port != 0;
+    m_port = m_server->port();
+    return true;
 }
 
 void E2eHarness::stopServer()
 {
-    stopProcess(m_server);
+    m_server.reset();
 }
 
 // A GET, or a POST of `body`; the answer's JSON object (empty when it has none) and whether it succeeded.
 std::pair<QJsonObject, bool> E2eHarness::request(const QByteArray &path, const std::optional<QJsonObject> &body)
 {
-    QNetworkAccessManager network;
-    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port) + QString::fromLatin1(path)));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    std::unique_ptr<QNetworkReply> reply(
-        body ? network.post(request, QJsonDocument(*body).toJson(QJsonDocument::Compact)) : network.get(request));
-    QEventLoop loop;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    return {QJsonDocument::fromJson(reply->readAll()).object(), reply->error() == QNetworkReply::NoError};
+    if (!m_server)
+        return {};
+    QByteArray answer;
+    const int status =
+        m_server->request(body ? "POST" : "GET", QString::fromLatin1(path),
+                          body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray(), &answer);
+    return {QJsonDocument::fromJson(answer).object(), status / 100 == 2};
 }
 
 bool E2eHarness::control(const QByteArray &path, const QJsonObject &body)

@@ -10,6 +10,8 @@
 #include <memory>
 #include <optional>
 
+class LocalServerProcess;
+
 // Drives the real programs for the end-to-end tests and the end-to-end benchmark: the stand-in service, the
 // Voxle application (through its command line) and a GTK text field in a process of its own, on the headless
 // desktop the test script started.
@@ -72,7 +74,7 @@ private:
 
     QTemporaryDir m_home;
     QString m_runtimeDir;
-    std::unique_ptr<QProcess> m_server;
+    std::unique_ptr<LocalServerProcess> m_server;
     std::unique_ptr<QProcess> m_app;
     std::unique_ptr<QProcess> m_field;
     quint16 m_port = 0;

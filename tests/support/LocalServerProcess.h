@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../support/DesktopChild.h"
+#include "DesktopChild.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
@@ -21,8 +21,9 @@ class LocalServerProcess
 public:
     LocalServerProcess()
     {
-        // A test killed at its timeout must not leave its stand-in behind.
+        // A test killed at its timeout must not leave its stand-in behind; its log is the test's.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
     ~LocalServerProcess() { DesktopChild::stop(m_process); }
 
@@ -30,14 +31,18 @@ public:
     {
         m_process.start(qEnvironmentVariable("VOXLE_BUILD_DIR") + QStringLiteral("/localserver/voxle-localserver"),
                         args);
+        // "port=N", and with a certificate "tls_port=N" after it.
+        const int lines = args.contains(QStringLiteral("--tls-cert")) ? 2 : 1;
         QByteArray out;
-        while (!out.contains('\n') && m_process.waitForReadyRead(10000))
+        while (out.count('\n') < lines && m_process.waitForReadyRead(15000))
             out += m_process.readAllStandardOutput();
         m_port = out.mid(5, out.indexOf('\n') - 5).trimmed().toUShort();
-        return m_port != 0;
+        m_tlsPort = lines == 2 ? out.mid(out.indexOf("tls_port=") + 9).trimmed().toUShort() : 0;
+        return m_port != 0 && (lines == 1 || m_tlsPort != 0);
     }
 
     quint16 port() const { return m_port; }
+    quint16 tlsPort() const { return m_tlsPort; }
     QUrl origin() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
     // One blocking request; returns the status (0 on a transport failure) and fills `body`.
@@ -115,4 +120,5 @@ private:
     QProcess m_process;
     QNetworkAccessManager m_nam;
     quint16 m_port = 0;
+    quint16 m_tlsPort = 0;
 };
