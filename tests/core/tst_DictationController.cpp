@@ -111,10 +111,11 @@ private slots:
     void proxy_collectsUploadsAfterStopAndShowsFailures()
     {
         ControllerRig rig(/*useProxy=*/true);
-        rig.dictation->setLastNetworkErrorLabel(QStringLiteral("earlier failure"));
         QStringList errorLabels; // as the pages see it at each change
         connect(rig.dictation, &DictationController::labelsChanged, this,
                 [&] { errorLabels << rig.dictation->lastNetworkErrorLabel(); });
+        rig.dictation->setLastNetworkErrorLabel(QStringLiteral("earlier failure"));
+        QCOMPARE(errorLabels, QStringList{QStringLiteral("earlier failure")});
         rig.dictation->toggleRecording(); // the button would not insert, the sixty-second stop does
         settle();
         QCOMPARE(errorLabels.last(), QString());
@@ -469,6 +470,12 @@ private slots:
         settle();
         QCOMPARE(rig.dictation->status(), Status::idle);
         QCOMPARE(rig.audio.starts, 1);
+        // Refused at the prompt: the pages show it at once.
+        rig.mic.current = MicrophoneAccess::Status::notDetermined;
+        rig.toggle(DictationMode::polish);
+        rig.mic.pendingRequests.at(4).resolve(false);
+        settle();
+        QCOMPARE(rig.state->microphonePermissionLabel(), QStringLiteral("已拒绝"));
     }
 
     // An error ends the recording and shows for 1.6 s, unless a newer recording took the screen meanwhile.

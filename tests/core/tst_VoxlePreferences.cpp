@@ -37,6 +37,10 @@ private slots:
         QCOMPARE(host.modifierCommandAction(), HotkeyAction::polish);
         rig.toggle(); // the interpreter sees the live status: Escape cancels only while busy
         QCOMPARE(host.hotkeyStatus(), AppStatus::recording);
+        // A permission asked for and not granted yet reads as refused, not as never asked.
+        QCOMPARE(rig.state->accessibilityPermissionLabel(), QStringLiteral("未请求"));
+        rig.state->requestAccessibility();
+        QCOMPARE(rig.state->accessibilityPermissionLabel(), QStringLiteral("未允许"));
     }
 
     void load_readsStoredValuesAndRejectsLabelsWhereIdsAreStored()
