@@ -332,7 +332,6 @@ void GlobalHotkeyService::firePendingFnStart()
     if (m_state.hotkeyScheme() != HotkeyScheme::fn)
         return;
     m_state.performHotkeyAction(HotkeyAction::polish);
-    refreshSwallowCandidates();
 }
 
 QList<KeyCombo> GlobalHotkeyService::swallowCandidates() const

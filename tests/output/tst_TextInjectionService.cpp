@@ -125,7 +125,7 @@ private slots:
         QTest::newRow("no range") << 2;
         QTest::newRow("value rejected") << 3;
         QTest::newRow("inserted text never shows") << 4;
-        QTest::newRow("inserted text mangled, its range deleted") << 5;
+        QTest::newRow("inserted text altered, its range deleted") << 5;
         QTest::newRow("not trusted: prompt") << 6;
         QTest::newRow("value written but never shows") << 7;
         QTest::newRow("input method: password field") << 8;
@@ -141,7 +141,7 @@ private slots:
         r->ax.field.exposesRange = failure != 2;
         r->ax.field.acceptsValue = failure != 3;
         r->ax.field.dropsInsertedText = failure == 4 || failure == 7;
-        r->ax.field.truncatesInsertedText = failure == 5;
+        r->ax.field.altersInsertedText = failure == 5;
         r->ax.trusted = failure != 6;
         if (failure >= 8) {
             useInputMethod();
@@ -156,7 +156,7 @@ private slots:
         QCOMPARE(r->ax.field.value, QStringLiteral("abc"));
         QVERIFY(!r->ax.calls.contains(QStringLiteral("setValue:abc")));
         if (failure == 5)
-            QVERIFY(r->ax.calls.contains(QStringLiteral("deleteText:3,4")));
+            QVERIFY(r->ax.calls.contains(QStringLiteral("deleteText:3,8")));
         if (failure == 6) // nothing but the prompt
             QCOMPARE(QSet<QString>(r->ax.calls.cbegin(), r->ax.calls.cend()),
                      QSet<QString>{QStringLiteral("requestTrust")});

@@ -53,7 +53,7 @@ public:
             return true;
         const qint64 start = std::clamp<qint64>(f.selection.location, 0, f.value.size());
         const qint64 count = std::clamp<qint64>(f.selection.length, 0, f.value.size() - start);
-        const QString inserted = f.truncatesInsertedText ? text.left(text.size() / 2) : text;
+        const QString inserted = f.altersInsertedText ? QString(text.size(), u'?') : text;
         QString value = f.value;
         value.replace(start, count, inserted);
         // Like a real field: the inserted text ends up selected nowhere, the caret after it.

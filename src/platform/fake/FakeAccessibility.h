@@ -22,8 +22,8 @@ public:
         bool terminal = false;
         // Takes setSelectedText or setValue but keeps the text from reaching the value (a field that drops it).
         bool dropsInsertedText = false;
-        // Takes setSelectedText but inserts only the first half of the text (a toolkit counting other units).
-        bool truncatesInsertedText = false;
+        // Takes setSelectedText but shows every character as "?", as a field in a narrower encoding does.
+        bool altersInsertedText = false;
         // Shows an accepted insertion only after this many pauses of the job (a browser applying it later).
         int appliesAfterPauses = 0;
         // Reads back every character as a bullet, as a password field does.
