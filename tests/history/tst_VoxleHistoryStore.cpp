@@ -397,8 +397,7 @@ private slots:
             QVERIFY(QDir().mkpath(dir));
             RawDb raw(dir + QStringLiteral("/history.db"));
             const bool newer = dir == newerDir;
-            raw.exec(
-                QString::fromLatin1(table).arg(newer ? QStringLiteral(", mood TEXT") : QString()).toUtf8().constData());
+            raw.exec(QByteArray(table).replace("%1", newer ? ", mood TEXT" : "").constData());
             raw.exec("INSERT INTO dictation_history(created_at, kind, raw_text, output_text) "
                      "VALUES('2026-12-06T11:00:00Z', 'record', 'r', 'kept');");
             if (newer)
