@@ -329,6 +329,7 @@ private slots:
         rig.session()->onPartialUpdated(QStringLiteral("旧的"));
         rig.audio.deliverPcm(chunkNumbered(7));
         rig.dictation->cancelRecording();
+        QVERIFY(!rig.audio.running); // the microphone is closed at once
         FakeStreamingSession *next = rig.toggle(DictationMode::polish);
         QCOMPARE(rig.dictation->latestTranscript(), QString());
         QCOMPARE(rig.dictation->overlay().partial, std::nullopt);
