@@ -94,8 +94,6 @@ signals:
     void isPreparingStartChanged();
     // The microphone permission was just looked at or asked for.
     void microphoneChecked();
-    // Emitted when a finished text has been inserted at the cursor.
-    void textInserted(const QString &text);
 
 private:
     // One finishing step. It starts in the session slot; a new recording detaches it, and from then on it only

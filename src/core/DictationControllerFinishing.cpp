@@ -146,7 +146,6 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
         sendDebugEvent(location, QStringLiteral("[DEBUG] injectAtCursor called"), QStringLiteral("C"),
                        {{QStringLiteral("len"), outputText.size()}});
         m_services.textInjector.injectAtCursor(outputText);
-        emit textInserted(outputText);
     }
     if (!run->detached)
         m_pendingCommitToCursor = false;

@@ -1,4 +1,5 @@
 #include "FakeHotkeyHost.h"
+#include "KeyEvents.h"
 #include "QuietDebugEvents.h"
 #include "diagnostics/DebugCollector.h"
 #include "hotkeys/GlobalHotkeyService.h"
@@ -42,16 +43,6 @@ struct Rig {
         });
     }
 };
-
-KeyTapEvent flags(quint16 key, quint64 f)
-{
-    return KeyTapEvent{flagsChanged, key, f, false};
-}
-KeyTapEvent down(quint16 key, quint64 f, bool repeat = false)
-{
-    return KeyTapEvent{keyDown, key, f, repeat};
-}
-
 } // namespace
 
 class TestGlobalHotkeyService : public QObject

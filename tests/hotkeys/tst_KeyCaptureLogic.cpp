@@ -1,3 +1,4 @@
+#include "KeyEvents.h"
 #include "hotkeys/FnRoleKeyPreference.h"
 #include "hotkeys/KeyCaptureLogic.h"
 #include "platform/fake/FakeUserDefaults.h"
@@ -5,17 +6,6 @@
 #include <QTest>
 
 using namespace KeyTap;
-
-namespace {
-KeyTapEvent flags(quint16 key, quint64 f)
-{
-    return KeyTapEvent{flagsChanged, key, f, false};
-}
-KeyTapEvent down(quint16 key, quint64 f)
-{
-    return KeyTapEvent{keyDown, key, f, false};
-}
-} // namespace
 
 class TestKeyCaptureLogic : public QObject
 {
