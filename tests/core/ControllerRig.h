@@ -21,7 +21,8 @@ struct ControllerRig {
             secrets.items[{Voxle::applicationId(), QStringLiteral("dashscope_api_key")}] = QStringLiteral("sk-test");
         defaults.setBool(QStringLiteral("use_proxy"), useProxy);
         state = std::make_unique<VoxleAppState>(VoxleAppStateServices{
-            clock, defaults, keychain, history, audio, sessions, injector, cloud, mic, {}, {}, {}});
+            clock, defaults, keychain, history, audio, sessions, injector, cloud, mic, {}, {}, {},
+            [this] { ++permissionRequests; }, [this] { ++permissionRequests; }});
         state->load();
         dictation = &state->dictation();
         settle();
@@ -78,4 +79,5 @@ struct ControllerRig {
     FakeMicrophone mic;
     std::unique_ptr<VoxleAppState> state;
     DictationController *dictation = nullptr;
+    int permissionRequests = 0; // input monitoring and accessibility, asked of the platform
 };

@@ -51,11 +51,6 @@ QString E2eHarness::desktopProblem() const
     return {};
 }
 
-QString E2eHarness::buildDir() const
-{
-    return qEnvironmentVariable("VOXLE_BUILD_DIR");
-}
-
 QProcessEnvironment E2eHarness::childEnvironment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -177,8 +172,7 @@ QJsonObject E2eHarness::voxle(const QStringList &args)
 {
     QByteArray out;
     run(buildDir() + QStringLiteral("/src/app/voxle"), args, 10000, &out);
-    const QJsonDocument doc = QJsonDocument::fromJson(out.trimmed());
-    return doc.isObject() ? doc.object() : QJsonObject();
+    return QJsonDocument::fromJson(out.trimmed()).object(); // empty unless it is an object
 }
 
 QJsonObject E2eHarness::send(const QJsonObject &command)
@@ -192,8 +186,7 @@ QJsonObject E2eHarness::send(const QJsonObject &command)
     QByteArray answer;
     while (!answer.contains('\n') && socket.waitForReadyRead(3000))
         answer += socket.readAll();
-    const QJsonDocument doc = QJsonDocument::fromJson(answer.trimmed());
-    return doc.isObject() ? doc.object() : QJsonObject();
+    return QJsonDocument::fromJson(answer.trimmed()).object();
 }
 
 bool E2eHarness::waitUntil(const std::function<bool()> &done, int timeoutMs)

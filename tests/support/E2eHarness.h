@@ -23,7 +23,7 @@ public:
 
     // Empty when the desktop is usable, else why not.
     QString desktopProblem() const;
-    QString buildDir() const;
+    QString buildDir() const { return qEnvironmentVariable("VOXLE_BUILD_DIR"); }
 
     // The stand-in, on the same port every time it is restarted once it has one.
     bool startServer(const QString &engine, const QString &apiKey = QStringLiteral("sk-local-test"));
