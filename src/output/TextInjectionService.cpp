@@ -376,7 +376,6 @@ void TextInjectionService::placeText(Pasteboard::Snapshot saved)
         fail(QStringLiteral("未能插入文字：无法写入剪贴板"));
         return;
     }
-    op.offered = true;
     op.injectedChangeCount = m_pasteboard.changeCount();
     schedule(pasteDelayMs, [this]() { waitForModifiers(m_clock.elapsedMs()); });
 }

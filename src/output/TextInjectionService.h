@@ -79,7 +79,6 @@ private:
         qint64 chordAtMs = -1;
         KeySynth::PasteChord chord = KeySynth::PasteChord::commandV;
         bool readAfterChord = false;
-        bool offered = false;
     };
 
     void begin();
