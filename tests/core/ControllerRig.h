@@ -20,9 +20,9 @@ struct ControllerRig {
         if (withKey)
             secrets.items[{Voxle::applicationId(), QStringLiteral("dashscope_api_key")}] = QStringLiteral("sk-test");
         defaults.setBool(QStringLiteral("use_proxy"), useProxy);
+        const auto asked = [this] { ++permissionRequests; };
         state = std::make_unique<VoxleAppState>(VoxleAppStateServices{
-            clock, defaults, keychain, history, audio, sessions, injector, cloud, mic, {}, {}, {},
-            [this] { ++permissionRequests; }, [this] { ++permissionRequests; }});
+            clock, defaults, keychain, history, audio, sessions, injector, cloud, mic, {}, {}, {}, asked, asked});
         state->load();
         dictation = &state->dictation();
         settle();
