@@ -76,7 +76,7 @@ void GlobalHotkeyService::start()
         created = m_tap.create(KeyEventTap::Mode::listenOnly, handler);
         m_isListenOnlyTap = created;
     }
-    if (created && m_isListenOnlyTap)
+    if (m_isListenOnlyTap)
         sendDebugEvent(kStartLocation, QStringLiteral("[DEBUG] event tap created in listenOnly mode"), kStartTag);
     if (!created) {
         sendDebugEvent(kStartLocation, QStringLiteral("[DEBUG] CGEvent.tapCreate failed"), kStartTag,
