@@ -12,6 +12,8 @@
 #include <QUuid>
 #include <QWebSocket>
 
+#include <utility>
+
 namespace {
 // Sentence terminators, in the order they are checked.
 const QStringList sentenceTerminators = {QStringLiteral("。"), QStringLiteral("！"), QStringLiteral("？"),
@@ -50,8 +52,7 @@ ParaformerStreamingSession::ParaformerStreamingSession(Clock &clock, const QUrl 
 
 ParaformerStreamingSession::~ParaformerStreamingSession()
 {
-    if (m_upgradeTimer)
-        m_clock.cancelTimer(m_upgradeTimer);
+    stopUpgradeTimer();
     if (m_ws) {
         disconnect(m_ws, nullptr, this, nullptr);
         m_ws->abort();
@@ -149,7 +150,6 @@ QCoro::Task<> ParaformerStreamingSession::start()
     connect(m_ws, &QWebSocket::bytesWritten, this, &ParaformerStreamingSession::pumpAudio);
     // The upgrade may take at most 30 s, on our clock.
     m_upgradeTimer = m_clock.schedule(upgradeTimeoutMs, [this]() {
-        m_upgradeTimer = 0;
         if (m_phase == Phase::connecting)
             markGone(ConnectionError{QAbstractSocket::SocketTimeoutError, 0, QStringLiteral("upgrade timed out")});
     });
@@ -164,12 +164,15 @@ QCoro::Task<> ParaformerStreamingSession::start()
     }
 }
 
+void ParaformerStreamingSession::stopUpgradeTimer()
+{
+    // Timer ids are never reused: one that has already fired cancels as nothing.
+    m_clock.cancelTimer(std::exchange(m_upgradeTimer, Clock::TimerId{}));
+}
+
 void ParaformerStreamingSession::onConnected()
 {
-    if (m_upgradeTimer) {
-        m_clock.cancelTimer(m_upgradeTimer);
-        m_upgradeTimer = 0;
-    }
+    stopUpgradeTimer();
     if (m_phase != Phase::connecting)
         return;
     setPhase(Phase::taskPending);
@@ -219,10 +222,7 @@ void ParaformerStreamingSession::onDisconnected()
 
 void ParaformerStreamingSession::markGone(const ConnectionError &error)
 {
-    if (m_upgradeTimer) {
-        m_clock.cancelTimer(m_upgradeTimer);
-        m_upgradeTimer = 0;
-    }
+    stopUpgradeTimer();
     if (m_ws && m_ws->state() != QAbstractSocket::UnconnectedState) {
         disconnect(m_ws, nullptr, this, nullptr);
         m_ws->abort();
@@ -243,10 +243,7 @@ void ParaformerStreamingSession::markGone(const ConnectionError &error)
 
 void ParaformerStreamingSession::closeSocket()
 {
-    if (m_upgradeTimer) {
-        m_clock.cancelTimer(m_upgradeTimer);
-        m_upgradeTimer = 0;
-    }
+    stopUpgradeTimer();
     if (m_ws) {
         QWebSocket *ws = m_ws;
         m_ws = nullptr;

@@ -94,6 +94,7 @@ private:
     void flushStaging();
     void dropAudio();
 
+    void stopUpgradeTimer();
     void onConnected();
     void onSocketError(QAbstractSocket::SocketError error);
     void onDisconnected();

@@ -261,10 +261,7 @@ QCoro::Task<> DictationController::runStartSequence(CancelToken token, quint64 r
         co_return;
     }
     if (m_collectProxyPcm) {
-        setServerLabel(QStringLiteral("已连接（代理）"));
-        m_lastNetworkErrorLabel.clear();
-        m_lastStreamingAckLabel.clear();
-        emit labelsChanged();
+        markConnected(QStringLiteral("已连接（代理）"));
         co_return;
     }
 
@@ -286,10 +283,7 @@ QCoro::Task<> DictationController::runStartSequence(CancelToken token, quint64 r
     if (token.isCancelled())
         co_return;
     if (!startError) {
-        setServerLabel(QStringLiteral("已连接（流式）"));
-        m_lastNetworkErrorLabel.clear();
-        m_lastStreamingAckLabel.clear();
-        emit labelsChanged();
+        markConnected(QStringLiteral("已连接（流式）"));
         co_return;
     }
     m_serverLabel = QStringLiteral("连接失败");
@@ -555,6 +549,14 @@ void DictationController::setServerLabel(const QString &text)
 {
     m_serverLabel = text;
     emit labelsChanged();
+}
+
+void DictationController::markConnected(const QString &serverLabel)
+{
+    // A connection that works makes the last one's failure old news.
+    m_lastNetworkErrorLabel.clear();
+    m_lastStreamingAckLabel.clear();
+    setServerLabel(serverLabel);
 }
 
 void DictationController::setLastNetworkErrorLabel(const QString &text)

@@ -130,6 +130,7 @@ private:
     void setActiveDictationMode(DictationMode mode);
     void setPreparingStart(bool preparing);
     void setServerLabel(const QString &text);
+    void markConnected(const QString &serverLabel);
     void emitDebug(const QString &location, const QString &message, const QJsonObject &data = {}) const;
     QByteArray takeProxyPcm();
 

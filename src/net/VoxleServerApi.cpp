@@ -274,16 +274,12 @@ std::optional<QString> VoxleServerApi::serverErrorMessage(const QByteArray &body
     const QJsonValue detail = o.value(QLatin1String("detail"));
     if (const QString m = nonEmptyString(detail); !m.isEmpty())
         return m;
-    if (detail.isArray()) {
-        const QJsonArray items = detail.toArray();
-        if (!items.isEmpty() && items.first().isObject())
-            if (const QString m = nonEmptyString(items.first().toObject().value(QLatin1String("msg"))); !m.isEmpty())
-                return m;
-    }
-    const QJsonValue error = o.value(QLatin1String("error"));
-    if (error.isObject())
-        if (const QString m = nonEmptyString(error.toObject().value(QLatin1String("message"))); !m.isEmpty())
-            return m;
+    // Any other shape reads as an empty object, with no message in it.
+    if (const QString m = nonEmptyString(detail.toArray().first().toObject().value(QLatin1String("msg"))); !m.isEmpty())
+        return m;
+    if (const QString m = nonEmptyString(o.value(QLatin1String("error")).toObject().value(QLatin1String("message")));
+        !m.isEmpty())
+        return m;
     return std::nullopt;
 }
 

@@ -261,6 +261,11 @@ private slots:
         QVERIFY(answer("GET", kCredentialsPath, 500, "<html>oops</html>"));
         signIn(*f);
         QCOMPARE(f->savedKeys, QStringList{QStringLiteral("sk-earlier")});
+        // Over a session, the rollback gives its token back.
+        const std::optional<QString> token = f->secret(kTokenItem);
+        f->secrets.failSaveWith = -26276;
+        QCOMPARE(login(*f), std::optional(QStringLiteral("钥匙串操作失败（-26276）")));
+        QCOMPARE(f->secret(kTokenItem), token);
     }
 
     void signIn_sliderCodeAndLogin()
