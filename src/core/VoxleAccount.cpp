@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Logging.h"
+#include "base/TextCount.h"
 #include "core/AuthUi.h"
 #include "core/KeychainStore.h"
 #include "net/Settle.h"
@@ -10,7 +11,6 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 
 namespace {
 const QString kTokenKey = QStringLiteral("voxle_auth_token");
@@ -456,15 +456,6 @@ QCoro::Task<std::optional<QString>> VoxleAccount::ensureAiCredentials(CancelToke
 
 // ---- usage ----
 
-qint64 VoxleAccount::characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qint64 count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
-
 QCoro::Task<> VoxleAccount::reportUsageEvent(QString kind, QString modeLabel, QString rawText, QString outputText,
                                              qint64 durationMs)
 {
@@ -472,7 +463,8 @@ QCoro::Task<> VoxleAccount::reportUsageEvent(QString kind, QString modeLabel, QS
         kind == QLatin1String("translate") ? QStringLiteral("translate") : QStringLiteral("dictation");
     const QString mode =
         modeLabel == label(DictationMode::translate) ? label(DictationMode::translate) : label(DictationMode::polish);
-    co_await reportUsage(eventType, mode, characterCount(rawText), characterCount(outputText), durationMs);
+    co_await reportUsage(eventType, mode, Voxle::characterCount(rawText), Voxle::characterCount(outputText),
+                         durationMs);
 }
 
 QCoro::Task<> VoxleAccount::reportUsage(QString eventType, std::optional<QString> mode, qint64 rawTextLength,

@@ -91,8 +91,6 @@ public:
     bool isAuthValid(const std::optional<QString> &token, const std::optional<QString> &expiresAtUtc) const;
     // "2026-12-05T08:00:00.000Z" or "2026-12-05T08:00:00Z" (an offset instead of Z is accepted too).
     static std::optional<QDateTime> parseUtcDate(const QString &text);
-    // User-perceived characters (grapheme clusters).
-    static qint64 characterCount(const QString &text);
 
 signals:
     void isLoggedInChanged();

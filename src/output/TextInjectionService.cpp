@@ -1,12 +1,12 @@
 #include "output/TextInjectionService.h"
 
 #include "base/Logging.h"
+#include "base/TextCount.h"
 #include "diagnostics/DebugEvent.h"
 #include "platform/InputMethodCommit.h"
 #include "platform/KeySynth.h"
 
 #include <QJsonObject>
-#include <QTextBoundaryFinder>
 #include <algorithm>
 #include <cstdio>
 
@@ -23,16 +23,6 @@ void debugEvent(const QString &message, const QJsonObject &data = {})
 void printLine(const QString &line)
 {
     printTrace(lcAppState(), line.toUtf8());
-}
-
-// Characters as a reader counts them (grapheme clusters), not code units.
-qint64 characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qint64 count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
 }
 
 // True when text is found at the caret: ending there (the caret moved past it) or starting there (it did not).
@@ -63,6 +53,7 @@ QString chordLabel(KeySynth::PasteChord chord)
 }
 
 using Outcome = TextInjectionService::Outcome;
+using Voxle::characterCount;
 
 // Runs on the accessibility thread. flightAllows (not cancelled, same window) is asked before every write.
 Outcome insertViaAccessibility(Accessibility::Session &session, const QString &text,
