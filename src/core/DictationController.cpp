@@ -396,7 +396,6 @@ void DictationController::stopRecording()
     // Chunks captured before the stop but still queued belong to this dictation: hand them over now.
     QCoreApplication::sendPostedEvents(&m_pcmPipe, QEvent::MetaCall);
     std::shared_ptr<StreamingSession> session = std::move(m_streamingSession);
-    m_streamingSession.reset();
     cancelTasks();
 
     qint64 durationMs = 0;
@@ -417,7 +416,6 @@ void DictationController::cancelRecording()
                {QStringLiteral("pendingCommitToCursor"), m_pendingCommitToCursor}});
     m_services.audioCapture.stop();
     std::shared_ptr<StreamingSession> session = std::move(m_streamingSession);
-    m_streamingSession.reset();
     cancelTasks();
     m_prepareTask.cancel();
     setPreparingStart(false);
@@ -436,7 +434,6 @@ void DictationController::showError(const QString &message)
 {
     m_services.audioCapture.stop();
     std::shared_ptr<StreamingSession> session = std::move(m_streamingSession);
-    m_streamingSession.reset();
     cancelTasks();
     if (session)
         cancelSessionLater(std::move(session));
