@@ -6,6 +6,7 @@
 namespace {
 using Event = FakeKeySynth::Event;
 using Chord = KeySynth::PasteChord;
+using Field = FakeAccessibility::Field;
 const Pasteboard::Item kHello{QStringLiteral("text/plain"), QByteArrayLiteral("hello")};
 const Pasteboard::Item kPng{QStringLiteral("image/png"), QByteArrayLiteral("\x89PNG\r\n\x1a\nfake-image")};
 const Pasteboard::Item kHtml{QStringLiteral("text/html"), QByteArrayLiteral("<b>hello</b>")};
@@ -13,6 +14,7 @@ const QList<Event> kCommandV{{KeySynth::keyV, KeySynth::flagCommand, true},
                              {KeySynth::keyV, KeySynth::flagCommand, false}};
 
 } // namespace
+Q_DECLARE_METATYPE(Field)
 
 class TestTextInjectionService : public QObject
 {
@@ -67,45 +69,37 @@ private slots:
 
     void insertViaAccessibility_data()
     {
-        QTest::addColumn<bool>("acceptsSelectedText");
-        QTest::addColumn<int>("field"); // 1: masked, 2: its caret cannot be read
-        QTest::addColumn<int>("appliesAfterPauses");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<int>("location");
-        QTest::addColumn<int>("length");
+        QTest::addColumn<Field>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("caret");
         const auto u = [](const char *text) { return QString::fromUtf8(text); };
         QTest::newRow("trimmed, at the caret")
-            << true << 0 << 0 << u("ab") << 1 << 0 << u("\n  你好，world \n") << u("a你好，worldb") << 9;
-        QTest::newRow("selection replaced") << true << 0 << 0 << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
+            << Field{.value = u("ab"), .selection = {1, 0}} << u("\n  你好，world \n") << u("a你好，worldb") << 9;
+        QTest::newRow("selection replaced")
+            << Field{.value = u("abcdef"), .selection = {2, 2}} << u("XY") << u("abXYef") << 4;
         QTest::newRow("applied a moment later, once")
-            << true << 0 << 4 << u("ab") << 2 << 0 << u("XY") << u("abXY") << 4;
-        QTest::newRow("value rewritten") << false << 0 << 0 << u("abcdef") << 2 << 2 << u("XY") << u("abXYef") << 4;
+            << Field{.value = u("ab"), .selection = {2, 0}, .appliesAfterPauses = 4} << u("XY") << u("abXY") << 4;
+        QTest::newRow("value rewritten") << Field{.value = u("abcdef"),
+                                                  .selection = {2, 2},
+                                                  .acceptsSelectedText = false}
+                                         << u("XY") << u("abXYef") << 4;
         QTest::newRow("range beyond the value")
-            << false << 0 << 0 << u("12345678") << 10 << 5 << u("XY") << u("12345678XY") << 10;
+            << Field{.value = u("12345678"), .selection = {10, 5}, .acceptsSelectedText = false} << u("XY")
+            << u("12345678XY") << 10;
         // A masked field cannot be read back, but the right length is trusted; a caret it does not tell, its word.
-        QTest::newRow("masked, inside") << true << 1 << 0 << u("secret") << 3 << 0 << u("XY") << u("secXYret") << 5;
-        QTest::newRow("caret unreadable") << true << 2 << 0 << u("ab") << 2 << 0 << u("XY") << u("abXY") << 4;
+        QTest::newRow("masked, inside") << Field{.value = u("secret"), .selection = {3, 0}, .masksValue = true}
+                                        << u("XY") << u("secXYret") << 5;
+        QTest::newRow("caret unreadable")
+            << Field{.value = u("ab"), .selection = {2, 0}, .exposesRange = false} << u("XY") << u("abXY") << 4;
     }
     void insertViaAccessibility()
     {
-        QFETCH(bool, acceptsSelectedText);
-        QFETCH(int, field);
-        QFETCH(int, appliesAfterPauses);
-        QFETCH(QString, value);
-        QFETCH(int, location);
-        QFETCH(int, length);
+        QFETCH(Field, field);
         QFETCH(QString, text);
         QFETCH(QString, expected);
         QFETCH(int, caret);
-        r->ax.field.acceptsSelectedText = acceptsSelectedText;
-        r->ax.field.masksValue = field == 1;
-        r->ax.field.exposesRange = field != 2;
-        r->ax.field.appliesAfterPauses = appliesAfterPauses;
-        r->ax.field.value = value;
-        r->ax.field.selection = {location, length};
+        r->ax.field = field;
         r->service->injectAtCursor(text);
         // Nothing reaches the other application from inside the call.
         QVERIFY(r->ax.calls.isEmpty());

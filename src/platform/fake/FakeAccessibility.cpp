@@ -73,8 +73,7 @@ public:
     }
     bool setSelectedTextRange(Accessibility::TextRange range) override
     {
-        if (!m_session.answer(QStringLiteral("setSelectedTextRange:%1,%2").arg(range.location).arg(range.length)) ||
-            !m_owner.field.acceptsRange)
+        if (!m_session.answer(QStringLiteral("setSelectedTextRange:%1,%2").arg(range.location).arg(range.length)))
             return false;
         m_owner.field.selection = range;
         return true;

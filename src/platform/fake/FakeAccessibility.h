@@ -18,7 +18,6 @@ public:
         bool exposesValue = true;
         bool exposesRange = true;
         bool acceptsValue = true;
-        bool acceptsRange = true;
         bool terminal = false;
         // Takes setSelectedText or setValue but keeps the text from reaching the value (a field that drops it).
         bool dropsInsertedText = false;

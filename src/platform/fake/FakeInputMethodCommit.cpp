@@ -58,8 +58,6 @@ void FakeInputMethodCommit::setPreedit(const QString &text, Done done)
         [this, text]() {
             if (const auto refused = refusal())
                 return *refused;
-            if (!field.drawsPreedit)
-                return Outcome::unsupported;
             if (!field.userPreedit.isEmpty())
                 return Outcome::composing;
             field.livePreedit = text;

@@ -15,7 +15,6 @@ public:
         QString value;
         qint64 cursor = 0;
         bool password = false;
-        bool drawsPreedit = true;
         // The user's own composition, kept across commits.
         QString userPreedit;
         // Live text shown through this route.

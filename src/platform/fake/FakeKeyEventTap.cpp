@@ -19,7 +19,6 @@ void FakeKeyEventTap::enable()
 
 void FakeKeyEventTap::setSwallowCandidates(const QList<KeyCombo> &combos)
 {
-    ++swallowCandidateUpdates;
     swallowCandidates = combos;
 }
 

@@ -19,7 +19,6 @@ public:
     bool enabled = false;
     Mode mode = Mode::activeFilter;
     QList<KeyCombo> swallowCandidates;
-    int swallowCandidateUpdates = 0;
     FnRoleKey fnRoleKey = FnRoleKeys::defaultKey;
     // Every event delivered, what the tap did with it, and what the handler answered.
     struct Delivery {

@@ -23,8 +23,6 @@ SecretStore::Result FakeSecretStore::save(const QString &service, const QString 
 SecretStore::Result FakeSecretStore::remove(const QString &service, const QString &account)
 {
     calls << QStringLiteral("remove %1 %2").arg(service, account);
-    if (failRemoveWith != 0)
-        return {failRemoveWith, std::nullopt};
     items.erase({service, account});
     return {};
 }

@@ -17,7 +17,6 @@ public:
     // Every later call of that operation fails with status (0 = succeed again).
     int failReadWith = 0;
     int failSaveWith = 0;
-    int failRemoveWith = 0;
     // When set, only saves to this account fail with failSaveWith.
     QString failSaveAccount;
 
