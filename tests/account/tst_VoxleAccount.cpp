@@ -40,16 +40,6 @@ QString chatMessage(const QJsonValue &request, int index)
 {
     return jsonBodyOf(request).value(QStringLiteral("messages"))[index][QStringLiteral("content")].toString();
 }
-// How often each observable property of the account announced a change, in declaration order.
-struct Changes {
-    QSignalSpy loggedIn, user, expiry, credentials;
-    explicit Changes(VoxleAccount &a)
-        : loggedIn(&a, &VoxleAccount::isLoggedInChanged), user(&a, &VoxleAccount::authUserChanged),
-          expiry(&a, &VoxleAccount::authExpiresAtUtcChanged), credentials(&a, &VoxleAccount::aiCredentialsChanged)
-    {
-    }
-    QList<qsizetype> counts() const { return {loggedIn.size(), user.size(), expiry.size(), credentials.size()}; }
-};
 template <typename T> T wait(QCoro::Task<T> task)
 {
     return QCoro::waitFor(std::move(task));
@@ -169,7 +159,6 @@ private slots:
         QTest::newRow("ten characters") << QStringLiteral(" abcdefghij\n") << tomorrow << false << false;
         QTest::newRow("expired") << token << QStringLiteral("2026-12-06T11:59:59Z") << false << false;
         QTest::newRow("sub-millisecond") << token << QStringLiteral("2026-12-06T12:00:00.000999Z") << false << false;
-        QTest::newRow("offset east") << token << QStringLiteral("2026-12-06T19:59:59+08:00") << false << false;
         QTest::newRow("offset west") << token << QStringLiteral("2026-12-06T06:30:01-05:30") << false << true;
         QTest::newRow("no expiry") << token << QStringLiteral(" ") << false << false;
         QTest::newRow("no zone") << token << QStringLiteral("2026-12-07T00:00:00") << false << false;
@@ -283,9 +272,13 @@ private slots:
         QVERIFY(!wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition)).value);
         QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)), std::optional(QStringLiteral("验证码错误或已过期")));
 
-        const Changes changes(*f->account);
+        // How often each observable property of the account announced a change.
+        VoxleAccount *a = f->account.get();
+        const QSignalSpy loggedIn(a, &VoxleAccount::isLoggedInChanged), user(a, &VoxleAccount::authUserChanged),
+            expiry(a, &VoxleAccount::authExpiresAtUtcChanged), credentials(a, &VoxleAccount::aiCredentialsChanged);
+        const auto changes = [&] { return QList{loggedIn.size(), user.size(), expiry.size(), credentials.size()}; };
         signIn(*f);
-        QCOMPARE(changes.counts(), (QList<qsizetype>{1, 1, 1, 1}));
+        QCOMPARE(changes(), (QList<qsizetype>{1, 1, 1, 1}));
         QCOMPARE(f->account->authUser()->phone, std::optional(kPhone));
         QVERIFY(f->secret(kTokenItem).value_or(QString()).size() >= 11);
         QCOMPARE(f->secret(QStringLiteral("voxle_auth_expires_at_utc")), f->account->authExpiresAtUtc());
@@ -316,7 +309,7 @@ private slots:
         QVERIFY(f->account->isLoggedIn());
 
         f->account->logout();
-        QCOMPARE(changes.counts(), (QList<qsizetype>{2, 2, 2, 2}));
+        QCOMPARE(changes(), (QList<qsizetype>{2, 2, 2, 2}));
         QVERIFY(!f->account->isLoggedIn());
         QVERIFY(!f->account->aiCredentials());
         QCOMPARE(f->secret(kTokenItem), std::nullopt);
