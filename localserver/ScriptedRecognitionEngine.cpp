@@ -2,8 +2,6 @@
 
 #include "ScriptedRecognitionStream.h"
 
-#include <QJsonArray>
-
 std::unique_ptr<RecognitionStream> ScriptedRecognitionEngine::openStream(int)
 {
     return std::make_unique<ScriptedRecognitionStream>(m_script);

@@ -1,6 +1,5 @@
 #include "ScriptedRecognitionStream.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 
 namespace {

@@ -1,7 +1,6 @@
 #include "TextCleanup.h"
 
 #include <QRegularExpression>
-#include <QStringList>
 
 namespace TextCleanup {
 namespace {

@@ -1,7 +1,6 @@
 #include "app/SingleInstance.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QStandardPaths>

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QHashFunctions>
 #include <QList>
 #include <QString>
 #include <optional>

@@ -2,8 +2,6 @@
 
 #include "diagnostics/DebugEvent.h"
 
-#include <QJsonObject>
-
 namespace {
 const QString kLocation = QStringLiteral("InputMethodLiveText.injectAtCursor");
 const QString kHypothesis = QStringLiteral("C");

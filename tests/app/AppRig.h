@@ -18,7 +18,6 @@
 #include "support/Settle.h"
 #include "platform/linux/X11WindowKeyTranslator.h"
 
-#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <memory>

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <X11/Xlib.h>

@@ -2,7 +2,6 @@
 #include "platform/linux/LinuxAudioInput.h"
 #include "platform/linux/LinuxMicrophoneAccess.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
 

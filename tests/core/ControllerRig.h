@@ -9,8 +9,6 @@
 #include "platform/fake/ManualClock.h"
 #include "support/Settle.h"
 
-#include <QCoreApplication>
-
 // One application state wired to fakes, on virtual time; the dictation tests drive its controller.
 struct ControllerRig {
     explicit ControllerRig(bool useProxy = false, bool withKey = true, bool keychainReadable = true)

@@ -7,7 +7,6 @@
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -315,21 +314,28 @@ private slots:
         QVERIFY(root > 1);
         overwrite(corruptPath, QByteArray(4096, '\x5a'), qint64(root - 1) * 4096);
         const QByteArray corrupt = readFile(corruptPath);
-        for (const auto &[dir, original] : {std::pair{junkDir, junk}, std::pair{corruptDir, corrupt}}) {
+        const QString insertDir = freshDir();
+        QVERIFY(QDir().mkpath(insertDir));
+        overwrite(insertDir + QStringLiteral("/history.db"), corrupt);
+        for (const auto &[dir, original] :
+             {std::pair{junkDir, junk}, std::pair{corruptDir, corrupt}, std::pair{insertDir, corrupt}}) {
             LogCapture log(QByteArrayLiteral("app.voxle.desktop.History"));
             VoxleHistoryStore store(dir, m_clock);
-            // Whatever meets the damage first moves the file aside: a retention, or an insert whose row then
-            // goes into the new file.
-            if (dir == junkDir) {
+            // Whatever meets the damage first moves the file aside: the opening, a retention, or an insert whose
+            // row then goes into the new file (known stored once a fetch after it has answered).
+            const bool insertFirst = dir == insertDir;
+            if (insertFirst)
+                store.insert(Kind::polish, QString(), QStringLiteral("new"), m_clock.now());
+            else
                 QCoro::waitFor(store.applyRetention(VoxleHistoryRetention::never));
-                QCOMPARE(fetch(store).size(), 0);
-            }
-            store.insert(Kind::polish, QString(), QStringLiteral("new"), m_clock.now());
-            QCOMPARE(outputs(fetch(store)), QStringList{QStringLiteral("new")});
+            const QList<VoxleHistoryEntry> first = insertFirst ? fetch(store) : QList<VoxleHistoryEntry>();
             const QStringList aside = QDir(dir).entryList({QStringLiteral("history.db.corrupt-*")}, QDir::Files);
             QCOMPARE(aside.size(), 1);
             QCOMPARE(readFile(dir + QLatin1Char('/') + aside.first()), original);
             QVERIFY(LogCapture::text().contains(QStringLiteral("moved aside to")));
+            if (!insertFirst)
+                store.insert(Kind::polish, QString(), QStringLiteral("new"), m_clock.now());
+            QCOMPARE(outputs(insertFirst ? first : fetch(store)), QStringList{QStringLiteral("new")});
         }
     }
 

@@ -3,10 +3,8 @@
 #include "platform/linux/LibsecretSecretStore.h"
 
 #include <QDBusArgument>
-#include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusObjectPath>
-#include <QDBusReply>
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QProcess>

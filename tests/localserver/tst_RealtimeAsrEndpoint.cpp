@@ -1,6 +1,5 @@
 #include "support/LocalServerProcess.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
 #include <QTest>

@@ -2,7 +2,6 @@
 #include "DesktopChild.h"
 #include "LocalServerProcess.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>

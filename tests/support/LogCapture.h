@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QMutex>
 #include <QStringList>
-#include <QtGlobal>
 
 // Collects what is logged while it lives, from any thread, and passes every message on; with a category, only
 // that category's messages are kept.

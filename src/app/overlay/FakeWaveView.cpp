@@ -1,7 +1,6 @@
 #include "app/overlay/FakeWaveView.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPauseAnimation>
 #include <QRandomGenerator>
 #include <QSequentialAnimationGroup>

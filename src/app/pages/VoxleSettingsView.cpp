@@ -13,7 +13,6 @@
 #include <QComboBox>
 #include <QCoro/QCoroTask>
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
