@@ -237,13 +237,12 @@ KeyTapVerdict GlobalHotkeyService::flagsRule(const KeyTapEvent &event)
             if (set && !m.down) {
                 m.down = true;
                 m.candidate = true;
-                m.canceled = false;
+                m.canceled = false; // read only at the release of this press
             } else if (!set && m.down) {
                 m.down = false;
                 if (m.candidate && !m.canceled)
                     m_state.performHotkeyAction(m.action);
                 m.candidate = false;
-                m.canceled = false;
             }
         }
         return KeyTapVerdict::pass;
