@@ -20,19 +20,18 @@ const char *const kInsertSql = "INSERT INTO dictation_history(created_at, kind, 
 // versions were recorded, which already has the version 1 tables: its statements leave those as they are.
 struct Migration {
     int version;
-    std::array<const char *, 3> statements;
+    const char *sql; // its statements, run in order until one fails
 };
 constexpr std::array<Migration, 1> kMigrations{{
-    {1,
-     {"CREATE TABLE IF NOT EXISTS dictation_history(\n"
-      "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
-      "  created_at TEXT NOT NULL,\n"
-      "  kind TEXT NOT NULL,\n"
-      "  raw_text TEXT NOT NULL,\n"
-      "  output_text TEXT NOT NULL\n"
-      ");",
-      "CREATE INDEX IF NOT EXISTS idx_dictation_history_created_at ON dictation_history(created_at);",
-      "CREATE INDEX IF NOT EXISTS idx_dictation_history_kind ON dictation_history(kind);"}},
+    {1, "CREATE TABLE IF NOT EXISTS dictation_history(\n"
+        "  id INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+        "  created_at TEXT NOT NULL,\n"
+        "  kind TEXT NOT NULL,\n"
+        "  raw_text TEXT NOT NULL,\n"
+        "  output_text TEXT NOT NULL\n"
+        ");\n"
+        "CREATE INDEX IF NOT EXISTS idx_dictation_history_created_at ON dictation_history(created_at);\n"
+        "CREATE INDEX IF NOT EXISTS idx_dictation_history_kind ON dictation_history(kind);"},
 }};
 static_assert(kMigrations.back().version == VoxleHistoryWorker::kSchemaVersion);
 
@@ -143,10 +142,8 @@ int VoxleHistoryWorker::migrate()
         if (migration.version <= version)
             continue;
         int rc = exec("BEGIN IMMEDIATE;");
-        for (const char *sql : migration.statements) {
-            if (succeeded(rc))
-                rc = exec(sql);
-        }
+        if (succeeded(rc))
+            rc = exec(migration.sql);
         if (succeeded(rc))
             rc = exec(QByteArray("PRAGMA user_version=" + QByteArray::number(migration.version) + ";").constData());
         if (succeeded(rc))
