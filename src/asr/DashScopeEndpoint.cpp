@@ -47,8 +47,7 @@ QUrl dashScopeRealtimeUrl(const QString &originOverride)
     QUrl url;
     url.setScheme(wsScheme);
     url.setHost(given.host());
-    if (given.port() != -1)
-        url.setPort(given.port());
+    url.setPort(given.port()); // -1, none given, leaves it out
     url.setPath(realtimePath);
     return url;
 }

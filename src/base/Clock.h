@@ -18,6 +18,6 @@ public:
     virtual qint64 elapsedMs() const = 0;
     // Runs fn once after delayMs. Returns an id for cancelTimer; never 0.
     virtual TimerId schedule(qint64 delayMs, std::function<void()> fn) = 0;
-    // Cancelling a timer that already fired or was cancelled is harmless.
+    // Ids are never reused: cancelling 0, or a timer that already fired or was cancelled, is harmless.
     virtual void cancelTimer(TimerId id) = 0;
 };

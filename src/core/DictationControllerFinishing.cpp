@@ -89,7 +89,6 @@ QCoro::Task<> DictationController::finishDictation(std::shared_ptr<StreamingSess
         }
         showError(message);
         m_pendingCommitToCursor = false;
-        m_sessionPolishOverride.reset();
         co_return;
     }
 

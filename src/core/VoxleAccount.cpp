@@ -62,8 +62,7 @@ VoxleAccount::VoxleAccount(UserDefaults &defaults, KeychainStore &keychain, Cloc
 
 VoxleAccount::~VoxleAccount()
 {
-    if (m_restoreRetryTimer)
-        m_clock.cancelTimer(m_restoreRetryTimer);
+    m_clock.cancelTimer(m_restoreRetryTimer);
 }
 
 VoxleServerApi VoxleAccount::makeApi() const
@@ -262,10 +261,8 @@ void VoxleAccount::restoreAuthState()
 
 void VoxleAccount::scheduleRestoreRetry()
 {
-    if (m_restoreRetryTimer)
-        m_clock.cancelTimer(m_restoreRetryTimer);
+    m_clock.cancelTimer(m_restoreRetryTimer);
     m_restoreRetryTimer = m_clock.schedule(kRestoreRetryMs, [this]() {
-        m_restoreRetryTimer = 0;
         // A sign-in or sign-out meanwhile has settled the question.
         if (m_restorePending)
             restoreAuthState();

@@ -80,7 +80,6 @@ QCoro::Task<ChatCompletionClient::Result> ChatCompletionClient::complete(QList<M
 {
     Result result;
     QNetworkRequest request(m_endpoint);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
     // Redirects are followed only within the origin, so the API key never travels to another host.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setRawHeader("Content-Type", "application/json");

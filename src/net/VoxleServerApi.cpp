@@ -51,7 +51,6 @@ QNetworkRequest VoxleServerApi::makeRequest(const QUrl &url, const std::optional
                                             const Headers &headers, const QByteArray &contentType) const
 {
     QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferNetwork);
     // Redirects are followed only within the origin, so a token never travels to another host.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     if (!contentType.isEmpty())

@@ -271,6 +271,8 @@ private slots:
         QCOMPARE(missed.message, QStringLiteral("滑块验证失败，请重试"));
         QVERIFY(!wait(f->account->sliderVerify(challenge.value->challengeId, challenge.value->targetPosition)).value);
         QCOMPARE(wait(f->account->phoneLogin(kPhone, kSmsCode)), std::optional(QStringLiteral("验证码错误或已过期")));
+        QCOMPARE(wait(f->account->phoneLogin(kPhone, QStringLiteral(" "))),
+                 std::optional(QStringLiteral("请输入手机号和验证码")));
 
         // How often each observable property of the account announced a change.
         VoxleAccount *a = f->account.get();

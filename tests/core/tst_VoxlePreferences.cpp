@@ -80,6 +80,7 @@ private slots:
         second.setBool(P::kUseProxy, false);
         second.setBool(P::kPolishEnabled, true);
         second.setBool(P::kLiveTextPreedit, true);
+        second.setString(P::kModifierCommandAction, QStringLiteral("record"));
         P other(second);
         QSignalSpy preedit(&other, &P::liveTextPreeditChanged);
         QSignalSpy polish(&other, &P::polishEnabledChanged);
@@ -88,6 +89,7 @@ private slots:
         QCOMPARE(polish.size(), 1);
         QCOMPARE(other.hotkeyScheme(), HotkeyScheme::custom);
         QCOMPARE(other.translationTargetLanguage(), TranslationTargetLanguage::ja);
+        QCOMPARE(other.modifierCommandAction(), HotkeyAction::record);
         QVERIFY(!other.useProxy());
         QCOMPARE(other.defaultModeLabel(), QStringLiteral("润色听写"));
         QVERIFY(other.liveTextPreedit());
