@@ -12,8 +12,6 @@
 #include <QUuid>
 #include <QWebSocket>
 
-#include <utility>
-
 namespace {
 // Sentence terminators, in the order they are checked.
 const QStringList sentenceTerminators = {QStringLiteral("。"), QStringLiteral("！"), QStringLiteral("？"),
@@ -52,7 +50,7 @@ ParaformerStreamingSession::ParaformerStreamingSession(Clock &clock, const QUrl 
 
 ParaformerStreamingSession::~ParaformerStreamingSession()
 {
-    stopUpgradeTimer();
+    m_clock.cancelTimer(m_upgradeTimer);
     if (m_ws) {
         disconnect(m_ws, nullptr, this, nullptr);
         m_ws->abort();
@@ -164,15 +162,9 @@ QCoro::Task<> ParaformerStreamingSession::start()
     }
 }
 
-void ParaformerStreamingSession::stopUpgradeTimer()
-{
-    // Timer ids are never reused: one that has already fired cancels as nothing.
-    m_clock.cancelTimer(std::exchange(m_upgradeTimer, Clock::TimerId{}));
-}
-
 void ParaformerStreamingSession::onConnected()
 {
-    stopUpgradeTimer();
+    m_clock.cancelTimer(m_upgradeTimer);
     if (m_phase != Phase::connecting)
         return;
     setPhase(Phase::taskPending);
@@ -222,7 +214,7 @@ void ParaformerStreamingSession::onDisconnected()
 
 void ParaformerStreamingSession::markGone(const ConnectionError &error)
 {
-    stopUpgradeTimer();
+    m_clock.cancelTimer(m_upgradeTimer);
     if (m_ws && m_ws->state() != QAbstractSocket::UnconnectedState) {
         disconnect(m_ws, nullptr, this, nullptr);
         m_ws->abort();
@@ -243,7 +235,7 @@ void ParaformerStreamingSession::markGone(const ConnectionError &error)
 
 void ParaformerStreamingSession::closeSocket()
 {
-    stopUpgradeTimer();
+    m_clock.cancelTimer(m_upgradeTimer);
     if (m_ws) {
         QWebSocket *ws = m_ws;
         m_ws = nullptr;

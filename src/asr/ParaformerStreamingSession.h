@@ -94,7 +94,6 @@ private:
     void flushStaging();
     void dropAudio();
 
-    void stopUpgradeTimer();
     void onConnected();
     void onSocketError(QAbstractSocket::SocketError error);
     void onDisconnected();

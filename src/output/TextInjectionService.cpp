@@ -151,8 +151,7 @@ TextInjectionService::~TextInjectionService()
 {
     for (Operation &op : m_queue)
         op.flight->cancelled = true;
-    if (m_timer)
-        m_clock.cancelTimer(m_timer);
+    m_clock.cancelTimer(m_timer);
 }
 
 bool TextInjectionService::isAccessibilityTrusted()
@@ -211,10 +210,7 @@ std::function<void()> TextInjectionService::guarded(std::function<void()> fn)
 
 void TextInjectionService::schedule(qint64 delayMs, std::function<void()> fn)
 {
-    m_timer = m_clock.schedule(delayMs, [this, fn = std::move(fn)]() {
-        m_timer = 0;
-        fn();
-    });
+    m_timer = m_clock.schedule(delayMs, std::move(fn));
 }
 
 QString TextInjectionService::refusal() const
@@ -427,8 +423,7 @@ void TextInjectionService::targetRead()
     if (m_queue.front().chordAtMs < 0)
         return;
     m_queue.front().readAfterChord = true;
-    if (m_timer)
-        m_clock.cancelTimer(m_timer);
+    m_clock.cancelTimer(m_timer);
     schedule(restoreAfterReadMs, [this]() { restoreClipboard(); });
 }
 
@@ -476,10 +471,7 @@ void TextInjectionService::putBack()
 
 void TextInjectionService::finish()
 {
-    if (m_timer) {
-        m_clock.cancelTimer(m_timer);
-        m_timer = 0;
-    }
+    m_clock.cancelTimer(m_timer);
     m_queue.pop_front();
     if (!m_queue.empty())
         begin();

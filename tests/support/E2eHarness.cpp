@@ -110,11 +110,6 @@ std::pair<QJsonObject, bool> E2eHarness::request(const QByteArray &path, const s
     return {QJsonDocument::fromJson(answer).object(), status / 100 == 2};
 }
 
-bool E2eHarness::control(const QByteArray &path, const QJsonObject &body)
-{
-    return request(path, body).second;
-}
-
 QJsonValue E2eHarness::controlWait(const QByteArray &path, const std::function<QJsonValue(const QJsonObject &)> &field,
                                    int timeoutMs)
 {
@@ -198,13 +193,6 @@ bool E2eHarness::waitUntil(const std::function<bool()> &done, int timeoutMs)
         QThread::msleep(50);
     } while (timer.elapsed() < timeoutMs);
     return false;
-}
-
-bool E2eHarness::waitForStatus(const QString &status, int timeoutMs)
-{
-    return waitUntil(
-        [&] { return voxle({QStringLiteral("--state")}).value(QStringLiteral("status")).toString() == status; },
-        timeoutMs);
 }
 
 bool E2eHarness::startField()

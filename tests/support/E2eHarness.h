@@ -30,7 +30,7 @@ public:
     void stopServer();
     quint16 port() const { return m_port; }
     // POSTs a JSON body to one of the stand-in's control endpoints.
-    bool control(const QByteArray &path, const QJsonObject &body);
+    bool control(const QByteArray &path, const QJsonObject &body) { return request(path, body).second; }
     // Polls (GETs) a control endpoint until `field` of its answer is not empty; that value.
     QJsonValue controlWait(const QByteArray &path, const std::function<QJsonValue(const QJsonObject &)> &field,
                            int timeoutMs);
@@ -49,7 +49,11 @@ public:
     // Asks `done` every 50 ms until it holds or the time is up; whether it held.
     static bool waitUntil(const std::function<bool()> &done, int timeoutMs);
     // Polls `voxle --state` until its status label is `status` (e.g. "空闲").
-    bool waitForStatus(const QString &status, int timeoutMs);
+    bool waitForStatus(const QString &status, int timeoutMs)
+    {
+        return waitUntil([&] { return voxle({QStringLiteral("--state")}).value(QStringLiteral("status")) == status; },
+                         timeoutMs);
+    }
 
     // The GTK entry: started once, focused on demand; its text as it last reported.
     bool startField();
